@@ -1,0 +1,32 @@
+# Thin wrapper around the CMake presets: the README's commands.
+.PHONY: deps build run test test-default test-asan bench clean
+
+deps:
+	@bash tools/install-deps.sh
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default
+
+# The main job on the bundled sample.
+run: build
+	./build/bin/kelvane plugins
+
+# Every test in the normal build and in the sanitizer build.
+test: deps test-default test-asan
+
+test-default:
+	cmake --preset ci
+	cmake --build --preset ci
+	ctest --preset ci
+
+test-asan:
+	cmake --preset ci-asan
+	cmake --build --preset ci-asan
+	ctest --preset ci-asan
+
+bench: build
+	./build/bin/bench_fileio
+
+clean:
+	rm -rf build build-asan build-ci build-ci-asan

@@ -1,0 +1,343 @@
+#include "fileio.h"
+
+#include <cstdio>
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// The bytes ReadLine must look at one by one; everything else is copied in runs.
+struct SpecialTable {
+  bool special[256] = {};
+  constexpr SpecialTable() {
+    special[static_cast<UCHAR>('\n')] = true;
+    special[static_cast<UCHAR>('\r')] = true;
+    special[static_cast<UCHAR>('\\')] = true;
+    special[static_cast<UCHAR>('"')] = true;
+  }
+};
+constexpr SpecialTable kSpecial;
+
+// Copies bytes from src to dst up to the first special byte, at most n. Returns the
+// number copied. The vector loop may store up to 15 bytes past the returned count, but
+// never past dst + n.
+inline VLONG CopyOrdinary(CHAR* dst, const UCHAR* src, VLONG n) {
+  VLONG i = 0;
+#ifdef __SSE2__
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i bs = _mm_set1_epi8('\\');
+  const __m128i dq = _mm_set1_epi8('"');
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, bs), _mm_cmpeq_epi8(v, dq)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
+    const int mask = _mm_movemask_epi8(hit);
+    if (mask) return i + __builtin_ctz(static_cast<unsigned>(mask));
+  }
+#endif
+  for (; i < n && !kSpecial.special[src[i]]; ++i) dst[i] = static_cast<CHAR>(src[i]);
+  return i;
+}
+
+inline bool IsSeparator(CHAR c) { return c == '/' || c == ':' || c == '\\'; }
+
+// The part of text after its last separator (text itself when it has none).
+CHAR* AfterLastSeparator(CHAR* text) {
+  CHAR* part = text;
+  for (CHAR* p = text; *p; ++p)
+    if (IsSeparator(*p)) part = p + 1;
+  return part;
+}
+
+const CHAR kTabs[] = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+constexpr LONG kLineBufferSize = 1026;
+constexpr LONG kMaxLineText = 1024;
+
+}  // namespace
+
+// --- TextReader ------------------------------------------------------------------------
+
+TextReader::TextReader(LONG bufferSize) : m_bufferSize(bufferSize > 0 ? bufferSize : TEXTFILE_BLOCKSIZE) {
+  m_pos = m_bufferSize;
+  m_pFile = BaseFile::Alloc();
+}
+
+TextReader::~TextReader() {
+  Close();
+  BaseFile::Free(m_pFile);
+}
+
+LONG TextReader::Open(const Filename& name) {
+  if (m_isOpen) Close();
+  m_consumed = m_blockLength = 0;
+  m_pos = m_bufferSize;
+  m_retrySeek = FALSE;
+  if (!m_pFile) return FILEERROR_MEMORY;
+  if (!m_pBuffer) m_pBuffer = static_cast<UCHAR*>(GeAlloc(m_bufferSize));
+  if (!m_pBuffer) return FILEERROR_MEMORY;
+  if (!m_pFile->Open(name, FILEOPEN_READ, FILEDIALOG_NONE)) {
+    const LONG error = m_pFile->GetError();
+    return error != FILEERROR_NONE ? error : FILEERROR_OPEN;
+  }
+  const VLONG length = m_pFile->GetLength();
+  m_fileLength = length > 0 ? length : 0;
+  m_consumed = 0;
+  m_isOpen = TRUE;
+  return FILEERROR_NONE;
+}
+
+Bool TextReader::Fill() {
+  if (!m_isOpen || !m_pBuffer || m_consumed >= m_fileLength) return FALSE;
+  m_blockLength = m_fileLength - m_consumed;
+  if (m_blockLength > m_bufferSize) m_blockLength = m_bufferSize;
+  // A short read leaves the host position somewhere inside the block; start it again.
+  Bool ok = !m_retrySeek || m_pFile->Seek(static_cast<VLONG>(m_consumed), FILESEEK_START);
+  if (ok) {
+    m_retrySeek = FALSE;
+    ok = m_pFile->ReadBytes(m_pBuffer, static_cast<VLONG>(m_blockLength)) == m_blockLength;
+  }
+  if (!ok) {
+    m_retrySeek = TRUE;
+    m_blockLength = 0;
+    m_pos = m_bufferSize;
+    return FALSE;
+  }
+  m_consumed += m_blockLength;
+  m_pos = 0;
+  return TRUE;
+}
+
+LONG TextReader::ReadLine(CHAR* dst, LONG size) {
+  if (!dst || size < 1) return 0;
+  const LONG limit = size - 1;
+  LONG stored = 0;
+  bool literal = false;  // backslashes are stored as they are
+  bool join = false;     // a continuation backslash waits for the line end
+  bool quoted = false;
+  while (stored < limit) {
+    if (m_pos >= m_blockLength && !Fill()) break;
+    if (stored > 0) {
+      // Past the first character only the special bytes change anything: copy the run
+      // before the next one at once.
+      VLONG room = m_blockLength - m_pos;
+      if (room > limit - stored) room = limit - stored;
+      const VLONG n = CopyOrdinary(dst + stored, m_pBuffer + m_pos, room);
+      if (n > 0) {
+        stored += static_cast<LONG>(n);
+        m_pos += static_cast<LONG>(n);
+        join = false;
+        if (n == room) continue;
+      }
+    }
+    const UCHAR c = m_pBuffer[m_pos++];
+    if (c == '\n' || c == '\r') {
+      literal = false;
+      if (join) {
+        if (stored > 0 && dst[stored - 1] != ' ') dst[stored++] = ' ';
+        continue;
+      }
+      if (stored == 0) continue;
+      break;
+    }
+    if (c == '\\' && !literal && !quoted) {
+      join = literal = true;
+      continue;
+    }
+    if (stored == 0) {
+      if (c == ' ' || c == '\t') continue;
+      if (c == '#') literal = true;
+    }
+    if (c == '"') quoted = !quoted;
+    dst[stored++] = static_cast<CHAR>(c);
+    join = false;
+  }
+  dst[stored] = 0;
+  return stored;
+}
+
+void TextReader::Rewind() {
+  if (m_isOpen) m_retrySeek = !m_pFile->Seek(0, FILESEEK_START);
+  m_pos = m_bufferSize;
+  m_blockLength = 0;
+  m_consumed = 0;
+}
+
+void TextReader::Close() {
+  if (m_isOpen && m_pFile) m_pFile->Close();
+  m_isOpen = FALSE;
+  GeFree(m_pBuffer);
+  m_consumed = m_blockLength = m_fileLength = 0;
+  m_pos = m_bufferSize;
+  m_retrySeek = FALSE;
+}
+
+// --- BufferedOutput --------------------------------------------------------------------
+
+BufferedOutput::BufferedOutput(LONG bufferSize) {
+  Init();
+  m_bufferSize = bufferSize > 0 ? bufferSize : TEXTFILE_BLOCKSIZE;
+}
+
+BufferedOutput::~BufferedOutput() { Close(); }
+
+void BufferedOutput::Init() {
+  m_pLineBuffer = nullptr;
+  m_pBuffer = nullptr;
+  m_pFile = nullptr;
+  m_length = 0;
+  m_isOpen = 0;
+  m_indent = 0;
+  m_error = FILEERROR_NONE;
+}
+
+void BufferedOutput::FreeResources() {
+  BaseFile::Free(m_pFile);
+  GeFree(m_pBuffer);
+  GeFree(m_pLineBuffer);
+}
+
+LONG BufferedOutput::Open(const Filename& name) {
+  Close();
+  m_error = FILEERROR_NONE;
+  m_indent = 0;
+  m_pFile = BaseFile::Alloc();
+  m_pBuffer = static_cast<UCHAR*>(GeAlloc(static_cast<VLONG>(m_bufferSize) + 2));
+  m_pLineBuffer = static_cast<CHAR*>(GeAlloc(kLineBufferSize));
+  m_length = 0;
+  if (!m_pFile) {
+    GePrint("BufferedOutput: no mbo_file");
+    return FILEERROR_MEMORY;
+  }
+  if (!m_pBuffer || !m_pLineBuffer) {
+    GePrint("BufferedOutput: no buffer");
+    return FILEERROR_MEMORY;
+  }
+  if (!m_pFile->Open(name, FILEOPEN_WRITE, FILEDIALOG_NONE)) {
+    GePrint("BufferedOutput: Open() failed");
+    const LONG error = m_pFile->GetError();
+    return error != FILEERROR_NONE ? error : FILEERROR_OPEN;
+  }
+  m_isOpen = 1;
+  return FILEERROR_NONE;
+}
+
+void BufferedOutput::WriteBlock() {
+  if (m_isOpen && m_error == FILEERROR_NONE && !m_pFile->WriteBytes(m_pBuffer, m_length)) {
+    m_error = m_pFile->GetError();
+    if (m_error == FILEERROR_NONE) m_error = FILEERROR_WRITE;
+    GePrint("BufferedOutput: Write() failed");
+  }
+  m_length = 0;
+}
+
+void BufferedOutput::Write(const void* data, VLONG length) {
+  if (!m_pBuffer || !m_pLineBuffer || !data || m_error != FILEERROR_NONE) return;
+  const UCHAR* src = static_cast<const UCHAR*>(data);
+  while (length > 0) {
+    VLONG n = m_bufferSize - m_length;
+    if (n > length) n = length;
+    std::memcpy(m_pBuffer + m_length, src, static_cast<size_t>(n));
+    m_length += static_cast<LONG>(n);
+    src += n;
+    length -= n;
+    if (m_length >= m_bufferSize) WriteBlock();
+  }
+}
+
+void BufferedOutput::Write(const CHAR* text) {
+  if (text) Write(text, static_cast<VLONG>(std::strlen(text)));
+}
+
+void BufferedOutput::WriteString(const String& text) {
+  if (!m_pBuffer || !m_pLineBuffer) return;
+  for (LONG left = m_indent; left > 0;) {
+    const LONG n = left < 16 ? left : 16;
+    Write(kTabs, n);
+    left -= n;
+  }
+  text.GetCString(m_pLineBuffer, kMaxLineText + 1);
+  Write(m_pLineBuffer);
+}
+
+void BufferedOutput::BeginBlock(const String& text) {
+  if (text.Content()) WriteString(text);
+  ++m_indent;
+}
+
+void BufferedOutput::EndBlock(const String& text) {
+  if (m_indent > 0) --m_indent;
+  if (text.Content()) WriteString(text);
+}
+
+void BufferedOutput::Flush() {
+  if (m_isOpen && m_length > 0) WriteBlock();
+}
+
+LONG BufferedOutput::Close() {
+  if (m_isOpen) {
+    Flush();
+    if (!m_pFile->Close() && m_error == FILEERROR_NONE) {
+      m_error = m_pFile->GetError();
+      if (m_error == FILEERROR_NONE) m_error = FILEERROR_CLOSE;
+    }
+  }
+  FreeResources();
+  m_isOpen = 0;
+  m_length = 0;
+  return m_error;
+}
+
+// --- text utilities --------------------------------------------------------------------
+
+CHAR* Trim(CHAR* text) {
+  if (!text || !*text) return text;
+  CHAR* end = text + std::strlen(text);
+  while (end > text && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\r' || end[-1] == '\n')) *--end = 0;
+  while (*text == ' ' || *text == '\t') ++text;
+  return text;
+}
+
+CHAR* FilePart(CHAR* text) {
+  text = Trim(text);
+  return text ? AfterLastSeparator(text) : text;
+}
+
+String FileName(const Filename& name) {
+  CHAR buffer[513];
+  name.GetString().GetCString(buffer, sizeof(buffer));
+  CHAR* text = Trim(buffer);
+  const size_t length = std::strlen(text);
+  if (length == 0) return String();
+  if (IsSeparator(text[length - 1])) text[length - 1] = 0;
+  return String(AfterLastSeparator(text));
+}
+
+LONG HasBlank(CHAR* text) {
+  text = Trim(text);
+  return (text && std::strpbrk(text, " \t")) ? 1 : 0;
+}
+
+CHAR* BlanksToUnderscores(CHAR* text) {
+  text = Trim(text);
+  if (!text) return text;
+  for (CHAR* p = text; *p; ++p)
+    if (*p == ' ' || *p == '\t') *p = '_';
+  return text;
+}
+
+String BlanksToUnderscores(const String& text) {
+  CHAR buffer[kMaxLineText + 1];
+  text.GetCString(buffer, sizeof(buffer));
+  return String(BlanksToUnderscores(buffer));
+}
+
+String VectorToString(const Vector& v) {
+  CHAR buffer[1100];
+  std::snprintf(buffer, sizeof(buffer), "%.08lf %.08lf %.08lf", v.x, v.y, v.z);
+  return String(buffer);
+}

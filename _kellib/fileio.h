@@ -1,0 +1,138 @@
+// Buffered text files: TextReader hands out logical lines of a file read in large
+// blocks; BufferedOutput collects text and writes it in large blocks. Beside them are
+// the small text helpers the readers and writers apply to names.
+#pragma once
+
+#include "c4d.h"
+
+// Block size of both classes unless a caller (a test, mostly) asks for another.
+enum : LONG { TEXTFILE_BLOCKSIZE = 0x100000 };
+
+// Reads a text file block by block and returns one logical line per ReadLine call.
+class TextReader {
+ public:
+  // bufferSize: bytes per block (values below 1 take TEXTFILE_BLOCKSIZE). The host file
+  // object is allocated here; when that fails, Open returns FILEERROR_MEMORY.
+  explicit TextReader(LONG bufferSize = TEXTFILE_BLOCKSIZE);
+  ~TextReader();
+  TextReader(const TextReader&) = delete;
+  TextReader& operator=(const TextReader&) = delete;
+
+  // Opens name for reading. 0 on success, FILEERROR_MEMORY when the file object or the
+  // block buffer is missing, else the host file's error code. An open file is closed first.
+  LONG Open(const Filename& name);
+
+  // Copies the next logical line into dst: at most size - 1 characters and a 0.
+  // Returns the number of characters stored; 0 only at the end of the file (or when
+  // size < 2, where nothing fits).
+  //  - LF and CR both end a line; empty lines are skipped; leading blanks and tabs are
+  //    dropped.
+  //  - A line starting with "#" is literal: its backslashes are kept.
+  //  - Otherwise the first backslash of a physical line outside double quotes is
+  //    dropped; when it is the last character before the line end, the next physical
+  //    line is joined on with one blank (none when the text is empty or already ends
+  //    in a blank). Later backslashes on that physical line are kept.
+  //  - A line longer than size - 1 is returned in pieces.
+  // A failed host read ends the current line as the end of the file would; the next
+  // call retries the same block.
+  LONG ReadLine(CHAR* dst, LONG size);
+
+  // Starts reading from the beginning again.
+  void Rewind();
+  // Closes the file and frees the block buffer; the reader can be opened again.
+  void Close();
+
+  LLONG GetLength() const { return m_fileLength; }
+
+ private:
+  Bool Fill();
+
+  UCHAR* m_pBuffer = nullptr;  // m_bufferSize bytes: the current block
+  LONG m_pos = 0;              // next byte in m_pBuffer; m_bufferSize: refill first
+  LLONG m_fileLength = 0;
+  LLONG m_consumed = 0;        // file bytes of the blocks read so far
+  LLONG m_blockLength = 0;     // valid bytes in m_pBuffer
+  BaseFile* m_pFile = nullptr;
+  LONG m_bufferSize = TEXTFILE_BLOCKSIZE;
+  Bool m_isOpen = FALSE;
+  Bool m_retrySeek = FALSE;    // a read fell short: seek back to m_consumed before the next one
+};
+
+// Collects written text and hands it to the host file one full block at a time. Adds
+// nothing of its own: callers write their own "\n".
+//
+// A failed host write is remembered: the first one prints "BufferedOutput: Write() failed",
+// everything written afterwards is dropped, GetError() and Close() return the host code.
+class BufferedOutput {
+ public:
+  // bufferSize: bytes collected before a write to the file (values below 1 take
+  // TEXTFILE_BLOCKSIZE).
+  explicit BufferedOutput(LONG bufferSize = TEXTFILE_BLOCKSIZE);
+  ~BufferedOutput();
+  BufferedOutput(const BufferedOutput&) = delete;
+  BufferedOutput& operator=(const BufferedOutput&) = delete;
+
+  // Forgets everything without releasing it; only for an object whose resources are
+  // already gone (the constructor calls it).
+  void Init();
+
+  // Creates or replaces name. 0 on success; FILEERROR_MEMORY when the file object or a
+  // buffer cannot be had; else the host's open error. Each failure prints one console line.
+  LONG Open(const Filename& name);
+
+  // Appends a zero-terminated 8-bit text (null is ignored).
+  void Write(const CHAR* text);
+  // Appends length bytes.
+  void Write(const void* data, VLONG length);
+  // indent tabs, then the string cut to 1024 characters.
+  void WriteString(const String& text);
+  // WriteString(text) when it is not empty, then one more tab of indent.
+  void BeginBlock(const String& text);
+  // One tab less of indent (not below 0), then WriteString(text) when it is not empty.
+  void EndBlock(const String& text);
+
+  // Hands the pending bytes to the file.
+  void Flush();
+  // Flushes and closes the file and frees the buffers. Returns 0 when every write
+  // reached the file, else the host's error code of the first failed write.
+  LONG Close();
+
+  // The host's error code of the first failed write since Open; 0 when none failed.
+  LONG GetError() const { return m_error; }
+  Bool IsOpen() const { return m_isOpen != 0; }
+  LONG GetIndent() const { return m_indent; }
+  LONG GetPending() const { return m_length; }
+
+ private:
+  void WriteBlock();
+  void FreeResources();
+
+  CHAR* m_pLineBuffer = nullptr;  // 1026 bytes: WriteString's conversion
+  UCHAR* m_pBuffer = nullptr;     // m_bufferSize + 2 bytes of pending output
+  BaseFile* m_pFile = nullptr;
+  LONG m_length = 0;
+  LONG m_isOpen = 0;
+  LONG m_indent = 0;
+  LONG m_error = FILEERROR_NONE;
+  LONG m_bufferSize = TEXTFILE_BLOCKSIZE;
+};
+
+// --- text utilities: in place on 8-bit zero-terminated text ----------------------------
+
+// Overwrites trailing blanks, tabs, CR and LF with zeros and returns the first character
+// that is not a blank or tab. Null and empty text come back unchanged.
+CHAR* Trim(CHAR* text);
+// Trim, then the part after the last "/", ":" or "\".
+CHAR* FilePart(CHAR* text);
+// The last part of a file or folder name (at most 512 characters are looked at), trimmed,
+// with one trailing separator ignored; "" for an empty name.
+String FileName(const Filename& name);
+// 1 when a blank or tab remains inside the trimmed text, else 0.
+LONG HasBlank(CHAR* text);
+// Trim, then every blank and tab becomes "_".
+CHAR* BlanksToUnderscores(CHAR* text);
+// The same on the first 1024 characters of a host string.
+String BlanksToUnderscores(const String& text);
+
+// "%.08lf %.08lf %.08lf" of x, y and z.
+String VectorToString(const Vector& v);

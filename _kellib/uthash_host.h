@@ -1,0 +1,37 @@
+// The one way this project includes uthash: its memory comes from the host allocator,
+// and running out of memory inside uthash (table or bucket growth) fails the current
+// add instead of ending the host application.
+//
+// After an add, a caller tests UthashOutOfMemory(): when it is set, uthash has already
+// taken the element back out of the table (the element is the caller's to free) and the
+// entries added earlier are untouched. Clear the flag with UthashClearOutOfMemory()
+// before the add.
+#pragma once
+
+#ifdef UTHASH_H
+#error "uthash.h was included before uthash_host.h: its allocation hooks would be the C library's"
+#endif
+
+#include "c4d_memory.h"
+#include "compat.h"
+
+namespace kelhash {
+// Per thread: hashes are used by the command running on that thread only.
+inline thread_local Bool tOutOfMemory = false;
+}  // namespace kelhash
+
+inline void UthashClearOutOfMemory() { kelhash::tOutOfMemory = false; }
+inline Bool UthashOutOfMemory() { return kelhash::tOutOfMemory; }
+
+#define uthash_malloc(sz) GeAlloc(sz)
+#define uthash_free(ptr, sz) GeFreeTagged(ptr)
+#define HASH_NONFATAL_OOM 1
+#define uthash_nonfatal_oom(obj) (kelhash::tOutOfMemory = true)
+// Only reached if a uthash build ignores HASH_NONFATAL_OOM; never exit().
+#define uthash_fatal(msg)          \
+  do {                             \
+    ReportMemoryError(msg);        \
+    kelhash::tOutOfMemory = true;  \
+  } while (0)
+
+#include <uthash.h>

@@ -1,0 +1,29 @@
+// Loading the plug-in module and driving it through the host's life cycle.
+#pragma once
+
+#include <string>
+
+#include "c4d_plugin.h"
+
+class PluginModule {
+ public:
+  static constexpr const char* kModuleFile = "kelvane_plugin.so";
+
+  ~PluginModule() { Unload(); }
+
+  // Loads folder/kelvane_plugin.so and finds its entry point.
+  bool Load(const std::string& folder, std::string* error);
+  // System initialisation (interface version, resource), the load-priority query and
+  // plug-in start, as the host does at start-up.
+  bool Start(std::string* error);
+  // Plug-in end, release of the registered plug-in objects, unload.
+  void Unload();
+
+ private:
+  void* m_handle = nullptr;
+  C4dMainFunction* m_main = nullptr;
+  bool m_started = false;
+};
+
+// The folder of the running executable.
+std::string ExecutableFolder();

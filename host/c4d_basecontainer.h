@@ -1,0 +1,143 @@
+// GeData (one typed value) and BaseContainer (ID -> value entries, in insertion order),
+// and the world plug-in settings containers that persist between runs.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "c4d_file.h"
+#include "c4d_string.h"
+#include "ge_types.h"
+
+class BaseContainer;
+
+// Value types.
+enum : LONG {
+  DA_NIL = 0,
+  DA_LONG = 15,
+  DA_REAL = 19,
+  DA_TIME = 22,
+  DA_VECTOR = 23,
+  DA_MATRIX = 25,
+  DA_LLONG = 26,
+  DA_BYTEARRAY = 128,
+  DA_STRING = 130,
+  DA_FILENAME = 131,
+  DA_CONTAINER = 133,
+};
+
+class GeData {
+ public:
+  GeData() = default;
+  GeData(LONG v) : m_type(DA_LONG), m_long(v) {}     // NOLINT(google-explicit-constructor)
+  GeData(Bool v) : m_type(DA_LONG), m_long(v ? 1 : 0) {}  // NOLINT(google-explicit-constructor)
+  GeData(LLONG v) : m_type(DA_LLONG), m_llong(v) {}  // NOLINT(google-explicit-constructor)
+  GeData(Real v) : m_type(DA_REAL), m_real(v) {}     // NOLINT(google-explicit-constructor)
+  GeData(const Vector& v) : m_type(DA_VECTOR), m_vector(v) {}  // NOLINT(google-explicit-constructor)
+  GeData(const Matrix& m) : m_type(DA_MATRIX), m_matrix(m) {}  // NOLINT(google-explicit-constructor)
+  GeData(const String& s) : m_type(DA_STRING), m_string(s) {}  // NOLINT(google-explicit-constructor)
+  GeData(const CHAR* s) : m_type(DA_STRING), m_string(s) {}    // NOLINT(google-explicit-constructor)
+  GeData(const Filename& f) : m_type(DA_FILENAME), m_string(f.GetString()) {}  // NOLINT(google-explicit-constructor)
+  GeData(const BaseContainer& bc);  // NOLINT(google-explicit-constructor)
+  GeData(const GeData& o);
+  GeData& operator=(const GeData& o);
+  ~GeData();
+
+  LONG GetType() const { return m_type; }
+  LONG GetLong() const;
+  Bool GetBool() const { return GetLong() != 0; }
+  LLONG GetLLong() const;
+  Real GetReal() const;
+  Vector GetVector() const { return m_type == DA_VECTOR ? m_vector : Vector(); }
+  Matrix GetMatrix() const { return m_type == DA_MATRIX ? m_matrix : Matrix(); }
+  String GetString() const { return (m_type == DA_STRING || m_type == DA_FILENAME) ? m_string : String(); }
+  Filename GetFilename() const { return Filename(GetString()); }
+  // The held container, or null when the value is not a container.
+  BaseContainer* GetContainer() const { return m_container.get(); }
+
+  bool operator==(const GeData& o) const;
+  bool operator!=(const GeData& o) const { return !(*this == o); }
+
+ private:
+  LONG m_type = DA_NIL;
+  LONG m_long = 0;
+  LLONG m_llong = 0;
+  Real m_real = 0.0;
+  Vector m_vector;
+  Matrix m_matrix;
+  String m_string;
+  std::unique_ptr<BaseContainer> m_container;
+};
+
+class BaseContainer {
+ public:
+  explicit BaseContainer(LONG id = 0) : m_id(id) {}
+
+  LONG GetId() const { return m_id; }
+  void SetId(LONG id) { m_id = id; }
+
+  // Typed getters return the default when the entry is missing or of another kind.
+  LONG GetLong(LONG id, LONG preset = 0) const;
+  Bool GetBool(LONG id, Bool preset = FALSE) const;
+  LLONG GetLLong(LONG id, LLONG preset = 0) const;
+  Real GetReal(LONG id, Real preset = 0.0) const;
+  Vector GetVector(LONG id, const Vector& preset = Vector()) const;
+  Matrix GetMatrix(LONG id, const Matrix& preset = Matrix()) const;
+  String GetString(LONG id, const String& preset = String()) const;
+  Filename GetFilename(LONG id, const Filename& preset = Filename()) const;
+  // A copy of the sub-container (an empty one when missing).
+  BaseContainer GetContainer(LONG id) const;
+  // The sub-container in place, or null.
+  BaseContainer* GetContainerInstance(LONG id);
+  const BaseContainer* GetContainerInstance(LONG id) const;
+
+  void SetLong(LONG id, LONG v) { SetData(id, GeData(v)); }
+  void SetBool(LONG id, Bool v) { SetData(id, GeData(v)); }
+  void SetLLong(LONG id, LLONG v) { SetData(id, GeData(v)); }
+  void SetReal(LONG id, Real v) { SetData(id, GeData(v)); }
+  void SetVector(LONG id, const Vector& v) { SetData(id, GeData(v)); }
+  void SetMatrix(LONG id, const Matrix& v) { SetData(id, GeData(v)); }
+  void SetString(LONG id, const String& v) { SetData(id, GeData(v)); }
+  void SetFilename(LONG id, const Filename& v) { SetData(id, GeData(v)); }
+  void SetContainer(LONG id, const BaseContainer& v) { SetData(id, GeData(v)); }
+
+  // The entry's value, or null.
+  const GeData* GetDataPointer(LONG id) const;
+  GeData GetData(LONG id) const;
+  // Replaces an existing entry in place or appends a new one.
+  void SetData(LONG id, const GeData& value);
+  Bool RemoveData(LONG id);
+  void FlushAll() { m_entries.clear(); }
+
+  // Entry access by position: the ID at index i, or NOTOK (-1) past the end.
+  LONG GetIndexId(LONG index) const;
+  const GeData* GetIndexData(LONG index) const;
+  LONG GetEntryCount() const { return static_cast<LONG>(m_entries.size()); }
+
+  void CopyTo(BaseContainer* dst) const { if (dst) *dst = *this; }
+  BaseContainer GetClone() const { return *this; }
+
+  bool operator==(const BaseContainer& o) const { return m_id == o.m_id && m_entries == o.m_entries; }
+  bool operator!=(const BaseContainer& o) const { return !(*this == o); }
+
+ private:
+  struct Entry {
+    LONG id;
+    GeData value;
+    bool operator==(const Entry& o) const { return id == o.id && value == o.value; }
+  };
+  const Entry* Find(LONG id) const;
+  // The host's decoder appends entries without the look-up SetData does.
+  friend struct BaseContainerAccess;
+  LONG m_id;
+  std::vector<Entry> m_entries;
+};
+
+enum : LONG { NOTOK = -1 };
+
+// World plug-in settings: one container per plug-in ID, kept in the host's settings
+// file. Null when no container is stored under the ID.
+BaseContainer* GetWorldPluginData(LONG id);
+// Stores bc under the plug-in ID. add = TRUE merges its entries into a stored
+// container; FALSE replaces the container whole. The settings file is written at once.
+Bool SetWorldPluginData(LONG id, const BaseContainer& bc, Bool add = TRUE);

@@ -1,0 +1,171 @@
+// Files: file names, byte access, existence, deletion, folders and folder browsing.
+#pragma once
+
+#include "c4d_string.h"
+#include "ge_types.h"
+
+// Host file error codes.
+enum : LONG {
+  FILEERROR_NONE = 0,
+  FILEERROR_OPEN = -1,
+  FILEERROR_CLOSE = -2,
+  FILEERROR_READ = -3,
+  FILEERROR_WRITE = -4,
+  FILEERROR_SEEK = -5,
+  FILEERROR_INVALID = -6,
+  FILEERROR_MEMORY = -7,
+  FILEERROR_USERBREAK = -8,
+  FILEERROR_WRONG_VALUE = -100,
+  FILEERROR_CHUNK_NUMBER = -102,
+  FILEERROR_VALUE_NO_CHUNK = -103,
+  FILEERROR_FILE_END = -104,
+  FILEERROR_UNKNOWN_VALUE = -105,
+};
+
+// Open modes.
+enum : LONG {
+  FILEOPEN_APPEND = 0,
+  FILEOPEN_READ = 1,
+  FILEOPEN_WRITE = 2,      // creates or truncates
+  FILEOPEN_READWRITE = 3,  // opens or creates, keeps existing bytes
+  FILEOPEN_READ_NOCACHE = 4,
+};
+
+// Error dialog modes of BaseFile::Open.
+enum : LONG {
+  FILEDIALOG_NONE = 0,
+  FILEDIALOG_ANY = 1,
+  FILEDIALOG_IGNOREOPEN = 2,
+};
+
+// Seek modes.
+enum : LONG {
+  FILESEEK_START = 0,
+  FILESEEK_RELATIVE = 2,
+};
+
+// GeFKill flags.
+enum : LONG {
+  GE_FKILL_DIRECTORY = 1,
+  GE_FKILL_RECURSIVE = 2,
+  GE_FKILL_FORCE = 4,
+};
+
+// File selector types and flags.
+enum : LONG {
+  FILESELECTTYPE_ANYTHING = 0,
+  FILESELECTTYPE_IMAGES = 1,
+  FILESELECTTYPE_SCENES = 2,
+  FILESELECT_LOAD = 0,
+  FILESELECT_SAVE = 1,
+  FILESELECT_DIRECTORY = 2,
+};
+
+// A file or folder name. Folders are separated by "/".
+class Filename {
+ public:
+  Filename() = default;
+  Filename(const String& path) : m_path(path) {}  // NOLINT(google-explicit-constructor)
+  Filename(const CHAR* path) : m_path(path) {}    // NOLINT(google-explicit-constructor)
+
+  const String& GetString() const { return m_path; }
+  void SetString(const String& path) { m_path = path; }
+  Bool Content() const { return m_path.Content(); }
+
+  // The folder part (everything before the last separator; empty when there is none).
+  Filename GetDirectory() const;
+  // The file part (after the last separator).
+  Filename GetFile() const;
+  String GetFileString() const { return GetFile().GetString(); }
+  void SetDirectory(const Filename& dir);
+  void SetFile(const Filename& file);
+
+  // Suffix without the dot; empty when the file part has none.
+  String GetSuffix() const;
+  // Case-insensitive suffix test ("OBJ" matches "model.obj").
+  Bool CheckSuffix(const String& suffix) const;
+  // Replaces (or adds) the suffix.
+  void SetSuffix(const String& suffix);
+  void ClearSuffix();
+
+  // Folder joined with a file or sub-path.
+  Filename operator+(const Filename& sub) const;
+  Filename& operator+=(const Filename& sub) { *this = *this + sub; return *this; }
+  bool operator==(const Filename& o) const { return m_path == o.m_path; }
+  bool operator!=(const Filename& o) const { return m_path != o.m_path; }
+
+  // The scripted user's file or folder selection (false when cancelled).
+  // type: FILESELECTTYPE_*; flags: FILESELECT_LOAD, _SAVE or _DIRECTORY.
+  Bool FileSelect(LONG type, LONG flags, const String* title = nullptr);
+
+ private:
+  String m_path;
+};
+
+// Byte access to one file.
+class BaseFile {
+ public:
+  static BaseFile* Alloc();
+  static void Free(BaseFile*& file);
+
+  // Opens name; mode FILEOPEN_*. Byte order, type and creator are accepted for the
+  // host's signature: BaseFile transfers bytes as they are.
+  Bool Open(const Filename& name, LONG mode = FILEOPEN_READ, LONG error_dialog = FILEDIALOG_IGNOREOPEN,
+            LONG order = BYTEORDER_MOTOROLA, LONG type = 0x43344443 /* C4DC */, LONG creator = 0x43344431 /* C4D1 */);
+  Bool Close();
+
+  // Reads up to length bytes; returns the number read. A short read sets
+  // FILEERROR_FILE_END (end of data) or FILEERROR_READ.
+  VLONG ReadBytes(void* data, VLONG length, Bool just_try = FALSE);
+  Bool WriteBytes(const void* data, VLONG length);
+  Bool Seek(VLONG position, LONG mode = FILESEEK_RELATIVE);
+  VLONG GetPosition();
+  VLONG GetLength();
+  LONG GetError() const { return m_error; }
+  void SetError(LONG error) { m_error = error; }
+
+  ~BaseFile();
+
+ private:
+  BaseFile() = default;
+  int m_fd = -1;
+  LONG m_mode = 0;
+  LONG m_error = FILEERROR_NONE;
+  VLONG m_position = 0;
+  Filename m_name;
+  friend struct BaseFileAccess;
+};
+
+// Existence of a file (isdir false) or folder (isdir true).
+Bool GeFExist(const Filename& name, Bool isdir = FALSE);
+// Deletes a file (GE_FKILL_FORCE: even when read-only) or, with GE_FKILL_DIRECTORY,
+// an empty folder (with GE_FKILL_RECURSIVE: a folder and its content).
+Bool GeFKill(const Filename& name, LONG flags = 0);
+// Creates a folder (its parent must exist); true when it exists afterwards.
+Bool GeFCreateDir(const Filename& name);
+
+// Folder browsing: the entries of one folder, not recursive, in name order.
+enum : LONG {
+  BROWSEFILES_CALCSIZE = 1,
+};
+class BrowseFiles {
+ public:
+  static BrowseFiles* Alloc();
+  static void Free(BrowseFiles*& browse);
+
+  // Starts a listing of folder; hidden entries (names starting with ".") are skipped.
+  void Init(const Filename& folder, LONG flags = 0);
+  // Advances to the next entry; false at the end.
+  Bool GetNext();
+  Filename GetFilename() const;
+  Bool IsDir() const;
+  Bool IsHidden() const;
+  VLONG GetSize() const;
+
+  ~BrowseFiles();
+
+ private:
+  BrowseFiles() = default;
+  struct Listing;
+  Listing* m_listing = nullptr;
+};

@@ -1,0 +1,117 @@
+// Plug-in classes and registration: commands, tags and objects under fixed IDs.
+#pragma once
+
+#include "c4d_basecontainer.h"
+#include "c4d_bitmap.h"
+#include "c4d_string.h"
+#include "ge_types.h"
+
+class BaseDocument;
+class GeListNode;
+class BaseTag;
+class BaseObject;
+
+// Plug-in types.
+enum : LONG {
+  PLUGINTYPE_ANY = 0,
+  PLUGINTYPE_COMMAND = 4,
+  PLUGINTYPE_OBJECT = 5,
+  PLUGINTYPE_TAG = 6,
+};
+
+// Registration info flags.
+enum : LONG {
+  OBJECT_MODIFIER = 1,
+  TAG_VISIBLE = 1,
+  PLUGINFLAG_HIDE = 0x20000000,
+};
+
+// Command state answers.
+enum : LONG {
+  CMD_ENABLED = 0x40000000,
+  CMD_VALUE = 0x20000000,
+};
+
+// Base of every plug-in class the host creates or is handed. Plug-in objects live
+// on the host allocator (gNew); the host destroys them with gDelete.
+class BaseData {
+ public:
+  virtual ~BaseData() = default;
+};
+
+class CommandData : public BaseData {
+ public:
+  // Runs the command on the active document.
+  virtual Bool Execute(BaseDocument* doc);
+  // CMD_ENABLED when the command can run; 0 disables it.
+  virtual LONG GetState(BaseDocument* doc);
+  virtual Bool RestoreLayout(void* secret);
+};
+
+// Base of tag and object plug-ins: one instance per node.
+class NodeData : public BaseData {
+ public:
+  virtual Bool Init(GeListNode* node);
+  virtual void Free(GeListNode* node);
+  virtual Bool Message(GeListNode* node, LONG type, void* data);
+};
+
+class TagData : public NodeData {};
+class ObjectData : public NodeData {};
+
+typedef NodeData* DataAllocator();
+
+// A registered plug-in as the host keeps it.
+class BasePlugin {
+ public:
+  LONG GetID() const { return m_id; }
+  LONG GetPluginType() const { return m_type; }
+  const String& GetName() const { return m_name; }
+  const String& GetHelp() const { return m_help; }
+  LONG GetInfo() const { return m_info; }
+  const String& GetIconFile() const { return m_iconFile; }
+  const String& GetDescription() const { return m_description; }
+  LONG GetDiskLevel() const { return m_diskLevel; }
+  CommandData* GetCommand() const { return m_command; }
+  DataAllocator* GetAllocator() const { return m_allocator; }
+
+ private:
+  friend struct PluginRegistryAccess;
+  LONG m_id = 0;
+  LONG m_type = 0;
+  String m_name, m_help, m_iconFile, m_description;
+  LONG m_info = 0;
+  LONG m_diskLevel = 0;
+  CommandData* m_command = nullptr;
+  DataAllocator* m_allocator = nullptr;
+};
+
+// Registers a command. The host takes the command object (created with gNew) and
+// destroys it when the plug-in ends. False when the ID is taken or the arguments are
+// unusable (the object is then destroyed too).
+Bool RegisterCommandPlugin(LONG id, const String& name, LONG info, BaseBitmap* icon, const String& help,
+                           CommandData* data);
+Bool RegisterTagPlugin(LONG id, const String& name, LONG info, DataAllocator* allocator, const String& description,
+                       BaseBitmap* icon, LONG disklevel);
+Bool RegisterObjectPlugin(LONG id, const String& name, LONG info, DataAllocator* allocator,
+                          const String& description, BaseBitmap* icon, LONG disklevel);
+
+// The registered plug-in of that ID and type (PLUGINTYPE_ANY: of any type), or null.
+BasePlugin* FindPlugin(LONG id, LONG type);
+
+// Life-cycle actions of the module entry point and the messages it forwards.
+enum : LONG {
+  C4DPL_INIT_SYS = 1,
+  C4DPL_MESSAGE = 2,
+  C4DPL_INIT = 3,
+  C4DPL_END = 4,
+  C4DMSG_PRIORITY = 0,
+  C4DPL_ENDACTIVITY = 1001,
+};
+// Version of this host interface; the module entry point refuses another.
+enum : LONG { KELVANE_HOST_API_VERSION = 1 };
+LONG GeHostApiVersion();
+
+extern "C" {
+typedef LONG C4dMainFunction(LONG action, void* p1, void* p2, void* p3);
+}

@@ -1,0 +1,419 @@
+// Files: name arithmetic, byte access on POSIX descriptors, existence, deletion,
+// folder creation and folder browsing.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <new>
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "c4d_file.h"
+#include "c4d_general.h"
+#include "c4d_memory.h"
+#include "host_internal.h"
+
+namespace {
+
+const std::string& Text(const Filename& name) { return name.GetString().Std(); }
+
+// Index just past the folder part: the file part starts here.
+size_t FileStart(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// Position of the suffix dot in path, or npos. A dot that starts the file part
+// (".profile") or lies inside a folder name is not a suffix dot.
+size_t SuffixDot(const std::string& path) {
+  const size_t start = FileStart(path);
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos || dot <= start) return std::string::npos;
+  return dot;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// --- Filename ----------------------------------------------------------------
+
+Filename Filename::GetDirectory() const {
+  const std::string& path = Text(*this);
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return Filename();
+  if (slash == 0) return Filename("/");  // the root keeps its separator
+  return Filename(String(path.substr(0, slash)));
+}
+
+Filename Filename::GetFile() const {
+  const std::string& path = Text(*this);
+  return Filename(String(path.substr(FileStart(path))));
+}
+
+void Filename::SetDirectory(const Filename& dir) { *this = dir + GetFile(); }
+
+void Filename::SetFile(const Filename& file) { *this = GetDirectory() + file; }
+
+String Filename::GetSuffix() const {
+  const std::string& path = Text(*this);
+  const size_t dot = SuffixDot(path);
+  return dot == std::string::npos ? String() : String(path.substr(dot + 1));
+}
+
+Bool Filename::CheckSuffix(const String& suffix) const {
+  const std::string& path = Text(*this);
+  const size_t dot = SuffixDot(path);
+  if (dot == std::string::npos) return FALSE;
+  return EqualNoCase(path.substr(dot + 1), suffix.Std());
+}
+
+void Filename::SetSuffix(const String& suffix) {
+  ClearSuffix();
+  if (!suffix.Content()) return;
+  const std::string& path = Text(*this);
+  if (FileStart(path) >= path.size()) return;  // no file part to carry a suffix
+  m_path = String(path + "." + suffix.Std());
+}
+
+void Filename::ClearSuffix() {
+  const std::string& path = Text(*this);
+  const size_t dot = SuffixDot(path);
+  if (dot != std::string::npos) m_path = String(path.substr(0, dot));
+}
+
+Filename Filename::operator+(const Filename& sub) const {
+  const std::string& left = Text(*this);
+  const std::string& right = Text(sub);
+  if (left.empty()) return sub;
+  if (right.empty()) return *this;
+  size_t leftEnd = left.size();
+  while (leftEnd > 0 && left[leftEnd - 1] == '/') --leftEnd;
+  size_t rightStart = 0;
+  while (rightStart < right.size() && right[rightStart] == '/') ++rightStart;
+  return Filename(String(left.substr(0, leftEnd) + "/" + right.substr(rightStart)));
+}
+
+// --- BaseFile ----------------------------------------------------------------
+
+BaseFile* BaseFile::Alloc() { return gNew BaseFile; }
+
+void BaseFile::Free(BaseFile*& file) { gDelete(file); }
+
+BaseFile::~BaseFile() { Close(); }
+
+Bool BaseFile::Open(const Filename& name, LONG mode, LONG error_dialog, LONG order, LONG type, LONG creator) {
+  (void)order;
+  (void)type;
+  (void)creator;
+  Close();
+  m_error = FILEERROR_NONE;
+  m_position = 0;
+  m_mode = mode;
+  m_name = name;
+
+  int flags = -1;
+  switch (mode) {
+    case FILEOPEN_READ:
+    case FILEOPEN_READ_NOCACHE: flags = O_RDONLY; break;
+    case FILEOPEN_WRITE: flags = O_WRONLY | O_CREAT | O_TRUNC; break;
+    case FILEOPEN_READWRITE: flags = O_RDWR | O_CREAT; break;
+    case FILEOPEN_APPEND: flags = O_WRONLY | O_CREAT; break;
+    default: break;
+  }
+
+  int fd = -1;
+  const std::string& path = Text(name);
+  if (flags != -1 && !path.empty() && !host::internal::OpenShouldFail()) {
+    do {
+      fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    struct stat st;
+    // A folder opens for reading on POSIX; as a file it is unusable.
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
+      ::close(fd);
+      fd = -1;
+    }
+  }
+  if (fd >= 0 && mode == FILEOPEN_APPEND) {
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    if (end < 0) {
+      ::close(fd);
+      fd = -1;
+    } else {
+      m_position = static_cast<VLONG>(end);
+    }
+  }
+  if (fd < 0) {
+    m_error = FILEERROR_OPEN;
+    if (error_dialog == FILEDIALOG_ANY) MessageDialog(String("Cannot open the file\n") + name.GetString());
+    return FALSE;
+  }
+  m_fd = fd;
+  return TRUE;
+}
+
+Bool BaseFile::Close() {
+  if (m_fd < 0) return TRUE;
+  const int result = ::close(m_fd);
+  m_fd = -1;
+  m_position = 0;
+  if (result != 0 && errno != EINTR) {
+    m_error = FILEERROR_CLOSE;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+VLONG BaseFile::ReadBytes(void* data, VLONG length, Bool just_try) {
+  if (length == 0) return 0;
+  if (m_fd < 0 || !data || length < 0) {
+    m_error = FILEERROR_READ;
+    return 0;
+  }
+  const LLONG budget = host::internal::ReadBudget();
+  VLONG want = length;
+  if (budget >= 0 && budget < want) want = static_cast<VLONG>(budget);
+
+  char* dst = static_cast<char*>(data);
+  VLONG got = 0;
+  bool failed = false, atEnd = false;
+  while (got < want) {
+    const ssize_t n = ::read(m_fd, dst + got, static_cast<size_t>(want - got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      failed = true;
+      break;
+    }
+    if (n == 0) {
+      atEnd = true;
+      break;
+    }
+    got += n;
+  }
+  if (budget >= 0) host::internal::ConsumeRead(got);
+  m_position += got;
+  if (got < length) {
+    if (failed || (!atEnd && want < length)) {
+      m_error = FILEERROR_READ;  // a device error, or the armed fault's budget ran out
+    } else if (!just_try) {
+      m_error = FILEERROR_FILE_END;
+    }
+  }
+  return got;
+}
+
+Bool BaseFile::WriteBytes(const void* data, VLONG length) {
+  if (length == 0) return TRUE;
+  if (m_fd < 0 || !data || length < 0) {
+    m_error = FILEERROR_WRITE;
+    return FALSE;
+  }
+  const LLONG budget = host::internal::WriteBudget();
+  VLONG allowed = length;
+  if (budget >= 0 && budget < allowed) allowed = static_cast<VLONG>(budget);
+
+  const char* src = static_cast<const char*>(data);
+  VLONG put = 0;
+  bool failed = false;
+  while (put < allowed) {
+    const ssize_t n = ::write(m_fd, src + put, static_cast<size_t>(allowed - put));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      failed = true;
+      break;
+    }
+    if (n == 0) {  // no progress: treat as a full device rather than spin
+      failed = true;
+      break;
+    }
+    put += n;
+  }
+  if (budget >= 0) host::internal::ConsumeWrite(put);
+  m_position += put;
+  if (failed || put < length) {
+    m_error = FILEERROR_WRITE;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+Bool BaseFile::Seek(VLONG position, LONG mode) {
+  if (m_fd < 0) {
+    m_error = FILEERROR_SEEK;
+    return FALSE;
+  }
+  VLONG target;
+  if (mode == FILESEEK_START) {
+    target = position;
+  } else if (mode == FILESEEK_RELATIVE) {
+    if ((position > 0 && m_position > PTRDIFF_MAX - position)) {
+      m_error = FILEERROR_SEEK;
+      return FALSE;
+    }
+    target = m_position + position;
+  } else {
+    m_error = FILEERROR_SEEK;
+    return FALSE;
+  }
+  if (target < 0 || ::lseek(m_fd, static_cast<off_t>(target), SEEK_SET) < 0) {
+    m_error = FILEERROR_SEEK;
+    return FALSE;
+  }
+  m_position = target;
+  return TRUE;
+}
+
+VLONG BaseFile::GetPosition() { return m_fd < 0 ? 0 : m_position; }
+
+VLONG BaseFile::GetLength() {
+  struct stat st;
+  if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return 0;
+  return static_cast<VLONG>(st.st_size);
+}
+
+// --- existence, deletion, folders --------------------------------------------
+
+Bool GeFExist(const Filename& name, Bool isdir) {
+  const std::string& path = Text(name);
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return FALSE;
+  return S_ISDIR(st.st_mode) ? isdir : !isdir;
+}
+
+namespace {
+
+// The owner's write bit stands for the file's "not read-only" attribute.
+bool RemoveFile(const std::string& path, const struct stat& st, bool force) {
+  if (!(st.st_mode & S_IWUSR)) {
+    if (!force) return false;
+    ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
+  }
+  return ::unlink(path.c_str()) == 0;
+}
+
+bool RemoveTree(const std::string& path, bool force) {
+  DIR* dir = ::opendir(path.c_str());
+  if (!dir) return false;
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string n = entry->d_name;
+    if (n != "." && n != "..") names.push_back(n);
+  }
+  ::closedir(dir);
+  bool ok = true;
+  for (const std::string& n : names) {
+    const std::string child = path + "/" + n;
+    struct stat st;
+    if (::lstat(child.c_str(), &st) != 0) {
+      ok = false;
+    } else if (S_ISDIR(st.st_mode)) {
+      ok = RemoveTree(child, force) && ok;
+    } else {
+      ok = RemoveFile(child, st, force) && ok;
+    }
+  }
+  return ok && ::rmdir(path.c_str()) == 0;
+}
+
+}  // namespace
+
+Bool GeFKill(const Filename& name, LONG flags) {
+  const std::string& path = Text(name);
+  struct stat st;
+  if (path.empty() || ::lstat(path.c_str(), &st) != 0) return FALSE;
+  const bool force = (flags & GE_FKILL_FORCE) != 0;
+  if (!S_ISDIR(st.st_mode)) return RemoveFile(path, st, force);
+  if (!(flags & GE_FKILL_DIRECTORY)) return FALSE;
+  if (flags & GE_FKILL_RECURSIVE) return RemoveTree(path, force);
+  return ::rmdir(path.c_str()) == 0;
+}
+
+Bool GeFCreateDir(const Filename& name) {
+  const std::string& path = Text(name);
+  if (path.empty()) return FALSE;
+  if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return FALSE;
+  return GeFExist(name, TRUE);
+}
+
+// --- BrowseFiles -------------------------------------------------------------
+
+struct BrowseFiles::Listing {
+  struct Entry {
+    std::string name;
+    bool isDir = false;
+    VLONG size = 0;
+  };
+  std::vector<Entry> entries;
+  size_t next = 0;  // index of the entry GetNext hands out next
+};
+
+BrowseFiles* BrowseFiles::Alloc() { return gNew BrowseFiles; }
+
+void BrowseFiles::Free(BrowseFiles*& browse) { gDelete(browse); }
+
+BrowseFiles::~BrowseFiles() { delete m_listing; }
+
+void BrowseFiles::Init(const Filename& folder, LONG flags) {
+  (void)flags;  // sizes come with the stat that tells folders from files anyway
+  delete m_listing;
+  m_listing = new (std::nothrow) Listing;
+  if (!m_listing) return;
+  const std::string& path = Text(folder);
+  DIR* dir = path.empty() ? nullptr : ::opendir(path.c_str());
+  if (!dir) return;
+  try {
+    while (const dirent* entry = ::readdir(dir)) {
+      Listing::Entry e;
+      e.name = entry->d_name;
+      if (e.name.empty() || e.name[0] == '.') continue;
+      struct stat st;
+      if (::stat((path + "/" + e.name).c_str(), &st) == 0) {
+        e.isDir = S_ISDIR(st.st_mode);
+        e.size = e.isDir ? 0 : static_cast<VLONG>(st.st_size);
+      }
+      m_listing->entries.push_back(std::move(e));
+    }
+  } catch (const std::bad_alloc&) {
+    m_listing->entries.clear();  // out of memory: an empty listing rather than a partial one
+  }
+  ::closedir(dir);
+  std::sort(m_listing->entries.begin(), m_listing->entries.end(),
+            [](const Listing::Entry& a, const Listing::Entry& b) { return a.name < b.name; });
+}
+
+Bool BrowseFiles::GetNext() {
+  if (!m_listing || m_listing->next >= m_listing->entries.size()) return FALSE;
+  ++m_listing->next;
+  return TRUE;
+}
+
+Filename BrowseFiles::GetFilename() const {
+  if (!m_listing || m_listing->next == 0) return Filename();
+  return Filename(String(m_listing->entries[m_listing->next - 1].name));
+}
+
+Bool BrowseFiles::IsDir() const {
+  return m_listing && m_listing->next > 0 && m_listing->entries[m_listing->next - 1].isDir;
+}
+
+Bool BrowseFiles::IsHidden() const {
+  return FALSE;  // hidden entries never make it into the listing
+}
+
+VLONG BrowseFiles::GetSize() const {
+  if (!m_listing || m_listing->next == 0) return 0;
+  return m_listing->entries[m_listing->next - 1].size;
+}

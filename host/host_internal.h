@@ -1,0 +1,37 @@
+// Shared state between the host's own files; not part of the interface a plug-in sees.
+#pragma once
+
+#include <string>
+
+#include "ge_types.h"
+
+namespace host::internal {
+
+// Fault injection, consulted by the allocator and by BaseFile.
+bool AllocationShouldFail();   // counts one allocation request
+bool OpenShouldFail();         // consumes an armed open failure
+// Bytes that may still be read / written before the armed failure; -1 when unarmed.
+// Consume reduces the budget by the bytes actually transferred.
+LLONG ReadBudget();
+void ConsumeRead(LLONG bytes);
+LLONG WriteBudget();
+void ConsumeWrite(LLONG bytes);
+
+// Resets of the separate host parts (used by host::ResetHost).
+void ResetConsole();
+void ResetUser();
+void ResetStatus();
+void ResetFaultState();
+void ResetRegistry();
+void ResetBitmaps();
+void ResetSettings();
+
+// Takes the status line off the terminal before other text goes to standard error;
+// the next status update draws it again.
+void EraseStatusLine();
+
+// The text of the scripted user's next file selection; false when the selector is
+// cancelled (nothing queued, or an empty entry). The title is logged.
+bool NextFileSelection(const char* title, std::string* path);
+
+}  // namespace host::internal

@@ -1,0 +1,195 @@
+// The host allocator: every block carries a header with its size and the source file
+// and line that asked for it, and sits in one list of live blocks, so that tests can
+// count blocks and a leak report can name the code that owns each one.
+#include <cassert>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "c4d_memory.h"
+#include "host_control.h"
+#include "host_internal.h"
+
+namespace {
+
+constexpr uint64_t kLiveMagic = 0x4b454c56414c4956ull;  // "KELVALIV"
+constexpr uint64_t kFreedMagic = 0x4b454c5646524545ull;  // "KELVFREE"
+
+// A multiple of 16 bytes, so that the payload after it keeps the 16-byte alignment
+// of the block malloc returns.
+struct alignas(16) BlockHeader {
+  uint64_t magic;
+  VLONG size;
+  const CHAR* file;
+  LONG line;
+  BlockHeader* prev;
+  BlockHeader* next;
+};
+static_assert(sizeof(BlockHeader) % 16 == 0, "the payload must stay 16-byte aligned");
+static_assert(alignof(std::max_align_t) >= 16, "malloc must return 16-byte aligned blocks");
+
+// Larger requests cannot be met on any machine this runs on; refusing them here also
+// keeps sanitizer builds from aborting on absurd sizes instead of returning null.
+constexpr VLONG kMaxBlockSize = VLONG(1) << 40;
+
+struct Heap {
+  std::mutex mutex;
+  BlockHeader list{kLiveMagic, 0, nullptr, 0, &list, &list};  // sentinel: list.next is the oldest block
+  LLONG liveBlocks = 0;
+  LLONG liveBytes = 0;
+  LLONG peakBytes = 0;
+  LLONG allocations = 0;
+};
+
+// Never destroyed: blocks may still be freed by static destructors at exit.
+Heap& TheHeap() {
+  static Heap* heap = new Heap;
+  return *heap;
+}
+
+void* Payload(BlockHeader* header) { return header + 1; }
+BlockHeader* HeaderOf(void* block) { return static_cast<BlockHeader*>(block) - 1; }
+
+// Caller holds the mutex.
+void LinkAtEnd(Heap& heap, BlockHeader* header) {
+  header->prev = heap.list.prev;
+  header->next = &heap.list;
+  heap.list.prev->next = header;
+  heap.list.prev = header;
+}
+
+void Unlink(BlockHeader* header) {
+  header->prev->next = header->next;
+  header->next->prev = header->prev;
+  header->prev = header->next = nullptr;
+}
+
+void AddLive(Heap& heap, VLONG size) {
+  ++heap.liveBlocks;
+  heap.liveBytes += size;
+  if (heap.liveBytes > heap.peakBytes) heap.peakBytes = heap.liveBytes;
+}
+
+// A block is trusted only when its magic is right and its neighbours point back at
+// it; anything else is a pointer the allocator never handed out, or one freed twice.
+bool IsLiveBlock(const BlockHeader* header) {
+  return header->magic == kLiveMagic && header->prev && header->next && header->prev->next == header &&
+         header->next->prev == header;
+}
+
+void RejectForeignBlock(void* block, const char* what) {
+  std::fprintf(stderr, "host: %s of %p, which is not a live host block: ignored\n", what, block);
+  std::fflush(stderr);
+  assert(!"host allocator: foreign or already freed block");
+}
+
+// Counts the request and asks the fault injection whether it must fail.
+bool RequestRefused(Heap& heap, VLONG size) {
+  {
+    std::lock_guard<std::mutex> lock(heap.mutex);
+    ++heap.allocations;
+  }
+  if (host::internal::AllocationShouldFail()) return true;
+  return size < 0 || size > kMaxBlockSize;
+}
+
+}  // namespace
+
+void* GeAllocTagged(VLONG size, const CHAR* file, LONG line) {
+  Heap& heap = TheHeap();
+  if (RequestRefused(heap, size)) return nullptr;
+  auto* header = static_cast<BlockHeader*>(std::calloc(1, sizeof(BlockHeader) + static_cast<size_t>(size)));
+  if (!header) return nullptr;
+  header->magic = kLiveMagic;
+  header->size = size;
+  header->file = file ? file : "?";
+  header->line = line;
+  std::lock_guard<std::mutex> lock(heap.mutex);
+  LinkAtEnd(heap, header);
+  AddLive(heap, size);
+  return Payload(header);
+}
+
+void GeFreeTagged(void* block) {
+  if (!block) return;
+  Heap& heap = TheHeap();
+  BlockHeader* header = HeaderOf(block);
+  {
+    std::lock_guard<std::mutex> lock(heap.mutex);
+    if (!IsLiveBlock(header)) {
+      RejectForeignBlock(block, "GeFree");
+      return;
+    }
+    Unlink(header);
+    header->magic = kFreedMagic;
+    --heap.liveBlocks;
+    heap.liveBytes -= header->size;
+  }
+  std::free(header);
+}
+
+void* GeReallocTagged(void* block, VLONG size, const CHAR* file, LONG line) {
+  if (!block) return GeAllocTagged(size, file, line);
+  Heap& heap = TheHeap();
+  if (RequestRefused(heap, size)) return nullptr;
+
+  std::lock_guard<std::mutex> lock(heap.mutex);
+  BlockHeader* header = HeaderOf(block);
+  if (!IsLiveBlock(header)) {
+    RejectForeignBlock(block, "GeRealloc");
+    return nullptr;
+  }
+  // The block keeps its place in the live list (its age), so remember the neighbours
+  // across the move.
+  BlockHeader* prev = header->prev;
+  BlockHeader* next = header->next;
+  const VLONG oldSize = header->size;
+  auto* moved = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + static_cast<size_t>(size)));
+  if (!moved) return nullptr;  // the old block is untouched and still linked
+  if (size > oldSize)
+    std::memset(static_cast<char*>(Payload(moved)) + oldSize, 0, static_cast<size_t>(size - oldSize));
+  moved->size = size;
+  moved->file = file ? file : "?";
+  moved->line = line;
+  prev->next = moved;
+  next->prev = moved;
+  heap.liveBytes += size - oldSize;
+  if (heap.liveBytes > heap.peakBytes) heap.peakBytes = heap.liveBytes;
+  return Payload(moved);
+}
+
+void* operator new(std::size_t size, GeAllocTag tag) noexcept {
+  // A size beyond PTRDIFF_MAX turns negative here and is refused like any other.
+  return GeAllocTagged(static_cast<VLONG>(size), tag.file, tag.line);
+}
+
+// Runs only when a constructor started by gNew throws.
+void operator delete(void* block, GeAllocTag) noexcept { GeFreeTagged(block); }
+
+namespace host {
+
+MemoryStats GetMemoryStats() {
+  Heap& heap = TheHeap();
+  std::lock_guard<std::mutex> lock(heap.mutex);
+  MemoryStats stats;
+  stats.liveBlocks = heap.liveBlocks;
+  stats.liveBytes = heap.liveBytes;
+  stats.peakBytes = heap.peakBytes;
+  stats.allocations = heap.allocations;
+  return stats;
+}
+
+std::vector<std::string> LeakReport() {
+  Heap& heap = TheHeap();
+  std::lock_guard<std::mutex> lock(heap.mutex);
+  std::vector<std::string> report;
+  report.reserve(static_cast<size_t>(heap.liveBlocks));
+  for (const BlockHeader* h = heap.list.next; h != &heap.list; h = h->next)
+    report.push_back(std::string(h->file) + ":" + std::to_string(h->line) + " " + std::to_string(h->size) + " bytes");
+  return report;
+}
+
+}  // namespace host

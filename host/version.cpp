@@ -1,0 +1,3 @@
+#include "c4d_plugin.h"
+
+LONG GeHostApiVersion() { return KELVANE_HOST_API_VERSION; }

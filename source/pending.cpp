@@ -1,0 +1,88 @@
+// Placeholder classes for the plug-ins whose real classes are not built yet. Each keeps
+// its row of the registration table (ID, name, help, icon, description) so the host's
+// menus and the registry are complete; running one tells the user plainly that the
+// feature is missing. A module that gets its real class removes its entry here.
+#include "c4d_symbols.h"
+#include "main.h"
+#include "plugin_ids.h"
+#include "registration.h"
+
+namespace {
+
+class PendingCommand : public CommandData {
+ public:
+  explicit PendingCommand(LONG nameString) : m_nameString(nameString) {}
+  Bool Execute(BaseDocument*) override {
+    GePrint(String("Kelvane: ") + GeLoadString(m_nameString) + String(" is not available in this build."));
+    return FALSE;
+  }
+
+ private:
+  LONG m_nameString;
+};
+
+template <LONG NameString>
+CommandData* AllocPendingCommand() {
+  return gNew PendingCommand(NameString);
+}
+
+class PendingTag : public TagData {};
+NodeData* AllocPendingTag() { return gNew PendingTag; }
+
+class PendingDeformer : public ObjectData {};
+NodeData* AllocPendingDeformer() { return gNew PendingDeformer; }
+
+}  // namespace
+
+Bool RegisterExportPlugin() {
+  return RegisterCommandFromResource(ID_EXPORT_PLUGIN, IDS_EXPORT_NAME, IDS_EXPORT_HELP, "export.tif",
+                                     AllocPendingCommand<IDS_EXPORT_NAME>);
+}
+
+Bool RegisterImportPlugin() {
+  return RegisterCommandFromResource(ID_IMPORT_PLUGIN, IDS_IMPORT_NAME, IDS_IMPORT_HELP, "import.tif",
+                                     AllocPendingCommand<IDS_IMPORT_NAME>);
+}
+
+Bool RegisterMddMpPlugin() {
+  return RegisterCommandFromResource(ID_MDDMP_PLUGIN, IDS_MDDIMPORT_NAME, IDS_MDDIMPORT_HELP, "mdd_mp.tif",
+                                     AllocPendingCommand<IDS_MDDIMPORT_NAME>);
+}
+
+Bool RegisterMddXpPlugin() {
+  return RegisterCommandFromResource(ID_MDDXP_PLUGIN, IDS_MDDEXPORT_NAME, IDS_MDDEXPORT_HELP, "mdd_xp.tif",
+                                     AllocPendingCommand<IDS_MDDEXPORT_NAME>);
+}
+
+// The deformer registers without the empty-name check.
+Bool RegisterMddDeformer() {
+  return RegisterObjectPlugin(ID_MDD_DEFORMER, GeLoadString(IDS_MDDDEFORMER_NAME), OBJECT_MODIFIER,
+                              AllocPendingDeformer, String("Omdddeformer"), AutoBitmap("mdd_deform.tif"), 0);
+}
+
+Bool RegisterGroupTag() {
+  return RegisterTagFromResource(ID_GROUP_TAG, IDS_GROUPTAG_NAME, AllocPendingTag, "", "GroupTag.tif");
+}
+
+Bool RegisterRegionTag() {
+  return RegisterTagFromResource(ID_REGION_TAG, IDS_REGIONTAG_NAME, AllocPendingTag, "", "RegionTag.tif");
+}
+
+Bool RegisterXPMaskTag() {
+  return RegisterTagFromResource(ID_XPMASK_TAG, IDS_XPMASKTAG_NAME, AllocPendingTag, "Txpromask", "dontXP.tif");
+}
+
+Bool RegisterURLPlugin() {
+  return RegisterCommandFromResource(ID_URL_PLUGIN, IDS_URL_NAME, IDS_URL_HELP, "url.tif",
+                                     AllocPendingCommand<IDS_URL_NAME>);
+}
+
+Bool RegisterDocsPlugin() {
+  return RegisterCommandFromResource(ID_DOCS_PLUGIN, IDS_DOCS_NAME, IDS_DOCS_HELP, "kvpdocs.tif",
+                                     AllocPendingCommand<IDS_DOCS_NAME>);
+}
+
+void FreeRegionTag() {}
+void FreeGroupTag() {}
+void FreeImportPlugin() {}
+void FreeExportPlugin() {}
