@@ -80,9 +80,7 @@ LONG BaseBitmap::Init(const Filename& name) {
   LONG result = IMAGERESULT_WRONGTYPE;
   if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) == 1 && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) == 1 &&
       width > 0 && height > 0) {
-    if (LLONG(width) * LLONG(height) > kMaxPixels) {
-      result = IMAGERESULT_OUTOFMEMORY;
-    } else {
+    if (LLONG(width) * LLONG(height) <= kMaxPixels) {
       std::vector<uint32_t> pixels;
       try {
         pixels.assign(static_cast<size_t>(width) * height, 0u);
@@ -90,7 +88,8 @@ LONG BaseBitmap::Init(const Filename& name) {
         pixels.clear();
         result = IMAGERESULT_OUTOFMEMORY;
       }
-      if (!pixels.empty() && TIFFReadRGBAImageOriented(tif, width, height, pixels.data(), ORIENTATION_TOPLEFT, 0) == 1) {
+      // Stop at the first damaged strip rather than return a partial picture.
+      if (!pixels.empty() && TIFFReadRGBAImageOriented(tif, width, height, pixels.data(), ORIENTATION_TOPLEFT, 1) == 1) {
         m_rgba.swap(pixels);
         m_width = static_cast<LONG>(width);
         m_height = static_cast<LONG>(height);

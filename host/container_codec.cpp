@@ -123,14 +123,14 @@ class Reader {
   }
 
   bool I32(LONG* v) {
-    uint32_t u;
+    uint32_t u = 0;
     if (!U32(&u)) return false;
     *v = static_cast<LONG>(u);
     return true;
   }
 
   bool RealValue(Real* v) {
-    uint64_t bits;
+    uint64_t bits = 0;
     if (!U64(&bits)) return false;
     std::memcpy(v, &bits, sizeof(*v));
     return true;
@@ -139,7 +139,7 @@ class Reader {
   bool VectorValue(Vector* v) { return RealValue(&v->x) && RealValue(&v->y) && RealValue(&v->z); }
 
   bool Text(std::string* text) {
-    uint32_t length;
+    uint32_t length = 0;
     if (!U32(&length)) return false;
     if (length > Remaining()) return Fail("text length " + std::to_string(length) + " exceeds the data");
     text->assign(reinterpret_cast<const char*>(m_data + m_pos), length);
@@ -150,15 +150,15 @@ class Reader {
   bool Container(BaseContainer* bc, int depth) {
     if (depth > kMaxContainerDepth)
       return Fail("containers nested deeper than " + std::to_string(kMaxContainerDepth));
-    LONG id;
-    uint32_t count;
+    LONG id = 0;
+    uint32_t count = 0;
     if (!I32(&id) || !U32(&count)) return false;
     // The count is checked against the bytes left before anything is built from it.
     if (count > Remaining() / kMinEntrySize) return Fail("entry count " + std::to_string(count) + " exceeds the data");
     bc->SetId(id);
     std::unordered_set<LONG> seen;
     for (uint32_t i = 0; i < count; ++i) {
-      LONG entryId, type;
+      LONG entryId = 0, type = 0;
       if (!I32(&entryId) || !I32(&type)) return false;
       if (!seen.insert(entryId).second) {
         m_pos -= 8;
@@ -183,19 +183,19 @@ class Reader {
       case DA_NIL:
         return true;
       case DA_LONG: {
-        LONG v;
+        LONG v = 0;
         if (!I32(&v)) return false;
         *value = GeData(v);
         return true;
       }
       case DA_LLONG: {
-        uint64_t v;
+        uint64_t v = 0;
         if (!U64(&v)) return false;
         *value = GeData(static_cast<LLONG>(v));
         return true;
       }
       case DA_REAL: {
-        Real v;
+        Real v = 0;
         if (!RealValue(&v)) return false;
         *value = GeData(v);
         return true;

@@ -266,7 +266,8 @@ bool ParseStrings(const std::string& path, const std::string& symbolsPath,
     const int line = t.line;
     const auto symbol = symbols.find(name);
     if (symbol == symbols.end()) return fail(line, "'" + name + "' is not declared in '" + symbolsPath + "'");
-    if (seen.count(name)) return fail(line, "'" + name + "' already has a text (line " + std::to_string(seen[name]) + ")");
+    if (seen.count(name))
+      return fail(line, "'" + name + "' already has a text (line " + std::to_string(seen[name]) + ")");
     seen[name] = line;
     std::string value;
     int pieces = 0;

@@ -126,7 +126,7 @@ void LoadSettings() {
   state.loaded = true;
   const std::string path = SettingsFile();
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return;  // first run
+  if (::lstat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) return;  // first run
 
   BaseContainer read;
   std::string error;
