@@ -419,7 +419,8 @@ TEST_F(ContainerFileTest, HeaderFaultsNameTheirReason) {
   EXPECT_NE(Refusal(crc).find("checksum"), std::string::npos);
 
   // A file whose checksum is right but whose payload is not a container.
-  std::string bad = bytes.substr(0, host::internal::kContainerFileHeaderSize) + "\x01\x00\x00\x00\xff\xff\xff\xff";
+  std::string bad =
+      bytes.substr(0, host::internal::kContainerFileHeaderSize) + std::string("\x01\x00\x00\x00\xff\xff\xff\xff", 8);
   const uint64_t length = 8;
   const uint32_t sum = host::internal::Crc32(bad.data() + 24, 8);
   std::memcpy(&bad[12], &length, 8);
