@@ -12,7 +12,7 @@ const LONG kMaxStringField = 1024;
 const LONG kMacType = 0x43344443;     // 'C4DC'
 const LONG kMacCreator = 0x43344431;  // 'C4D1'
 
-// Elements converted per host call in the array forms; keeps the staging area on the stack.
+// Values the array reads take per ReadBytes and host swap call; the staging area stays on the stack.
 const LONG kChunkElements = 2048;
 const LONG kChunkVectors = kChunkElements / 3;
 
@@ -286,6 +286,13 @@ void gantryBinFile::ToFileOrder32(void* data, VLONG count) const {
     lIntel(data, count);
 }
 
+void gantryBinFile::ToFileOrder(void* data, VLONG count, LONG valueSize) const {
+  if (valueSize == 2)
+    ToFileOrder16(data, count);
+  else
+    ToFileOrder32(data, count);
+}
+
 Bool gantryBinFile::WriteBytes(const void* src, VLONG count) {
   if (!m_isOpen) return FALSE;
   if (count <= 0) return TRUE;
@@ -342,86 +349,87 @@ Bool gantryBinFile::WriteVector(const Vector* value) {
   return WriteBytes(v, 12);
 }
 
-// The array forms stage and convert kChunkElements values per host call. A failing
-// element write closes the file, so writing a chunk rather than element by element
-// fails the call at the same point with the same file contents.
+// The array forms convert their values straight into the buffer, one host call per run
+// of whole elements; an element that would straddle the end of the buffer goes through
+// WriteBytes on its own. The bytes, the flushes and the element whose write fails are
+// the same as with one WriteBytes call per element.
+template <class Fill>
+Bool gantryBinFile::WriteElements(LONG n, LONG elementSize, LONG valueSize, Fill fill) {
+  UCHAR staged[12];
+  for (LONG done = 0; done < n;) {
+    const LONG room = (m_bufferSize - m_cursor) / elementSize;
+    if (room <= 0) {
+      fill(staged, done, 1);
+      ToFileOrder(staged, elementSize / valueSize, valueSize);
+      if (!WriteBytes(staged, elementSize)) return FALSE;
+      ++done;
+      continue;
+    }
+    const LONG k = std::min(room, n - done);
+    UCHAR* dst = m_pBuffer + m_cursor;
+    fill(dst, done, k);
+    const VLONG values = static_cast<VLONG>(k) * (elementSize / valueSize);
+    ToFileOrder(dst, values, valueSize);
+    m_cursor += k * elementSize;
+    done += k;
+    if (m_cursor >= m_bufferSize && !Flush()) {
+      Close();
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
 Bool gantryBinFile::WriteWords(const SWORD* src, LONG n) {
   if (!m_isOpen) return FALSE;
   if (n <= 0) return TRUE;
   if (!src) return FALSE;
-  SWORD chunk[kChunkElements];
-  for (LONG done = 0; done < n;) {
-    const LONG k = std::min(kChunkElements, n - done);
-    std::memcpy(chunk, src + done, static_cast<size_t>(k) * 2);
-    ToFileOrder16(chunk, k);
-    if (!WriteBytes(chunk, static_cast<VLONG>(k) * 2)) return FALSE;
-    done += k;
-  }
-  return TRUE;
+  return WriteElements(n, 2, 2, [src](UCHAR* dst, LONG first, LONG k) {
+    std::memcpy(dst, src + first, static_cast<size_t>(k) * 2);
+  });
 }
 
 Bool gantryBinFile::WriteLongs(const LONG* src, LONG n) {
   if (!m_isOpen) return FALSE;
   if (n <= 0) return TRUE;
   if (!src) return FALSE;
-  LONG chunk[kChunkElements];
-  for (LONG done = 0; done < n;) {
-    const LONG k = std::min(kChunkElements, n - done);
-    std::memcpy(chunk, src + done, static_cast<size_t>(k) * 4);
-    ToFileOrder32(chunk, k);
-    if (!WriteBytes(chunk, static_cast<VLONG>(k) * 4)) return FALSE;
-    done += k;
-  }
-  return TRUE;
+  return WriteElements(n, 4, 4, [src](UCHAR* dst, LONG first, LONG k) {
+    std::memcpy(dst, src + first, static_cast<size_t>(k) * 4);
+  });
 }
 
 Bool gantryBinFile::WriteFloats(const SReal* src, LONG n) {
   if (!m_isOpen) return FALSE;
   if (n <= 0) return TRUE;
   if (!src) return FALSE;
-  SReal chunk[kChunkElements];
-  for (LONG done = 0; done < n;) {
-    const LONG k = std::min(kChunkElements, n - done);
-    std::memcpy(chunk, src + done, static_cast<size_t>(k) * 4);
-    ToFileOrder32(chunk, k);
-    if (!WriteBytes(chunk, static_cast<VLONG>(k) * 4)) return FALSE;
-    done += k;
-  }
-  return TRUE;
+  return WriteElements(n, 4, 4, [src](UCHAR* dst, LONG first, LONG k) {
+    std::memcpy(dst, src + first, static_cast<size_t>(k) * 4);
+  });
 }
 
 Bool gantryBinFile::WriteReals(const Real* src, LONG n) {
   if (!m_isOpen) return FALSE;
   if (n <= 0) return TRUE;
   if (!src) return FALSE;
-  SReal chunk[kChunkElements];
-  for (LONG done = 0; done < n;) {
-    const LONG k = std::min(kChunkElements, n - done);
-    for (LONG i = 0; i < k; ++i) chunk[i] = static_cast<SReal>(src[done + i]);
-    ToFileOrder32(chunk, k);
-    if (!WriteBytes(chunk, static_cast<VLONG>(k) * 4)) return FALSE;
-    done += k;
-  }
-  return TRUE;
+  return WriteElements(n, 4, 4, [src](UCHAR* dst, LONG first, LONG k) {
+    for (LONG i = 0; i < k; ++i) {
+      const SReal v = static_cast<SReal>(src[first + i]);
+      std::memcpy(dst + 4 * i, &v, 4);
+    }
+  });
 }
 
 Bool gantryBinFile::WriteVectors(const Vector* src, LONG n) {
   if (!m_isOpen) return FALSE;
   if (n <= 0) return TRUE;
   if (!src) return FALSE;
-  SReal chunk[kChunkVectors * 3];
-  for (LONG done = 0; done < n;) {
-    const LONG k = std::min(kChunkVectors, n - done);
+  return WriteElements(n, 12, 4, [src](UCHAR* dst, LONG first, LONG k) {
     for (LONG i = 0; i < k; ++i) {
-      chunk[3 * i] = static_cast<SReal>(src[done + i].x);
-      chunk[3 * i + 1] = static_cast<SReal>(src[done + i].y);
-      chunk[3 * i + 2] = static_cast<SReal>(src[done + i].z);
+      const Vector& p = src[first + i];
+      const SReal v[3] = {static_cast<SReal>(p.x), static_cast<SReal>(p.y), static_cast<SReal>(p.z)};
+      std::memcpy(dst + 12 * i, v, 12);
     }
-    ToFileOrder32(chunk, static_cast<VLONG>(k) * 3);
-    if (!WriteBytes(chunk, static_cast<VLONG>(k) * 12)) return FALSE;
-    done += k;
-  }
-  return TRUE;
+  });
 }
 
 Bool gantryBinFile::WriteString(const String& s, LONG len) {

@@ -113,7 +113,11 @@ class gantryBinFile {
   // Machine order to file order, in place.
   void ToFileOrder16(void* data, VLONG count) const;
   void ToFileOrder32(void* data, VLONG count) const;
+  void ToFileOrder(void* data, VLONG count, LONG valueSize) const;
   void LogLine(const CHAR* text);
+  // fill(dst, first, k) stores elements first .. first + k - 1 in machine order at dst.
+  template <class Fill>
+  Bool WriteElements(LONG n, LONG elementSize, LONG valueSize, Fill fill);
 
   UCHAR* m_pBuffer = nullptr;  // m_bufferSize + 4 bytes
   CHAR* m_pScratch = nullptr;  // 1026 bytes of text

@@ -119,22 +119,34 @@ LONG TextReader::ReadLine(CHAR* dst, LONG size) {
   bool literal = false;  // backslashes are stored as they are
   bool join = false;     // a continuation backslash waits for the line end
   bool quoted = false;
+  // The block cursor lives in locals: stores through dst may alias the members, which
+  // would otherwise be reloaded after every byte.
+  const UCHAR* buffer = m_pBuffer;
+  VLONG pos = m_pos;
+  VLONG end = static_cast<VLONG>(m_blockLength);
   while (stored < limit) {
-    if (m_pos >= m_blockLength && !Fill()) break;
+    if (pos >= end) {
+      m_pos = static_cast<LONG>(pos);
+      const Bool filled = Fill();
+      buffer = m_pBuffer;
+      pos = m_pos;
+      end = static_cast<VLONG>(m_blockLength);
+      if (!filled) break;
+    }
     if (stored > 0) {
       // Past the first character only the special bytes change anything: copy the run
       // before the next one at once.
-      VLONG room = m_blockLength - m_pos;
+      VLONG room = end - pos;
       if (room > limit - stored) room = limit - stored;
-      const VLONG n = CopyOrdinary(dst + stored, m_pBuffer + m_pos, room);
+      const VLONG n = CopyOrdinary(dst + stored, buffer + pos, room);
       if (n > 0) {
         stored += static_cast<LONG>(n);
-        m_pos += static_cast<LONG>(n);
+        pos += n;
         join = false;
         if (n == room) continue;
       }
     }
-    const UCHAR c = m_pBuffer[m_pos++];
+    const UCHAR c = buffer[pos++];
     if (c == '\n' || c == '\r') {
       literal = false;
       if (join) {
@@ -156,6 +168,7 @@ LONG TextReader::ReadLine(CHAR* dst, LONG size) {
     dst[stored++] = static_cast<CHAR>(c);
     join = false;
   }
+  m_pos = static_cast<LONG>(pos);
   dst[stored] = 0;
   return stored;
 }

@@ -101,11 +101,13 @@ class nameMap : public nameTable {
   // memory is missing.
   Entry* AddEntry(const CHAR* name, T* value) {
     Bool created = false;
-    return Store(AddKey(name, sizeof(Entry), &created), created, value);
+    nameEntry* entry = AddKey(name, sizeof(Entry), &created);
+    return Store(entry, created, value);
   }
   Entry* AddEntry(const String& name, T* value) {
     Bool created = false;
-    return Store(AddKey(name, sizeof(Entry), &created), created, value);
+    nameEntry* entry = AddKey(name, sizeof(Entry), &created);
+    return Store(entry, created, value);
   }
 
   Entry* Find(const CHAR* name) const { return static_cast<Entry*>(FindKey(name)); }

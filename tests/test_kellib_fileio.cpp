@@ -146,7 +146,7 @@ TEST_F(TextReaderTest, RandomTextAgreesWithTheByteModel) {
     const std::string path = WriteFile("random.txt", text);
     for (const LONG lineSize : lineSizes) {
       const Lines expected = ModelLines(text, static_cast<size_t>(lineSize));
-      for (const LONG block : {TEXTFILE_BLOCKSIZE, 1, 3, 7, 31}) {
+      for (const LONG block : {LONG{TEXTFILE_BLOCKSIZE}, 1, 3, 7, 31}) {
         SCOPED_TRACE("round " + std::to_string(round) + ", line size " + std::to_string(lineSize) + ", block " +
                      std::to_string(block));
         EXPECT_EQ(ReadAll(path, block, lineSize), expected);
@@ -159,7 +159,7 @@ TEST_F(TextReaderTest, LongLinesComeInPiecesAcrossBlocks) {
   const std::string longLine(5000, 'x');
   const std::string path = WriteFile("long.txt", "v 1\n" + longLine + "\nv 2\n");
   const Lines expected = {"v 1", std::string(2047, 'x'), std::string(2047, 'x'), std::string(906, 'x'), "v 2"};
-  for (const LONG block : {TEXTFILE_BLOCKSIZE, 1000, 4096, 7}) {
+  for (const LONG block : {LONG{TEXTFILE_BLOCKSIZE}, 1000, 4096, 7}) {
     SCOPED_TRACE(block);
     EXPECT_EQ(ReadAll(path, block, 2048), expected);
   }
@@ -523,14 +523,17 @@ TEST(TextUtilities, BlanksToUnderscores) {
     EXPECT_EQ(BlanksToUnderscores(String(c.in)).Std(), c.out);
   }
   EXPECT_EQ(BlanksToUnderscores(static_cast<CHAR*>(nullptr)), nullptr);
-  const std::string longName(1500, ' ');
-  EXPECT_EQ(BlanksToUnderscores(String(std::string("a") + longName + "b")).Std(), "a" + std::string(1023, '_'));
+  // Only the first 1024 characters are converted.
+  std::string longName, expected;
+  for (int i = 0; i < 500; ++i) longName += "x y";
+  for (int i = 0; i < 341; ++i) expected += "x_y";
+  EXPECT_EQ(BlanksToUnderscores(String(longName)).Std(), expected + "x");
 }
 
 TEST(TextUtilities, VectorToString) {
   EXPECT_EQ(VectorToString(Vector(1, -2.5, 1e-9)).Std(), "1.00000000 -2.50000000 0.00000000");
-  EXPECT_EQ(VectorToString(Vector(123456.123456789, 0.000000005, -0.0)).Std(),
-            "123456.12345679 0.00000001 -0.00000000");
+  EXPECT_EQ(VectorToString(Vector(123456.123456789, 0.000000016, -0.0)).Std(),
+            "123456.12345679 0.00000002 -0.00000000");
 }
 
 }  // namespace
