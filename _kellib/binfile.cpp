@@ -354,7 +354,10 @@ Bool gantryBinFile::WriteVector(const Vector* value) {
 // WriteBytes on its own. The bytes, the flushes and the element whose write fails are
 // the same as with one WriteBytes call per element.
 template <class Fill>
-Bool gantryBinFile::WriteElements(LONG n, LONG elementSize, LONG valueSize, Fill fill) {
+Bool gantryBinFile::WriteElements(const void* src, LONG n, LONG elementSize, LONG valueSize, Fill fill) {
+  if (!m_isOpen) return FALSE;
+  if (n <= 0) return TRUE;
+  if (!src) return FALSE;
   UCHAR staged[12];
   for (LONG done = 0; done < n;) {
     const LONG room = (m_bufferSize - m_cursor) / elementSize;
@@ -380,38 +383,22 @@ Bool gantryBinFile::WriteElements(LONG n, LONG elementSize, LONG valueSize, Fill
   return TRUE;
 }
 
-Bool gantryBinFile::WriteWords(const SWORD* src, LONG n) {
-  if (!m_isOpen) return FALSE;
-  if (n <= 0) return TRUE;
-  if (!src) return FALSE;
-  return WriteElements(n, 2, 2, [src](UCHAR* dst, LONG first, LONG k) {
-    std::memcpy(dst, src + first, static_cast<size_t>(k) * 2);
+// Values already in memory as the file holds them, apart from the byte order.
+Bool gantryBinFile::WriteCopies(const void* src, LONG n, LONG valueSize) {
+  const UCHAR* in = static_cast<const UCHAR*>(src);
+  return WriteElements(src, n, valueSize, valueSize, [in, valueSize](UCHAR* dst, LONG first, LONG k) {
+    std::memcpy(dst, in + static_cast<size_t>(first) * valueSize, static_cast<size_t>(k) * valueSize);
   });
 }
 
-Bool gantryBinFile::WriteLongs(const LONG* src, LONG n) {
-  if (!m_isOpen) return FALSE;
-  if (n <= 0) return TRUE;
-  if (!src) return FALSE;
-  return WriteElements(n, 4, 4, [src](UCHAR* dst, LONG first, LONG k) {
-    std::memcpy(dst, src + first, static_cast<size_t>(k) * 4);
-  });
-}
+Bool gantryBinFile::WriteWords(const SWORD* src, LONG n) { return WriteCopies(src, n, 2); }
 
-Bool gantryBinFile::WriteFloats(const SReal* src, LONG n) {
-  if (!m_isOpen) return FALSE;
-  if (n <= 0) return TRUE;
-  if (!src) return FALSE;
-  return WriteElements(n, 4, 4, [src](UCHAR* dst, LONG first, LONG k) {
-    std::memcpy(dst, src + first, static_cast<size_t>(k) * 4);
-  });
-}
+Bool gantryBinFile::WriteLongs(const LONG* src, LONG n) { return WriteCopies(src, n, 4); }
+
+Bool gantryBinFile::WriteFloats(const SReal* src, LONG n) { return WriteCopies(src, n, 4); }
 
 Bool gantryBinFile::WriteReals(const Real* src, LONG n) {
-  if (!m_isOpen) return FALSE;
-  if (n <= 0) return TRUE;
-  if (!src) return FALSE;
-  return WriteElements(n, 4, 4, [src](UCHAR* dst, LONG first, LONG k) {
+  return WriteElements(src, n, 4, 4, [src](UCHAR* dst, LONG first, LONG k) {
     for (LONG i = 0; i < k; ++i) {
       const SReal v = static_cast<SReal>(src[first + i]);
       std::memcpy(dst + 4 * i, &v, 4);
@@ -420,10 +407,7 @@ Bool gantryBinFile::WriteReals(const Real* src, LONG n) {
 }
 
 Bool gantryBinFile::WriteVectors(const Vector* src, LONG n) {
-  if (!m_isOpen) return FALSE;
-  if (n <= 0) return TRUE;
-  if (!src) return FALSE;
-  return WriteElements(n, 12, 4, [src](UCHAR* dst, LONG first, LONG k) {
+  return WriteElements(src, n, 12, 4, [src](UCHAR* dst, LONG first, LONG k) {
     for (LONG i = 0; i < k; ++i) {
       const Vector& p = src[first + i];
       const SReal v[3] = {static_cast<SReal>(p.x), static_cast<SReal>(p.y), static_cast<SReal>(p.z)};

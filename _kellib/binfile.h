@@ -117,7 +117,8 @@ class gantryBinFile {
   void LogLine(const CHAR* text);
   // fill(dst, first, k) stores elements first .. first + k - 1 in machine order at dst.
   template <class Fill>
-  Bool WriteElements(LONG n, LONG elementSize, LONG valueSize, Fill fill);
+  Bool WriteElements(const void* src, LONG n, LONG elementSize, LONG valueSize, Fill fill);
+  Bool WriteCopies(const void* src, LONG n, LONG valueSize);
 
   UCHAR* m_pBuffer = nullptr;  // m_bufferSize + 4 bytes
   CHAR* m_pScratch = nullptr;  // 1026 bytes of text
