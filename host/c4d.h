@@ -2,6 +2,12 @@
 #pragma once
 
 #include "c4d_basecontainer.h"
+#include "c4d_basedocument.h"
+#include "c4d_basematerial.h"
+#include "c4d_baselist.h"
+#include "c4d_baseobject.h"
+#include "c4d_basetag.h"
+#include "c4d_basetime.h"
 #include "c4d_bitmap.h"
 #include "c4d_file.h"
 #include "c4d_general.h"

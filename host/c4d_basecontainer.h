@@ -5,11 +5,14 @@
 #include <memory>
 #include <vector>
 
+#include "c4d_basetime.h"
 #include "c4d_file.h"
 #include "c4d_string.h"
 #include "ge_types.h"
 
 class BaseContainer;
+class BaseDocument;
+class BaseList2D;
 
 // Value types.
 enum : LONG {
@@ -24,6 +27,7 @@ enum : LONG {
   DA_STRING = 130,
   DA_FILENAME = 131,
   DA_CONTAINER = 133,
+  DA_ALIASLINK = 134,
 };
 
 class GeData {
@@ -38,6 +42,7 @@ class GeData {
   GeData(const String& s) : m_type(DA_STRING), m_string(s) {}  // NOLINT(google-explicit-constructor)
   GeData(const CHAR* s) : m_type(DA_STRING), m_string(s) {}    // NOLINT(google-explicit-constructor)
   GeData(const Filename& f) : m_type(DA_FILENAME), m_string(f.GetString()) {}  // NOLINT(google-explicit-constructor)
+  GeData(const BaseTime& t) : m_type(DA_TIME), m_real(t.GetNumerator()), m_denominator(t.GetDenominator()) {}  // NOLINT
   GeData(const BaseContainer& bc);  // NOLINT(google-explicit-constructor)
   GeData(const GeData& o);
   GeData& operator=(const GeData& o);
@@ -52,6 +57,16 @@ class GeData {
   Matrix GetMatrix() const { return m_type == DA_MATRIX ? m_matrix : Matrix(); }
   String GetString() const { return (m_type == DA_STRING || m_type == DA_FILENAME) ? m_string : String(); }
   Filename GetFilename() const { return Filename(GetString()); }
+  BaseTime GetTime() const { return m_type == DA_TIME ? BaseTime(m_real, m_denominator) : BaseTime(); }
+  // A link to a node (a material, a layer, an object...). The link follows the node
+  // while it exists and reads as null once it is freed.
+  void SetBaseList2D(const BaseList2D* node);
+  // The linked node when it still exists, lies in doc (any document when doc is null)
+  // and is an instance of instanceof (any type when 0); else null.
+  BaseList2D* GetLink(const BaseDocument* doc, LONG instanceof = 0) const;
+  // Host-internal: the node number a link holds (0: none).
+  LLONG GetLinkSerial() const { return m_type == DA_ALIASLINK ? m_llong : 0; }
+  static GeData LinkSerial(LLONG serial);
   // The held container, or null when the value is not a container.
   BaseContainer* GetContainer() const { return m_container.get(); }
 
@@ -59,10 +74,12 @@ class GeData {
   bool operator!=(const GeData& o) const { return !(*this == o); }
 
  private:
+  friend struct BaseContainerAccess;
   LONG m_type = DA_NIL;
   LONG m_long = 0;
-  LLONG m_llong = 0;
-  Real m_real = 0.0;
+  LLONG m_llong = 0;  // also the node number of a link
+  Real m_real = 0.0;  // also the numerator of a time
+  Real m_denominator = 1.0;
   Vector m_vector;
   Matrix m_matrix;
   String m_string;
@@ -85,6 +102,9 @@ class BaseContainer {
   Matrix GetMatrix(LONG id, const Matrix& preset = Matrix()) const;
   String GetString(LONG id, const String& preset = String()) const;
   Filename GetFilename(LONG id, const Filename& preset = Filename()) const;
+  BaseTime GetTime(LONG id, const BaseTime& preset = BaseTime()) const;
+  // The linked node (see GeData::GetLink), or null.
+  BaseList2D* GetLink(LONG id, const BaseDocument* doc, LONG instanceof = 0) const;
   // A copy of the sub-container (an empty one when missing).
   BaseContainer GetContainer(LONG id) const;
   // The sub-container in place, or null.
@@ -99,6 +119,9 @@ class BaseContainer {
   void SetMatrix(LONG id, const Matrix& v) { SetData(id, GeData(v)); }
   void SetString(LONG id, const String& v) { SetData(id, GeData(v)); }
   void SetFilename(LONG id, const Filename& v) { SetData(id, GeData(v)); }
+  void SetTime(LONG id, const BaseTime& v) { SetData(id, GeData(v)); }
+  // Links the node (null stores an empty link).
+  void SetLink(LONG id, const BaseList2D* node);
   void SetContainer(LONG id, const BaseContainer& v) { SetData(id, GeData(v)); }
 
   // The entry's value, or null.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "c4d_basecontainer.h"
+#include "c4d_baselist.h"
 #include "c4d_bitmap.h"
 #include "c4d_string.h"
 #include "ge_types.h"
@@ -51,9 +52,17 @@ class CommandData : public BaseData {
 // Base of tag and object plug-ins: one instance per node.
 class NodeData : public BaseData {
  public:
+  // Sets the node's initial parameters; false refuses the node.
   virtual Bool Init(GeListNode* node);
+  // The node is about to be freed.
   virtual void Free(GeListNode* node);
   virtual Bool Message(GeListNode* node, LONG type, void* data);
+  // Parameter access before the host's own: set DESCFLAGS_GET_PARAM_GET /
+  // DESCFLAGS_SET_PARAM_SET in flags when the parameter was handled here.
+  virtual Bool GetDParameter(GeListNode* node, const DescID& id, GeData& t_data, DESCFLAGS_GET& flags);
+  virtual Bool SetDParameter(GeListNode* node, const DescID& id, const GeData& t_data, DESCFLAGS_SET& flags);
+  // Copies the plug-in's own state into dest when the node is copied.
+  virtual Bool CopyTo(NodeData* dest, GeListNode* snode, GeListNode* dnode, LONG flags, AliasTrans* trn);
 };
 
 class TagData : public NodeData {};

@@ -1,5 +1,8 @@
 #include "c4d_basecontainer.h"
 
+#include "c4d_baselist.h"
+#include "host_internal.h"
+
 // --- GeData -------------------------------------------------------------------
 
 GeData::GeData(const BaseContainer& bc) : m_type(DA_CONTAINER), m_container(new BaseContainer(bc)) {}
@@ -9,6 +12,7 @@ GeData::GeData(const GeData& o)
       m_long(o.m_long),
       m_llong(o.m_llong),
       m_real(o.m_real),
+      m_denominator(o.m_denominator),
       m_vector(o.m_vector),
       m_matrix(o.m_matrix),
       m_string(o.m_string),
@@ -23,6 +27,7 @@ GeData& GeData::operator=(const GeData& o) {
   m_long = o.m_long;
   m_llong = o.m_llong;
   m_real = o.m_real;
+  m_denominator = o.m_denominator;
   m_vector = o.m_vector;
   m_matrix = o.m_matrix;
   m_string = o.m_string;
@@ -65,9 +70,12 @@ bool GeData::operator==(const GeData& o) const {
     case DA_LONG:
       return m_long == o.m_long;
     case DA_LLONG:
+    case DA_ALIASLINK:
       return m_llong == o.m_llong;
     case DA_REAL:
       return m_real == o.m_real;
+    case DA_TIME:
+      return m_real == o.m_real && m_denominator == o.m_denominator;
     case DA_VECTOR:
       return m_vector == o.m_vector;
     case DA_MATRIX:
@@ -81,6 +89,24 @@ bool GeData::operator==(const GeData& o) const {
     default:
       return false;
   }
+}
+
+void GeData::SetBaseList2D(const BaseList2D* node) { *this = LinkSerial(host::internal::NodeSerial(node)); }
+
+GeData GeData::LinkSerial(LLONG serial) {
+  GeData data;
+  data.m_type = DA_ALIASLINK;
+  data.m_llong = serial;
+  return data;
+}
+
+BaseList2D* GeData::GetLink(const BaseDocument* doc, LONG instanceof) const {
+  if (m_type != DA_ALIASLINK || m_llong <= 0) return nullptr;
+  BaseList2D* node = host::internal::FindNode(m_llong);
+  if (!node) return nullptr;
+  if (doc && node->GetDocument() != doc) return nullptr;
+  if (instanceof != 0 && !node->IsInstanceOf(instanceof)) return nullptr;
+  return node;
 }
 
 // --- BaseContainer ----------------------------------------------------------------
@@ -137,6 +163,22 @@ Filename BaseContainer::GetFilename(LONG id, const Filename& preset) const {
   if (!e) return preset;
   const LONG type = e->value.GetType();
   return (type == DA_STRING || type == DA_FILENAME) ? e->value.GetFilename() : preset;
+}
+
+BaseTime BaseContainer::GetTime(LONG id, const BaseTime& preset) const {
+  const Entry* e = Find(id);
+  return (e && e->value.GetType() == DA_TIME) ? e->value.GetTime() : preset;
+}
+
+BaseList2D* BaseContainer::GetLink(LONG id, const BaseDocument* doc, LONG instanceof) const {
+  const Entry* e = Find(id);
+  return e ? e->value.GetLink(doc, instanceof) : nullptr;
+}
+
+void BaseContainer::SetLink(LONG id, const BaseList2D* node) {
+  GeData link;
+  link.SetBaseList2D(node);
+  SetData(id, link);
 }
 
 BaseContainer BaseContainer::GetContainer(LONG id) const {

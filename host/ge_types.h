@@ -40,6 +40,14 @@ struct Vector {
   bool operator!=(const Vector& o) const { return !(*this == o); }
 };
 inline Vector operator*(Real s, const Vector& v) { return v * s; }
+// Dot product, cross product, length and unit vector, as the host writes them.
+inline Real operator*(const Vector& a, const Vector& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline Vector operator%(const Vector& a, const Vector& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+Real Len(const Vector& v);
+// The unit vector of v; v itself when its length is 0.
+Vector operator!(const Vector& v);
 
 // Vector of three single-precision floats (host normal storage).
 struct SVector {
@@ -53,13 +61,38 @@ struct Matrix {
   Vector v2{0, 1, 0};
   Vector v3{0, 0, 1};
   Vector operator*(const Vector& p) const { return off + v1 * p.x + v2 * p.y + v3 * p.z; }
+  bool operator==(const Matrix& o) const { return off == o.off && v1 == o.v1 && v2 == o.v2 && v3 == o.v3; }
+  bool operator!=(const Matrix& o) const { return !(*this == o); }
 };
+// a * b applies b first, then a.
+Matrix operator*(const Matrix& a, const Matrix& b);
+// The inverse; the unit matrix for a singular one.
+Matrix operator!(const Matrix& m);
+// The rotation part only (a direction through a matrix).
+inline Vector TransformDirection(const Matrix& m, const Vector& d) { return m.v1 * d.x + m.v2 * d.y + m.v3 * d.z; }
+
+// Rotation as heading (about Y), pitch (about X) and bank (about Z), in radians, applied
+// bank first; the matrix has unit axes and no offset.
+Matrix HPBToMatrix(const Vector& hpb);
+// The rotation of m's (normalised) axes as heading, pitch and bank.
+Vector MatrixToHPB(const Matrix& m);
+
+constexpr Real pi = 3.1415926535897932384626433832795;
+inline Real Rad(Real degrees) { return degrees * (pi / 180.0); }
+inline Real Deg(Real radians) { return radians * (180.0 / pi); }
 
 // Host type IDs.
 enum : LONG {
+  // objects
   Opolygon = 5100,
+  Ospline = 5101,
+  Ocube = 5159,
+  Oplane = 5168,
+  Oarray = 5150,
   Onull = 5140,
-  Opoint = 5156,  // type test: any point object
+  Opoint = 5156,  // type test: any point object (polygon or spline)
+  Olayer = 100004801,
+  // tags
   Tpoint = 5600,
   Tpolygon = 5604,
   Tphong = 5612,
@@ -67,8 +100,16 @@ enum : LONG {
   Tuvw = 5671,
   Tsegment = 5672,
   Tpolygonselection = 5673,
+  Tpointselection = 5674,
   Tnormal = 5711,
+  // materials and shaders
   Mmaterial = 5703,
+  Mfog = 8803,
+  Xbitmap = 5833,
+  Xlayer = 1026706,
+  // the document
+  Tbasedocument = 110059,
+  // messages
   MSG_UPDATE = 5,
 };
 

@@ -100,8 +100,15 @@ std::vector<const BasePlugin*> RegisteredPlugins();
 // the plug-in module is unloaded.
 void FreeRegistry();
 
-// Resets console, user log, status, faults, registry, bitmaps and settings cache:
-// a fresh host for the next test.
+// --- documents -----------------------------------------------------------------
+// Frees every document of the host's list (done before the plug-in module is
+// unloaded: plug-in nodes run the module's code as they are freed).
+void FreeDocuments();
+// How often MSG_UPDATE reached the node.
+LLONG UpdateMessageCount(const GeListNode* node);
+
+// Resets console, user log, status, faults, documents, registry, bitmaps and settings
+// cache: a fresh host for the next test.
 void ResetHost();
 
 }  // namespace host

@@ -5,7 +5,16 @@
 
 #include "ge_types.h"
 
+class BaseList2D;
+
 namespace host::internal {
+
+// Node numbers: every node gets a number (from 1) when it is made; links hold numbers,
+// so a link to a freed node reads as null instead of pointing into freed memory.
+LLONG RegisterNode(BaseList2D* node);
+void UnregisterNode(LLONG serial);
+BaseList2D* FindNode(LLONG serial);
+LLONG NodeSerial(const BaseList2D* node);  // 0 for null
 
 // Fault injection, consulted by the allocator and by BaseFile.
 bool AllocationShouldFail();   // counts one allocation request
@@ -25,6 +34,7 @@ void ResetFaultState();
 void ResetRegistry();
 void ResetBitmaps();
 void ResetSettings();
+void ResetDocuments();
 
 // Takes the status line off the terminal before other text goes to standard error;
 // the next status update draws it again.

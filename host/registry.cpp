@@ -15,6 +15,9 @@ Bool CommandData::RestoreLayout(void*) { return FALSE; }
 Bool NodeData::Init(GeListNode*) { return TRUE; }
 void NodeData::Free(GeListNode*) {}
 Bool NodeData::Message(GeListNode*, LONG, void*) { return TRUE; }
+Bool NodeData::GetDParameter(GeListNode*, const DescID&, GeData&, DESCFLAGS_GET&) { return TRUE; }
+Bool NodeData::SetDParameter(GeListNode*, const DescID&, const GeData&, DESCFLAGS_SET&) { return TRUE; }
+Bool NodeData::CopyTo(NodeData*, GeListNode*, GeListNode*, LONG, AliasTrans*) { return TRUE; }
 
 struct PluginRegistryAccess {
   static std::unique_ptr<BasePlugin> Make(LONG id, LONG type, const String& name, LONG info, BaseBitmap* icon) {

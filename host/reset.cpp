@@ -8,6 +8,8 @@ void ResetHost() {
   // Faults first, so nothing below meets an armed failure; then the registry, whose
   // plug-in objects may still print or touch settings as they are freed.
   internal::ResetFaultState();
+  // Documents before the registry: their plug-in nodes run plug-in code as they go.
+  internal::ResetDocuments();
   internal::ResetRegistry();
   internal::ResetStatus();
   internal::ResetConsole();
