@@ -4,32 +4,95 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <zlib.h>
+
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <unordered_set>
 #include <vector>
 
-struct BaseContainerAccess {
-  static void Append(BaseContainer* bc, LONG id, const GeData& value) {
-    bc->m_entries.push_back(BaseContainer::Entry{id, value});
-  }
-  static BaseContainer* LastContainer(BaseContainer* bc) { return bc->m_entries.back().value.GetContainer(); }
-};
+#include "scene_internal.h"
 
 namespace host::internal {
 
 namespace {
 
-constexpr uint32_t kFileVersion = 1;
+constexpr uint32_t kContainerFileVersion = 1;
 // Smallest encoded entry: id and type of a NIL value.
 constexpr size_t kMinEntrySize = 8;
 
+void Encode(const BaseContainer& bc, std::string* out, const LinkEncoder* links) {
+  PutU32(out, static_cast<uint32_t>(bc.GetId()));
+  const LONG count = bc.GetEntryCount();
+  PutU32(out, static_cast<uint32_t>(count));
+  for (LONG i = 0; i < count; ++i) {
+    const GeData& value = *bc.GetIndexData(i);
+    PutU32(out, static_cast<uint32_t>(bc.GetIndexId(i)));
+    PutU32(out, static_cast<uint32_t>(value.GetType()));
+    switch (value.GetType()) {
+      case DA_LONG:
+        PutU32(out, static_cast<uint32_t>(value.GetLong()));
+        break;
+      case DA_LLONG:
+        PutU64(out, static_cast<uint64_t>(value.GetLLong()));
+        break;
+      case DA_REAL:
+        PutReal(out, value.GetReal());
+        break;
+      case DA_TIME:
+        PutReal(out, value.GetTime().GetNumerator());
+        PutReal(out, value.GetTime().GetDenominator());
+        break;
+      case DA_VECTOR:
+        PutVector(out, value.GetVector());
+        break;
+      case DA_MATRIX: {
+        const Matrix m = value.GetMatrix();
+        PutVector(out, m.off);
+        PutVector(out, m.v1);
+        PutVector(out, m.v2);
+        PutVector(out, m.v3);
+        break;
+      }
+      case DA_STRING:
+      case DA_FILENAME:
+        PutText(out, value.GetString().Std());
+        break;
+      case DA_CONTAINER:
+        Encode(*value.GetContainer(), out, links);
+        break;
+      case DA_ALIASLINK: {
+        const LLONG serial = value.GetLinkSerial();
+        PutU32(out, static_cast<uint32_t>((links && serial > 0) ? (*links)(serial) : -1));
+        break;
+      }
+      default:
+        break;  // DA_NIL: the type alone
+    }
+  }
+}
+
+uint32_t GetU32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint64_t GetU64(const unsigned char* p) {
+  return static_cast<uint64_t>(GetU32(p)) | static_cast<uint64_t>(GetU32(p + 4)) << 32;
+}
+
+}  // namespace
+
 void PutU32(std::string* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  const char bytes[4] = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
+                         static_cast<char>((v >> 16) & 0xFF), static_cast<char>((v >> 24) & 0xFF)};
+  out->append(bytes, 4);
 }
 
 void PutU64(std::string* out, uint64_t v) {
-  for (int i = 0; i < 8; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  PutU32(out, static_cast<uint32_t>(v));
+  PutU32(out, static_cast<uint32_t>(v >> 32));
 }
 
 void PutReal(std::string* out, Real v) {
@@ -49,194 +112,163 @@ void PutText(std::string* out, const std::string& text) {
   out->append(text);
 }
 
-void Encode(const BaseContainer& bc, std::string* out) {
-  PutU32(out, static_cast<uint32_t>(bc.GetId()));
-  const LONG count = bc.GetEntryCount();
-  PutU32(out, static_cast<uint32_t>(count));
-  for (LONG i = 0; i < count; ++i) {
-    const GeData& value = *bc.GetIndexData(i);
-    PutU32(out, static_cast<uint32_t>(bc.GetIndexId(i)));
-    PutU32(out, static_cast<uint32_t>(value.GetType()));
-    switch (value.GetType()) {
-      case DA_LONG:
-        PutU32(out, static_cast<uint32_t>(value.GetLong()));
-        break;
-      case DA_LLONG:
-        PutU64(out, static_cast<uint64_t>(value.GetLLong()));
-        break;
-      case DA_REAL:
-        PutReal(out, value.GetReal());
-        break;
-      case DA_VECTOR:
-        PutVector(out, value.GetVector());
-        break;
-      case DA_MATRIX: {
-        const Matrix m = value.GetMatrix();
-        PutVector(out, m.off);
-        PutVector(out, m.v1);
-        PutVector(out, m.v2);
-        PutVector(out, m.v3);
-        break;
-      }
-      case DA_STRING:
-      case DA_FILENAME:
-        PutText(out, value.GetString().Std());
-        break;
-      case DA_CONTAINER:
-        Encode(*value.GetContainer(), out);
-        break;
-      default:
-        break;  // DA_NIL: the type alone
+bool ByteReader::Fail(const std::string& why) {
+  if (m_error.empty()) m_error = why + " at byte " + std::to_string(m_pos);
+  return false;
+}
+
+bool ByteReader::U8(uint8_t* v) {
+  if (Failed()) return false;
+  if (Remaining() < 1) return Fail("data ends inside a value");
+  *v = m_data[m_pos++];
+  return true;
+}
+
+bool ByteReader::U32(uint32_t* v) {
+  if (Failed()) return false;
+  if (Remaining() < 4) return Fail("data ends inside a value");
+  *v = GetU32(m_data + m_pos);
+  m_pos += 4;
+  return true;
+}
+
+bool ByteReader::U64(uint64_t* v) {
+  if (Failed()) return false;
+  if (Remaining() < 8) return Fail("data ends inside a value");
+  *v = GetU64(m_data + m_pos);
+  m_pos += 8;
+  return true;
+}
+
+bool ByteReader::I32(LONG* v) {
+  uint32_t u = 0;
+  if (!U32(&u)) return false;
+  *v = static_cast<LONG>(u);
+  return true;
+}
+
+bool ByteReader::RealValue(Real* v) {
+  uint64_t bits = 0;
+  if (!U64(&bits)) return false;
+  std::memcpy(v, &bits, sizeof(*v));
+  return true;
+}
+
+bool ByteReader::VectorValue(Vector* v) { return RealValue(&v->x) && RealValue(&v->y) && RealValue(&v->z); }
+
+bool ByteReader::Text(std::string* text) {
+  uint32_t length = 0;
+  if (!U32(&length)) return false;
+  if (length > Remaining()) return Fail("text length " + std::to_string(length) + " exceeds the data");
+  text->assign(reinterpret_cast<const char*>(m_data + m_pos), length);
+  m_pos += length;
+  return true;
+}
+
+bool ByteReader::Bytes(size_t n, const unsigned char** bytes) {
+  if (Failed()) return false;
+  if (n > Remaining()) return Fail(std::to_string(n) + " bytes expected, " + std::to_string(Remaining()) + " left");
+  *bytes = m_data + m_pos;
+  m_pos += n;
+  return true;
+}
+
+bool ByteReader::Container(BaseContainer* bc, int depth) {
+  if (depth > kMaxContainerDepth) return Fail("containers nested deeper than " + std::to_string(kMaxContainerDepth));
+  LONG id = 0;
+  uint32_t count = 0;
+  if (!I32(&id) || !U32(&count)) return false;
+  // The count is checked against the bytes left before anything is built from it.
+  if (count > Remaining() / kMinEntrySize) return Fail("entry count " + std::to_string(count) + " exceeds the data");
+  bc->SetId(id);
+  std::unordered_set<LONG> seen;
+  for (uint32_t i = 0; i < count; ++i) {
+    LONG entryId = 0, type = 0;
+    if (!I32(&entryId) || !I32(&type)) return false;
+    if (!seen.insert(entryId).second) {
+      m_pos -= 8;
+      return Fail("entry " + std::to_string(entryId) + " appears twice");
     }
+    GeData value;
+    if (!Value(type, &value)) return false;
+    BaseContainerAccess::Append(bc, entryId, value);
+    if (type == DA_CONTAINER) {
+      // Decoded in place: a nested container is built once, not copied per level.
+      BaseContainer* sub = BaseContainerAccess::LastContainer(bc);
+      if (!Container(sub, depth + 1)) return false;
+    }
+  }
+  return true;
+}
+
+// Reads a value of the given type into *value; a container is left empty for the
+// caller to fill.
+bool ByteReader::Value(LONG type, GeData* value) {
+  switch (type) {
+    case DA_NIL:
+      return true;
+    case DA_LONG: {
+      LONG v = 0;
+      if (!I32(&v)) return false;
+      *value = GeData(v);
+      return true;
+    }
+    case DA_LLONG: {
+      uint64_t v = 0;
+      if (!U64(&v)) return false;
+      *value = GeData(static_cast<LLONG>(v));
+      return true;
+    }
+    case DA_REAL: {
+      Real v = 0;
+      if (!RealValue(&v)) return false;
+      *value = GeData(v);
+      return true;
+    }
+    case DA_TIME: {
+      Real numerator = 0, denominator = 1;
+      if (!RealValue(&numerator) || !RealValue(&denominator)) return false;
+      *value = GeData(BaseTime(numerator, denominator));
+      return true;
+    }
+    case DA_VECTOR: {
+      Vector v;
+      if (!VectorValue(&v)) return false;
+      *value = GeData(v);
+      return true;
+    }
+    case DA_MATRIX: {
+      Matrix m;
+      if (!VectorValue(&m.off) || !VectorValue(&m.v1) || !VectorValue(&m.v2) || !VectorValue(&m.v3)) return false;
+      *value = GeData(m);
+      return true;
+    }
+    case DA_STRING:
+    case DA_FILENAME: {
+      std::string text;
+      if (!Text(&text)) return false;
+      if (type == DA_STRING)
+        *value = GeData(String(std::move(text)));
+      else
+        *value = GeData(Filename(String(std::move(text))));
+      return true;
+    }
+    case DA_CONTAINER:
+      *value = GeData(BaseContainer());
+      return true;
+    case DA_ALIASLINK: {
+      LONG reference = -1;
+      if (!I32(&reference)) return false;
+      *value = GeData::LinkSerial(reference >= 0 ? -(static_cast<LLONG>(reference) + 1) : 0);
+      return true;
+    }
+    default:
+      m_pos -= 4;
+      return Fail("unknown value type " + std::to_string(type));
   }
 }
 
-class Reader {
- public:
-  Reader(const unsigned char* data, size_t size) : m_data(data), m_size(size) {}
-
-  size_t Position() const { return m_pos; }
-  size_t Remaining() const { return m_size - m_pos; }
-  const std::string& Error() const { return m_error; }
-
-  bool Fail(const std::string& why) {
-    if (m_error.empty()) m_error = why + " at byte " + std::to_string(m_pos);
-    return false;
-  }
-
-  bool U32(uint32_t* v) {
-    if (Remaining() < 4) return Fail("data ends inside a value");
-    uint32_t r = 0;
-    for (int i = 0; i < 4; ++i) r |= static_cast<uint32_t>(m_data[m_pos + i]) << (8 * i);
-    m_pos += 4;
-    *v = r;
-    return true;
-  }
-
-  bool U64(uint64_t* v) {
-    if (Remaining() < 8) return Fail("data ends inside a value");
-    uint64_t r = 0;
-    for (int i = 0; i < 8; ++i) r |= static_cast<uint64_t>(m_data[m_pos + i]) << (8 * i);
-    m_pos += 8;
-    *v = r;
-    return true;
-  }
-
-  bool I32(LONG* v) {
-    uint32_t u = 0;
-    if (!U32(&u)) return false;
-    *v = static_cast<LONG>(u);
-    return true;
-  }
-
-  bool RealValue(Real* v) {
-    uint64_t bits = 0;
-    if (!U64(&bits)) return false;
-    std::memcpy(v, &bits, sizeof(*v));
-    return true;
-  }
-
-  bool VectorValue(Vector* v) { return RealValue(&v->x) && RealValue(&v->y) && RealValue(&v->z); }
-
-  bool Text(std::string* text) {
-    uint32_t length = 0;
-    if (!U32(&length)) return false;
-    if (length > Remaining()) return Fail("text length " + std::to_string(length) + " exceeds the data");
-    text->assign(reinterpret_cast<const char*>(m_data + m_pos), length);
-    m_pos += length;
-    return true;
-  }
-
-  bool Container(BaseContainer* bc, int depth) {
-    if (depth > kMaxContainerDepth)
-      return Fail("containers nested deeper than " + std::to_string(kMaxContainerDepth));
-    LONG id = 0;
-    uint32_t count = 0;
-    if (!I32(&id) || !U32(&count)) return false;
-    // The count is checked against the bytes left before anything is built from it.
-    if (count > Remaining() / kMinEntrySize) return Fail("entry count " + std::to_string(count) + " exceeds the data");
-    bc->SetId(id);
-    std::unordered_set<LONG> seen;
-    for (uint32_t i = 0; i < count; ++i) {
-      LONG entryId = 0, type = 0;
-      if (!I32(&entryId) || !I32(&type)) return false;
-      if (!seen.insert(entryId).second) {
-        m_pos -= 8;
-        return Fail("entry " + std::to_string(entryId) + " appears twice");
-      }
-      GeData value;
-      if (!Value(type, &value)) return false;
-      BaseContainerAccess::Append(bc, entryId, value);
-      if (type == DA_CONTAINER) {
-        // Decoded in place: a nested container is built once, not copied per level.
-        BaseContainer* sub = BaseContainerAccess::LastContainer(bc);
-        if (!Container(sub, depth + 1)) return false;
-      }
-    }
-    return true;
-  }
-
-  // Reads a value of the given type into *value; a container is left empty for the
-  // caller to fill.
-  bool Value(LONG type, GeData* value) {
-    switch (type) {
-      case DA_NIL:
-        return true;
-      case DA_LONG: {
-        LONG v = 0;
-        if (!I32(&v)) return false;
-        *value = GeData(v);
-        return true;
-      }
-      case DA_LLONG: {
-        uint64_t v = 0;
-        if (!U64(&v)) return false;
-        *value = GeData(static_cast<LLONG>(v));
-        return true;
-      }
-      case DA_REAL: {
-        Real v = 0;
-        if (!RealValue(&v)) return false;
-        *value = GeData(v);
-        return true;
-      }
-      case DA_VECTOR: {
-        Vector v;
-        if (!VectorValue(&v)) return false;
-        *value = GeData(v);
-        return true;
-      }
-      case DA_MATRIX: {
-        Matrix m;
-        if (!VectorValue(&m.off) || !VectorValue(&m.v1) || !VectorValue(&m.v2) || !VectorValue(&m.v3)) return false;
-        *value = GeData(m);
-        return true;
-      }
-      case DA_STRING:
-      case DA_FILENAME: {
-        std::string text;
-        if (!Text(&text)) return false;
-        if (type == DA_STRING)
-          *value = GeData(String(std::move(text)));
-        else
-          *value = GeData(Filename(String(std::move(text))));
-        return true;
-      }
-      case DA_CONTAINER:
-        *value = GeData(BaseContainer());
-        return true;
-      default:
-        m_pos -= 4;
-        return Fail("unknown value type " + std::to_string(type));
-    }
-  }
-
- private:
-  const unsigned char* m_data;
-  size_t m_size;
-  size_t m_pos = 0;
-  std::string m_error;
-};
+namespace {
 
 std::string Errno(const std::string& what, const std::string& path) {
   return what + " '" + path + "': " + std::strerror(errno);
@@ -255,20 +287,13 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-uint32_t GetU32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint64_t GetU64(const unsigned char* p) {
-  return static_cast<uint64_t>(GetU32(p)) | static_cast<uint64_t>(GetU32(p + 4)) << 32;
-}
-
 }  // namespace
+
+void EncodeContainer(const BaseContainer& bc, std::string* out, const LinkEncoder* links) { Encode(bc, out, links); }
 
 std::string EncodeContainer(const BaseContainer& bc) {
   std::string out;
-  Encode(bc, &out);
+  Encode(bc, &out, nullptr);
   return out;
 }
 
@@ -277,7 +302,7 @@ bool DecodeContainer(const void* data, size_t size, BaseContainer* out, std::str
     if (error) *error = "no data";
     return false;
   }
-  Reader reader(static_cast<const unsigned char*>(data), size);
+  ByteReader reader(static_cast<const unsigned char*>(data), size);
   BaseContainer result;
   bool ok = reader.Container(&result, 1);
   if (ok && reader.Remaining() > 0) ok = reader.Fail(std::to_string(reader.Remaining()) + " bytes after the end");
@@ -290,28 +315,24 @@ bool DecodeContainer(const void* data, size_t size, BaseContainer* out, std::str
 }
 
 uint32_t Crc32(const void* data, size_t size) {
-  static const auto table = [] {
-    std::vector<uint32_t> t(256);
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  const auto* p = static_cast<const unsigned char*>(data);
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = 0; i < size; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
+  uLong crc = crc32(0L, Z_NULL, 0);
+  const auto* p = static_cast<const Bytef*>(data);
+  // zlib takes 32-bit lengths.
+  while (size > 0) {
+    const uInt n = size > 0x40000000u ? 0x40000000u : static_cast<uInt>(size);
+    crc = crc32(crc, p, n);
+    p += n;
+    size -= n;
+  }
+  return static_cast<uint32_t>(crc);
 }
 
-bool WriteContainerFile(const std::string& path, const BaseContainer& bc, const char* magic, std::string* error) {
-  const std::string payload = EncodeContainer(bc);
-  std::string bytes(magic, 8);
-  PutU32(&bytes, kFileVersion);
-  PutU64(&bytes, payload.size());
-  PutU32(&bytes, Crc32(payload.data(), payload.size()));
-  bytes += payload;
+bool WriteFramedFile(const std::string& path, const char* magic, uint32_t version, const std::string& payload,
+                     std::string* error) {
+  std::string header(magic, 8);
+  PutU32(&header, version);
+  PutU64(&header, payload.size());
+  PutU32(&header, Crc32(payload.data(), payload.size()));
 
   const std::string tmp = path + ".tmp";
   const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -319,7 +340,8 @@ bool WriteContainerFile(const std::string& path, const BaseContainer& bc, const 
     if (error) *error = Errno("cannot create", tmp);
     return false;
   }
-  if (!WriteAll(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0) {
+  if (!WriteAll(fd, header.data(), header.size()) || !WriteAll(fd, payload.data(), payload.size()) ||
+      ::fsync(fd) != 0) {
     if (error) *error = Errno("cannot write", tmp);
     ::close(fd);
     ::unlink(tmp.c_str());
@@ -346,8 +368,8 @@ bool WriteContainerFile(const std::string& path, const BaseContainer& bc, const 
   return true;
 }
 
-bool ReadContainerFile(const std::string& path, BaseContainer* bc, const char* magic, std::string* error,
-                       bool* unreadable) {
+bool ReadFramedFile(const std::string& path, const char* magic, uint32_t minVersion, uint32_t maxVersion,
+                    std::string* payload, uint32_t* version, std::string* error, bool* unreadable) {
   if (unreadable) *unreadable = false;
   auto fail = [&](const std::string& why, bool cannotRead) {
     if (error) *error = why;
@@ -365,34 +387,88 @@ bool ReadContainerFile(const std::string& path, BaseContainer* bc, const char* m
     ::close(fd);
     return fail(why, true);
   }
-  std::vector<unsigned char> bytes;
-  unsigned char block[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, block, sizeof(block));
+  unsigned char header[kFramedHeaderSize];
+  size_t got = 0;
+  while (got < sizeof(header)) {
+    const ssize_t n = ::read(fd, header + got, sizeof(header) - got);
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      if (errno == EINTR) continue;
       const std::string why = std::strerror(errno);
       ::close(fd);
       return fail(why, true);
     }
     if (n == 0) break;
-    bytes.insert(bytes.end(), block, block + n);
+    got += static_cast<size_t>(n);
+  }
+  if (got < sizeof(header)) {
+    ::close(fd);
+    return fail("file is " + std::to_string(got) + " bytes, shorter than its header", false);
+  }
+  if (std::memcmp(header, magic, 8) != 0) {
+    ::close(fd);
+    return fail("wrong file signature", false);
+  }
+  const uint32_t fileVersion = GetU32(header + 8);
+  if (fileVersion < minVersion || fileVersion > maxVersion) {
+    ::close(fd);
+    return fail("unsupported version " + std::to_string(fileVersion) + " (this build reads " +
+                    (minVersion == maxVersion ? std::to_string(maxVersion)
+                                              : std::to_string(minVersion) + " to " + std::to_string(maxVersion)) +
+                    ")",
+                false);
+  }
+  const uint64_t length = GetU64(header + 12);
+  const uint64_t held = static_cast<uint64_t>(st.st_size) >= kFramedHeaderSize
+                            ? static_cast<uint64_t>(st.st_size) - kFramedHeaderSize
+                            : 0;
+  if (length != held) {
+    ::close(fd);
+    return fail("length field says " + std::to_string(length) + " bytes, file holds " + std::to_string(held), false);
+  }
+  // Read at exactly the stated size: one allocation, checked against the file's size
+  // first, so a damaged length cannot ask for more memory than the file has.
+  std::string bytes;
+  try {
+    bytes.resize(static_cast<size_t>(length));
+  } catch (const std::bad_alloc&) {
+    ::close(fd);
+    return fail("not enough memory to read " + std::to_string(length) + " bytes", true);
+  }
+  size_t have = 0;
+  while (have < bytes.size()) {
+    const ssize_t n = ::read(fd, &bytes[have], bytes.size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const std::string why = std::strerror(errno);
+      ::close(fd);
+      return fail(why, true);
+    }
+    if (n == 0) break;
+    have += static_cast<size_t>(n);
   }
   ::close(fd);
+  if (have != bytes.size())
+    return fail("file ends after " + std::to_string(have) + " of " + std::to_string(length) + " payload bytes", false);
+  if (GetU32(header + 20) != Crc32(bytes.data(), bytes.size())) return fail("checksum mismatch", false);
+  if (version) *version = fileVersion;
+  if (payload) *payload = std::move(bytes);
+  return true;
+}
 
-  if (bytes.size() < kContainerFileHeaderSize)
-    return fail("file is " + std::to_string(bytes.size()) + " bytes, shorter than its header", false);
-  if (std::memcmp(bytes.data(), magic, 8) != 0) return fail("wrong file signature", false);
-  const uint32_t version = GetU32(bytes.data() + 8);
-  if (version != kFileVersion) return fail("unsupported version " + std::to_string(version), false);
-  const uint64_t length = GetU64(bytes.data() + 12);
-  const size_t held = bytes.size() - kContainerFileHeaderSize;
-  if (length != held)
-    return fail("length field says " + std::to_string(length) + " bytes, file holds " + std::to_string(held), false);
-  const unsigned char* payload = bytes.data() + kContainerFileHeaderSize;
-  if (GetU32(bytes.data() + 20) != Crc32(payload, held)) return fail("checksum mismatch", false);
+bool WriteContainerFile(const std::string& path, const BaseContainer& bc, const char* magic, std::string* error) {
+  return WriteFramedFile(path, magic, kContainerFileVersion, EncodeContainer(bc), error);
+}
+
+bool ReadContainerFile(const std::string& path, BaseContainer* bc, const char* magic, std::string* error,
+                       bool* unreadable) {
+  std::string payload;
+  if (!ReadFramedFile(path, magic, kContainerFileVersion, kContainerFileVersion, &payload, nullptr, error, unreadable))
+    return false;
   std::string why;
-  if (!DecodeContainer(payload, held, bc, &why)) return fail(why, false);
+  if (!DecodeContainer(payload.data(), payload.size(), bc, &why)) {
+    if (error) *error = why;
+    return false;
+  }
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "c4d_basedocument.h"
 #include "c4d_file.h"
 #include "c4d_general.h"
 #include "c4d_plugin.h"
@@ -100,7 +101,13 @@ std::vector<const BasePlugin*> RegisteredPlugins();
 // the plug-in module is unloaded.
 void FreeRegistry();
 
-// --- documents -----------------------------------------------------------------
+// --- documents and scene files ----------------------------------------------------
+// Saves doc as a scene file (docs/scene-format.md), through a temporary file renamed
+// over path, so a failed save leaves the old file. False with the reason in *error.
+bool SaveScene(const BaseDocument* doc, const std::string& path, std::string* error);
+// A new document (not in the host's list) from a scene file; null with one reason in
+// *error when the file cannot be read or is damaged. A failed load leaves nothing.
+BaseDocument* LoadScene(const std::string& path, std::string* error);
 // Frees every document of the host's list (done before the plug-in module is
 // unloaded: plug-in nodes run the module's code as they are freed).
 void FreeDocuments();

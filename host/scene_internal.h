@@ -55,6 +55,7 @@ struct NodeAccess {
   static GeListHead* MaterialHead(const BaseDocument* doc) { return doc->m_pMaterials; }
   static GeListHead* LayerHead(const BaseDocument* doc) { return doc->m_pLayers; }
   static BaseChannel& Channel(Material* mat, LONG id) { return mat->m_channels[id]; }
+  static const BaseChannel& Channel(const Material* mat, LONG id) { return mat->m_channels[id]; }
   static LLONG ChannelShaderSerial(const BaseChannel& ch) { return ch.m_shader; }
   static void SetChannelShaderSerial(BaseChannel& ch, LLONG serial) { ch.m_shader = serial; }
   static const BaseContainer& ChannelData(const BaseChannel& ch) { return ch.m_data; }

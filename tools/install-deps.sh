@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the benchmarks need, when missing.
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config libgtest-dev uthash-dev libcli11-dev libtiff-dev)
+packages=(g++ cmake make pkg-config libgtest-dev uthash-dev libcli11-dev libtiff-dev zlib1g-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,708 @@
+// Scene files: a document as a tree of chunks (docs/scene-format.md). The writer numbers
+// every node first so that links can name nodes written later; the reader builds the
+// whole document, then resolves the numbers, and frees everything when any part fails.
+#include "scene_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <unordered_map>
+#include <vector>
+
+#include "c4d_memory.h"
+#include "container_codec.h"
+#include "host_control.h"
+#include "host_internal.h"
+#include "scene_internal.h"
+
+namespace host::internal {
+
+const char kSceneMagic[8] = {'K', 'V', 'S', 'C', 'E', 'N', 'E', '\x1a'};
+
+}  // namespace host::internal
+
+namespace {
+
+using host::internal::ByteReader;
+using host::internal::LinkEncoder;
+using host::internal::PutReal;
+using host::internal::PutText;
+using host::internal::PutU32;
+using host::internal::PutU64;
+using host::internal::PutVector;
+
+constexpr uint32_t Code(const char (&c)[5]) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(c[0])) |
+         static_cast<uint32_t>(static_cast<unsigned char>(c[1])) << 8 |
+         static_cast<uint32_t>(static_cast<unsigned char>(c[2])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(c[3])) << 24;
+}
+
+constexpr uint32_t kDocu = Code("DOCU");
+constexpr uint32_t kHead = Code("HEAD");
+constexpr uint32_t kLayr = Code("LAYR");
+constexpr uint32_t kMatl = Code("MATL");
+constexpr uint32_t kChan = Code("CHAN");
+constexpr uint32_t kShdr = Code("SHDR");
+constexpr uint32_t kObje = Code("OBJE");
+constexpr uint32_t kObjd = Code("OBJD");
+constexpr uint32_t kTag = Code("TAG ");
+constexpr uint32_t kVdat = Code("VDAT");
+constexpr uint32_t kSele = Code("SELE");
+constexpr uint32_t kNgon = Code("NGON");
+
+// Objects, layers and shaders nested deeper than this are refused (the reader recurses).
+constexpr int kMaxNesting = 512;
+// N-gon edge marks; the rest of an edge is polygon x 4 + side.
+constexpr LONG kNgonMarks = 0x60000000;
+
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+std::string CodeText(uint32_t code) {
+  std::string text;
+  for (int i = 0; i < 4; ++i) {
+    const char c = static_cast<char>((code >> (8 * i)) & 0xFF);
+    text += (c >= 32 && c < 127) ? c : '?';
+  }
+  return text;
+}
+
+// Bytes of one element in the file and the width of its scalars (for byte swapping).
+LONG FileEntrySize(LONG type) { return type == Tsegment ? 8 : VariableTag::EntrySize(type); }
+size_t ScalarWidth(LONG type) { return type == Tpoint ? 8 : 4; }
+
+void AppendLittleEndian(std::string* out, const void* data, size_t bytes, size_t width) {
+  const size_t at = out->size();
+  out->append(static_cast<const char*>(data), bytes);
+  if (!kLittleEndian)
+    for (size_t i = at; i + width <= out->size(); i += width) std::reverse(&(*out)[i], &(*out)[i] + width);
+}
+
+void CopyLittleEndian(void* dst, const unsigned char* src, size_t bytes, size_t width) {
+  std::memcpy(dst, src, bytes);
+  if (!kLittleEndian) {
+    auto* d = static_cast<unsigned char*>(dst);
+    for (size_t i = 0; i + width <= bytes; i += width) std::reverse(d + i, d + i + width);
+  }
+}
+
+bool IsSelectionType(LONG type) { return type == Tpolygonselection || type == Tpointselection; }
+
+// --- writing ----------------------------------------------------------------------------
+
+class Writer {
+ public:
+  std::string Run(const BaseDocument* doc) {
+    for (const GeListNode* l = NodeAccess::LayerHead(doc)->GetFirst(); l; l = l->GetNext()) NumberTree(l);
+    for (const BaseMaterial* m = doc->GetFirstMaterial(); m; m = m->GetNext()) {
+      Number(m);
+      for (const GeListNode* s = NodeAccess::ShaderHead(m)->GetFirst(); s; s = s->GetNext()) NumberTree(s);
+    }
+    for (const BaseObject* op = doc->GetFirstObject(); op; op = op->GetNext()) NumberObject(op);
+
+    const size_t doc_at = Begin(kDocu);
+    Head(doc);
+    for (const GeListNode* l = NodeAccess::LayerHead(doc)->GetFirst(); l; l = l->GetNext())
+      Tree(static_cast<const BaseList2D*>(l), kLayr);
+    for (const BaseMaterial* m = doc->GetFirstMaterial(); m; m = m->GetNext()) Material(m);
+    for (const BaseObject* op = doc->GetFirstObject(); op; op = op->GetNext()) Object(op);
+    End(doc_at);
+    return std::move(m_out);
+  }
+
+ private:
+  void Number(const BaseList2D* node) {
+    m_refs.emplace(NodeAccess::Serial(node), static_cast<LONG>(m_refs.size()));
+  }
+  void NumberTree(const GeListNode* node) {
+    Number(static_cast<const BaseList2D*>(node));
+    for (const GeListNode* c = node->GetDown(); c; c = c->GetNext()) NumberTree(c);
+  }
+  void NumberObject(const BaseObject* op) {
+    Number(op);
+    for (const BaseTag* t = op->GetFirstTag(); t; t = t->GetNext()) Number(t);
+    for (const BaseObject* c = op->GetDown(); c; c = c->GetNext()) NumberObject(c);
+  }
+  LONG Ref(LLONG serial) const {
+    const auto it = m_refs.find(serial);
+    return it == m_refs.end() ? -1 : it->second;
+  }
+
+  size_t Begin(uint32_t code) {
+    PutU32(&m_out, code);
+    const size_t at = m_out.size();
+    PutU64(&m_out, 0);
+    return at;
+  }
+  void End(size_t at) {
+    const uint64_t length = m_out.size() - at - 8;
+    for (int i = 0; i < 8; ++i) m_out[at + static_cast<size_t>(i)] = static_cast<char>((length >> (8 * i)) & 0xFF);
+  }
+
+  void Head(const BaseList2D* node) {
+    const size_t at = Begin(kHead);
+    PutU32(&m_out, static_cast<uint32_t>(node->GetType()));
+    PutText(&m_out, node->GetName().Std());
+    PutU32(&m_out, static_cast<uint32_t>(node->GetAllBits()));
+    PutU32(&m_out, static_cast<uint32_t>(Ref(NodeAccess::LayerSerial(node))));
+    host::internal::EncodeContainer(*node->GetDataInstance(), &m_out, &m_links);
+    End(at);
+  }
+
+  // A layer or shader with the nodes under it.
+  void Tree(const BaseList2D* node, uint32_t code) {
+    const size_t at = Begin(code);
+    Head(node);
+    for (const GeListNode* c = node->GetDown(); c; c = c->GetNext()) Tree(static_cast<const BaseList2D*>(c), code);
+    End(at);
+  }
+
+  void Material(const BaseMaterial* mat) {
+    const size_t at = Begin(kMatl);
+    Head(mat);
+    if (mat->GetType() == Mmaterial) {
+      const auto* standard = static_cast<const ::Material*>(mat);
+      for (LONG id = 0; id < CHANNEL_COUNT; ++id) {
+        const BaseChannel& channel = NodeAccess::Channel(standard, id);
+        const size_t ch = Begin(kChan);
+        PutU32(&m_out, static_cast<uint32_t>(id));
+        m_out.push_back(NodeAccess::ChannelEnabled(channel) ? 1 : 0);
+        PutU32(&m_out, static_cast<uint32_t>(Ref(NodeAccess::ChannelShaderSerial(channel))));
+        host::internal::EncodeContainer(NodeAccess::ChannelData(channel), &m_out, &m_links);
+        End(ch);
+      }
+    }
+    for (const GeListNode* s = NodeAccess::ShaderHead(mat)->GetFirst(); s; s = s->GetNext())
+      Tree(static_cast<const BaseList2D*>(s), kShdr);
+    End(at);
+  }
+
+  void Object(const BaseObject* op) {
+    const size_t at = Begin(kObje);
+    Head(op);
+    const size_t data = Begin(kObjd);
+    const Matrix m = op->GetMl();
+    for (const Vector& v : {m.off, m.v1, m.v2, m.v3}) PutVector(&m_out, v);
+    PutU32(&m_out, static_cast<uint32_t>(op->GetEditorMode()));
+    PutU32(&m_out, static_cast<uint32_t>(op->GetRenderMode()));
+    End(data);
+    for (const BaseTag* t = op->GetFirstTag(); t; t = t->GetNext()) Tag(t);
+    if (op->GetType() == Opolygon) Ngons(static_cast<const PolygonObject*>(op));
+    for (const BaseObject* c = op->GetDown(); c; c = c->GetNext()) Object(c);
+    End(at);
+  }
+
+  void Tag(const BaseTag* tag) {
+    const size_t at = Begin(kTag);
+    Head(tag);
+    const LONG type = tag->GetType();
+    if (VariableTag::EntrySize(type) > 0) {
+      const auto* vt = static_cast<const VariableTag*>(tag);
+      const size_t data = Begin(kVdat);
+      const LONG count = vt->GetDataCount();
+      PutU32(&m_out, static_cast<uint32_t>(count));
+      if (type == Tsegment) {
+        const auto* segments = static_cast<const Segment*>(vt->GetDataAddressR());
+        for (LONG i = 0; i < count; ++i) {
+          PutU32(&m_out, static_cast<uint32_t>(segments[i].cnt));
+          PutU32(&m_out, segments[i].closed ? 1u : 0u);
+        }
+      } else {
+        AppendLittleEndian(&m_out, vt->GetDataAddressR(), static_cast<size_t>(count) * static_cast<size_t>(vt->GetDataSize()),
+                           ScalarWidth(type));
+      }
+      End(data);
+    } else if (IsSelectionType(type)) {
+      const BaseSelect* bs = static_cast<const SelectionTag*>(tag)->GetBaseSelect();
+      const size_t data = Begin(kSele);
+      PutU32(&m_out, static_cast<uint32_t>(bs->GetSegments()));
+      LONG a = 0, b = 0;
+      for (LONG seg = 0; bs->GetRange(seg, 0x7FFFFFFF, &a, &b); ++seg) {
+        PutU32(&m_out, static_cast<uint32_t>(a));
+        PutU32(&m_out, static_cast<uint32_t>(b));
+      }
+      End(data);
+    }
+    End(at);
+  }
+
+  void Ngons(const PolygonObject* op) {
+    const LONG count = op->GetNgonCount();
+    if (count == 0) return;
+    const size_t at = Begin(kNgon);
+    PutU32(&m_out, static_cast<uint32_t>(count));
+    for (LONG i = 0; i < count; ++i) PutU32(&m_out, static_cast<uint32_t>(NodeAccess::NgonEdgeCount(op, i)));
+    for (LONG i = 0; i < count; ++i)
+      AppendLittleEndian(&m_out, NodeAccess::NgonEdges(op, i),
+                         static_cast<size_t>(NodeAccess::NgonEdgeCount(op, i)) * sizeof(LONG), sizeof(LONG));
+    End(at);
+  }
+
+  std::string m_out;
+  std::unordered_map<LLONG, LONG> m_refs;  // node number -> reference in the file
+  LinkEncoder m_links = [this](LLONG serial) { return Ref(serial); };
+};
+
+// --- reading ----------------------------------------------------------------------------
+
+class Reader {
+ public:
+  // Frees a document that was not handed out (a failure, or an exception on the way).
+  ~Reader() { BaseDocument::Free(m_doc); }
+
+  BaseDocument* Run(const std::string& payload, std::string* error) {
+    ByteReader top(reinterpret_cast<const unsigned char*>(payload.data()), payload.size());
+    uint32_t code = 0;
+    ByteReader body(nullptr, 0);
+    if (Next(top, &code, &body)) {
+      if (code != kDocu)
+        Fail("the file starts with chunk '" + CodeText(code) + "' instead of a document");
+      else if (top.Remaining() > 0)
+        Fail(std::to_string(top.Remaining()) + " bytes after the document");
+      else
+        Document(body);
+    }
+    if (m_doc && m_error.empty()) ResolveLinks(m_doc);
+    if (!m_error.empty()) {
+      if (error) *error = m_error;
+      return nullptr;
+    }
+    BaseDocument* doc = m_doc;
+    m_doc = nullptr;
+    return doc;
+  }
+
+ private:
+  bool Fail(const std::string& why) {
+    if (m_error.empty()) {
+      std::string where;
+      for (const std::string& part : m_path) where += part + ": ";
+      m_error = where + why;
+    }
+    return false;
+  }
+  bool Check(ByteReader& r) { return r.Failed() ? Fail(r.Error()) : true; }
+
+  // The next chunk of r: its code and a reader over its body.
+  bool Next(ByteReader& r, uint32_t* code, ByteReader* body) {
+    uint64_t length = 0;
+    const unsigned char* bytes = nullptr;
+    if (!r.U32(code) || !r.U64(&length)) return Check(r);
+    if (length > r.Remaining())
+      return Fail("chunk '" + CodeText(*code) + "' claims " + std::to_string(length) + " bytes, " +
+                  std::to_string(r.Remaining()) + " remain");
+    r.Bytes(static_cast<size_t>(length), &bytes);
+    *body = ByteReader(bytes, static_cast<size_t>(length));
+    return true;
+  }
+
+  // Every byte of a chunk must have been read.
+  bool Finish(ByteReader& r, uint32_t code) {
+    if (!Check(r)) return false;
+    if (r.Remaining() > 0)
+      return Fail(std::to_string(r.Remaining()) + " unread bytes at the end of chunk '" + CodeText(code) + "'");
+    return true;
+  }
+
+  // The HEAD chunk that opens every node: type, name, bits, layer, container. Returns
+  // the type; the node is filled by Fill once it exists.
+  struct Head {
+    LONG type = 0;
+    std::string name;
+    LONG bits = 0;
+    LONG layer = -1;
+    BaseContainer data;
+  };
+  bool ReadHead(ByteReader& r, Head* head) {
+    uint32_t code = 0;
+    ByteReader body(nullptr, 0);
+    if (!Next(r, &code, &body)) return false;
+    if (code != kHead) return Fail("node starts with chunk '" + CodeText(code) + "' instead of its head");
+    body.I32(&head->type);
+    body.Text(&head->name);
+    body.I32(&head->bits);
+    body.I32(&head->layer);
+    body.Container(&head->data);
+    return Finish(body, kHead);
+  }
+  void Fill(BaseList2D* node, Head& head) {
+    node->SetName(String(std::move(head.name)));
+    node->DelBit(node->GetAllBits());
+    node->SetBit(head.bits);
+    *node->GetDataInstance() = std::move(head.data);
+    NodeAccess::SetLayerSerial(node, Pending(head.layer));
+  }
+  // A reference read from the file, kept as a negative node number until ResolveLinks.
+  static LLONG Pending(LONG reference) { return reference >= 0 ? -(static_cast<LLONG>(reference) + 1) : 0; }
+  void Numbered(BaseList2D* node) { m_nodes.push_back(node); }
+
+  void Document(ByteReader& r) {
+    m_path.push_back("document");
+    Head head;
+    if (!ReadHead(r, &head)) return;
+    if (head.type != Tbasedocument) {
+      Fail("head of type " + std::to_string(head.type) + " instead of a document");
+      return;
+    }
+    BaseDocument* doc = m_doc = NodeAccess::MakeDocument();
+    if (!doc) {
+      Fail("not enough memory for the document");
+      return;
+    }
+    Fill(doc, head);
+    uint32_t code = 0;
+    ByteReader body(nullptr, 0);
+    while (m_error.empty() && r.Remaining() > 0 && Next(r, &code, &body)) {
+      if (code == kLayr)
+        Tree(body, NodeAccess::LayerHead(doc), kLayr, 1);
+      else if (code == kMatl)
+        MaterialChunk(body, doc);
+      else if (code == kObje)
+        ObjectChunk(body, NodeAccess::ObjectHead(doc), 1);
+      else
+        Fail("unknown chunk '" + CodeText(code) + "' in the document");
+    }
+    Check(r);
+    m_path.pop_back();
+  }
+
+  // A layer or shader and those under it, appended under parent.
+  void Tree(ByteReader& r, GeListNode* parent, uint32_t code, int depth) {
+    const bool layer = code == kLayr;
+    if (depth > kMaxNesting) {
+      Fail(std::string(layer ? "layers" : "shaders") + " nested deeper than " + std::to_string(kMaxNesting));
+      return;
+    }
+    Head head;
+    if (!ReadHead(r, &head)) return;
+    m_path.push_back((layer ? "layer '" : "shader '") + head.name + "'");
+    BaseList2D* node = layer ? static_cast<BaseList2D*>(NodeAccess::MakeLayer())
+                             : static_cast<BaseList2D*>(NodeAccess::MakeShader(head.type));
+    if (!node) {
+      Fail(layer ? std::string("not enough memory") : "shader of type " + std::to_string(head.type));
+      return;
+    }
+    node->InsertUnderLast(parent);
+    Numbered(node);
+    Fill(node, head);
+    uint32_t childCode = 0;
+    ByteReader body(nullptr, 0);
+    while (m_error.empty() && r.Remaining() > 0 && Next(r, &childCode, &body)) {
+      if (childCode != code) {
+        Fail("unexpected chunk '" + CodeText(childCode) + "'");
+        break;
+      }
+      Tree(body, node, code, depth + 1);
+    }
+    Check(r);
+    m_path.pop_back();
+  }
+
+  void MaterialChunk(ByteReader& r, BaseDocument* doc) {
+    Head head;
+    if (!ReadHead(r, &head)) return;
+    m_path.push_back("material '" + head.name + "'");
+    BaseMaterial* mat = NodeAccess::MakeMaterial(head.type);
+    if (!mat) {
+      Fail("material of type " + std::to_string(head.type));
+      return;
+    }
+    NodeAccess::MaterialHead(doc)->InsertLast(mat);
+    Numbered(mat);
+    Fill(mat, head);
+    uint32_t code = 0;
+    ByteReader body(nullptr, 0);
+    while (m_error.empty() && r.Remaining() > 0 && Next(r, &code, &body)) {
+      if (code == kChan)
+        ChannelChunk(body, mat);
+      else if (code == kShdr)
+        Tree(body, NodeAccess::ShaderHead(mat), kShdr, 1);
+      else
+        Fail("unknown chunk '" + CodeText(code) + "'");
+    }
+    Check(r);
+    m_path.pop_back();
+  }
+
+  void ChannelChunk(ByteReader& r, BaseMaterial* mat) {
+    LONG id = -1, shader = -1;
+    uint8_t enabled = 0;
+    BaseContainer data;
+    r.I32(&id);
+    r.U8(&enabled);
+    r.I32(&shader);
+    r.Container(&data);
+    if (!Finish(r, kChan)) return;
+    if (mat->GetType() != Mmaterial) {
+      Fail("channel in a material of type " + std::to_string(mat->GetType()));
+      return;
+    }
+    if (id < 0 || id >= CHANNEL_COUNT || enabled > 1) {
+      Fail("channel " + std::to_string(id) + " switched " + std::to_string(enabled));
+      return;
+    }
+    BaseChannel& channel = NodeAccess::Channel(static_cast<Material*>(mat), id);
+    NodeAccess::SetChannelData(channel, data);
+    NodeAccess::SetChannelShaderSerial(channel, Pending(shader));
+    static_cast<Material*>(mat)->SetChannelState(id, enabled != 0);
+  }
+
+  void ObjectChunk(ByteReader& r, GeListNode* parent, int depth) {
+    if (depth > kMaxNesting) {
+      Fail("objects nested deeper than " + std::to_string(kMaxNesting));
+      return;
+    }
+    Head head;
+    if (!ReadHead(r, &head)) return;
+    m_path.push_back("object '" + head.name + "'");
+    BaseObject* op = NodeAccess::MakeObject(head.type, true);
+    if (!op) {
+      Fail("object of type " + std::to_string(head.type));
+      return;
+    }
+    op->InsertUnderLast(parent);
+    Numbered(op);
+    // The file lists every tag, the point and polygon tags included.
+    NodeAccess::TagHead(op)->FlushAll();
+    Fill(op, head);
+    uint32_t code = 0;
+    ByteReader body(nullptr, 0);
+    bool placed = false;
+    while (m_error.empty() && r.Remaining() > 0 && Next(r, &code, &body)) {
+      if (code == kObjd) {
+        placed = ObjectData(body, op);
+      } else if (code == kTag) {
+        TagChunk(body, op);
+      } else if (code == kNgon) {
+        if (op->GetType() == Opolygon)
+          NgonChunk(body, static_cast<PolygonObject*>(op));
+        else
+          Fail("n-gons on an object of type " + std::to_string(op->GetType()));
+      } else if (code == kObje) {
+        ObjectChunk(body, op, depth + 1);
+      } else {
+        Fail("unknown chunk '" + CodeText(code) + "'");
+      }
+    }
+    if (Check(r) && m_error.empty() && !placed) Fail("no placement chunk");
+    m_path.pop_back();
+  }
+
+  bool ObjectData(ByteReader& r, BaseObject* op) {
+    Matrix m;
+    LONG editor = 0, render = 0;
+    r.VectorValue(&m.off);
+    r.VectorValue(&m.v1);
+    r.VectorValue(&m.v2);
+    r.VectorValue(&m.v3);
+    r.I32(&editor);
+    r.I32(&render);
+    if (!Finish(r, kObjd)) return false;
+    if (editor < MODE_ON || editor > MODE_UNDEF || render < MODE_ON || render > MODE_UNDEF)
+      return Fail("visibility " + std::to_string(editor) + "/" + std::to_string(render));
+    op->SetMl(m);
+    op->SetEditorMode(editor);
+    op->SetRenderMode(render);
+    return true;
+  }
+
+  void TagChunk(ByteReader& r, BaseObject* op) {
+    Head head;
+    if (!ReadHead(r, &head)) return;
+    m_path.push_back("tag " + std::to_string(head.type) + " '" + head.name + "'");
+    BaseTag* tag = NodeAccess::MakeTag(head.type, true);
+    if (!tag) {
+      Fail("tag of type " + std::to_string(head.type));
+      return;
+    }
+    NodeAccess::TagHead(op)->InsertLast(tag);
+    Numbered(tag);
+    Fill(tag, head);
+    uint32_t code = 0;
+    ByteReader body(nullptr, 0);
+    while (m_error.empty() && r.Remaining() > 0 && Next(r, &code, &body)) {
+      if (code == kVdat && VariableTag::EntrySize(head.type) > 0)
+        VariableData(body, static_cast<VariableTag*>(tag));
+      else if (code == kSele && IsSelectionType(head.type))
+        Selection(body, static_cast<SelectionTag*>(tag)->GetBaseSelect());
+      else
+        Fail("unexpected chunk '" + CodeText(code) + "'");
+    }
+    Check(r);
+    m_path.pop_back();
+  }
+
+  void VariableData(ByteReader& r, VariableTag* tag) {
+    uint32_t count = 0;
+    if (!r.U32(&count)) {
+      Check(r);
+      return;
+    }
+    const LONG type = tag->GetType();
+    const uint64_t bytes = static_cast<uint64_t>(count) * static_cast<uint64_t>(FileEntrySize(type));
+    if (count > 0x7FFFFFFFu || bytes != r.Remaining()) {
+      Fail(std::to_string(count) + " entries in " + std::to_string(r.Remaining()) + " bytes");
+      return;
+    }
+    if (!tag->Resize(static_cast<LONG>(count))) {
+      Fail("not enough memory for " + std::to_string(count) + " entries");
+      return;
+    }
+    const unsigned char* data = nullptr;
+    r.Bytes(static_cast<size_t>(bytes), &data);
+    if (type == Tsegment) {
+      auto* segments = static_cast<Segment*>(tag->GetDataAddressW());
+      ByteReader values(data, static_cast<size_t>(bytes));
+      for (uint32_t i = 0; i < count; ++i) {
+        LONG cnt = 0, closed = 0;
+        values.I32(&cnt);
+        values.I32(&closed);
+        if (cnt < 0 || closed < 0 || closed > 1) {
+          Fail("segment " + std::to_string(i) + " of " + std::to_string(cnt) + " points, closed " + std::to_string(closed));
+          return;
+        }
+        segments[i].cnt = cnt;
+        segments[i].closed = closed != 0;
+      }
+    } else {
+      CopyLittleEndian(tag->GetDataAddressW(), data, static_cast<size_t>(bytes), ScalarWidth(type));
+    }
+  }
+
+  void Selection(ByteReader& r, BaseSelect* bs) {
+    uint32_t count = 0;
+    if (!r.U32(&count)) {
+      Check(r);
+      return;
+    }
+    if (static_cast<uint64_t>(count) * 8 != r.Remaining()) {
+      Fail(std::to_string(count) + " selection ranges in " + std::to_string(r.Remaining()) + " bytes");
+      return;
+    }
+    LLONG previous = -2;
+    for (uint32_t i = 0; i < count; ++i) {
+      LONG a = 0, b = 0;
+      r.I32(&a);
+      r.I32(&b);
+      // Ranges are ascending, apart and never adjacent, as a selection keeps them.
+      if (a < 0 || b < a || static_cast<LLONG>(a) <= previous + 1) {
+        Fail("selection range " + std::to_string(i) + " (" + std::to_string(a) + " to " + std::to_string(b) +
+             ") out of order");
+        return;
+      }
+      if (!bs->SelectAll(a, b)) {
+        Fail("not enough memory for the selection");
+        return;
+      }
+      previous = b;
+    }
+  }
+
+  void NgonChunk(ByteReader& r, PolygonObject* op) {
+    uint32_t count = 0;
+    if (!r.U32(&count)) {
+      Check(r);
+      return;
+    }
+    if (count == 0 || static_cast<uint64_t>(count) * 4 > r.Remaining()) {
+      Fail(std::to_string(count) + " n-gons in " + std::to_string(r.Remaining()) + " bytes");
+      return;
+    }
+    std::vector<LONG> counts(count);
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      r.I32(&counts[i]);
+      if (counts[i] < 1) {
+        Fail("n-gon " + std::to_string(i) + " of " + std::to_string(counts[i]) + " edges");
+        return;
+      }
+      total += static_cast<uint64_t>(counts[i]);
+    }
+    if (total * 4 != r.Remaining()) {
+      Fail(std::to_string(total) + " n-gon edges in " + std::to_string(r.Remaining()) + " bytes");
+      return;
+    }
+    std::vector<LONG> edges(static_cast<size_t>(total));
+    const LONG polygons = op->GetPolygonCount();
+    for (uint64_t i = 0; i < total; ++i) {
+      r.I32(&edges[static_cast<size_t>(i)]);
+      const LONG edge = edges[static_cast<size_t>(i)];
+      if (edge < 0 || ((edge & ~kNgonMarks) >> 2) >= polygons) {
+        Fail("n-gon edge " + std::to_string(edge) + " names a polygon the object does not have");
+        return;
+      }
+    }
+    if (!NodeAccess::SetNgons(op, static_cast<LONG>(count), counts.data(), edges.data()))
+      Fail("not enough memory for the n-gons");
+  }
+
+  // Points every reference read from the file at the node it numbers.
+  void ResolveLinks(BaseDocument* doc) {
+    auto resolve = [this](LLONG& link) {
+      if (link >= 0) return;
+      const LLONG reference = -link - 1;
+      if (reference >= static_cast<LLONG>(m_nodes.size())) {
+        Fail("a link names node " + std::to_string(reference) + ", the file has " + std::to_string(m_nodes.size()));
+        link = 0;
+        return;
+      }
+      link = NodeAccess::Serial(m_nodes[static_cast<size_t>(reference)]);
+    };
+    NodeAccess::ForEachLink(doc, resolve);
+    for (BaseList2D* node : m_nodes) NodeAccess::ForEachLink(node, resolve);
+  }
+
+  BaseDocument* m_doc = nullptr;
+  std::string m_error;
+  std::vector<std::string> m_path;  // where the reader is, for messages
+  std::vector<BaseList2D*> m_nodes;  // reference -> node
+};
+
+}  // namespace
+
+namespace host::internal {
+
+std::string EncodeScene(const BaseDocument* doc) { return Writer().Run(doc); }
+
+BaseDocument* DecodeScene(const std::string& payload, uint32_t version, std::string* error) {
+  if (version != kSceneVersion) {
+    if (error) *error = "unsupported version " + std::to_string(version);
+    return nullptr;
+  }
+  try {
+    return Reader().Run(payload, error);
+  } catch (const std::bad_alloc&) {
+    if (error) *error = "not enough memory to load the scene";
+    return nullptr;
+  }
+}
+
+}  // namespace host::internal
+
+namespace host {
+
+bool SaveScene(const BaseDocument* doc, const std::string& path, std::string* error) {
+  if (!doc) {
+    if (error) *error = "no document";
+    return false;
+  }
+  std::string payload;
+  try {
+    payload = internal::EncodeScene(doc);
+  } catch (const std::bad_alloc&) {
+    if (error) *error = "not enough memory to encode the scene";
+    return false;
+  }
+  return internal::WriteFramedFile(path, internal::kSceneMagic, internal::kSceneVersion, payload, error);
+}
+
+BaseDocument* LoadScene(const std::string& path, std::string* error) {
+  std::string payload;
+  uint32_t version = 0;
+  if (!internal::ReadFramedFile(path, internal::kSceneMagic, internal::kSceneVersion, internal::kSceneVersion, &payload,
+                                &version, error))
+    return nullptr;
+  return internal::DecodeScene(payload, version, error);
+}
+
+}  // namespace host

@@ -1,0 +1,21 @@
+// Scene files: whole documents in the host's own binary format (docs/scene-format.md).
+// Host-internal; the shell reaches them through host_control.h.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class BaseDocument;
+
+namespace host::internal {
+
+constexpr uint32_t kSceneVersion = 1;
+extern const char kSceneMagic[8];
+
+// The payload of a scene file for doc (everything after the framed header).
+std::string EncodeScene(const BaseDocument* doc);
+// A new document from a payload; null with the reason in *error when the payload is
+// damaged. Nothing of a failed decode is left behind.
+BaseDocument* DecodeScene(const std::string& payload, uint32_t version, std::string* error);
+
+}  // namespace host::internal
