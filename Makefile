@@ -8,9 +8,11 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default
 
-# The main job on the bundled sample.
+# The main job: the plug-in starts, builds the demo scene and shows it.
 run: build
 	./build/bin/kelvane plugins
+	./build/bin/kelvane scene make demo -o build/demo.kscn
+	./build/bin/kelvane scene show build/demo.kscn
 
 # Every test in the normal build and in the sanitizer build.
 test: deps test-default test-asan
@@ -27,6 +29,7 @@ test-asan:
 
 bench: build
 	./build/bin/bench_fileio
+	./build/bin/bench_scene
 
 clean:
 	rm -rf build build-asan build-ci build-ci-asan

@@ -42,6 +42,21 @@ int main(int argc, char** argv) {
 
   CLI::App* plugins = app.add_subcommand("plugins", "Start the plug-in and list its registrations");
 
+  CLI::App* scene = app.add_subcommand("scene", "Show or make scene files");
+  scene->require_subcommand(1);
+  std::string showFile;
+  CLI::App* show = scene->add_subcommand("show", "Print a scene file as a tree");
+  show->add_option("FILE", showFile, "The scene file")->required();
+  SceneMakeOptions make;
+  CLI::App* makeCommand = scene->add_subcommand("make", "Build an example scene from the host's generators");
+  makeCommand->add_option("KIND", make.kind, "demo, cube, plane or grid")
+      ->required()
+      ->check(CLI::IsMember({"demo", "cube", "plane", "grid"}));
+  makeCommand->add_option("-o,--output", make.output, "The scene file to write")->required();
+  makeCommand->add_option("--segments", make.segments, "Segments per side (grid: quads per side)")
+      ->check(CLI::Range(1, 5000));
+  makeCommand->add_flag("--polygonize", make.polygonize, "Save polygon objects instead of generators");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -59,13 +74,23 @@ int main(int argc, char** argv) {
 
   PluginModule module;
   std::string error;
-  if (!module.Load(PluginFolder(options.pluginDir), &error) || !module.Start(&error)) {
+  // The start-up banner belongs to the plug-in listing; other commands keep their
+  // output to themselves (the banner stays in the host's console log).
+  host::EchoConsole(plugins->parsed());
+  const bool started = module.Load(PluginFolder(options.pluginDir), &error) && module.Start(&error);
+  host::EchoConsole(true);
+  if (!started) {
     std::fprintf(stderr, "kelvane: %s\n", error.c_str());
     return kExitFailure;
   }
 
   int result = kExitFailure;
-  if (plugins->parsed()) result = RunPluginsCommand(options);
+  if (plugins->parsed())
+    result = RunPluginsCommand(options);
+  else if (show->parsed())
+    result = RunSceneShow(options, showFile);
+  else if (makeCommand->parsed())
+    result = RunSceneMake(options, make);
 
   module.Unload();
   StatusClear();

@@ -61,7 +61,9 @@ bool PluginModule::Start(std::string* error) {
 void PluginModule::Unload() {
   if (m_main && m_started) m_main(C4DPL_END, nullptr, nullptr, nullptr);
   m_started = false;
-  // Plug-in objects run code of the module: they go before the module does.
+  // Plug-in objects and plug-in nodes in documents run code of the module: they go
+  // before the module does.
+  host::FreeDocuments();
   host::FreeRegistry();
   if (m_handle) dlclose(m_handle);
   m_handle = nullptr;

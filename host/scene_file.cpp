@@ -697,12 +697,17 @@ bool SaveScene(const BaseDocument* doc, const std::string& path, std::string* er
 }
 
 BaseDocument* LoadScene(const std::string& path, std::string* error) {
-  std::string payload;
+  std::string payload, why;
   uint32_t version = 0;
+  bool unreadable = false;
   if (!internal::ReadFramedFile(path, internal::kSceneMagic, internal::kSceneVersion, internal::kSceneVersion, &payload,
-                                &version, error))
+                                &version, &why, &unreadable)) {
+    if (error) *error = unreadable ? why : (why == "wrong file signature" ? "not a scene file" : "damaged scene file: " + why);
     return nullptr;
-  return internal::DecodeScene(payload, version, error);
+  }
+  BaseDocument* doc = internal::DecodeScene(payload, version, &why);
+  if (!doc && error) *error = "damaged scene file: " + why;
+  return doc;
 }
 
 }  // namespace host
