@@ -113,4 +113,75 @@ TEST_F(ShellTest, VersionHelpAndUsageErrors) {
   EXPECT_EQ(Run("--yes --no plugins").exitCode, 2);
 }
 
+TEST_F(ShellTest, SceneMakeThenShowPrintsTheTreeExactly) {
+  ASSERT_EQ(Run("scene make cube --segments 2 --polygonize -o cube.kscn").exitCode, 0);
+  const RunResult r = Run("scene show cube.kscn");
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(r.out,
+            "Scene cube.kscn\n"
+            "Document \"Cube\" (file \"Cube.c4d\")\n"
+            "  time: frame 0 at 30 fps; range 0 to 90; preview 0 to 90\n"
+            "  active object: \"Cube\"\n"
+            "Layers: none\n"
+            "Materials: none\n"
+            "Objects: 1\n"
+            "  Polygon \"Cube\"  26 points, 24 polygons, 0 n-gons\n"
+            "    UVW tag: 24 entries\n"
+            "    Phong tag: angle limit on, 80 degrees\n");
+}
+
+TEST_F(ShellTest, DemoSceneHasEveryKindOfElementAndSurvivesPolygonizing) {
+  ASSERT_EQ(Run("scene make demo -o demo.kscn").exitCode, 0);
+  const RunResult demo = Run("scene show demo.kscn");
+  ASSERT_EQ(demo.exitCode, 0) << demo.out;
+  for (const char* expected :
+       {"Layers: 2\n", "Materials: 3\n", "Objects: 2 at the top, 7 in all\n", "texture \"checker.tif\"",
+        "refraction 1.5", "Cube \"Cube\"  size (200, 200, 200), segments 2 x 2 x 2  [layer \"Geometry\"]",
+        "Polygon selection tag \"top\": 5 selected (5-9)", "selection \"top\"",
+        "Spline \"Path\"  8 points, 1 segment, closed, linear  [layer \"Helpers\"]  [editor off]"})
+    EXPECT_NE(demo.out.find(expected), std::string::npos) << expected << "\n" << demo.out;
+
+  ASSERT_EQ(Run("scene make demo --polygonize -o flat.kscn").exitCode, 0);
+  const RunResult flat = Run("scene show flat.kscn");
+  ASSERT_EQ(flat.exitCode, 0) << flat.out;
+  EXPECT_NE(flat.out.find("Polygon \"Cube\"  26 points, 24 polygons"), std::string::npos) << flat.out;
+  EXPECT_NE(flat.out.find("Polygon \"Floor\"  81 points, 64 polygons"), std::string::npos) << flat.out;
+  // The array's six copies, each still textured with the copied material.
+  size_t copies = 0;
+  for (size_t at = 0; (at = flat.out.find("Polygon \"Small cube\"  8 points, 6 polygons", at)) != std::string::npos; ++at)
+    ++copies;
+  EXPECT_EQ(copies, 6u) << flat.out;
+  EXPECT_EQ(flat.out.find("material none"), std::string::npos) << flat.out;
+}
+
+TEST_F(ShellTest, SceneFailuresAreOneLineAndExitOne) {
+  const RunResult missing = Run("scene show missing.kscn");
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.out, "kelvane: cannot load scene 'missing.kscn': No such file or directory\n");
+
+  ASSERT_EQ(Run("scene make cube -o good.kscn").exitCode, 0);
+  std::string bytes = ReadFile(TempDir() + "/good.kscn");
+  bytes[bytes.size() / 2] ^= 0x40;
+  WriteFile("flipped.kscn", bytes);
+  WriteFile("short.kscn", bytes.substr(0, 30));
+  WriteFile("text.kscn", "v 1 2 3\nf 1 2 3\n");
+  const std::pair<const char*, const char*> damaged[] = {
+      {"flipped.kscn", "damaged scene file: checksum mismatch"},
+      {"short.kscn", "damaged scene file: length field says"},
+      {"text.kscn", "damaged scene file: file is 16 bytes, shorter than its header"},
+  };
+  for (const auto& [file, message] : damaged) {
+    const RunResult r = Run(std::string("scene show ") + file);
+    EXPECT_EQ(r.exitCode, 1) << file;
+    EXPECT_EQ(Lines(r.out).size(), 1u) << r.out;
+    EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
+  }
+
+  const RunResult unwritable = Run("scene make cube -o no/such/folder/x.kscn");
+  EXPECT_EQ(unwritable.exitCode, 1);
+  EXPECT_NE(unwritable.out.find("cannot save scene 'no/such/folder/x.kscn'"), std::string::npos) << unwritable.out;
+  EXPECT_EQ(Run("scene make teapot -o t.kscn").exitCode, 2);
+  EXPECT_EQ(Run("scene make grid --segments 0 -o t.kscn").exitCode, 2);
+}
+
 }  // namespace
