@@ -250,7 +250,7 @@ class Reader {
   // Frees a document that was not handed out (a failure, or an exception on the way).
   ~Reader() { BaseDocument::Free(m_doc); }
 
-  BaseDocument* Run(const std::string& payload, std::string* error) {
+  BaseDocument* Run(const std::string& payload, std::string* error, bool* outOfMemory) {
     ByteReader top(reinterpret_cast<const unsigned char*>(payload.data()), payload.size());
     uint32_t code = 0;
     ByteReader body(nullptr, 0);
@@ -265,6 +265,7 @@ class Reader {
     if (m_doc && m_error.empty()) ResolveLinks(m_doc);
     if (!m_error.empty()) {
       if (error) *error = m_error;
+      if (outOfMemory) *outOfMemory = m_outOfMemory;
       return nullptr;
     }
     BaseDocument* doc = m_doc;
@@ -282,6 +283,14 @@ class Reader {
     return false;
   }
   bool Check(ByteReader& r) { return r.Failed() ? Fail(r.Error()) : true; }
+  bool OutOfMemory(const std::string& what) {
+    if (m_error.empty()) m_outOfMemory = true;
+    return Fail("not enough memory for " + what);
+  }
+  // A node of a type the file may hold could not be made: memory ran out.
+  bool NotMade(const char* kind, LONG type) {
+    return type > 0 ? OutOfMemory(kind) : Fail(std::string(kind) + " of type " + std::to_string(type));
+  }
 
   // The next chunk of r: its code and a reader over its body.
   bool Next(ByteReader& r, uint32_t* code, ByteReader* body) {
@@ -346,7 +355,7 @@ class Reader {
     }
     BaseDocument* doc = m_doc = NodeAccess::MakeDocument();
     if (!doc) {
-      Fail("not enough memory for the document");
+      OutOfMemory("the document");
       return;
     }
     Fill(doc, head);
@@ -379,7 +388,7 @@ class Reader {
     BaseList2D* node = layer ? static_cast<BaseList2D*>(NodeAccess::MakeLayer())
                              : static_cast<BaseList2D*>(NodeAccess::MakeShader(head.type));
     if (!node) {
-      Fail(layer ? std::string("not enough memory") : "shader of type " + std::to_string(head.type));
+      NotMade(layer ? "a layer" : "a shader", layer ? 1 : head.type);
       return;
     }
     node->InsertUnderLast(parent);
@@ -404,7 +413,7 @@ class Reader {
     m_path.push_back("material '" + head.name + "'");
     BaseMaterial* mat = NodeAccess::MakeMaterial(head.type);
     if (!mat) {
-      Fail("material of type " + std::to_string(head.type));
+      NotMade("a material", head.type);
       return;
     }
     NodeAccess::MaterialHead(doc)->InsertLast(mat);
@@ -457,7 +466,7 @@ class Reader {
     m_path.push_back("object '" + head.name + "'");
     BaseObject* op = NodeAccess::MakeObject(head.type, true);
     if (!op) {
-      Fail("object of type " + std::to_string(head.type));
+      NotMade("an object", head.type);
       return;
     }
     op->InsertUnderLast(parent);
@@ -512,7 +521,7 @@ class Reader {
     m_path.push_back("tag " + std::to_string(head.type) + " '" + head.name + "'");
     BaseTag* tag = NodeAccess::MakeTag(head.type, true);
     if (!tag) {
-      Fail("tag of type " + std::to_string(head.type));
+      NotMade("a tag", head.type);
       return;
     }
     NodeAccess::TagHead(op)->InsertLast(tag);
@@ -545,7 +554,7 @@ class Reader {
       return;
     }
     if (!tag->Resize(static_cast<LONG>(count))) {
-      Fail("not enough memory for " + std::to_string(count) + " entries");
+      OutOfMemory(std::to_string(count) + " entries");
       return;
     }
     const unsigned char* data = nullptr;
@@ -591,7 +600,7 @@ class Reader {
         return;
       }
       if (!bs->SelectAll(a, b)) {
-        Fail("not enough memory for the selection");
+        OutOfMemory("the selection");
         return;
       }
       previous = b;
@@ -633,7 +642,7 @@ class Reader {
       }
     }
     if (!NodeAccess::SetNgons(op, static_cast<LONG>(count), counts.data(), edges.data()))
-      Fail("not enough memory for the n-gons");
+      OutOfMemory("the n-gons");
   }
 
   // Points every reference read from the file at the node it numbers.
@@ -654,6 +663,7 @@ class Reader {
 
   BaseDocument* m_doc = nullptr;
   std::string m_error;
+  bool m_outOfMemory = false;
   std::vector<std::string> m_path;  // where the reader is, for messages
   std::vector<BaseList2D*> m_nodes;  // reference -> node
 };
@@ -664,15 +674,17 @@ namespace host::internal {
 
 std::string EncodeScene(const BaseDocument* doc) { return Writer().Run(doc); }
 
-BaseDocument* DecodeScene(const std::string& payload, uint32_t version, std::string* error) {
+BaseDocument* DecodeScene(const std::string& payload, uint32_t version, std::string* error, bool* outOfMemory) {
+  if (outOfMemory) *outOfMemory = false;
   if (version != kSceneVersion) {
     if (error) *error = "unsupported version " + std::to_string(version);
     return nullptr;
   }
   try {
-    return Reader().Run(payload, error);
+    return Reader().Run(payload, error, outOfMemory);
   } catch (const std::bad_alloc&) {
-    if (error) *error = "not enough memory to load the scene";
+    if (error) *error = "not enough memory";
+    if (outOfMemory) *outOfMemory = true;
     return nullptr;
   }
 }
@@ -705,8 +717,9 @@ BaseDocument* LoadScene(const std::string& path, std::string* error) {
     if (error) *error = unreadable ? why : (why == "wrong file signature" ? "not a scene file" : "damaged scene file: " + why);
     return nullptr;
   }
-  BaseDocument* doc = internal::DecodeScene(payload, version, &why);
-  if (!doc && error) *error = "damaged scene file: " + why;
+  bool outOfMemory = false;
+  BaseDocument* doc = internal::DecodeScene(payload, version, &why, &outOfMemory);
+  if (!doc && error) *error = (outOfMemory ? "cannot load the scene: " : "damaged scene file: ") + why;
   return doc;
 }
 

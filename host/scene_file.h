@@ -15,7 +15,9 @@ extern const char kSceneMagic[8];
 // The payload of a scene file for doc (everything after the framed header).
 std::string EncodeScene(const BaseDocument* doc);
 // A new document from a payload; null with the reason in *error when the payload is
-// damaged. Nothing of a failed decode is left behind.
-BaseDocument* DecodeScene(const std::string& payload, uint32_t version, std::string* error);
+// damaged or memory ran out (*outOfMemory tells which). Nothing of a failed decode is
+// left behind.
+BaseDocument* DecodeScene(const std::string& payload, uint32_t version, std::string* error,
+                          bool* outOfMemory = nullptr);
 
 }  // namespace host::internal
