@@ -51,36 +51,15 @@ BaseObject* Generator(LONG type, const char* name) {
   return op;
 }
 
-// A polygon object of n x n quads in the XZ plane, with texture coordinates and normals.
-PolygonObject* Grid(LONG n, Real size) {
-  PolygonObject* grid = PolygonObject::Alloc((n + 1) * (n + 1), n * n);
-  if (!grid) return nullptr;
-  grid->SetName(String("Grid"));
-  auto* uvw = static_cast<UVWTag*>(grid->MakeVariableTag(Tuvw, n * n, grid->GetTag(Tpolygon)));
-  auto* normals = static_cast<NormalTag*>(grid->MakeVariableTag(Tnormal, n * n, uvw));
-  if (!uvw || !normals) {
-    BaseObject* op = grid;
-    BaseObject::Free(op);
-    return nullptr;
-  }
-  Vector* points = grid->GetPointW();
-  for (LONG j = 0; j <= n; ++j)
-    for (LONG i = 0; i <= n; ++i)
-      points[j * (n + 1) + i] = Vector(size * (Real(i) / n - 0.5), 0.0, size * (0.5 - Real(j) / n));
-  CPolygon* polygons = grid->GetPolygonW();
-  UVWHandle uv = uvw->GetDataAddressW();
-  NormalHandle nh = normals->GetDataAddressW();
+// Gives a flat polygon object a normal tag whose normals all point up (+Y).
+bool AddUpNormals(PolygonObject* op) {
+  const LONG count = op->GetPolygonCount();
+  auto* normals = static_cast<NormalTag*>(op->MakeVariableTag(Tnormal, count, op->GetTag(Tuvw)));
+  if (!normals) return false;
   const Vector up(0, 1, 0);
-  for (LONG j = 0; j < n; ++j) {
-    for (LONG i = 0; i < n; ++i) {
-      const LONG p = j * n + i, a = j * (n + 1) + i;
-      polygons[p] = CPolygon(a, a + 1, a + n + 2, a + n + 1);
-      const Real u0 = Real(i) / n, u1 = Real(i + 1) / n, v0 = Real(j) / n, v1 = Real(j + 1) / n;
-      UVWTag::Set(uv, p, UVWStruct{Vector(u0, v0, 0), Vector(u1, v0, 0), Vector(u1, v1, 0), Vector(u0, v1, 0)});
-      NormalTag::Set(nh, p, NormalStruct{up, up, up, up});
-    }
-  }
-  return grid;
+  NormalHandle handle = normals->GetDataAddressW();
+  for (LONG p = 0; p < count; ++p) NormalTag::Set(handle, p, NormalStruct{up, up, up, up});
+  return true;
 }
 
 // A wedge: a pentagon prism made of polygons, with a "top" selection and its own
@@ -236,16 +215,26 @@ int RunSceneMake(const ShellOptions&, const SceneMakeOptions& make) {
       built = true;
     }
   } else if (make.kind == "grid") {
-    PolygonObject* grid = Grid(make.segments > 0 ? make.segments : 100, 1000);
-    if (grid) {
-      doc->InsertObject(grid, nullptr, nullptr);
-      doc->SetActiveObject(grid);
-      built = true;
+    // The grid is the polygon object of a plane generator, with normals added.
+    BaseObject* plane = Generator(Oplane, "Grid");
+    if (plane) {
+      const LONG n = make.segments > 0 ? make.segments : 100;
+      BaseContainer* bc = plane->GetDataInstance();
+      bc->SetReal(PRIM_PLANE_WIDTH, 1000);
+      bc->SetReal(PRIM_PLANE_HEIGHT, 1000);
+      bc->SetLong(PRIM_PLANE_SUBW, n);
+      bc->SetLong(PRIM_PLANE_SUBH, n);
+      doc->InsertObject(plane, nullptr, nullptr);
+      doc->SetActiveObject(plane);
+      BaseDocument* grid = doc->Polygonize(FALSE);
+      BaseDocument::Free(doc);
+      doc = grid;
+      built = doc && AddUpNormals(ToPoly(doc->GetFirstObject()));
     }
   }
   if (!built) {
     std::fprintf(stderr, "kelvane: not enough memory to build the %s scene\n", make.kind.c_str());
-    BaseDocument::Free(doc);
+    if (doc) BaseDocument::Free(doc);
     return 1;
   }
   if (make.polygonize) {

@@ -30,35 +30,11 @@ std::string OnOff(Bool on) { return on ? "on" : "off"; }
 
 std::string VisibilityName(LONG mode) { return mode == MODE_ON ? "on" : (mode == MODE_OFF ? "off" : "inherit"); }
 
-std::string ObjectTypeName(const BaseObject* op) {
-  switch (op->GetType()) {
-    case Onull: return "Null";
-    case Opolygon: return "Polygon";
-    case Ospline: return "Spline";
-    case Ocube: return "Cube";
-    case Oplane: return "Plane";
-    case Oarray: return "Array";
-    default:
-      if (const BasePlugin* plugin = FindPlugin(op->GetType(), PLUGINTYPE_OBJECT)) return plugin->GetName().Std();
-      return "Object " + std::to_string(op->GetType()) + " (plug-in not loaded)";
-  }
-}
-
-std::string TagTypeName(const BaseTag* tag) {
-  switch (tag->GetType()) {
-    case Tpoint: return "Point";
-    case Tpolygon: return "Polygon";
-    case Tphong: return "Phong";
-    case Ttexture: return "Texture";
-    case Tuvw: return "UVW";
-    case Tsegment: return "Segment";
-    case Tpolygonselection: return "Polygon selection";
-    case Tpointselection: return "Point selection";
-    case Tnormal: return "Normal";
-    default:
-      if (const BasePlugin* plugin = FindPlugin(tag->GetType(), PLUGINTYPE_TAG)) return plugin->GetName().Std();
-      return "Tag " + std::to_string(tag->GetType()) + " (plug-in not loaded)";
-  }
+// The type's name, or its ID for a plug-in that is not loaded.
+std::string TypeName(const BaseList2D* node, const char* kind) {
+  const String name = node->GetTypeName();
+  if (name.Content()) return name.Std();
+  return std::string(kind) + " " + std::to_string(node->GetType()) + " (plug-in not loaded)";
 }
 
 std::string ProjectionName(LONG projection) {
@@ -211,7 +187,7 @@ class Printer {
   }
 
   void Object(const BaseObject* op, int depth) {
-    std::string line = Indent(depth) + ObjectTypeName(op) + " " + Quoted(op->GetName());
+    std::string line = Indent(depth) + TypeName(op, "Object") + " " + Quoted(op->GetName());
     if (op->GetType() == Opolygon) {
       const auto* poly = static_cast<const PolygonObject*>(op);
       line += "  " + Plural(poly->GetPointCount(), "point", "points") + ", " +
@@ -257,7 +233,7 @@ class Printer {
     const LONG type = tag->GetType();
     // The object line already counts its points and polygons.
     if ((type == Tpoint || type == Tpolygon) && (op->GetType() == Opolygon || op->GetType() == Ospline)) return;
-    std::string line = Indent(depth) + TagTypeName(tag) + " tag";
+    std::string line = Indent(depth) + TypeName(tag, "Tag") + " tag";
     if (tag->GetName().Content()) line += " " + Quoted(tag->GetName());
     line += ":";
     const BaseContainer* bc = tag->GetDataInstance();

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "binfile.h"
 #include "c4d.h"
 #include "fileio.h"
@@ -27,27 +28,14 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr VLONG kBlock = 0x100000;
-constexpr int kRepeats = 3;
 constexpr LONG kLineSize = 2048;      // what the OBJ reader asks for
 constexpr LONG kFrameValues = 30000;  // one point-cache frame of 10 000 points
 
-double Seconds(const std::function<void()>& run) {
-  double best = 1e30;
-  for (int i = 0; i < kRepeats; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    run();
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    best = std::min(best, took.count());
-  }
-  return best;
-}
+using bench::Seconds;
 
 double MBps(LLONG bytes, double seconds) { return seconds > 0 ? static_cast<double>(bytes) / 1e6 / seconds : 0.0; }
 
-void Fail(const std::string& what) {
-  std::fprintf(stderr, "bench_fileio: %s\n", what.c_str());
-  std::exit(1);
-}
+void Fail(const std::string& what) { bench::Fail("bench_fileio", what); }
 
 // An OBJ-like text: rows of a grid with positions, UVs, normals and quads, a group and a
 // comment now and then.
@@ -179,7 +167,7 @@ int main(int argc, char** argv) {
               lineStart.size(), megabytes, folder.string().c_str());
   std::printf("Every file is read once before its reads are timed (page cache warm); writes end in the\n"
               "page cache (no fsync). Best of %d runs each.\n\n",
-              kRepeats);
+              bench::kRepeats);
 
   PlainRead(textPath, block);  // warm
   LLONG check = 0;

@@ -7,15 +7,13 @@
 //
 // Figures are the best of three runs; the ratios matter more than absolute numbers on a
 // shared machine. The scene save includes its fsync, as every save does.
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "c4d.h"
 #include "host_control.h"
 
@@ -23,51 +21,36 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kRepeats = 3;
+using bench::Seconds;
 
-double Seconds(const std::function<void()>& run) {
-  double best = 1e30;
-  for (int i = 0; i < kRepeats; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    run();
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    best = std::min(best, took.count());
-  }
-  return best;
-}
+void Fail(const std::string& what) { bench::Fail("bench_scene", what); }
 
-void Fail(const std::string& what) {
-  std::fprintf(stderr, "bench_scene: %s\n", what.c_str());
-  std::exit(1);
-}
-
+// The polygon object of an n x n plane generator, with a normal tag and a selection of
+// the left half.
 BaseDocument* MakeGridScene(LONG n) {
   BaseDocument* doc = BaseDocument::Alloc();
-  PolygonObject* grid = PolygonObject::Alloc((n + 1) * (n + 1), n * n);
-  if (!doc || !grid) Fail("not enough memory for the scene");
-  grid->SetName(String("Grid"));
-  doc->InsertObject(grid, nullptr, nullptr);
-  auto* uvw = static_cast<UVWTag*>(grid->MakeVariableTag(Tuvw, n * n, grid->GetTag(Tpolygon)));
-  auto* normals = static_cast<NormalTag*>(grid->MakeVariableTag(Tnormal, n * n, uvw));
-  auto* selection = static_cast<SelectionTag*>(grid->MakeTag(Tpolygonselection, normals));
-  if (!uvw || !normals || !selection) Fail("not enough memory for the tags");
+  BaseObject* plane = BaseObject::Alloc(Oplane);
+  if (!doc || !plane) Fail("not enough memory for the scene");
+  plane->SetName(String("Grid"));
+  plane->GetDataInstance()->SetReal(PRIM_PLANE_WIDTH, n);
+  plane->GetDataInstance()->SetReal(PRIM_PLANE_HEIGHT, n);
+  plane->GetDataInstance()->SetLong(PRIM_PLANE_SUBW, n);
+  plane->GetDataInstance()->SetLong(PRIM_PLANE_SUBH, n);
+  doc->InsertObject(plane, nullptr, nullptr);
+  BaseDocument* grid = doc->Polygonize(FALSE);
+  BaseDocument::Free(doc);
+  if (!grid) Fail("not enough memory to polygonize");
+  PolygonObject* op = ToPoly(grid->GetFirstObject());
+  auto* normals = static_cast<NormalTag*>(op->MakeVariableTag(Tnormal, n * n, op->GetTag(Tuvw)));
+  auto* selection = static_cast<SelectionTag*>(op->MakeTag(Tpolygonselection, normals));
+  if (!normals || !selection) Fail("not enough memory for the tags");
   selection->SetName(String("left half"));
-  Vector* points = grid->GetPointW();
-  for (LONG j = 0; j <= n; ++j)
-    for (LONG i = 0; i <= n; ++i) points[j * (n + 1) + i] = Vector(i * 1.0, (i * 7 + j * 3) % 101 * 0.01, j * -1.0);
-  CPolygon* polygons = grid->GetPolygonW();
   const Vector up(0, 1, 0);
-  for (LONG j = 0; j < n; ++j) {
-    for (LONG i = 0; i < n; ++i) {
-      const LONG p = j * n + i, a = j * (n + 1) + i;
-      polygons[p] = CPolygon(a, a + 1, a + n + 2, a + n + 1);
-      const Real u0 = Real(i) / n, u1 = Real(i + 1) / n, v0 = Real(j) / n, v1 = Real(j + 1) / n;
-      UVWTag::Set(uvw->GetDataAddressW(), p, UVWStruct{Vector(u0, v0, 0), Vector(u1, v0, 0), Vector(u1, v1, 0), Vector(u0, v1, 0)});
-      NormalTag::Set(normals->GetDataAddressW(), p, NormalStruct{up, up, up, up});
-      if (i < n / 2) selection->GetBaseSelect()->Select(p);
-    }
+  for (LONG p = 0; p < n * n; ++p) {
+    NormalTag::Set(normals->GetDataAddressW(), p, NormalStruct{up, up, up, up});
+    if (p % n < n / 2) selection->GetBaseSelect()->Select(p);
   }
-  return doc;
+  return grid;
 }
 
 // The grid as OBJ text: v, vt and vn per point, one f line per quad.
@@ -76,7 +59,7 @@ void WriteObj(const std::string& path, LONG n) {
   if (!f) Fail("cannot write " + path);
   std::fprintf(f, "o Grid\n");
   for (LONG j = 0; j <= n; ++j)
-    for (LONG i = 0; i <= n; ++i) std::fprintf(f, "v %g %g %g\n", i * 1.0, (i * 7 + j * 3) % 101 * 0.01, j * -1.0);
+    for (LONG i = 0; i <= n; ++i) std::fprintf(f, "v %g 0 %g\n", i - n / 2.0, n / 2.0 - j);
   for (LONG j = 0; j <= n; ++j)
     for (LONG i = 0; i <= n; ++i) std::fprintf(f, "vt %.5f %.5f\n", Real(i) / n, Real(j) / n);
   std::fprintf(f, "vn 0 1 0\ng left_half\n");

@@ -212,6 +212,38 @@ BaseList2D::~BaseList2D() {
   host::internal::UnregisterNode(m_serial);
 }
 
+String BaseList2D::GetTypeName() const {
+  switch (GetType()) {
+    case Onull: return String("Null");
+    case Opolygon: return String("Polygon");
+    case Ospline: return String("Spline");
+    case Ocube: return String("Cube");
+    case Oplane: return String("Plane");
+    case Oarray: return String("Array");
+    case Olayer: return String("Layer");
+    case Tpoint: return String("Point");
+    case Tpolygon: return String("Polygon");
+    case Tphong: return String("Phong");
+    case Ttexture: return String("Texture");
+    case Tuvw: return String("UVW");
+    case Tsegment: return String("Segment");
+    case Tpolygonselection: return String("Polygon Selection");
+    case Tpointselection: return String("Point Selection");
+    case Tnormal: return String("Normal");
+    case Mmaterial: return String("Material");
+    case Mfog: return String("Fog");
+    case Xbitmap: return String("Bitmap");
+    case Xlayer: return String("Layer");
+    case Tbasedocument: return String("Document");
+    default: break;
+  }
+  const LONG pluginType = GetClassification() == Obase ? PLUGINTYPE_OBJECT
+                          : GetClassification() == Tbase ? PLUGINTYPE_TAG
+                                                         : PLUGINTYPE_ANY;
+  const BasePlugin* plugin = pluginType != PLUGINTYPE_ANY ? FindPlugin(GetType(), pluginType) : nullptr;
+  return plugin ? plugin->GetName() : String();
+}
+
 void BaseList2D::SetData(const BaseContainer& bc, Bool add) {
   if (!add) {
     const LONG id = m_data.GetId();

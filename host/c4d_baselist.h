@@ -227,6 +227,9 @@ class BaseList2D : public GeListNode {
 
   String GetName() const { return m_name; }
   void SetName(const String& name) { m_name = name; }
+  // The name of the node's type ("Polygon", "Phong", a plug-in's registered name...);
+  // empty for a type the host does not know.
+  String GetTypeName() const;
 
   // The parameter container, in place.
   BaseContainer* GetDataInstance() { return &m_data; }

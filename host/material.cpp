@@ -64,7 +64,7 @@ BaseMaterial* NodeAccess::MakeMaterial(LONG type) {
     return nullptr;
   }
   mat->m_pShaders->SetParent(mat);
-  mat->SetName(String(type == Mfog ? "Fog" : "Mat"));
+  mat->SetName(type == Mmaterial ? String("Mat") : mat->GetTypeName());
   return mat;
 }
 

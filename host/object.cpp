@@ -8,18 +8,6 @@
 
 namespace {
 
-const CHAR* DefaultName(LONG type) {
-  switch (type) {
-    case Onull: return "Null";
-    case Opolygon: return "Polygon";
-    case Ospline: return "Spline";
-    case Ocube: return "Cube";
-    case Oplane: return "Plane";
-    case Oarray: return "Array";
-    default: return nullptr;
-  }
-}
-
 void SetGeneratorDefaults(BaseObject* op) {
   BaseContainer* bc = op->GetDataInstance();
   switch (op->GetType()) {
@@ -100,10 +88,7 @@ BaseObject* NodeAccess::MakeObject(LONG type, bool allowMissing) {
     if (polygons) op->m_pTags->InsertLast(polygons);
   }
   SetGeneratorDefaults(op);
-  if (const CHAR* name = DefaultName(type))
-    op->SetName(String(name));
-  else if (plugin)
-    op->SetName(plugin->GetName());
+  op->SetName(op->GetTypeName());
   if (plugin && !AttachPlugin(op, PLUGINTYPE_OBJECT)) {
     Destroy(op);
     return nullptr;

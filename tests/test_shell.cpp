@@ -137,7 +137,7 @@ TEST_F(ShellTest, DemoSceneHasEveryKindOfElementAndSurvivesPolygonizing) {
   for (const char* expected :
        {"Layers: 2\n", "Materials: 3\n", "Objects: 2 at the top, 7 in all\n", "texture \"checker.tif\"",
         "refraction 1.5", "Cube \"Cube\"  size (200, 200, 200), segments 2 x 2 x 2  [layer \"Geometry\"]",
-        "Polygon selection tag \"top\": 5 selected (5-9)", "selection \"top\"",
+        "Polygon Selection tag \"top\": 5 selected (5-9)", "selection \"top\"",
         "Spline \"Path\"  8 points, 1 segment, closed, linear  [layer \"Helpers\"]  [editor off]"})
     EXPECT_NE(demo.out.find(expected), std::string::npos) << expected << "\n" << demo.out;
 
