@@ -410,8 +410,10 @@ void NodeAccess::ForEachLink(BaseList2D* node, const std::function<void(LLONG&)>
   BaseContainerAccess::ForEachLink(&node->m_data, fn);
   if (node->GetType() == Mmaterial && node->GetClassification() == Mbase) {
     Material* mat = static_cast<Material*>(node);
-    for (BaseChannel& channel : mat->m_channels)
+    for (BaseChannel& channel : mat->m_channels) {
       if (channel.m_shader) fn(channel.m_shader);
+      BaseContainerAccess::ForEachLink(&channel.m_data, fn);
+    }
   }
 }
 
@@ -481,6 +483,12 @@ void AliasTrans::Translate(Bool) {
       if (it != m_map->copies.end()) link = it->second;
     });
   }
+}
+
+LLONG NodeAccess::CopyOf(const AliasTrans* trn, LLONG original) {
+  if (!trn || !trn->m_map) return 0;
+  const auto it = trn->m_map->copies.find(original);
+  return it == trn->m_map->copies.end() ? 0 : it->second;
 }
 
 void NodeAccess::RecordCopy(AliasTrans* trn, const BaseList2D* original, BaseList2D* copy) {

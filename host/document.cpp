@@ -15,10 +15,14 @@ struct UndoRecord {
   LONG type;
   LLONG serial;                    // the node the record is about
   BaseList2D* snapshot = nullptr;  // UNDOTYPE_CHANGE: the node's state before the change
+  AliasTrans* copies = nullptr;    // which nodes the snapshot holds copies of
 };
 
 void FreeRecords(std::vector<UndoRecord>& records) {
-  for (UndoRecord& r : records) NodeAccess::Destroy(r.snapshot);
+  for (UndoRecord& r : records) {
+    NodeAccess::Destroy(r.snapshot);
+    AliasTrans::Free(r.copies);
+  }
   records.clear();
 }
 
@@ -46,8 +50,12 @@ Bool BaseDocument::AddUndo(LONG type, void* data) {
   UndoRecord record{type, NodeAccess::Serial(node)};
   switch (type) {
     case UNDOTYPE_CHANGE:
-      record.snapshot = NodeAccess::CloneAlone(node, COPYFLAGS_0, nullptr);
-      if (!record.snapshot) return FALSE;
+      record.copies = AliasTrans::Alloc();
+      if (record.copies) record.snapshot = NodeAccess::CloneAlone(node, COPYFLAGS_0, record.copies);
+      if (!record.snapshot) {
+        AliasTrans::Free(record.copies);
+        return FALSE;
+      }
       break;
     case UNDOTYPE_NEW:
       break;
@@ -72,14 +80,19 @@ Bool BaseDocument::DoUndo(Bool multiple) {
   do {
     std::vector<UndoRecord> group = std::move(m_pUndo->groups.back());
     m_pUndo->groups.pop_back();
-    // Latest first: a node made in the group goes before the state of its owner returns.
+    // Latest first. A state restored by a change record may hold a copy of a node that
+    // was new in this group (its snapshot was taken after the node was made): such
+    // copies go with the new node.
     for (auto it = group.rbegin(); it != group.rend(); ++it) {
       BaseList2D* node = host::internal::FindNode(it->serial);
-      if (!node) continue;
-      if (it->type == UNDOTYPE_NEW)
-        NodeAccess::Destroy(node);
-      else if (it->snapshot)
-        NodeAccess::SwapContent(node, it->snapshot);
+      if (it->type == UNDOTYPE_CHANGE) {
+        if (node) NodeAccess::SwapContent(node, it->snapshot);
+        continue;
+      }
+      NodeAccess::Destroy(node);
+      for (const UndoRecord& change : group)
+        if (change.type == UNDOTYPE_CHANGE)
+          NodeAccess::Destroy(host::internal::FindNode(NodeAccess::CopyOf(change.copies, it->serial)));
     }
     FreeRecords(group);
   } while (multiple && !m_pUndo->groups.empty());

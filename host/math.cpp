@@ -25,7 +25,9 @@ Matrix operator!(const Matrix& m) {
   const Vector c2 = m.v3 % m.v1;
   const Vector c3 = m.v1 % m.v2;
   const Real det = m.v1 * c1;
-  if (det == 0.0 || !std::isfinite(det)) return Matrix();
+  // Axes that (nearly) lie in one plane leave a determinant of rounding noise: singular.
+  const Real scale = Len(m.v1) * Len(m.v2) * Len(m.v3);
+  if (!std::isfinite(det) || std::fabs(det) <= 1e-12 * scale) return Matrix();
   const Real inv = 1.0 / det;
   Matrix r;
   r.v1 = Vector(c1.x, c2.x, c3.x) * inv;

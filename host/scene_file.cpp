@@ -215,9 +215,11 @@ class Writer {
     } else if (IsSelectionType(type)) {
       const BaseSelect* bs = static_cast<const SelectionTag*>(tag)->GetBaseSelect();
       const size_t data = Begin(kSele);
-      PutU32(&m_out, static_cast<uint32_t>(bs->GetSegments()));
-      LONG a = 0, b = 0;
-      for (LONG seg = 0; bs->GetRange(seg, 0x7FFFFFFF, &a, &b); ++seg) {
+      const LONG ranges = NodeAccess::RangeCount(bs);
+      PutU32(&m_out, static_cast<uint32_t>(ranges));
+      for (LONG i = 0; i < ranges; ++i) {
+        LONG a = 0, b = 0;
+        NodeAccess::Range(bs, i, &a, &b);
         PutU32(&m_out, static_cast<uint32_t>(a));
         PutU32(&m_out, static_cast<uint32_t>(b));
       }

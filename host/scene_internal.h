@@ -72,6 +72,15 @@ struct NodeAccess {
   static BaseList2D* CloneAlone(const BaseList2D* node, LONG flags, AliasTrans* trn) {
     return node->GetClone(flags | COPYFLAGS_NO_HIERARCHY, trn);
   }
+  // The ranges of a selection as they are kept (not cut like GetRange).
+  static LONG RangeCount(const BaseSelect* bs) { return bs->m_rangeCount; }
+  static void Range(const BaseSelect* bs, LONG i, LONG* a, LONG* b) {
+    *a = bs->m_pRanges[i].a;
+    *b = bs->m_pRanges[i].b;
+  }
+  // The node number of the copy trn recorded for original, or 0.
+  static LLONG CopyOf(const AliasTrans* trn, LLONG original);
+
   // Records in trn that copy was made from original (the first copy of an original is
   // the one links are pointed at).
   static void RecordCopy(AliasTrans* trn, const BaseList2D* original, BaseList2D* copy);

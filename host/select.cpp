@@ -35,9 +35,10 @@ Bool BaseSelect::Reserve(LONG count) {
 }
 
 LONG BaseSelect::GetCount() const {
-  LONG count = 0;
-  for (LONG i = 0; i < m_rangeCount; ++i) count += m_pRanges[i].b - m_pRanges[i].a + 1;
-  return count;
+  LLONG count = 0;
+  for (LONG i = 0; i < m_rangeCount; ++i) count += LLONG(m_pRanges[i].b) - m_pRanges[i].a + 1;
+  // [0, 2^31 - 1] holds one more element than a LONG counts.
+  return count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<LONG>(count);
 }
 
 Bool BaseSelect::GetRange(LONG seg, LONG maxElements, LONG* a, LONG* b) const {
@@ -53,7 +54,7 @@ Bool BaseSelect::Select(LONG num) {
   if (num < 0) return FALSE;
   if (m_rangeCount > 0) {
     Range& last = m_pRanges[m_rangeCount - 1];
-    if (num == last.b + 1) {
+    if (LLONG(num) == LLONG(last.b) + 1) {
       last.b = num;
       return TRUE;
     }

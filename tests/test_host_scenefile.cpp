@@ -695,11 +695,9 @@ TEST_F(SceneFileTest, ObjectsNestedUpToTheLimitLoadAndDeeperOnesAreRefused) {
   }
 }
 
-// A link held in a channel's own data is written as a reference like every other link,
-// but the reader resolves only node containers, layer links and channel shaders: after
-// loading, the channel's link keeps the unresolved reference (it reads null), and the
-// next save writes it as an empty link, so the two files differ.
-TEST_F(SceneFileTest, DISABLED_LinkInAChannelsDataSurvivesTheRoundTrip) {
+// A link held in a channel's own data is written as a reference like every other link
+// and must point at the loaded node afterwards.
+TEST_F(SceneFileTest, LinkInAChannelsDataSurvivesTheRoundTrip) {
   DocPtr doc(BaseDocument::Alloc());
   ASSERT_TRUE(doc);
   Material* mat = Material::Alloc();
@@ -724,11 +722,9 @@ TEST_F(SceneFileTest, DISABLED_LinkInAChannelsDataSurvivesTheRoundTrip) {
   EXPECT_TRUE(ReadFile(Path("a.kscn")) == ReadFile(Path("b.kscn")));
 }
 
-// A selection holding the largest index is written with a range count taken from the
-// selection but with the ranges read through GetRange(seg, 0x7FFFFFFF, ...), which cuts
-// the last element off and drops a range that starts at it: the file either loses that
-// element or states more ranges than it holds and cannot be loaded.
-TEST_F(SceneFileTest, DISABLED_SelectionOfTheLargestIndexRoundTrips) {
+// A selection holding the largest index keeps it through a save and load (GetRange
+// would cut it off: the writer takes the ranges as they are kept).
+TEST_F(SceneFileTest, SelectionOfTheLargestIndexRoundTrips) {
   DocPtr doc(BaseDocument::Alloc());
   ASSERT_TRUE(doc);
   PolygonObject* poly = PolygonObject::Alloc(0, 0);
