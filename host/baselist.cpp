@@ -207,10 +207,7 @@ bool NodeAccess::AttachPlugin(GeListNode* node, LONG pluginType) {
 BaseList2D::BaseList2D(LONG type, LONG classification)
     : GeListNode(type, classification), m_serial(host::internal::RegisterNode(this)) {}
 
-BaseList2D::~BaseList2D() {
-  if (m_pTracks) NodeAccess::Destroy(m_pTracks);
-  host::internal::UnregisterNode(m_serial);
-}
+BaseList2D::~BaseList2D() { host::internal::UnregisterNode(m_serial); }
 
 String BaseList2D::GetTypeName() const {
   switch (GetType()) {
@@ -359,10 +356,6 @@ Bool BaseList2D::SetLayerObject(LayerObject* layer) {
   return TRUE;
 }
 
-CTrack* BaseList2D::GetFirstCTrack() const {
-  return m_pTracks ? reinterpret_cast<CTrack*>(m_pTracks->GetFirst()) : nullptr;
-}
-
 BaseList2D* BaseList2D::GetClone(LONG flags, AliasTrans* trn) const {
   BaseList2D* copy = MakeEmpty();
   if (!copy) return nullptr;
@@ -400,9 +393,6 @@ void BaseList2D::SwapContent(BaseList2D* other) {
   std::swap(m_data, other->m_data);
   std::swap(m_bits, other->m_bits);
   std::swap(m_layer, other->m_layer);
-  std::swap(m_pTracks, other->m_pTracks);
-  if (m_pTracks) m_pTracks->SetParent(this);
-  if (other->m_pTracks) other->m_pTracks->SetParent(other);
 }
 
 void NodeAccess::ForEachLink(BaseList2D* node, const std::function<void(LLONG&)>& fn) {

@@ -98,7 +98,8 @@ class BaseDocument : public BaseList2D {
 
   // A new document holding the polygonal state of this one: every generator replaced by
   // the objects it generates, every other object copied, with names, matrices,
-  // visibility, tags, layers and materials. Tracks are kept only with keepanimation.
+  // visibility, tags, layers and materials. keepanimation is accepted for the host's
+  // signature (the scene has no animation yet).
   // Null when memory is missing.
   BaseDocument* Polygonize(Bool keepanimation = FALSE) const;
 

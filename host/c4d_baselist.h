@@ -12,7 +12,6 @@ class GeListHead;
 class LayerObject;
 class NodeData;
 class AliasTrans;
-class CTrack;
 
 // Classifications: the family a node belongs to.
 enum : LONG {
@@ -197,7 +196,7 @@ class GeListNode {
 };
 
 // The head of a list: documents hold one for objects, materials and layers, objects one
-// for their tags, materials one for their shaders, nodes one for their tracks.
+// for their tags and materials one for their shaders.
 class GeListHead : public GeListNode {
  public:
   static GeListHead* Alloc();
@@ -259,10 +258,6 @@ class BaseList2D : public GeListNode {
   // points them at the copies. Null when memory is missing.
   BaseList2D* GetClone(LONG flags, AliasTrans* trn) const;
 
-  // The head of the node's animation tracks.
-  GeListHead* GetCTrackRoot() const { return m_pTracks; }
-  CTrack* GetFirstCTrack() const;
-
  protected:
   BaseList2D(LONG type, LONG classification);
   ~BaseList2D() override;
@@ -284,7 +279,6 @@ class BaseList2D : public GeListNode {
   LONG m_bits = 0;
   LLONG m_layer = 0;  // node number of the layer, 0: none
   LLONG m_serial;     // this node's number, for links
-  GeListHead* m_pTracks = nullptr;
 };
 
 // A layer of the document (the layer root's children, which may nest).
