@@ -72,6 +72,7 @@ LONG FileEntrySize(LONG type) { return type == Tsegment ? 8 : VariableTag::Entry
 size_t ScalarWidth(LONG type) { return type == Tpoint ? 8 : 4; }
 
 void AppendLittleEndian(std::string* out, const void* data, size_t bytes, size_t width) {
+  if (bytes == 0) return;  // an empty tag may have no data block at all
   const size_t at = out->size();
   out->append(static_cast<const char*>(data), bytes);
   if (!kLittleEndian)
@@ -79,6 +80,7 @@ void AppendLittleEndian(std::string* out, const void* data, size_t bytes, size_t
 }
 
 void CopyLittleEndian(void* dst, const unsigned char* src, size_t bytes, size_t width) {
+  if (bytes == 0) return;
   std::memcpy(dst, src, bytes);
   if (!kLittleEndian) {
     auto* d = static_cast<unsigned char*>(dst);
