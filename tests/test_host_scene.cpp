@@ -1778,6 +1778,60 @@ void ExpectClosedOutwardMesh(const PolygonObject* mesh) {
   EXPECT_EQ(static_cast<LONG>(distinct.size()), pc);
 }
 
+// --- the host's list of documents -------------------------------------------------------
+
+class DocumentListTest : public HostTest {};
+
+TEST_F(DocumentListTest, InsertingSwitchingAndFreeingDocuments) {
+  BaseDocument* first = BaseDocument::Alloc();
+  BaseDocument* second = BaseDocument::Alloc();
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(GetActiveDocument(), nullptr);
+  InsertBaseDocument(first);
+  InsertBaseDocument(first);  // once only
+  SetActiveDocument(second);  // an active document is listed too
+  EXPECT_EQ(GetFirstDocument(), first);
+  EXPECT_EQ(first->GetNext(), second);
+  EXPECT_EQ(second->GetNext(), nullptr);
+  EXPECT_EQ(GetActiveDocument(), second);
+  EXPECT_EQ(first->GetDocument(), first);
+
+  SetActiveDocument(first);
+  EXPECT_EQ(GetActiveDocument(), first);
+  // Freeing a listed, active document takes it off the list and leaves no active one.
+  BaseDocument::Free(first);
+  EXPECT_EQ(GetFirstDocument(), second);
+  EXPECT_EQ(GetActiveDocument(), nullptr);
+  KillDocument(second);
+  EXPECT_EQ(second, nullptr);
+  EXPECT_EQ(GetFirstDocument(), nullptr);
+
+  // FreeDocuments empties the list (the shell does it before the plug-in goes).
+  BaseDocument* third = BaseDocument::Alloc();
+  ASSERT_TRUE(third);
+  SetActiveDocument(third);
+  host::FreeDocuments();
+  EXPECT_EQ(GetFirstDocument(), nullptr);
+  EXPECT_EQ(GetActiveDocument(), nullptr);
+}
+
+TEST_F(DocumentListTest, NodesAreNamedAfterTheirTypes) {
+  const std::pair<LONG, const char*> objects[] = {{Onull, "Null"}, {Opolygon, "Polygon"}, {Ospline, "Spline"},
+                                                   {Ocube, "Cube"}, {Oplane, "Plane"},     {Oarray, "Array"}};
+  for (const auto& [type, name] : objects) {
+    BaseObject* op = BaseObject::Alloc(type);
+    ASSERT_TRUE(op) << type;
+    EXPECT_EQ(op->GetName(), String(name));
+    EXPECT_EQ(op->GetTypeName(), String(name));
+    BaseObject::Free(op);
+  }
+  BaseTag* phong = BaseTag::Alloc(Tphong);
+  ASSERT_TRUE(phong);
+  EXPECT_EQ(phong->GetTypeName(), String("Phong"));
+  EXPECT_FALSE(phong->GetName().Content()) << "tags start unnamed";
+  BaseTag::Free(phong);
+}
+
 }  // namespace
 
 TEST_F(PolygonizeTest, GeneratorsBecomePolygonObjectsWithNamesMatricesTagsAndLayers) {
