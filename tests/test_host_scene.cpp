@@ -15,50 +15,19 @@
 #include "c4d_basedocument.h"
 #include "host_control.h"
 #include "host_fixture.h"
+#include "scene_helpers.h"
 #include "scene_internal.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// --- ownership helpers: a failed ASSERT must not leak host blocks --------------------
-
-struct FreeDocument {
-  void operator()(BaseDocument* doc) const { BaseDocument::Free(doc); }
-};
-struct FreeObject {
-  void operator()(BaseObject* op) const { BaseObject::Free(op); }
-};
-struct FreeMaterial {
-  void operator()(BaseMaterial* mat) const { BaseMaterial::Free(mat); }
-};
-struct FreeTag {
-  void operator()(BaseTag* tag) const { BaseTag::Free(tag); }
-};
-struct FreeSelect {
-  void operator()(BaseSelect* bs) const { BaseSelect::Free(bs); }
-};
-using DocPtr = std::unique_ptr<BaseDocument, FreeDocument>;
-using ObjPtr = std::unique_ptr<BaseObject, FreeObject>;
-using MatPtr = std::unique_ptr<BaseMaterial, FreeMaterial>;
-using TagPtr = std::unique_ptr<BaseTag, FreeTag>;
-using SelPtr = std::unique_ptr<BaseSelect, FreeSelect>;
-
 DocPtr NewDoc() { return DocPtr(BaseDocument::Alloc()); }
 
 // An object of the type and name, inserted last under parent (top level when null).
 BaseObject* AddObject(BaseDocument* doc, LONG type, const char* name, BaseObject* parent = nullptr) {
-  BaseObject* op = BaseObject::Alloc(type);
-  if (!op) return nullptr;
-  op->SetName(String(name));
-  BaseObject* last = parent ? parent->GetDownLast() : nullptr;
-  if (!parent)
-    for (BaseObject* o = doc->GetFirstObject(); o; o = o->GetNext()) last = o;
-  doc->InsertObject(op, parent, last);
-  return op;
+  return InsertLast(doc, BaseObject::Alloc(type), name, parent);
 }
-
-std::string Name(const BaseList2D* node) { return node ? node->GetName().Std() : std::string("<null>"); }
 
 // The names of a node's children, in order.
 std::string ChildNames(const GeListNode* node) {

@@ -14,6 +14,7 @@
 #include "container_codec.h"
 #include "host_control.h"
 #include "host_fixture.h"
+#include "scene_helpers.h"
 #include "scene_file.h"
 #include "scene_internal.h"
 
@@ -25,13 +26,6 @@ using host::internal::kSceneVersion;
 
 namespace {
 
-struct FreeDocument {
-  void operator()(BaseDocument* doc) const { BaseDocument::Free(doc); }
-};
-using DocPtr = std::unique_ptr<BaseDocument, FreeDocument>;
-
-std::string Name(const BaseList2D* node) { return node ? node->GetName().Std() : std::string("<null>"); }
-
 Matrix Placement(const Vector& hpb, const Vector& scale, const Vector& off) {
   Matrix m = HPBToMatrix(hpb);
   m.v1 = m.v1 * scale.x;
@@ -39,16 +33,6 @@ Matrix Placement(const Vector& hpb, const Vector& scale, const Vector& off) {
   m.v3 = m.v3 * scale.z;
   m.off = off;
   return m;
-}
-
-BaseObject* Insert(BaseDocument* doc, BaseObject* op, const char* name, BaseObject* parent = nullptr) {
-  if (!op) return nullptr;
-  op->SetName(String(name));
-  BaseObject* last = parent ? parent->GetDownLast() : nullptr;
-  if (!parent)
-    for (BaseObject* o = doc->GetFirstObject(); o; o = o->GetNext()) last = o;
-  doc->InsertObject(op, parent, last);
-  return op;
 }
 
 LayerObject* AddLayer(BaseDocument* doc, const char* name, LayerObject* parent = nullptr) {
@@ -161,7 +145,7 @@ DocPtr BuildRichDocument(BaseDocument* outside) {
   mist->GetDataInstance()->SetReal(1000, 0.125);
   mist->GetDataInstance()->SetVector(1001, Vector(0.7, 0.7, 0.8));
 
-  BaseObject* root = Insert(doc.get(), BaseObject::Alloc(Onull), "Root");
+  BaseObject* root = InsertLast(doc.get(), BaseObject::Alloc(Onull), "Root");
   PolygonObject* mesh = PolygonObject::Alloc(6, 3);
   SplineObject* path = SplineObject::Alloc(7, SPLINETYPE_BEZIER);
   if (!root || !mesh || !path) {
@@ -170,11 +154,11 @@ DocPtr BuildRichDocument(BaseDocument* outside) {
     BaseObject::Free(p);
     return DocPtr();
   }
-  Insert(doc.get(), mesh, "Mesh", root);
-  Insert(doc.get(), path, "Path", root);
-  BaseObject* box = Insert(doc.get(), BaseObject::Alloc(Ocube), "Box");
-  BaseObject* ring = Insert(doc.get(), BaseObject::Alloc(Oarray), "Ring");
-  BaseObject* brick = ring ? Insert(doc.get(), BaseObject::Alloc(Ocube), "Brick", ring) : nullptr;
+  InsertLast(doc.get(), mesh, "Mesh", root);
+  InsertLast(doc.get(), path, "Path", root);
+  BaseObject* box = InsertLast(doc.get(), BaseObject::Alloc(Ocube), "Box");
+  BaseObject* ring = InsertLast(doc.get(), BaseObject::Alloc(Oarray), "Ring");
+  BaseObject* brick = ring ? InsertLast(doc.get(), BaseObject::Alloc(Ocube), "Brick", ring) : nullptr;
   if (!box || !ring || !brick) return DocPtr();
 
   root->SetMl(Placement(Vector(0.3, -0.6, 1.1), Vector(2, 0.5, 1.25), Vector(-100.5, 20.25, 1e-7)));
