@@ -75,16 +75,6 @@ std::string TagTypes(const BaseObject* op) {
   return ::testing::AssertionSuccess();
 }
 
-// A rotated, non-uniformly scaled and translated matrix.
-Matrix Placement(const Vector& hpb, const Vector& scale, const Vector& off) {
-  Matrix m = HPBToMatrix(hpb);
-  m.v1 = m.v1 * scale.x;
-  m.v2 = m.v2 * scale.y;
-  m.v3 = m.v3 * scale.z;
-  m.off = off;
-  return m;
-}
-
 // The value a double has once stored as a float (see docs/development.md).
 double Narrow(double v) {
   volatile float f = static_cast<float>(v);

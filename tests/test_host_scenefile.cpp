@@ -26,15 +26,6 @@ using host::internal::kSceneVersion;
 
 namespace {
 
-Matrix Placement(const Vector& hpb, const Vector& scale, const Vector& off) {
-  Matrix m = HPBToMatrix(hpb);
-  m.v1 = m.v1 * scale.x;
-  m.v2 = m.v2 * scale.y;
-  m.v3 = m.v3 * scale.z;
-  m.off = off;
-  return m;
-}
-
 LayerObject* AddLayer(BaseDocument* doc, const char* name, LayerObject* parent = nullptr) {
   LayerObject* layer = LayerObject::Alloc();
   if (!layer) return nullptr;

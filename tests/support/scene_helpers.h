@@ -41,3 +41,13 @@ inline BaseObject* InsertLast(BaseDocument* doc, BaseObject* op, const char* nam
 }
 
 inline std::string Name(const BaseList2D* node) { return node ? node->GetName().Std() : std::string("<null>"); }
+
+// A rotated (heading, pitch, bank), scaled and translated matrix.
+inline Matrix Placement(const Vector& hpb, const Vector& scale, const Vector& off) {
+  Matrix m = HPBToMatrix(hpb);
+  m.v1 = m.v1 * scale.x;
+  m.v2 = m.v2 * scale.y;
+  m.v3 = m.v3 * scale.z;
+  m.off = off;
+  return m;
+}
