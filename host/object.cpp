@@ -38,6 +38,18 @@ void SetGeneratorDefaults(BaseObject* op) {
 
 bool IsDataTagType(LONG type) { return type == Tpoint || type == Tpolygon || type == Tsegment; }
 
+// The entries of an object's own data tag (points, polygons or segments), or null.
+template <class T>
+T* DataOf(const BaseObject* op, LONG type) {
+  auto* tag = static_cast<VariableTag*>(op->GetTag(type));
+  return tag ? static_cast<T*>(tag->GetDataAddressW()) : nullptr;
+}
+
+LONG CountOf(const BaseObject* op, LONG type) {
+  const auto* tag = static_cast<const VariableTag*>(op->GetTag(type));
+  return tag ? tag->GetDataCount() : 0;
+}
+
 }  // namespace
 
 bool IsGenerator(LONG type) { return type == Ocube || type == Oplane || type == Oarray; }
@@ -241,20 +253,9 @@ void BaseObject::SwapContent(BaseList2D* other) {
 
 // --- PointObject ------------------------------------------------------------------------
 
-const Vector* PointObject::GetPointR() const {
-  const auto* tag = static_cast<const VariableTag*>(GetTag(Tpoint));
-  return tag ? static_cast<const Vector*>(tag->GetDataAddressR()) : nullptr;
-}
-
-Vector* PointObject::GetPointW() {
-  auto* tag = static_cast<VariableTag*>(GetTag(Tpoint));
-  return tag ? static_cast<Vector*>(tag->GetDataAddressW()) : nullptr;
-}
-
-LONG PointObject::GetPointCount() const {
-  const auto* tag = static_cast<const VariableTag*>(GetTag(Tpoint));
-  return tag ? tag->GetDataCount() : 0;
-}
+const Vector* PointObject::GetPointR() const { return DataOf<Vector>(this, Tpoint); }
+Vector* PointObject::GetPointW() { return DataOf<Vector>(this, Tpoint); }
+LONG PointObject::GetPointCount() const { return CountOf(this, Tpoint); }
 
 Bool PointObject::ResizePoints(LONG count) {
   VariableTag* points = MakeVariableTag(Tpoint, GetPointCount());
@@ -271,20 +272,9 @@ PolygonObject* PolygonObject::Alloc(LONG pcnt, LONG vcnt) {
 
 PolygonObject::~PolygonObject() { FreeNgons(); }
 
-const CPolygon* PolygonObject::GetPolygonR() const {
-  const auto* tag = static_cast<const VariableTag*>(GetTag(Tpolygon));
-  return tag ? static_cast<const CPolygon*>(tag->GetDataAddressR()) : nullptr;
-}
-
-CPolygon* PolygonObject::GetPolygonW() {
-  auto* tag = static_cast<VariableTag*>(GetTag(Tpolygon));
-  return tag ? static_cast<CPolygon*>(tag->GetDataAddressW()) : nullptr;
-}
-
-LONG PolygonObject::GetPolygonCount() const {
-  const auto* tag = static_cast<const VariableTag*>(GetTag(Tpolygon));
-  return tag ? tag->GetDataCount() : 0;
-}
+const CPolygon* PolygonObject::GetPolygonR() const { return DataOf<CPolygon>(this, Tpolygon); }
+CPolygon* PolygonObject::GetPolygonW() { return DataOf<CPolygon>(this, Tpolygon); }
+LONG PolygonObject::GetPolygonCount() const { return CountOf(this, Tpolygon); }
 
 Bool PolygonObject::ResizeObject(LONG pcnt, LONG vcnt) {
   if (pcnt < 0 || vcnt < 0) return FALSE;
@@ -367,20 +357,9 @@ SplineObject* SplineObject::Alloc(LONG pcnt, LONG type) {
   return op;
 }
 
-LONG SplineObject::GetSegmentCount() const {
-  const auto* tag = static_cast<const VariableTag*>(GetTag(Tsegment));
-  return tag ? tag->GetDataCount() : 0;
-}
-
-const Segment* SplineObject::GetSegmentR() const {
-  const auto* tag = static_cast<const VariableTag*>(GetTag(Tsegment));
-  return tag ? static_cast<const Segment*>(tag->GetDataAddressR()) : nullptr;
-}
-
-Segment* SplineObject::GetSegmentW() {
-  auto* tag = static_cast<VariableTag*>(GetTag(Tsegment));
-  return tag ? static_cast<Segment*>(tag->GetDataAddressW()) : nullptr;
-}
+LONG SplineObject::GetSegmentCount() const { return CountOf(this, Tsegment); }
+const Segment* SplineObject::GetSegmentR() const { return DataOf<Segment>(this, Tsegment); }
+Segment* SplineObject::GetSegmentW() { return DataOf<Segment>(this, Tsegment); }
 
 Bool SplineObject::IsClosed() const { return GetDataInstance()->GetBool(SPLINEOBJECT_CLOSED); }
 

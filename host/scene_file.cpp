@@ -309,6 +309,17 @@ class Reader {
     return true;
   }
 
+  // Reads the chunks after a node's head until r is used up. read handles one chunk
+  // and returns false for a chunk that does not belong in this node.
+  template <class Read>
+  bool Children(ByteReader& r, Read read) {
+    uint32_t code = 0;
+    ByteReader body(nullptr, 0);
+    while (m_error.empty() && r.Remaining() > 0 && Next(r, &code, &body))
+      if (!read(code, body)) Fail("unexpected chunk '" + CodeText(code) + "'");
+    return Check(r) && m_error.empty();
+  }
+
   // Every byte of a chunk must have been read.
   bool Finish(ByteReader& r, uint32_t code) {
     if (!Check(r)) return false;
@@ -363,9 +374,7 @@ class Reader {
       return;
     }
     Fill(doc, head);
-    uint32_t code = 0;
-    ByteReader body(nullptr, 0);
-    while (m_error.empty() && r.Remaining() > 0 && Next(r, &code, &body)) {
+    Children(r, [&](uint32_t code, ByteReader& body) {
       if (code == kLayr)
         Tree(body, NodeAccess::LayerHead(doc), kLayr, 1);
       else if (code == kMatl)
@@ -373,9 +382,9 @@ class Reader {
       else if (code == kObje)
         ObjectChunk(body, NodeAccess::ObjectHead(doc), 1);
       else
-        Fail("unknown chunk '" + CodeText(code) + "' in the document");
-    }
-    Check(r);
+        return false;
+      return true;
+    });
     m_path.pop_back();
   }
 
@@ -398,16 +407,11 @@ class Reader {
     node->InsertUnderLast(parent);
     Numbered(node);
     Fill(node, head);
-    uint32_t childCode = 0;
-    ByteReader body(nullptr, 0);
-    while (m_error.empty() && r.Remaining() > 0 && Next(r, &childCode, &body)) {
-      if (childCode != code) {
-        Fail("unexpected chunk '" + CodeText(childCode) + "'");
-        break;
-      }
+    Children(r, [&](uint32_t childCode, ByteReader& body) {
+      if (childCode != code) return false;
       Tree(body, node, code, depth + 1);
-    }
-    Check(r);
+      return true;
+    });
     m_path.pop_back();
   }
 
@@ -423,17 +427,15 @@ class Reader {
     NodeAccess::MaterialHead(doc)->InsertLast(mat);
     Numbered(mat);
     Fill(mat, head);
-    uint32_t code = 0;
-    ByteReader body(nullptr, 0);
-    while (m_error.empty() && r.Remaining() > 0 && Next(r, &code, &body)) {
+    Children(r, [&](uint32_t code, ByteReader& body) {
       if (code == kChan)
         ChannelChunk(body, mat);
       else if (code == kShdr)
         Tree(body, NodeAccess::ShaderHead(mat), kShdr, 1);
       else
-        Fail("unknown chunk '" + CodeText(code) + "'");
-    }
-    Check(r);
+        return false;
+      return true;
+    });
     m_path.pop_back();
   }
 
@@ -478,26 +480,21 @@ class Reader {
     // The file lists every tag, the point and polygon tags included.
     NodeAccess::TagHead(op)->FlushAll();
     Fill(op, head);
-    uint32_t code = 0;
-    ByteReader body(nullptr, 0);
     bool placed = false;
-    while (m_error.empty() && r.Remaining() > 0 && Next(r, &code, &body)) {
-      if (code == kObjd) {
+    const bool read = Children(r, [&](uint32_t code, ByteReader& body) {
+      if (code == kObjd)
         placed = ObjectData(body, op);
-      } else if (code == kTag) {
+      else if (code == kTag)
         TagChunk(body, op);
-      } else if (code == kNgon) {
-        if (op->GetType() == Opolygon)
-          NgonChunk(body, static_cast<PolygonObject*>(op));
-        else
-          Fail("n-gons on an object of type " + std::to_string(op->GetType()));
-      } else if (code == kObje) {
+      else if (code == kNgon && op->GetType() == Opolygon)
+        NgonChunk(body, static_cast<PolygonObject*>(op));
+      else if (code == kObje)
         ObjectChunk(body, op, depth + 1);
-      } else {
-        Fail("unknown chunk '" + CodeText(code) + "'");
-      }
-    }
-    if (Check(r) && m_error.empty() && !placed) Fail("no placement chunk");
+      else
+        return false;
+      return true;
+    });
+    if (read && !placed) Fail("no placement chunk");
     m_path.pop_back();
   }
 
@@ -531,17 +528,15 @@ class Reader {
     NodeAccess::TagHead(op)->InsertLast(tag);
     Numbered(tag);
     Fill(tag, head);
-    uint32_t code = 0;
-    ByteReader body(nullptr, 0);
-    while (m_error.empty() && r.Remaining() > 0 && Next(r, &code, &body)) {
+    Children(r, [&](uint32_t code, ByteReader& body) {
       if (code == kVdat && VariableTag::EntrySize(head.type) > 0)
         VariableData(body, static_cast<VariableTag*>(tag));
       else if (code == kSele && IsSelectionType(head.type))
         Selection(body, static_cast<SelectionTag*>(tag)->GetBaseSelect());
       else
-        Fail("unexpected chunk '" + CodeText(code) + "'");
-    }
-    Check(r);
+        return false;
+      return true;
+    });
     m_path.pop_back();
   }
 
