@@ -14,4 +14,5 @@
 #include "c4d_memory.h"
 #include "c4d_plugin.h"
 #include "c4d_string.h"
+#include "c4d_tools.h"
 #include "ge_types.h"

@@ -166,6 +166,12 @@ class PolygonObject : public PointObject {
   const CPolygon* GetPolygonR() const;
   CPolygon* GetPolygonW();
   LONG GetPolygonCount() const;
+  // The object's smoothed corner normals, four per polygon (a, b, c, d), in a block the
+  // caller frees with GeFree: the normal tag's when the object has one of the right
+  // size, else smoothing between polygons whose normals differ by at most the Phong
+  // tag's angle limit (all of them when the limit is off). Null without either tag, for
+  // an object without polygons, or when memory is missing.
+  SVector* CreatePhongNormals() const;
   // New point and polygon counts, keeping the common part (new entries are zero). A
   // change of the polygon count drops the n-gons, which name polygons by index. False
   // when memory is missing; the object is then unchanged.
