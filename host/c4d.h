@@ -14,4 +14,6 @@
 #include "c4d_memory.h"
 #include "c4d_plugin.h"
 #include "c4d_string.h"
+#include "lib_modeling.h"
+#include "lib_ngon.h"
 #include "ge_types.h"
