@@ -400,7 +400,9 @@ bool NodeAccess::AppendNgon(PolygonObject* op, const LONG* edges, LONG count) {
   std::memcpy(op->m_pNgonEdges + op->m_pNgonStart[n], edges, static_cast<size_t>(count) * sizeof(LONG));
   op->m_pNgonStart[n + 1] = op->m_pNgonStart[n] + count;
   op->m_ngonCount = n + 1;
-  op->DropNgonCaches();
+  // The builder keeps its map up to date itself.
+  bDelete(op->m_pPgons);
+  bDelete(op->m_pPgonEdges);
   return true;
 }
 
