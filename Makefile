@@ -30,6 +30,7 @@ test-asan:
 bench: build
 	./build/bin/bench_fileio
 	./build/bin/bench_scene
+	./build/bin/bench_modeling
 
 clean:
 	rm -rf build build-asan build-ci build-ci-asan

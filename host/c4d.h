@@ -16,3 +16,5 @@
 #include "c4d_string.h"
 #include "c4d_tools.h"
 #include "ge_types.h"
+#include "lib_modeling.h"
+#include "lib_ngon.h"

@@ -11,6 +11,8 @@ class PolygonObject;
 class SplineObject;
 class PointObject;
 class NgonBase;
+struct Pgon;
+struct PgonEdge;
 
 // A polygon: four point indices; a triangle has c == d.
 struct CPolygon {
@@ -176,8 +178,19 @@ class PolygonObject : public PointObject {
   // change of the polygon count drops the n-gons, which name polygons by index. False
   // when memory is missing; the object is then unchanged.
   Bool ResizeObject(LONG pcnt, LONG vcnt);
+  // The preparation call before building n-gons: the same, and the n-gon base exists
+  // afterwards with room for ncnt more n-gons. False when memory is missing.
+  Bool ResizeObject(LONG pcnt, LONG vcnt, LONG ncnt);
   // The number of n-gons of the object.
   LONG GetNgonCount() const { return m_ngonCount; }
+  // The object's n-gon builder (made on first use; null when memory is missing). It
+  // belongs to the object.
+  NgonBase* GetNgonBase();
+  // The edges of every n-gon (GetNgonCount() entries, see lib_ngon.h), owned by the
+  // object and valid until the next call or until its polygons or n-gons change. Null
+  // when there are no n-gons, when stored edges do not form closed outlines over the
+  // object's polygons, or when memory is missing.
+  Pgon* GetAndBuildNgon();
 
  protected:
   friend struct NodeAccess;
@@ -188,10 +201,17 @@ class PolygonObject : public PointObject {
 
  private:
   void FreeNgons();
+  // Drops what is derived from the n-gons (edge lists, the builder's map).
+  void DropNgonCaches();
   // N-gon i's outline edges are m_pNgonEdges[m_pNgonStart[i] .. m_pNgonStart[i + 1]).
   LONG m_ngonCount = 0;
   LONG* m_pNgonStart = nullptr;
   LONG* m_pNgonEdges = nullptr;
+  LONG m_ngonRoom = 0;  // n-gons m_pNgonStart has room for
+  LONG m_edgeRoom = 0;  // edge words m_pNgonEdges has room for
+  NgonBase* m_pNgonBase = nullptr;
+  Pgon* m_pPgons = nullptr;
+  PgonEdge* m_pPgonEdges = nullptr;
 };
 
 class SplineObject : public PointObject {

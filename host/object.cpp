@@ -1,9 +1,11 @@
 // Objects: creation by type, matrices, visibility, tags, points, polygons, segments and
 // n-gon outlines.
+#include <algorithm>
 #include <cstring>
 
 #include "c4d_memory.h"
 #include "host_internal.h"
+#include "lib_ngon.h"
 #include "scene_internal.h"
 
 namespace {
@@ -270,7 +272,10 @@ PolygonObject* PolygonObject::Alloc(LONG pcnt, LONG vcnt) {
   return op;
 }
 
-PolygonObject::~PolygonObject() { FreeNgons(); }
+PolygonObject::~PolygonObject() {
+  FreeNgons();
+  gDelete(m_pNgonBase);
+}
 
 const CPolygon* PolygonObject::GetPolygonR() const { return DataOf<CPolygon>(this, Tpolygon); }
 CPolygon* PolygonObject::GetPolygonW() { return DataOf<CPolygon>(this, Tpolygon); }
@@ -294,6 +299,9 @@ void PolygonObject::FreeNgons() {
   bDelete(m_pNgonStart);
   bDelete(m_pNgonEdges);
   m_ngonCount = 0;
+  m_ngonRoom = 0;
+  m_edgeRoom = 0;
+  DropNgonCaches();
 }
 
 Bool PolygonObject::CopyContentTo(BaseList2D* dst, LONG flags, AliasTrans* trn) const {
@@ -311,6 +319,10 @@ void PolygonObject::SwapContent(BaseList2D* other) {
   std::swap(m_ngonCount, op->m_ngonCount);
   std::swap(m_pNgonStart, op->m_pNgonStart);
   std::swap(m_pNgonEdges, op->m_pNgonEdges);
+  std::swap(m_ngonRoom, op->m_ngonRoom);
+  std::swap(m_edgeRoom, op->m_edgeRoom);
+  DropNgonCaches();
+  op->DropNgonCaches();
 }
 
 LONG NodeAccess::NgonEdgeCount(const PolygonObject* op, LONG ngon) {
@@ -340,10 +352,57 @@ bool NodeAccess::SetNgons(PolygonObject* op, LONG count, const LONG* counts, con
   }
   for (LONG i = 0; i < count; ++i) start[i + 1] = start[i] + counts[i];
   if (total > 0) std::memcpy(copy, edges, static_cast<size_t>(total) * sizeof(LONG));
+  AdoptNgons(op, count, start, copy);
+  op->m_edgeRoom = total > 0 ? static_cast<LONG>(total) : 1;
+  return true;
+}
+
+void NodeAccess::AdoptNgons(PolygonObject* op, LONG count, LONG* start, LONG* edges) {
   op->FreeNgons();
   op->m_ngonCount = count;
   op->m_pNgonStart = start;
-  op->m_pNgonEdges = copy;
+  op->m_pNgonEdges = edges;
+  op->m_ngonRoom = count;
+  op->m_edgeRoom = start[count];
+}
+
+bool NodeAccess::ReserveNgons(PolygonObject* op, LONG ngons, LLONG edges) {
+  if (ngons < 0 || edges < 0) return false;
+  const LLONG used = op->m_ngonCount ? op->m_pNgonStart[op->m_ngonCount] : 0;
+  const LLONG needNgons = LLONG(op->m_ngonCount) + ngons, needEdges = used + edges;
+  if (needNgons >= 0x7FFFFFFF || needEdges >= 0x7FFFFFFF) return false;
+  if (needNgons > op->m_ngonRoom || !op->m_pNgonStart) {
+    auto* start = static_cast<LONG*>(GeRealloc(op->m_pNgonStart, (needNgons + 1) * LLONG(sizeof(LONG))));
+    if (!start) return false;
+    op->m_pNgonStart = start;
+    op->m_ngonRoom = static_cast<LONG>(needNgons);
+  }
+  if (needEdges > op->m_edgeRoom || !op->m_pNgonEdges) {
+    const LLONG room = std::max<LLONG>(needEdges, 1);
+    auto* words = static_cast<LONG*>(GeRealloc(op->m_pNgonEdges, room * LLONG(sizeof(LONG))));
+    if (!words) return false;
+    op->m_pNgonEdges = words;
+    op->m_edgeRoom = static_cast<LONG>(room);
+  }
+  return true;
+}
+
+bool NodeAccess::AppendNgon(PolygonObject* op, const LONG* edges, LONG count) {
+  if (count < 1) return false;
+  if (!op->m_pNgonStart || !op->m_pNgonEdges || op->m_ngonCount >= op->m_ngonRoom ||
+      op->m_pNgonStart[op->m_ngonCount] + LLONG(count) > op->m_edgeRoom) {
+    // Grow by half again, so that building many n-gons one by one stays linear.
+    const LONG n = op->m_ngonCount;
+    const LLONG used = n ? op->m_pNgonStart[n] : 0;
+    if (!ReserveNgons(op, std::max<LONG>(1, n / 2), std::max<LLONG>(count, used / 2))) return false;
+  }
+  const LONG n = op->m_ngonCount;
+  std::memcpy(op->m_pNgonEdges + op->m_pNgonStart[n], edges, static_cast<size_t>(count) * sizeof(LONG));
+  op->m_pNgonStart[n + 1] = op->m_pNgonStart[n] + count;
+  op->m_ngonCount = n + 1;
+  // The builder keeps its map up to date itself.
+  bDelete(op->m_pPgons);
+  bDelete(op->m_pPgonEdges);
   return true;
 }
 

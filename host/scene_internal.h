@@ -92,6 +92,14 @@ struct NodeAccess {
   // Replaces the object's n-gons (count n-gons whose edges follow each other in edges,
   // counts[i] edges each). False when memory is missing (the object is unchanged).
   static bool SetNgons(PolygonObject* op, LONG count, const LONG* counts, const LONG* edges);
+  // Appends one n-gon of count edges; false when memory is missing (nothing changed).
+  static bool AppendNgon(PolygonObject* op, const LONG* edges, LONG count);
+  // Makes room for ngons more n-gons of edges more edge words in all; false when memory
+  // is missing.
+  static bool ReserveNgons(PolygonObject* op, LONG ngons, LLONG edges);
+  // Replaces the object's n-gons by count n-gons in blocks the object takes over:
+  // start (count + 1 offsets, start[0] = 0) and edges. Cannot fail.
+  static void AdoptNgons(PolygonObject* op, LONG count, LONG* start, LONG* edges);
 };
 
 // The polygonal state of one object: a new polygon object (or a null with the

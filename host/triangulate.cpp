@@ -1,0 +1,518 @@
+// Covering an outline: projection onto the Newell plane, a sweep that cuts the outline
+// into y-monotone pieces, the stack triangulation of each piece, then the merge of
+// triangle pairs into convex planar quads. O(n log n); every step checks what a
+// non-simple outline could break and gives up instead of looping or reading astray.
+#include "triangulate.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "ngon_internal.h"
+
+namespace {
+
+struct P2 {
+  Real x, y;
+};
+
+inline Real Orient(const P2& a, const P2& b, const P2& c) {
+  return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
+}
+
+enum : UCHAR { kStart, kEnd, kSplit, kMerge, kRegular };
+
+// One side of an angularly sorted vertex star.
+struct Spoke {
+  Real angle;
+  LONG from, to;
+  bool usable;   // bounds an inner face when walked from this vertex
+  bool visited;
+};
+
+struct Tri {
+  LONG v[3];
+};
+
+class Cover {
+ public:
+  Cover(const Vector* pts, LONG n) : m_pts(pts), m_n(n) {}
+  CoverResult Run(CPolygon* out, LONG* count);
+
+ private:
+  LONG Next(LONG i) const { return i + 1 == m_n ? 0 : i + 1; }
+  LONG Prev(LONG i) const { return i == 0 ? m_n - 1 : i - 1; }
+  // Sweep order: higher y first, then lower x (a sweep line turned by an infinitesimal
+  // angle, so no two corners are level).
+  bool Above(LONG a, LONG b) const {
+    const P2& p = m_p[a];
+    const P2& q = m_p[b];
+    if (p.y != q.y) return p.y > q.y;
+    if (p.x != q.x) return p.x < q.x;
+    return a < b;
+  }
+  // Edge e runs from corner e to corner e + 1.
+  LONG Top(LONG e) const { return Above(e, Next(e)) ? e : Next(e); }
+  LONG Bottom(LONG e) const { return Above(e, Next(e)) ? Next(e) : e; }
+
+  bool Project();
+  bool Sweep();
+  bool EdgeLess(LONG s, LONG t) const;
+  void Split(LONG t, LONG key, LONG& l, LONG& r);
+  LONG Join(LONG l, LONG r);
+  void Insert(LONG e);
+  bool Remove(LONG e);
+  LONG LeftOf(LONG v) const;
+  bool Diagonal(LONG a, LONG b);
+  bool Faces();
+  bool Monotone(const LONG* f, LONG m);
+  bool Emit(LONG a, LONG b, LONG c);
+  bool Verify() const;
+  bool Merge(CPolygon* out, LONG* count);
+  bool OutOfMemory() {
+    m_outOfMemory = true;
+    return false;
+  }
+
+  const Vector* m_pts;
+  LONG m_n;
+  Vector m_normal;
+  Real m_scale3 = 0;  // size of the outline in space
+  Real m_eps = 0;     // orientations below this count as flat
+  Real m_area2 = 0;   // twice the projected area
+  Scratch<P2> m_p;
+  Scratch<UCHAR> m_type;
+  Scratch<LONG> m_helper, m_left, m_right;
+  Scratch<ULONG> m_prio;
+  LONG m_root = -1;
+  Scratch<LONG> m_diag;  // pairs
+  LONG m_diagCount = 0;
+  Scratch<Tri> m_tri;
+  LONG m_triCount = 0;
+  bool m_outOfMemory = false;
+  // Monotone piece scratch.
+  Scratch<LONG> m_sorted, m_stack;
+  Scratch<UCHAR> m_chain;
+};
+
+bool Cover::Project() {
+  Vector lo = m_pts[0], hi = m_pts[0], centre;
+  for (LONG i = 0; i < m_n; ++i) {
+    const Vector& p = m_pts[i];
+    lo = Vector(std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z));
+    hi = Vector(std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z));
+  }
+  if (!std::isfinite(lo.x + lo.y + lo.z + hi.x + hi.y + hi.z)) return false;
+  centre = (lo + hi) * 0.5;
+  m_scale3 = Len(hi - lo);
+  if (!(m_scale3 > 0)) return false;
+  Vector normal;
+  for (LONG i = 0; i < m_n; ++i) normal += (m_pts[i] - centre) % (m_pts[Next(i)] - centre);
+  const Real len = Len(normal);
+  if (!(len > 1e-12 * m_scale3 * m_scale3)) return false;
+  m_normal = normal * (1.0 / len);
+  // u, v and the normal form a right-handed frame, so the outline runs counter-clockwise
+  // in (u, v).
+  const Vector& nn = m_normal;
+  const Vector axis = std::fabs(nn.x) <= std::fabs(nn.y) && std::fabs(nn.x) <= std::fabs(nn.z) ? Vector(1, 0, 0)
+                      : std::fabs(nn.y) <= std::fabs(nn.z)                                    ? Vector(0, 1, 0)
+                                                                                              : Vector(0, 0, 1);
+  const Vector u = !(axis % nn);
+  const Vector v = nn % u;
+  Real minX = 0, maxX = 0, minY = 0, maxY = 0;
+  for (LONG i = 0; i < m_n; ++i) {
+    const Vector d = m_pts[i] - centre;
+    m_p[i] = P2{d * u, d * v};
+    minX = i ? std::min(minX, m_p[i].x) : m_p[i].x;
+    maxX = i ? std::max(maxX, m_p[i].x) : m_p[i].x;
+    minY = i ? std::min(minY, m_p[i].y) : m_p[i].y;
+    maxY = i ? std::max(maxY, m_p[i].y) : m_p[i].y;
+  }
+  const Real scale2 = std::max(maxX - minX, maxY - minY);
+  m_eps = 1e-14 * scale2 * scale2;
+  m_area2 = 0;
+  for (LONG i = 0; i < m_n; ++i) m_area2 += Orient(P2{0, 0}, m_p[i], m_p[Next(i)]);
+  return m_area2 > 1e-12 * scale2 * scale2;
+}
+
+// Left-to-right order of two edges that both cross the sweep line and do not cross each
+// other: decided by the side of one edge's line the other lies on.
+bool Cover::EdgeLess(LONG s, LONG t) const {
+  if (s == t) return false;
+  const P2& st = m_p[Top(s)];
+  const P2& sb = m_p[Bottom(s)];
+  const P2& tt = m_p[Top(t)];
+  const P2& tb = m_p[Bottom(t)];
+  // Walking an edge downwards, positive orientation lies to the right (+x).
+  const Real o1 = Orient(st, sb, tt), o2 = Orient(st, sb, tb);
+  if (o1 >= 0 && o2 >= 0 && (o1 > 0 || o2 > 0)) return true;
+  if (o1 <= 0 && o2 <= 0 && (o1 < 0 || o2 < 0)) return false;
+  const Real o3 = Orient(tt, tb, st), o4 = Orient(tt, tb, sb);
+  if (o3 >= 0 && o4 >= 0 && (o3 > 0 || o4 > 0)) return false;
+  if (o3 <= 0 && o4 <= 0 && (o3 < 0 || o4 < 0)) return true;
+  return s < t;  // crossing or overlapping: the outline is not simple; any fixed order
+}
+
+// Treap over the edges left of the outline's inside, keyed by EdgeLess.
+void Cover::Split(LONG t, LONG key, LONG& l, LONG& r) {
+  if (t < 0) {
+    l = r = -1;
+    return;
+  }
+  if (EdgeLess(t, key)) {
+    Split(m_right[t], key, m_right[t], r);
+    l = t;
+  } else {
+    Split(m_left[t], key, l, m_left[t]);
+    r = t;
+  }
+}
+
+LONG Cover::Join(LONG l, LONG r) {
+  if (l < 0) return r;
+  if (r < 0) return l;
+  if (m_prio[l] > m_prio[r]) {
+    m_right[l] = Join(m_right[l], r);
+    return l;
+  }
+  m_left[r] = Join(l, m_left[r]);
+  return r;
+}
+
+void Cover::Insert(LONG e) {
+  m_left[e] = m_right[e] = -1;
+  LONG l, r;
+  Split(m_root, e, l, r);
+  m_root = Join(Join(l, e), r);
+}
+
+bool Cover::Remove(LONG e) {
+  LONG l, r;
+  Split(m_root, e, l, r);
+  LONG m = r, parent = -1;
+  while (m >= 0 && m_left[m] >= 0) {
+    parent = m;
+    m = m_left[m];
+  }
+  if (m != e) {
+    m_root = Join(l, r);
+    return false;
+  }
+  if (parent < 0)
+    r = m_right[m];
+  else
+    m_left[parent] = m_right[m];
+  m_root = Join(l, r);
+  return true;
+}
+
+// The edge directly left of corner v, or -1.
+LONG Cover::LeftOf(LONG v) const {
+  LONG best = -1;
+  for (LONG t = m_root; t >= 0;) {
+    if (Orient(m_p[Top(t)], m_p[Bottom(t)], m_p[v]) > 0) {
+      best = t;
+      t = m_right[t];
+    } else {
+      t = m_left[t];
+    }
+  }
+  return best;
+}
+
+bool Cover::Diagonal(LONG a, LONG b) {
+  if (a < 0 || b < 0 || a == b) return false;
+  if (Next(a) == b || Prev(a) == b) return true;  // already an edge
+  if (m_diagCount >= 2 * m_n) return false;
+  m_diag[2 * m_diagCount] = a;
+  m_diag[2 * m_diagCount + 1] = b;
+  ++m_diagCount;
+  return true;
+}
+
+bool Cover::Sweep() {
+  Scratch<LONG> order;
+  if (!order.Alloc(m_n)) return OutOfMemory();
+  for (LONG i = 0; i < m_n; ++i) order[i] = i;
+  std::sort(order.Get(), order.Get() + m_n, [this](LONG a, LONG b) { return Above(a, b); });
+  for (LONG i = 1; i < m_n; ++i) {
+    const P2& a = m_p[order[i - 1]];
+    const P2& b = m_p[order[i]];
+    if (a.x == b.x && a.y == b.y) return false;  // coinciding corners
+  }
+  for (LONG v = 0; v < m_n; ++v) {
+    const bool prevAbove = Above(Prev(v), v), nextAbove = Above(Next(v), v);
+    const Real o = Orient(m_p[Prev(v)], m_p[v], m_p[Next(v)]);
+    if (prevAbove == nextAbove && o == 0) return false;  // a spike folding back on itself
+    if (!prevAbove && !nextAbove)
+      m_type[v] = o > 0 ? kStart : kSplit;
+    else if (prevAbove && nextAbove)
+      m_type[v] = o > 0 ? kEnd : kMerge;
+    else
+      m_type[v] = kRegular;
+    m_helper[v] = -1;
+  }
+  ULONG seed = 0x9E3779B9u;
+  for (LONG i = 0; i < m_n; ++i) {
+    seed ^= seed << 13;
+    seed ^= seed >> 17;
+    seed ^= seed << 5;
+    m_prio[i] = seed;
+  }
+  auto mergeHelper = [this](LONG e) { return m_type[m_helper[e]] == kMerge; };
+  for (LONG k = 0; k < m_n; ++k) {
+    const LONG v = order[k];
+    const LONG e = Prev(v);  // the edge arriving at v
+    switch (m_type[v]) {
+      case kStart:
+        Insert(v);
+        m_helper[v] = v;
+        break;
+      case kEnd:
+        if (m_helper[e] < 0 || (mergeHelper(e) && !Diagonal(v, m_helper[e])) || !Remove(e)) return false;
+        break;
+      case kSplit: {
+        const LONG j = LeftOf(v);
+        if (j < 0 || !Diagonal(v, m_helper[j])) return false;
+        m_helper[j] = v;
+        Insert(v);
+        m_helper[v] = v;
+        break;
+      }
+      case kMerge: {
+        if (m_helper[e] < 0 || (mergeHelper(e) && !Diagonal(v, m_helper[e])) || !Remove(e)) return false;
+        const LONG j = LeftOf(v);
+        if (j < 0 || (mergeHelper(j) && !Diagonal(v, m_helper[j]))) return false;
+        m_helper[j] = v;
+        break;
+      }
+      default:
+        if (Above(Prev(v), v)) {  // on a left boundary: the inside is to the right
+          if (m_helper[e] < 0 || (mergeHelper(e) && !Diagonal(v, m_helper[e])) || !Remove(e)) return false;
+          Insert(v);
+          m_helper[v] = v;
+        } else {
+          const LONG j = LeftOf(v);
+          if (j < 0 || (mergeHelper(j) && !Diagonal(v, m_helper[j]))) return false;
+          m_helper[j] = v;
+        }
+        break;
+    }
+  }
+  return true;
+}
+
+bool Cover::Emit(LONG a, LONG b, LONG c) {
+  Real o = Orient(m_p[a], m_p[b], m_p[c]);
+  if (o < 0) {
+    std::swap(b, c);
+    o = -o;
+  }
+  if (!(o > m_eps) || m_triCount >= m_n - 2) return false;
+  m_tri[m_triCount++] = Tri{{a, b, c}};
+  return true;
+}
+
+// The stack triangulation of one y-monotone piece f (counter-clockwise, m corners).
+bool Cover::Monotone(const LONG* f, LONG m) {
+  if (m < 3) return false;
+  if (m == 3) return Emit(f[0], f[1], f[2]);
+  LONG top = 0, bottom = 0;
+  for (LONG i = 1; i < m; ++i) {
+    if (Above(f[i], f[top])) top = i;
+    if (Above(f[bottom], f[i])) bottom = i;
+  }
+  // Counter-clockwise from the top runs down the left chain (ending at the bottom);
+  // back from the top, the right chain. Merged by sweep order, each must descend.
+  enum : UCHAR { kLeft = 1, kRight = 2 };
+  LONG leftCount = (bottom - top + m) % m, rightCount = m - 1 - leftCount;
+  LONG l = top + 1 == m ? 0 : top + 1, r = top == 0 ? m - 1 : top - 1, k = 1;
+  LONG lastL = f[top], lastR = f[top];
+  m_sorted[0] = f[top];
+  m_chain[0] = kLeft;
+  while (leftCount > 0 || rightCount > 0) {
+    if (rightCount == 0 || (leftCount > 0 && Above(f[l], f[r]))) {
+      if (!Above(lastL, f[l])) return false;
+      lastL = m_sorted[k] = f[l];
+      m_chain[k++] = kLeft;
+      l = l + 1 == m ? 0 : l + 1;
+      --leftCount;
+    } else {
+      if (!Above(lastR, f[r])) return false;
+      lastR = m_sorted[k] = f[r];
+      m_chain[k++] = kRight;
+      r = r == 0 ? m - 1 : r - 1;
+      --rightCount;
+    }
+  }
+  LONG sp = 0;
+  m_stack[sp++] = 0;
+  m_stack[sp++] = 1;
+  for (LONG j = 2; j < m - 1; ++j) {
+    const LONG uj = m_sorted[j];
+    if (m_chain[j] != m_chain[m_stack[sp - 1]]) {
+      for (; sp > 1; --sp)
+        if (!Emit(uj, m_sorted[m_stack[sp - 1]], m_sorted[m_stack[sp - 2]])) return false;
+      sp = 0;
+      m_stack[sp++] = j - 1;
+      m_stack[sp++] = j;
+    } else {
+      LONG last = m_stack[--sp];
+      while (sp > 0) {
+        const LONG s = m_stack[sp - 1];
+        const P2& ps = m_p[m_sorted[s]];
+        const P2& pl = m_p[m_sorted[last]];
+        const P2& pu = m_p[uj];
+        const Real o = m_chain[j] == kLeft ? Orient(ps, pl, pu) : Orient(pu, pl, ps);
+        if (!(o > m_eps)) break;
+        if (!Emit(uj, m_sorted[last], m_sorted[s])) return false;
+        last = s;
+        --sp;
+      }
+      m_stack[sp++] = last;
+      m_stack[sp++] = j;
+    }
+  }
+  const LONG un = m_sorted[m - 1];
+  for (LONG i = sp - 1; i > 0; --i)
+    if (!Emit(un, m_sorted[m_stack[i]], m_sorted[m_stack[i - 1]])) return false;
+  return true;
+}
+
+// Walks the faces of the outline cut by the diagonals; each is y-monotone.
+bool Cover::Faces() {
+  Scratch<LONG> start, fill;
+  Scratch<Spoke> spokes;
+  const LONG total = 2 * m_n + 2 * m_diagCount;
+  if (!start.Alloc(m_n + 1) || !fill.Alloc(m_n) || !spokes.Alloc(total)) return OutOfMemory();
+  for (LONG v = 0; v < m_n; ++v) start[v + 1] = 2;
+  for (LONG d = 0; d < 2 * m_diagCount; ++d) ++start[m_diag[d] + 1];
+  for (LONG v = 0; v < m_n; ++v) start[v + 1] += start[v];
+  auto add = [&](LONG v, LONG w, bool usable) {
+    spokes[start[v] + fill[v]++] =
+        Spoke{std::atan2(m_p[w].y - m_p[v].y, m_p[w].x - m_p[v].x), v, w, usable, false};
+  };
+  for (LONG v = 0; v < m_n; ++v) {
+    add(v, Prev(v), false);
+    add(v, Next(v), true);
+  }
+  for (LONG d = 0; d < m_diagCount; ++d) {
+    add(m_diag[2 * d], m_diag[2 * d + 1], true);
+    add(m_diag[2 * d + 1], m_diag[2 * d], true);
+  }
+  for (LONG v = 0; v < m_n; ++v) {
+    Spoke* b = spokes.Get() + start[v];
+    Spoke* e = spokes.Get() + start[v + 1];
+    std::sort(b, e, [](const Spoke& x, const Spoke& y) { return x.angle < y.angle; });
+    for (Spoke* s = b + 1; s < e; ++s)
+      if (s->angle == (s - 1)->angle) return false;  // overlapping edges
+  }
+  Scratch<LONG> face;
+  if (!face.Alloc(m_n)) return OutOfMemory();
+  for (LONG first = 0; first < total; ++first) {
+    if (!spokes[first].usable || spokes[first].visited) continue;
+    LONG m = 0, cur = first, from = spokes[first].from;
+    for (;;) {
+      if (m >= m_n) return false;
+      spokes[cur].visited = true;
+      face[m++] = from;
+      const LONG to = spokes[cur].to;
+      // Arriving at `to` from `from`: the next spoke is the one clockwise of the way back.
+      LONG back = -1;
+      for (LONG s = start[to]; s < start[to + 1]; ++s)
+        if (spokes[s].to == from) back = s;
+      if (back < 0) return false;
+      const LONG next = back == start[to] ? start[to + 1] - 1 : back - 1;
+      if (!spokes[next].usable) return false;
+      from = to;
+      cur = next;
+      if (cur == first) break;
+      if (spokes[cur].visited) return false;
+    }
+    if (!Monotone(face.Get(), m)) return false;
+  }
+  return true;
+}
+
+bool Cover::Verify() const {
+  if (m_triCount != m_n - 2) return false;
+  Real sum = 0;
+  for (LONG t = 0; t < m_triCount; ++t) sum += Orient(m_p[m_tri[t].v[0]], m_p[m_tri[t].v[1]], m_p[m_tri[t].v[2]]);
+  return std::fabs(sum - m_area2) <= 1e-9 * m_area2;
+}
+
+// Pairs triangles into convex planar quads, greedily in triangle order.
+bool Cover::Merge(CPolygon* out, LONG* outCount) {
+  const LONG t = m_triCount;
+  struct Side {
+    LLONG key;
+    LONG tri, side;
+  };
+  Scratch<Side> sides;
+  Scratch<LONG> mate;
+  Scratch<UCHAR> used;
+  LONG count = 0;
+  if (!sides.Alloc(3 * t) || !mate.Alloc(3 * t) || !used.Alloc(t)) return false;
+  {
+    for (LONG i = 0; i < t; ++i) {
+      for (LONG s = 0; s < 3; ++s) {
+        const LONG a = m_tri[i].v[s], b = m_tri[i].v[(s + 1) % 3];
+        sides[3 * i + s] = Side{LLONG(std::min(a, b)) << 32 | std::max(a, b), i, s};
+        mate[3 * i + s] = -1;
+      }
+    }
+    std::sort(sides.Get(), sides.Get() + 3 * t, [](const Side& x, const Side& y) { return x.key < y.key; });
+    for (LONG i = 0; i + 1 < 3 * t; ++i) {
+      if (sides[i].key != sides[i + 1].key) continue;
+      mate[3 * sides[i].tri + sides[i].side] = sides[i + 1].tri;
+      mate[3 * sides[i + 1].tri + sides[i + 1].side] = sides[i].tri;
+    }
+  }
+  const Real flat = 1e-9 * m_scale3;
+  for (LONG i = 0; i < t; ++i) {
+    const LONG* v = m_tri[i].v;
+    if (used[i]) continue;
+    bool merged = false;
+    for (LONG s = 0; s < 3 && !merged; ++s) {
+      const LONG j = mate[3 * i + s];
+      if (j < 0 || used[j]) continue;
+      const LONG a = v[s], b = v[(s + 1) % 3], c = v[(s + 2) % 3];
+      const LONG* w = m_tri[j].v;
+      const LONG d = w[0] != a && w[0] != b ? w[0] : w[1] != a && w[1] != b ? w[1] : w[2];
+      if (!(Orient(m_p[a], m_p[d], m_p[b]) > m_eps && Orient(m_p[d], m_p[b], m_p[c]) > m_eps &&
+            Orient(m_p[c], m_p[a], m_p[d]) > m_eps))
+        continue;
+      const Vector n = (m_pts[b] - m_pts[a]) % (m_pts[c] - m_pts[a]);
+      const Real len = Len(n);
+      if (!(len > 0) || std::fabs((m_pts[d] - m_pts[a]) * n) > flat * len) continue;
+      out[count++] = CPolygon(c, a, d, b);
+      used[i] = used[j] = 1;
+      merged = true;
+    }
+    if (!merged) out[count++] = CPolygon(v[0], v[1], v[2]);
+  }
+  *outCount = count;
+  return true;
+}
+
+CoverResult Cover::Run(CPolygon* out, LONG* count) {
+  *count = 0;
+  if (m_n < 3) return CoverResult::kBadOutline;
+  if (!m_p.Alloc(m_n) || !m_type.Alloc(m_n) || !m_helper.Alloc(m_n) || !m_left.Alloc(m_n) ||
+      !m_right.Alloc(m_n) || !m_prio.Alloc(m_n) || !m_diag.Alloc(4 * VLONG(m_n)) || !m_tri.Alloc(m_n) ||
+      !m_sorted.Alloc(m_n) || !m_stack.Alloc(m_n) || !m_chain.Alloc(m_n))
+    return CoverResult::kNoMemory;
+  if (!Project()) return CoverResult::kBadOutline;
+  if (!Sweep() || !Faces() || !Verify()) return m_outOfMemory ? CoverResult::kNoMemory : CoverResult::kBadOutline;
+  return Merge(out, count) ? CoverResult::kOk : CoverResult::kNoMemory;
+}
+
+}  // namespace
+
+CoverResult CoverOutline(const Vector* pts, LONG n, CPolygon* out, LONG* count) {
+  if (!pts || !out || !count || n < 3) {
+    if (count) *count = 0;
+    return CoverResult::kBadOutline;
+  }
+  Cover cover(pts, n);
+  return cover.Run(out, count);
+}
