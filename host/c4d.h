@@ -1,6 +1,7 @@
 // Everything a plug-in may call into: the host's interface in one include.
 #pragma once
 
+#include "c4d_animation.h"
 #include "c4d_basecontainer.h"
 #include "c4d_basedocument.h"
 #include "c4d_basematerial.h"
@@ -14,4 +15,5 @@
 #include "c4d_memory.h"
 #include "c4d_plugin.h"
 #include "c4d_string.h"
+#include "c4d_thread.h"
 #include "ge_types.h"
