@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "c4d_memory.h"
+#include "host_control.h"
 #include "host_internal.h"
 #include "scene_internal.h"
 
@@ -134,7 +135,7 @@ bool NodeAccess::SetKeyPoints(CKey* key, const Vector* points, LONG count) {
     // Vectors have member initialisers, so not bNew; zero-filled doubles are fine.
     copy = static_cast<Vector*>(GeAlloc(static_cast<VLONG>(count) * static_cast<VLONG>(sizeof(Vector))));
     if (!copy) return false;
-    std::memcpy(copy, points, static_cast<size_t>(count) * sizeof(Vector));
+    if (points) std::memcpy(copy, points, static_cast<size_t>(count) * sizeof(Vector));
   }
   bDelete(key->m_pPoints);
   key->m_pPoints = copy;
@@ -377,3 +378,9 @@ void CTrack::SwapContent(BaseList2D* other) {
   if (m_pCurve) m_pCurve->m_pTrack = this;
   if (track->m_pCurve) track->m_pCurve->m_pTrack = track;
 }
+
+namespace host {
+
+LONG KeyPointCount(const CKey* key) { return key ? NodeAccess::KeyPointCount(key) : 0; }
+
+}  // namespace host

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "c4d_animation.h"
 #include "c4d_basedocument.h"
 #include "c4d_file.h"
 #include "c4d_general.h"
@@ -126,6 +127,8 @@ LLONG StopAllThreadsCount();
 void BreakThreadsAfter(LLONG n);
 // How often TestBreak was asked.
 LLONG ThreadBreakTests();
+// The number of points a point-level key holds (0 for a value key).
+LONG KeyPointCount(const CKey* key);
 
 // Resets console, user log, status, faults, documents, registry, bitmaps, settings
 // cache and the evaluation counters: a fresh host for the next test.

@@ -7,6 +7,7 @@
 
 #include "c4d_animation.h"
 #include "c4d_basedocument.h"
+#include "c4d_memory.h"
 #include "c4d_plugin.h"
 
 // Entries of containers in place: the decoder appends without look-ups, link walks
@@ -51,13 +52,16 @@ struct NodeAccess {
   static void SetLayerSerial(BaseList2D* node, LLONG serial) { node->m_layer = serial; }
   static LLONG UpdateCount(const GeListNode* node) { return node->m_updates; }
   static GeListHead* TagHead(const BaseObject* op) { return op->m_pTags; }
+  // A bare track (no checks of the node it will animate), for the scene reader.
+  static CTrack* MakeTrack(LONG type, const DescID& id) { return gNew CTrack(type, id); }
   // The node's track list, made when it has none yet; null when memory is missing.
   static GeListHead* TrackHead(BaseList2D* node);
   // The points of a point-level key (count 0 and null when it has none).
   static LONG KeyPointCount(const CKey* key) { return key->m_pointCount; }
   static const Vector* KeyPoints(const CKey* key) { return key->m_pPoints; }
-  // Replaces a key's points with a copy of count points; false when memory is missing
-  // (the key is then unchanged).
+  static Vector* KeyPointsW(CKey* key) { return key->m_pPoints; }
+  // Replaces a key's points with a copy of count points (zeros when points is null);
+  // false when memory is missing (the key is then unchanged).
   static bool SetKeyPoints(CKey* key, const Vector* points, LONG count);
   // Evaluation caches of an object (owned by it, not in any list).
   static BaseObject* Cache(const BaseObject* op) { return op->m_pCache; }
