@@ -1,5 +1,6 @@
 // Tracks, curves and keys: the node's sorted track list, keys kept in time order, key
 // copies for undo and clones, and playing a track onto its node.
+#include <cmath>
 #include <cstring>
 
 #include "c4d_memory.h"
@@ -94,6 +95,7 @@ CKey::~CKey() {
 CTrack* CKey::GetTrack() const { return m_pCurve ? m_pCurve->GetTrack() : nullptr; }
 
 void CKey::SetTime(CCurve* seq, const BaseTime& t) {
+  if (!std::isfinite(t.Get())) return;  // would break the curve's order
   CCurve* curve = seq ? seq : m_pCurve;
   m_time = t;
   if (curve && curve == m_pCurve) curve->Resort(curve->IndexOf(this));
@@ -196,6 +198,7 @@ void CCurve::Resort(LONG index) {
 }
 
 CKey* CCurve::AddKey(const BaseTime& time, LONG* nidx) {
+  if (!std::isfinite(time.Get())) return nullptr;
   LONG left = 0, right = 0;
   Bracket(this, time.Get(), &left, &right);
   if (left >= 0 && m_ppKeys[left]->GetTime() == time) {

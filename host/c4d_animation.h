@@ -39,7 +39,7 @@ class CKey : public BaseList2D {
  public:
   BaseTime GetTime() const { return m_time; }
   // Moves the key in time; its curve stays sorted. seq is the key's curve (null: the
-  // curve the key lies on).
+  // curve the key lies on). A time that is not a finite number is ignored.
   void SetTime(CCurve* seq, const BaseTime& t);
   Real GetValue() const { return m_value; }
   void SetValue(CCurve* seq, Real v);
@@ -74,7 +74,7 @@ class CCurve {
  public:
   // A key at time. When the curve already has a key at that very time, that key is
   // returned unchanged (no second key is made). *nidx receives the key's index. Null
-  // when memory is missing.
+  // for a time that is not a finite number or when memory is missing.
   CKey* AddKey(const BaseTime& time, LONG* nidx = nullptr);
   LONG GetKeyCount() const { return m_count; }
   // The index-th key in time order, or null.

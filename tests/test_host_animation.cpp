@@ -1,6 +1,7 @@
 // Tracks, curves and keys: the sorted track list, keys in time order, point-level and
 // value tracks played by the document, undo of new tracks and keys and of an object
 // change, copies, scene files, and memory failures while building animation.
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -162,6 +163,10 @@ TEST_F(AnimationTest, KeysStaySortedAndOneTimeHoldsOneKey) {
   EXPECT_EQ(curve->FindKey(BaseTime(9.0), nullptr, FINDANIM_RIGHT), nullptr);
   EXPECT_EQ(curve->GetKey(-1), nullptr);
   EXPECT_EQ(curve->GetKey(5), nullptr);
+  EXPECT_EQ(curve->AddKey(BaseTime(std::nan(""))), nullptr);
+  EXPECT_EQ(curve->AddKey(BaseTime(1.0, 0.0) + BaseTime(HUGE_VAL)), nullptr);
+  curve->GetKey(0)->SetTime(curve, BaseTime(-HUGE_VAL));
+  EXPECT_EQ(Times(curve), "0.50 1.00 2.00 2.50 3.00") << "non-finite times are refused";
 
   // Moving a key in time moves it in the order.
   curve->GetKey(0)->SetTime(curve, BaseTime(2.75));
