@@ -83,6 +83,45 @@ std::string Entries(const BaseContainer& bc, const BaseDocument* doc) {
   return text;
 }
 
+// The parameter a track animates, in words.
+std::string TrackName(const CTrack* track) {
+  const DescID& id = track->GetDescriptionID();
+  if (track->GetType() == CTpla) return "point-level animation";
+  std::string name;
+  switch (id[0].id) {
+    case ID_BASEOBJECT_REL_POSITION: name = "position"; break;
+    case ID_BASEOBJECT_REL_ROTATION: name = "rotation"; break;
+    case ID_BASEOBJECT_REL_SCALE: name = "scale"; break;
+    default: name = "parameter " + std::to_string(id[0].id); break;
+  }
+  if (id.GetDepth() >= 2) {
+    switch (id[1].id) {
+      case VECTOR_X: name += ".x"; break;
+      case VECTOR_Y: name += ".y"; break;
+      case VECTOR_Z: name += ".z"; break;
+      default: name += "." + std::to_string(id[1].id); break;
+    }
+  }
+  return name;
+}
+
+// "N keys at t0, t1, ... s": the first few times and the last.
+std::string KeyTimes(const CCurve* curve) {
+  const LONG count = curve ? curve->GetKeyCount() : 0;
+  std::string text = Plural(count, "key", "keys");
+  if (count == 0) return text;
+  constexpr LONG kShown = 6;
+  text += " at ";
+  for (LONG k = 0; k < count; ++k) {
+    if (k == kShown && count > kShown + 1) {
+      text += ", ...";
+      k = count - 1;
+    }
+    text += (k ? ", " : "") + Num(curve->GetKey(k)->GetTime().Get());
+  }
+  return text + " s";
+}
+
 class Printer {
  public:
   explicit Printer(const BaseDocument* doc) : m_doc(doc) {}
@@ -145,6 +184,7 @@ class Printer {
                                             : (mat->GetType() == Mfog ? "fog material"
                                                                       : ("material " + std::to_string(mat->GetType())).c_str()),
                 LayerNote(mat).c_str());
+    Tracks(mat, 2);
     if (mat->GetType() != Mmaterial) return;
     static const char* channelNames[CHANNEL_COUNT] = {
         "colour",   "luminance", "transparency", "reflection",     "environment", "fog",       "bump",
@@ -217,6 +257,7 @@ class Printer {
     line += LayerNote(op);
     if (op->GetEditorMode() != MODE_UNDEF) line += "  [editor " + VisibilityName(op->GetEditorMode()) + "]";
     if (op->GetRenderMode() != MODE_UNDEF) line += "  [render " + VisibilityName(op->GetRenderMode()) + "]";
+    if (!op->GetDeformMode()) line += "  [switched off]";
     std::printf("%s\n", line.c_str());
 
     const Matrix ml = op->GetMl();
@@ -225,8 +266,27 @@ class Printer {
       std::printf("%s  position %s, rotation %s degrees, scale %s\n", Indent(depth).c_str(), Vec(ml.off).c_str(),
                   Vec(Vector(Deg(rot.x), Deg(rot.y), Deg(rot.z))).c_str(), Vec(op->GetRelScale()).c_str());
     }
+    Tracks(op, depth + 1);
     for (const BaseTag* tag = op->GetFirstTag(); tag; tag = tag->GetNext()) Tag(tag, op, depth + 1);
     for (const BaseObject* c = op->GetDown(); c; c = c->GetNext()) Object(c, depth + 1);
+  }
+
+  static void Tracks(const BaseList2D* node, int depth) {
+    for (const CTrack* track = node->GetFirstCTrack(); track; track = track->GetNext()) {
+      const CCurve* curve = const_cast<CTrack*>(track)->GetCurve(CCURVE_CURVE, FALSE);
+      std::string line = Indent(depth) + "track " + TrackName(track) + ": " + KeyTimes(curve);
+      if (track->GetType() == CTpla && curve && curve->GetKeyCount() > 0) {
+        LONG lo = 0x7FFFFFFF, hi = 0;
+        for (LONG k = 0; k < curve->GetKeyCount(); ++k) {
+          const LONG points = host::KeyPointCount(curve->GetKey(k));
+          lo = points < lo ? points : lo;
+          hi = points > hi ? points : hi;
+        }
+        line += ", " + (lo == hi ? Plural(hi, "point", "points") : std::to_string(lo) + " to " + std::to_string(hi) + " points") +
+                " a key";
+      }
+      std::printf("%s\n", line.c_str());
+    }
   }
 
   void Tag(const BaseTag* tag, const BaseObject* op, int depth) {
@@ -284,6 +344,7 @@ class Printer {
     }
     line += LayerNote(tag);
     std::printf("%s\n", line.c_str());
+    Tracks(tag, depth + 1);
   }
 
   const BaseDocument* m_doc;

@@ -207,7 +207,22 @@ bool NodeAccess::AttachPlugin(GeListNode* node, LONG pluginType) {
 BaseList2D::BaseList2D(LONG type, LONG classification)
     : GeListNode(type, classification), m_serial(host::internal::RegisterNode(this)) {}
 
-BaseList2D::~BaseList2D() { host::internal::UnregisterNode(m_serial); }
+BaseList2D::~BaseList2D() {
+  if (m_pTracks) NodeAccess::Destroy(m_pTracks);
+  host::internal::UnregisterNode(m_serial);
+}
+
+void BaseList2D::SetDirty(LONG flags) {
+  if (flags & DIRTYFLAGS_DATA) ++m_dirtyData;
+  if (flags & DIRTYFLAGS_MATRIX) ++m_dirtyMatrix;
+}
+
+ULONG BaseList2D::GetDirty(LONG flags) const {
+  ULONG count = 0;
+  if (flags & DIRTYFLAGS_DATA) count += m_dirtyData + static_cast<ULONG>(NodeAccess::UpdateCount(this));
+  if (flags & DIRTYFLAGS_MATRIX) count += m_dirtyMatrix;
+  return count;
+}
 
 String BaseList2D::GetTypeName() const {
   switch (GetType()) {
@@ -317,8 +332,12 @@ Bool BaseList2D::SetParameter(const DescID& id, const GeData& t_data, DESCFLAGS_
   if (!own) whole = m_data.GetData(id[0].id);
   GeData value;
   if (!WriteLevels(id, whole, t_data, value)) return FALSE;
-  if (own) return SetOwnParameter(first, value);
-  m_data.SetData(id[0].id, value);
+  if (own) {
+    if (!SetOwnParameter(first, value)) return FALSE;
+  } else {
+    m_data.SetData(id[0].id, value);
+  }
+  SetDirty(DIRTYFLAGS_DATA);
   return TRUE;
 }
 
@@ -385,6 +404,17 @@ Bool BaseList2D::CopyContentTo(BaseList2D* dst, LONG flags, AliasTrans* trn) con
   NodeData* data = GetNodeData();
   NodeData* dstData = dst->GetNodeData();
   if (data && dstData && !data->CopyTo(dstData, const_cast<BaseList2D*>(this), dst, flags, trn)) return FALSE;
+  if (dst->m_pTracks) dst->m_pTracks->FlushAll();
+  if (flags & COPYFLAGS_NO_ANIMATION) return TRUE;
+  for (const GeListNode* track = m_pTracks ? m_pTracks->GetFirst() : nullptr; track; track = track->GetNext()) {
+    BaseList2D* copy = NodeAccess::CloneAlone(static_cast<const BaseList2D*>(track), flags, trn);
+    if (!copy) return FALSE;
+    if (!NodeAccess::TrackHead(dst)) {
+      NodeAccess::Destroy(copy);
+      return FALSE;
+    }
+    NodeAccess::TrackHead(dst)->InsertLast(copy);
+  }
   return TRUE;
 }
 
@@ -393,6 +423,11 @@ void BaseList2D::SwapContent(BaseList2D* other) {
   std::swap(m_data, other->m_data);
   std::swap(m_bits, other->m_bits);
   std::swap(m_layer, other->m_layer);
+  std::swap(m_pTracks, other->m_pTracks);
+  if (m_pTracks) m_pTracks->SetParent(this);
+  if (other->m_pTracks) other->m_pTracks->SetParent(other);
+  // Whatever was built from the old state is stale now.
+  SetDirty(DIRTYFLAGS_DATA | DIRTYFLAGS_MATRIX);
 }
 
 void NodeAccess::ForEachLink(BaseList2D* node, const std::function<void(LLONG&)>& fn) {

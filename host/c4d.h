@@ -1,6 +1,7 @@
 // Everything a plug-in may call into: the host's interface in one include.
 #pragma once
 
+#include "c4d_animation.h"
 #include "c4d_basecontainer.h"
 #include "c4d_basedocument.h"
 #include "c4d_basematerial.h"
@@ -14,6 +15,7 @@
 #include "c4d_memory.h"
 #include "c4d_plugin.h"
 #include "c4d_string.h"
+#include "c4d_thread.h"
 #include "c4d_tools.h"
 #include "ge_types.h"
 #include "lib_modeling.h"

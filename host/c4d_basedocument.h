@@ -2,11 +2,13 @@
 // the host's list of open documents with the active one.
 #pragma once
 
+#include "c4d_animation.h"
 #include "c4d_basematerial.h"
 #include "c4d_baseobject.h"
 #include "c4d_basetag.h"
 #include "c4d_basetime.h"
 #include "c4d_file.h"
+#include "c4d_thread.h"
 
 // Undo record kinds.
 enum : LONG {
@@ -97,11 +99,19 @@ class BaseDocument : public BaseList2D {
   LONG GetUndoCount() const;
 
   // A new document holding the polygonal state of this one: every generator replaced by
-  // the objects it generates, every other object copied, with names, matrices,
-  // visibility, tags, layers and materials. keepanimation is accepted for the host's
-  // signature (the scene has no animation yet).
+  // the objects it generates, every other object copied with its deformers applied (the
+  // deformers themselves are left out), with names, matrices, visibility, tags, layers
+  // and materials. Tracks are kept only with keepanimation.
   // Null when memory is missing.
   BaseDocument* Polygonize(Bool keepanimation = FALSE) const;
+
+  // Evaluates the document at its time: animation plays every track of the objects and
+  // their tags; caches builds the generators' caches, then runs the deformers on copies
+  // of the points of the objects they sit under (GetDeformCache). Expressions and flags
+  // are accepted for the host's signature (there are no expressions). bt is handed to
+  // the deformers (null: the host's own thread). False when memory ran out; what could
+  // be built is kept.
+  Bool ExecutePasses(BaseThread* bt, Bool animation, Bool expressions, Bool caches, LONG flags);
 
  protected:
   friend struct NodeAccess;
@@ -116,6 +126,61 @@ class BaseDocument : public BaseList2D {
   struct UndoStack;
   UndoStack* m_pUndo = nullptr;
 };
+
+// A list of nodes handed between the host and a plug-in. It does not own the nodes.
+class AtomArray {
+ public:
+  static AtomArray* Alloc();
+  static void Free(AtomArray*& arr);
+  LONG GetCount() const { return m_count; }
+  // The index-th node, or null.
+  GeListNode* GetIndex(LONG index) const;
+  // False when memory is missing.
+  Bool Append(GeListNode* node);
+  void Flush() { m_count = 0; }
+
+  AtomArray(const AtomArray&) = delete;
+  AtomArray& operator=(const AtomArray&) = delete;
+
+ private:
+  AtomArray() = default;
+  ~AtomArray();
+  GeListNode** m_pNodes = nullptr;
+  LONG m_count = 0;
+  LONG m_capacity = 0;
+};
+
+// Modeling commands.
+enum : LONG {
+  MCOMMAND_CURRENTSTATETOOBJECT = 245,
+  // Settings of the current state: keep the tracks on the result (Bool, off when absent).
+  MDATA_CURRENTSTATETOOBJECT_KEEPANIMATION = 2141,
+};
+
+// What a modeling command works on and what it returns. The host makes result (when
+// it is null) and appends the new objects; the caller owns and frees those objects,
+// and the destructor frees the array.
+struct ModelingCommandData {
+  BaseDocument* doc = nullptr;
+  BaseObject* op = nullptr;
+  BaseContainer* bc = nullptr;
+  LONG mode = 0;
+  LONG flags = 0;
+  AtomArray* result = nullptr;
+
+  ModelingCommandData() = default;
+  ModelingCommandData(const ModelingCommandData&) = delete;
+  ModelingCommandData& operator=(const ModelingCommandData&) = delete;
+  ~ModelingCommandData() { AtomArray::Free(result); }
+};
+
+// Runs a modeling command. MCOMMAND_CURRENTSTATETOOBJECT appends to mcd.result the
+// current state of mcd.op with its children: a polygon object for a point object, its
+// points as tracks and deformers leave them at the document's time (run ExecutePasses
+// first for the tracks); for a generator the objects it generates (a null with children
+// for the array). False for another command, without an object, or when memory is
+// missing (nothing is appended then).
+Bool SendModelingCommand(LONG command, ModelingCommandData& mcd);
 
 // The host's open documents. Inserted documents belong to the host.
 void InsertBaseDocument(BaseDocument* doc);

@@ -12,6 +12,7 @@ class GeListHead;
 class LayerObject;
 class NodeData;
 class AliasTrans;
+class CTrack;
 
 // Classifications: the family a node belongs to.
 enum : LONG {
@@ -124,6 +125,12 @@ enum : LONG {
   ID_LAYER_LINK = 898,
 };
 
+// What changed about a node (SetDirty / GetDirty).
+enum : LONG {
+  DIRTYFLAGS_MATRIX = 2,  // an object's placement
+  DIRTYFLAGS_DATA = 4,    // parameters, points, anything else
+};
+
 // Node bits.
 enum : LONG {
   BIT_ACTIVE = 2,
@@ -196,7 +203,7 @@ class GeListNode {
 };
 
 // The head of a list: documents hold one for objects, materials and layers, objects one
-// for their tags and materials one for their shaders.
+// for their tags, materials one for their shaders, nodes one for their tracks.
 class GeListHead : public GeListNode {
  public:
   static GeListHead* Alloc();
@@ -258,6 +265,24 @@ class BaseList2D : public GeListNode {
   // points them at the copies. Null when memory is missing.
   BaseList2D* GetClone(LONG flags, AliasTrans* trn) const;
 
+  // Marks the node as changed (DIRTYFLAGS_*). GetDirty is a count that grows with every
+  // change of the asked kinds (an MSG_UPDATE counts as a data change): compare two
+  // readings to see whether something changed between them.
+  void SetDirty(LONG flags);
+  ULONG GetDirty(LONG flags) const;
+
+  // Animation tracks, sorted by description ID.
+  CTrack* GetFirstCTrack() const;
+  // The track of the parameter, or null.
+  CTrack* FindCTrack(const DescID& id) const;
+  // Inserts the track (removed from where it was) before the first track whose
+  // description ID sorts after its own. False when memory for the node's track list is
+  // missing (a track allocated for this node never meets that): the track stays where
+  // it was.
+  Bool InsertTrackSorted(CTrack* track);
+  // The head of the track list; null until the node has had a track.
+  GeListHead* GetCTrackRoot() const { return m_pTracks; }
+
  protected:
   BaseList2D(LONG type, LONG classification);
   ~BaseList2D() override;
@@ -279,6 +304,9 @@ class BaseList2D : public GeListNode {
   LONG m_bits = 0;
   LLONG m_layer = 0;  // node number of the layer, 0: none
   LLONG m_serial;     // this node's number, for links
+  GeListHead* m_pTracks = nullptr;
+  ULONG m_dirtyData = 0;
+  ULONG m_dirtyMatrix = 0;
 };
 
 // A layer of the document (the layer root's children, which may nest).

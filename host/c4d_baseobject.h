@@ -92,14 +92,20 @@ class BaseObject : public BaseList2D {
 
   // Local matrix (relative to the parent) and global matrix (in the world).
   Matrix GetMl() const { return m_ml; }
-  void SetMl(const Matrix& m) { m_ml = m; }
+  void SetMl(const Matrix& m) {
+    m_ml = m;
+    SetDirty(DIRTYFLAGS_MATRIX);
+  }
   Matrix GetMg() const;
   void SetMg(const Matrix& m);
   // The parent's global matrix (the unit matrix at the top).
   Matrix GetUpMg() const;
   // Position, rotation (heading, pitch, bank in radians) and scale of the local matrix.
   Vector GetRelPos() const { return m_ml.off; }
-  void SetRelPos(const Vector& v) { m_ml.off = v; }
+  void SetRelPos(const Vector& v) {
+    m_ml.off = v;
+    SetDirty(DIRTYFLAGS_MATRIX);
+  }
   Vector GetRelRot() const;
   void SetRelRot(const Vector& hpb);
   Vector GetRelScale() const;
@@ -125,6 +131,23 @@ class BaseObject : public BaseList2D {
   // Frees the nr-th tag of the type.
   void KillTag(LONG type, LONG nr = 0);
 
+  // Whether a generator or deformer is switched on (on for new objects). Only a
+  // deformer that is on takes part in evaluation.
+  Bool GetDeformMode() const { return m_deformMode; }
+  void SetDeformMode(Bool mode);
+
+  // What the last evaluation (BaseDocument::ExecutePasses) built, owned by the object:
+  // a generator's generated objects, and a point object's points after its deformers
+  // (for a generator, its generated point objects carry the deform caches). Null when
+  // nothing was built.
+  BaseObject* GetCache() const { return m_pCache; }
+  BaseObject* GetDeformCache() const { return m_pDeformCache; }
+
+  // The extent of the object's own points (a plug-in object answers through its
+  // GetDimension): centre and half-size; zero for an object without points.
+  Vector GetMp() const;
+  Vector GetRad() const;
+
   // Phong shading: on adds (or updates) a Phong tag with the angle limit and angle
   // (radians); off removes it. False when the tag cannot be made.
   Bool SetPhong(Bool on, Bool anglelimit, Real angle);
@@ -143,7 +166,11 @@ class BaseObject : public BaseList2D {
   Matrix m_ml;
   LONG m_editorMode = MODE_UNDEF;
   LONG m_renderMode = MODE_UNDEF;
+  Bool m_deformMode = TRUE;
   GeListHead* m_pTags = nullptr;
+  BaseObject* m_pCache = nullptr;
+  BaseObject* m_pDeformCache = nullptr;
+  LULONG m_deformStamp = 0;  // what the deform cache was built from
 };
 
 // An object with points (polygon and spline objects). The points live in the object's

@@ -80,3 +80,18 @@ extern GeResource resource;
 String GeLoadString(LONG id);
 // The same with "#" in the text replaced by p1, then p2.
 String GeLoadString(LONG id, const String& p1, const String& p2 = String());
+
+// The host's event queue and views. EventAdd tells the host that the scene changed;
+// DrawViews redraws the editor views (DRAWFLAGS_*); both are counted by the embedded
+// host, which has no views (host::EventCount, host::DrawViewsCount).
+enum : LONG {
+  EVENT_0 = 0,
+  DRAWFLAGS_ONLY_ACTIVE_VIEW = 0x0002,
+  DRAWFLAGS_NO_THREAD = 0x8000,
+};
+void EventAdd(LONG flags = EVENT_0);
+Bool DrawViews(LONG flags);
+// Stops the host's background work (evaluation and drawing threads) before a plug-in
+// changes the scene from the main thread.
+void StopAllThreads();
+void GeStopAllThreads();

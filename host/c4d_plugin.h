@@ -11,6 +11,7 @@ class BaseDocument;
 class GeListNode;
 class BaseTag;
 class BaseObject;
+class BaseThread;
 
 // Plug-in types.
 enum : LONG {
@@ -66,7 +67,22 @@ class NodeData : public BaseData {
 };
 
 class TagData : public NodeData {};
-class ObjectData : public NodeData {};
+
+class ObjectData : public NodeData {
+ public:
+  // A deformer (registered with OBJECT_MODIFIER) moves the points of op, a copy of the
+  // point object it sits under, made for this call. op_mg is that object's global
+  // matrix, mod_mg the deformer's. thread's TestBreak asks whether to stop. False
+  // reports a failure (the host then runs no later deformer on op).
+  virtual Bool ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, const Matrix& op_mg,
+                            const Matrix& mod_mg, Real lod, LONG flags, BaseThread* thread);
+  // Called before every evaluation of the deformer op: mark op dirty
+  // (op->SetDirty(DIRTYFLAGS_DATA)) when its result would change; otherwise the host
+  // keeps the last result.
+  virtual void CheckDirty(BaseObject* op, BaseDocument* doc);
+  // The object's extent: centre *mp and half-size *rad.
+  virtual void GetDimension(BaseObject* op, Vector* mp, Vector* rad);
+};
 
 typedef NodeData* DataAllocator();
 

@@ -80,19 +80,21 @@ Bool BaseDocument::DoUndo(Bool multiple) {
   do {
     std::vector<UndoRecord> group = std::move(m_pUndo->groups.back());
     m_pUndo->groups.pop_back();
-    // Latest first. A state restored by a change record may hold a copy of a node that
-    // was new in this group (its snapshot was taken after the node was made): such
-    // copies go with the new node.
-    for (auto it = group.rbegin(); it != group.rend(); ++it) {
-      BaseList2D* node = host::internal::FindNode(it->serial);
-      if (it->type == UNDOTYPE_CHANGE) {
-        if (node) NodeAccess::SwapContent(node, it->snapshot);
+    // Latest first. A state restored by a change record taken after a node was
+    // recorded as new may hold a copy of it: such copies go with the new node. A change
+    // recorded before holds the node only when it existed already (a key added at the
+    // time of an existing key is that key), and then its copy is what undo restores.
+    for (size_t i = group.size(); i-- > 0;) {
+      const UndoRecord& record = group[i];
+      BaseList2D* node = host::internal::FindNode(record.serial);
+      if (record.type == UNDOTYPE_CHANGE) {
+        if (node) NodeAccess::SwapContent(node, record.snapshot);
         continue;
       }
       NodeAccess::Destroy(node);
-      for (const UndoRecord& change : group)
-        if (change.type == UNDOTYPE_CHANGE)
-          NodeAccess::Destroy(host::internal::FindNode(NodeAccess::CopyOf(change.copies, it->serial)));
+      for (size_t j = i + 1; j < group.size(); ++j)
+        if (group[j].type == UNDOTYPE_CHANGE)
+          NodeAccess::Destroy(host::internal::FindNode(NodeAccess::CopyOf(group[j].copies, record.serial)));
     }
     FreeRecords(group);
   } while (multiple && !m_pUndo->groups.empty());

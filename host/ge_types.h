@@ -111,6 +111,10 @@ enum : LONG {
   Tbasedocument = 110059,
   // messages
   MSG_UPDATE = 5,
+  MSG_DESCRIPTION_COMMAND = 18,   // a button of the node's description was pressed
+  MSG_DESCRIPTION_VALIDATE = 20,  // the node's parameters were edited: clamp them
+  MSG_MENUPREPARE = 22,           // the node was made from the menu, before insertion
+  MSG_DESCRIPTION_GETBITMAP = 27, // a bitmap button asks for its image
 };
 
 // Byte orders.

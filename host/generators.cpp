@@ -116,11 +116,13 @@ PolygonObject* MakeCube(const BaseContainer& bc) {
   return mesh;
 }
 
-// A null holding copies of the first child's polygonal tree on a circle in XZ.
+// A null holding copies of the first child's polygonal tree on a circle in XZ. The
+// array's deformers are not its input.
 BaseObject* MakeArray(const BaseObject* op, LONG flags, AliasTrans* trn) {
   BaseObject* group = BaseObject::Alloc(Onull);
   if (!group) return nullptr;
   const BaseObject* child = op->GetDown();
+  while (child && IsActiveDeformer(child)) child = child->GetNext();
   if (!child) return group;
   const LONG copies = Clamp(op->GetDataInstance()->GetLong(ARRAYOBJECT_COPIES, 7), 0, kMaxArrayCopies);
   const Real radius = op->GetDataInstance()->GetReal(ARRAYOBJECT_RADIUS, 250);
@@ -158,10 +160,22 @@ bool TakeShell(const BaseObject* op, BaseObject* state, LONG flags, AliasTrans* 
   return true;
 }
 
+// Runs source's deformers on every point object of a generated tree; mg is the global
+// matrix the tree's root stands at.
+void DeformTree(const BaseObject* source, BaseObject* node, const Matrix& mg) {
+  if (node->IsInstanceOf(Opoint)) RunDeformers(source, node, mg, nullptr);
+  for (BaseObject* child = node->GetDown(); child; child = child->GetNext()) DeformTree(source, child, mg * child->GetMl());
+}
+
+bool HasActiveDeformer(const BaseObject* op) {
+  for (const BaseObject* child = op->GetDown(); child; child = child->GetNext())
+    if (IsActiveDeformer(child)) return true;
+  return false;
+}
+
 }  // namespace
 
-BaseObject* MakeCurrentState(const BaseObject* op, LONG flags, AliasTrans* trn) {
-  if (!IsGenerator(op->GetType())) return static_cast<BaseObject*>(NodeAccess::CloneAlone(op, flags, trn));
+BaseObject* MakeGenerated(const BaseObject* op, LONG flags, AliasTrans* trn) {
   BaseObject* state = nullptr;
   switch (op->GetType()) {
     case Ocube: state = MakeCube(*op->GetDataInstance()); break;
@@ -173,10 +187,19 @@ BaseObject* MakeCurrentState(const BaseObject* op, LONG flags, AliasTrans* trn) 
   return state;
 }
 
+BaseObject* MakeCurrentState(const BaseObject* op, LONG flags, AliasTrans* trn) {
+  BaseObject* state = IsGenerator(op->GetType()) ? MakeGenerated(op, flags, trn)
+                                                 : static_cast<BaseObject*>(NodeAccess::CloneAlone(op, flags, trn));
+  if (state && HasActiveDeformer(op)) DeformTree(op, state, op->GetMg());
+  return state;
+}
+
 BaseObject* MakePolygonalTree(const BaseObject* op, LONG flags, AliasTrans* trn) {
   BaseObject* state = MakeCurrentState(op, flags, trn);
   if (!state || op->GetType() == Oarray) return state;
   for (const BaseObject* child = op->GetDown(); child; child = child->GetNext()) {
+    // A deformer's work is in the state already.
+    if (IsActiveDeformer(child)) continue;
     BaseObject* childState = MakePolygonalTree(child, flags, trn);
     if (!childState) {
       BaseObject::Free(state);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "c4d_animation.h"
 #include "c4d_basedocument.h"
 #include "c4d_file.h"
 #include "c4d_general.h"
@@ -114,8 +115,23 @@ void FreeDocuments();
 // How often MSG_UPDATE reached the node.
 LLONG UpdateMessageCount(const GeListNode* node);
 
-// Resets console, user log, status, faults, documents, registry, bitmaps and settings
-// cache: a fresh host for the next test.
+// --- evaluation, events and views ------------------------------------------------
+// How often EventAdd, DrawViews and StopAllThreads / GeStopAllThreads were called, and
+// the flags of the last DrawViews.
+LLONG EventCount();
+LLONG DrawViewsCount();
+LONG LastDrawViewsFlags();
+LLONG StopAllThreadsCount();
+// BaseThread::TestBreak answers false n more times, then true until disarmed (-1, the
+// default: never a break).
+void BreakThreadsAfter(LLONG n);
+// How often TestBreak was asked.
+LLONG ThreadBreakTests();
+// The number of points a point-level key holds (0 for a value key).
+LONG KeyPointCount(const CKey* key);
+
+// Resets console, user log, status, faults, documents, registry, bitmaps, settings
+// cache and the evaluation counters: a fresh host for the next test.
 void ResetHost();
 
 }  // namespace host

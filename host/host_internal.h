@@ -35,6 +35,7 @@ void ResetRegistry();
 void ResetBitmaps();
 void ResetSettings();
 void ResetDocuments();
+void ResetEvaluation();
 
 // Takes the status line off the terminal before other text goes to standard error;
 // the next status update draws it again.

@@ -115,7 +115,75 @@ BaseObject* NodeAccess::MakeObject(LONG type, bool allowMissing) {
 BaseObject::BaseObject(LONG type) : BaseList2D(type, Obase) {}
 
 BaseObject::~BaseObject() {
+  NodeAccess::Destroy(m_pCache);
+  NodeAccess::Destroy(m_pDeformCache);
   if (m_pTags) NodeAccess::Destroy(m_pTags);
+}
+
+void NodeAccess::SetCache(BaseObject* op, BaseObject* cache) {
+  if (op->m_pCache == cache) return;
+  Destroy(op->m_pCache);
+  op->m_pCache = cache;
+}
+
+void NodeAccess::SetDeformCache(BaseObject* op, BaseObject* cache, LULONG stamp) {
+  if (op->m_pDeformCache != cache) Destroy(op->m_pDeformCache);
+  op->m_pDeformCache = cache;
+  op->m_deformStamp = stamp;
+}
+
+void BaseObject::SetDeformMode(Bool mode) {
+  if (m_deformMode == mode) return;
+  m_deformMode = mode;
+  SetDirty(DIRTYFLAGS_DATA);
+}
+
+namespace {
+
+// The box around an object's own points: low and high corners; false without points.
+bool PointBox(const BaseObject* op, Vector* lo, Vector* hi) {
+  if (!op->IsInstanceOf(Opoint)) return false;
+  const auto* po = static_cast<const PointObject*>(op);
+  const LONG count = po->GetPointCount();
+  const Vector* p = po->GetPointR();
+  if (count == 0 || !p) return false;
+  *lo = *hi = p[0];
+  for (LONG i = 1; i < count; ++i) {
+    lo->x = p[i].x < lo->x ? p[i].x : lo->x;
+    lo->y = p[i].y < lo->y ? p[i].y : lo->y;
+    lo->z = p[i].z < lo->z ? p[i].z : lo->z;
+    hi->x = p[i].x > hi->x ? p[i].x : hi->x;
+    hi->y = p[i].y > hi->y ? p[i].y : hi->y;
+    hi->z = p[i].z > hi->z ? p[i].z : hi->z;
+  }
+  return true;
+}
+
+void Dimension(const BaseObject* op, Vector* mp, Vector* rad) {
+  *mp = *rad = Vector();
+  if (op->GetClassification() == Obase && op->GetNodeData()) {
+    auto* data = static_cast<ObjectData*>(op->GetNodeData());
+    data->GetDimension(const_cast<BaseObject*>(op), mp, rad);
+    return;
+  }
+  Vector lo, hi;
+  if (!PointBox(op, &lo, &hi)) return;
+  *mp = (lo + hi) * 0.5;
+  *rad = (hi - lo) * 0.5;
+}
+
+}  // namespace
+
+Vector BaseObject::GetMp() const {
+  Vector mp, rad;
+  Dimension(this, &mp, &rad);
+  return mp;
+}
+
+Vector BaseObject::GetRad() const {
+  Vector mp, rad;
+  Dimension(this, &mp, &rad);
+  return rad;
 }
 
 BaseObject* BaseObject::Alloc(LONG type) { return NodeAccess::MakeObject(type, false); }
@@ -137,7 +205,7 @@ Matrix BaseObject::GetUpMg() const {
 
 Matrix BaseObject::GetMg() const { return GetUpMg() * m_ml; }
 
-void BaseObject::SetMg(const Matrix& m) { m_ml = !GetUpMg() * m; }
+void BaseObject::SetMg(const Matrix& m) { SetMl(!GetUpMg() * m); }
 
 Vector BaseObject::GetRelRot() const { return MatrixToHPB(m_ml); }
 
@@ -147,6 +215,7 @@ void BaseObject::SetRelRot(const Vector& hpb) {
   m_ml.v1 = r.v1 * scale.x;
   m_ml.v2 = r.v2 * scale.y;
   m_ml.v3 = r.v3 * scale.z;
+  SetDirty(DIRTYFLAGS_MATRIX);
 }
 
 Vector BaseObject::GetRelScale() const { return Vector(Len(m_ml.v1), Len(m_ml.v2), Len(m_ml.v3)); }
@@ -155,6 +224,7 @@ void BaseObject::SetRelScale(const Vector& scale) {
   m_ml.v1 = !m_ml.v1 * scale.x;
   m_ml.v2 = !m_ml.v2 * scale.y;
   m_ml.v3 = !m_ml.v3 * scale.z;
+  SetDirty(DIRTYFLAGS_MATRIX);
 }
 
 Bool BaseObject::GetOwnParameter(const DescID& id, GeData& t_data) {
@@ -233,6 +303,7 @@ Bool BaseObject::CopyContentTo(BaseList2D* dst, LONG flags, AliasTrans* trn) con
   op->m_ml = m_ml;
   op->m_editorMode = m_editorMode;
   op->m_renderMode = m_renderMode;
+  op->m_deformMode = m_deformMode;
   op->m_pTags->FlushAll();
   for (const BaseTag* tag = GetFirstTag(); tag; tag = tag->GetNext()) {
     BaseList2D* copy = NodeAccess::CloneAlone(tag, flags, trn);
@@ -248,6 +319,7 @@ void BaseObject::SwapContent(BaseList2D* other) {
   std::swap(m_ml, op->m_ml);
   std::swap(m_editorMode, op->m_editorMode);
   std::swap(m_renderMode, op->m_renderMode);
+  std::swap(m_deformMode, op->m_deformMode);
   std::swap(m_pTags, op->m_pTags);
   m_pTags->SetParent(this);
   op->m_pTags->SetParent(op);

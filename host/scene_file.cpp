@@ -4,6 +4,7 @@
 #include "scene_file.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <unordered_map>
@@ -50,6 +51,10 @@ constexpr uint32_t kTag = Code("TAG ");
 constexpr uint32_t kVdat = Code("VDAT");
 constexpr uint32_t kSele = Code("SELE");
 constexpr uint32_t kNgon = Code("NGON");
+constexpr uint32_t kTrak = Code("TRAK");
+
+// Bytes of a key before its points: time (2 x f64), value, interpolation, point count.
+constexpr uint64_t kKeyFixedBytes = 8 + 8 + 8 + 4 + 4;
 
 // Objects, layers and shaders nested deeper than this are refused (the reader recurses).
 constexpr int kMaxNesting = 512;
@@ -162,6 +167,7 @@ class Writer {
   void Material(const BaseMaterial* mat) {
     const size_t at = Begin(kMatl);
     Head(mat);
+    Tracks(mat);
     if (mat->GetType() == Mmaterial) {
       const auto* standard = static_cast<const ::Material*>(mat);
       for (LONG id = 0; id < CHANNEL_COUNT; ++id) {
@@ -187,7 +193,9 @@ class Writer {
     for (const Vector& v : {m.off, m.v1, m.v2, m.v3}) PutVector(&m_out, v);
     PutU32(&m_out, static_cast<uint32_t>(op->GetEditorMode()));
     PutU32(&m_out, static_cast<uint32_t>(op->GetRenderMode()));
+    PutU32(&m_out, op->GetDeformMode() ? 1u : 0u);
     End(data);
+    Tracks(op);
     for (const BaseTag* t = op->GetFirstTag(); t; t = t->GetNext()) Tag(t);
     if (op->GetType() == Opolygon) Ngons(static_cast<const PolygonObject*>(op));
     for (const BaseObject* c = op->GetDown(); c; c = c->GetNext()) Object(c);
@@ -197,6 +205,7 @@ class Writer {
   void Tag(const BaseTag* tag) {
     const size_t at = Begin(kTag);
     Head(tag);
+    Tracks(tag);
     const LONG type = tag->GetType();
     if (VariableTag::EntrySize(type) > 0) {
       const auto* vt = static_cast<const VariableTag*>(tag);
@@ -230,6 +239,34 @@ class Writer {
     End(at);
   }
 
+  void Tracks(const BaseList2D* node) {
+    for (const CTrack* track = node->GetFirstCTrack(); track; track = track->GetNext()) {
+      const size_t at = Begin(kTrak);
+      PutU32(&m_out, static_cast<uint32_t>(track->GetType()));
+      const DescID& id = track->GetDescriptionID();
+      PutU32(&m_out, static_cast<uint32_t>(id.GetDepth()));
+      for (LONG i = 0; i < id.GetDepth(); ++i) {
+        PutU32(&m_out, static_cast<uint32_t>(id[i].id));
+        PutU32(&m_out, static_cast<uint32_t>(id[i].dtype));
+        PutU32(&m_out, static_cast<uint32_t>(id[i].creator));
+      }
+      const CCurve* curve = const_cast<CTrack*>(track)->GetCurve(CCURVE_CURVE, FALSE);
+      const LONG keys = curve ? curve->GetKeyCount() : 0;
+      PutU32(&m_out, static_cast<uint32_t>(keys));
+      for (LONG k = 0; k < keys; ++k) {
+        const CKey* key = curve->GetKey(k);
+        PutReal(&m_out, key->GetTime().GetNumerator());
+        PutReal(&m_out, key->GetTime().GetDenominator());
+        PutReal(&m_out, key->GetValue());
+        PutU32(&m_out, static_cast<uint32_t>(key->GetInterpolation()));
+        const LONG points = NodeAccess::KeyPointCount(key);
+        PutU32(&m_out, static_cast<uint32_t>(points));
+        AppendLittleEndian(&m_out, NodeAccess::KeyPoints(key), static_cast<size_t>(points) * sizeof(Vector), 8);
+      }
+      End(at);
+    }
+  }
+
   void Ngons(const PolygonObject* op) {
     const LONG count = op->GetNgonCount();
     if (count == 0) return;
@@ -253,6 +290,8 @@ class Reader {
  public:
   // Frees a document that was not handed out (a failure, or an exception on the way).
   ~Reader() { BaseDocument::Free(m_doc); }
+
+  explicit Reader(uint32_t version) : m_version(version) {}
 
   BaseDocument* Run(const std::string& payload, std::string* error, bool* outOfMemory) {
     ByteReader top(reinterpret_cast<const unsigned char*>(payload.data()), payload.size());
@@ -430,6 +469,8 @@ class Reader {
     Children(r, [&](uint32_t code, ByteReader& body) {
       if (code == kChan)
         ChannelChunk(body, mat);
+      else if (code == kTrak && m_version >= 2)
+        TrackChunk(body, mat);
       else if (code == kShdr)
         Tree(body, NodeAccess::ShaderHead(mat), kShdr, 1);
       else
@@ -484,6 +525,8 @@ class Reader {
     const bool read = Children(r, [&](uint32_t code, ByteReader& body) {
       if (code == kObjd)
         placed = ObjectData(body, op);
+      else if (code == kTrak && m_version >= 2)
+        TrackChunk(body, op);
       else if (code == kTag)
         TagChunk(body, op);
       else if (code == kNgon && op->GetType() == Opolygon)
@@ -500,19 +543,119 @@ class Reader {
 
   bool ObjectData(ByteReader& r, BaseObject* op) {
     Matrix m;
-    LONG editor = 0, render = 0;
+    LONG editor = 0, render = 0, deform = 1;
     r.VectorValue(&m.off);
     r.VectorValue(&m.v1);
     r.VectorValue(&m.v2);
     r.VectorValue(&m.v3);
     r.I32(&editor);
     r.I32(&render);
+    if (m_version >= 2) r.I32(&deform);
     if (!Finish(r, kObjd)) return false;
     if (editor < MODE_ON || editor > MODE_UNDEF || render < MODE_ON || render > MODE_UNDEF)
       return Fail("visibility " + std::to_string(editor) + "/" + std::to_string(render));
+    if (deform < 0 || deform > 1) return Fail("deform mode " + std::to_string(deform));
     op->SetMl(m);
     op->SetEditorMode(editor);
     op->SetRenderMode(render);
+    op->SetDeformMode(deform != 0);
+    return true;
+  }
+
+  void TrackChunk(ByteReader& r, BaseList2D* node) {
+    LONG type = 0;
+    uint32_t depth = 0;
+    r.I32(&type);
+    r.U32(&depth);
+    if (!Check(r)) return;
+    if (depth < 1 || depth > static_cast<uint32_t>(DescID::kMaxDepth)) {
+      Fail("track of " + std::to_string(depth) + " description levels");
+      return;
+    }
+    DescID id;
+    for (uint32_t i = 0; i < depth; ++i) {
+      LONG level = 0, dtype = 0, creator = 0;
+      r.I32(&level);
+      r.I32(&dtype);
+      r.I32(&creator);
+      id.PushId(DescLevel(level, dtype, creator));
+    }
+    uint32_t keys = 0;
+    r.U32(&keys);
+    if (!Check(r)) return;
+    const bool pla = id.GetDepth() == 1 && id[0].id == CTpla;
+    if ((type != CTpla && type != CTbase) || pla != (type == CTpla)) {
+      Fail("track of type " + std::to_string(type) + " for parameter " + std::to_string(id[0].id));
+      return;
+    }
+    if (pla && !node->IsInstanceOf(Opoint)) {
+      Fail("point-level track on a node without points");
+      return;
+    }
+    m_path.push_back("track " + std::to_string(id[0].id));
+    if (static_cast<uint64_t>(keys) * kKeyFixedBytes > r.Remaining()) {
+      Fail(std::to_string(keys) + " keys in " + std::to_string(r.Remaining()) + " bytes");
+      m_path.pop_back();
+      return;
+    }
+    CTrack* track = NodeAccess::MakeTrack(type, id);
+    GeListHead* head = track ? NodeAccess::TrackHead(node) : nullptr;
+    if (!head) {
+      NodeAccess::Destroy(track);
+      OutOfMemory("a track");
+      m_path.pop_back();
+      return;
+    }
+    head->InsertLast(track);
+    CCurve* curve = keys > 0 ? track->GetCurve(CCURVE_CURVE, TRUE) : nullptr;
+    if (keys > 0 && !curve) OutOfMemory("a curve");
+    Real previous = 0.0;
+    for (uint32_t k = 0; k < keys && m_error.empty(); ++k) {
+      Real numerator = 0.0, denominator = 0.0, value = 0.0;
+      LONG interpolation = 0;
+      uint32_t points = 0;
+      r.RealValue(&numerator);
+      r.RealValue(&denominator);
+      r.RealValue(&value);
+      r.I32(&interpolation);
+      r.U32(&points);
+      if (!Check(r)) break;
+      const Real seconds = numerator / denominator;
+      if (denominator == 0.0 || !std::isfinite(seconds) || (k > 0 && !(seconds > previous))) {
+        Fail("key " + std::to_string(k) + " at " + std::to_string(numerator) + "/" + std::to_string(denominator) +
+             " s, not after the key before it");
+        break;
+      }
+      previous = seconds;
+      if (interpolation != CINTERPOLATION_LINEAR && interpolation != CINTERPOLATION_STEP) {
+        Fail("key " + std::to_string(k) + " with interpolation " + std::to_string(interpolation));
+        break;
+      }
+      const uint64_t bytes = static_cast<uint64_t>(points) * 24;
+      if ((points > 0 && !pla) || points > 0x7FFFFFFFu || bytes > r.Remaining()) {
+        Fail("key " + std::to_string(k) + " of " + std::to_string(points) + " points in " +
+             std::to_string(r.Remaining()) + " bytes");
+        break;
+      }
+      CKey* key = curve->AddKey(BaseTime(numerator, denominator));
+      if (!key) {
+        OutOfMemory("a key");
+        break;
+      }
+      key->SetValue(curve, value);
+      key->SetInterpolation(curve, interpolation);
+      const unsigned char* data = nullptr;
+      r.Bytes(static_cast<size_t>(bytes), &data);
+      if (points > 0 && !ReadPoints(key, data, points)) OutOfMemory(std::to_string(points) + " key points");
+    }
+    if (m_error.empty()) Finish(r, kTrak);
+    m_path.pop_back();
+  }
+
+  // Key points from the file's little-endian doubles.
+  static bool ReadPoints(CKey* key, const unsigned char* data, uint32_t count) {
+    if (!NodeAccess::SetKeyPoints(key, nullptr, static_cast<LONG>(count))) return false;
+    CopyLittleEndian(NodeAccess::KeyPointsW(key), data, static_cast<size_t>(count) * sizeof(Vector), 8);
     return true;
   }
 
@@ -531,6 +674,8 @@ class Reader {
     Children(r, [&](uint32_t code, ByteReader& body) {
       if (code == kVdat && VariableTag::EntrySize(head.type) > 0)
         VariableData(body, static_cast<VariableTag*>(tag));
+      else if (code == kTrak && m_version >= 2)
+        TrackChunk(body, tag);
       else if (code == kSele && IsSelectionType(head.type))
         Selection(body, static_cast<SelectionTag*>(tag)->GetBaseSelect());
       else
@@ -660,6 +805,7 @@ class Reader {
     for (BaseList2D* node : m_nodes) NodeAccess::ForEachLink(node, resolve);
   }
 
+  uint32_t m_version;
   BaseDocument* m_doc = nullptr;
   std::string m_error;
   bool m_outOfMemory = false;
@@ -675,12 +821,12 @@ std::string EncodeScene(const BaseDocument* doc) { return Writer().Run(doc); }
 
 BaseDocument* DecodeScene(const std::string& payload, uint32_t version, std::string* error, bool* outOfMemory) {
   if (outOfMemory) *outOfMemory = false;
-  if (version != kSceneVersion) {
+  if (version < kSceneFirstVersion || version > kSceneVersion) {
     if (error) *error = "unsupported version " + std::to_string(version);
     return nullptr;
   }
   try {
-    return Reader().Run(payload, error, outOfMemory);
+    return Reader(version).Run(payload, error, outOfMemory);
   } catch (const std::bad_alloc&) {
     if (error) *error = "not enough memory";
     if (outOfMemory) *outOfMemory = true;
@@ -711,7 +857,7 @@ BaseDocument* LoadScene(const std::string& path, std::string* error) {
   std::string payload, why;
   uint32_t version = 0;
   bool unreadable = false;
-  if (!internal::ReadFramedFile(path, internal::kSceneMagic, internal::kSceneVersion, internal::kSceneVersion, &payload,
+  if (!internal::ReadFramedFile(path, internal::kSceneMagic, internal::kSceneFirstVersion, internal::kSceneVersion, &payload,
                                 &version, &why, &unreadable)) {
     if (error) *error = unreadable ? why : (why == "wrong file signature" ? "not a scene file" : "damaged scene file: " + why);
     return nullptr;

@@ -9,12 +9,15 @@ class BaseDocument;
 
 namespace host::internal {
 
-constexpr uint32_t kSceneVersion = 1;
+// Files are written at kSceneVersion; every version from kSceneFirstVersion on is read.
+// Version 2 added tracks (TRAK) and the objects' deform mode.
+constexpr uint32_t kSceneVersion = 2;
+constexpr uint32_t kSceneFirstVersion = 1;
 extern const char kSceneMagic[8];
 
 // The payload of a scene file for doc (everything after the framed header).
 std::string EncodeScene(const BaseDocument* doc);
-// A new document from a payload; null with the reason in *error when the payload is
+// A new document from a payload of the given version; null with the reason in *error when the payload is
 // damaged or memory ran out (*outOfMemory tells which). Nothing of a failed decode is
 // left behind.
 BaseDocument* DecodeScene(const std::string& payload, uint32_t version, std::string* error,

@@ -5,7 +5,9 @@
 #include <functional>
 #include <string>
 
+#include "c4d_animation.h"
 #include "c4d_basedocument.h"
+#include "c4d_memory.h"
 #include "c4d_plugin.h"
 
 // Entries of containers in place: the decoder appends without look-ups, link walks
@@ -50,6 +52,23 @@ struct NodeAccess {
   static void SetLayerSerial(BaseList2D* node, LLONG serial) { node->m_layer = serial; }
   static LLONG UpdateCount(const GeListNode* node) { return node->m_updates; }
   static GeListHead* TagHead(const BaseObject* op) { return op->m_pTags; }
+  // A bare track (no checks of the node it will animate), for the scene reader.
+  static CTrack* MakeTrack(LONG type, const DescID& id) { return gNew CTrack(type, id); }
+  // The node's track list, made when it has none yet; null when memory is missing.
+  static GeListHead* TrackHead(BaseList2D* node);
+  // The points of a point-level key (count 0 and null when it has none).
+  static LONG KeyPointCount(const CKey* key) { return key->m_pointCount; }
+  static const Vector* KeyPoints(const CKey* key) { return key->m_pPoints; }
+  static Vector* KeyPointsW(CKey* key) { return key->m_pPoints; }
+  // Replaces a key's points with a copy of count points (zeros when points is null);
+  // false when memory is missing (the key is then unchanged).
+  static bool SetKeyPoints(CKey* key, const Vector* points, LONG count);
+  // Evaluation caches of an object (owned by it, not in any list).
+  static BaseObject* Cache(const BaseObject* op) { return op->m_pCache; }
+  static BaseObject* DeformCache(const BaseObject* op) { return op->m_pDeformCache; }
+  static void SetCache(BaseObject* op, BaseObject* cache);
+  static void SetDeformCache(BaseObject* op, BaseObject* cache, LULONG stamp);
+  static LULONG DeformStamp(const BaseObject* op) { return op->m_deformStamp; }
   static GeListHead* ShaderHead(const BaseMaterial* mat) { return mat->m_pShaders; }
   static GeListHead* ObjectHead(const BaseDocument* doc) { return doc->m_pObjects; }
   static GeListHead* MaterialHead(const BaseDocument* doc) { return doc->m_pMaterials; }
@@ -103,12 +122,22 @@ struct NodeAccess {
 };
 
 // The polygonal state of one object: a new polygon object (or a null with the
-// generated objects under it) for a generator, a copy otherwise (without children). The
-// state keeps the object's name, matrix, visibility, layer and tags. flags are those of
+// generated objects under it) for a generator, a copy otherwise (without children),
+// with the object's active deformers run on its points. The state keeps the object's
+// name, matrix, visibility, layer and tags. flags are those of
 // GetClone; copies are recorded in trn. Null when memory is missing.
 BaseObject* MakeCurrentState(const BaseObject* op, LONG flags, AliasTrans* trn);
+// A generator's own result (as MakeCurrentState, without running its deformers).
+BaseObject* MakeGenerated(const BaseObject* op, LONG flags, AliasTrans* trn);
 // The same for op and its children: children of generators that use them as input (the
-// array) are not repeated.
+// array) are not repeated, and active deformers, whose work the state holds, are left out.
 BaseObject* MakePolygonalTree(const BaseObject* op, LONG flags, AliasTrans* trn);
 // Whether the type is one of the host's generators (cube, plane, array).
 bool IsGenerator(LONG type);
+// Whether op is a deformer that takes part in evaluation: an object plug-in registered
+// as a modifier, switched on (deform mode).
+bool IsActiveDeformer(const BaseObject* op);
+// Runs the active deformers among source's children, in order, on target (a copy made
+// for them, whose global matrix is target_mg). Nothing happens when source lies in no
+// document (deformers read the document's time). thread null: the host's thread.
+void RunDeformers(const BaseObject* source, BaseObject* target, const Matrix& target_mg, BaseThread* thread);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "c4d.h"
 #include "host_fixture.h"
 
 namespace fs = std::filesystem;
@@ -152,6 +153,48 @@ TEST_F(ShellTest, DemoSceneHasEveryKindOfElementAndSurvivesPolygonizing) {
     ++copies;
   EXPECT_EQ(copies, 6u) << flat.out;
   EXPECT_EQ(flat.out.find("material none"), std::string::npos) << flat.out;
+}
+
+// What an imported point cache leaves behind: a point-level track of many keys, beside a
+// value track, a track on a tag and an object that is switched off.
+TEST_F(ShellTest, SceneShowListsTracksWithTheirKeys) {
+  BaseDocument* doc = BaseDocument::Alloc();
+  ASSERT_NE(doc, nullptr);
+  PolygonObject* mesh = PolygonObject::Alloc(4, 1);
+  ASSERT_NE(mesh, nullptr);
+  mesh->SetName(String("Mesh"));
+  doc->InsertObject(mesh, nullptr, nullptr);
+  CTrack* pla = CTrack::Alloc(mesh, DescID(DescLevel(CTpla, CTpla, 0)));
+  CTrack* y = CTrack::Alloc(mesh, DescID(DescLevel(ID_BASEOBJECT_REL_POSITION), DescLevel(VECTOR_Y)));
+  BaseTag* phong = mesh->MakeTag(Tphong);
+  CTrack* angle = phong ? CTrack::Alloc(phong, DescID(DescLevel(PHONGTAG_PHONG_ANGLE))) : nullptr;
+  bool ok = pla && y && angle && mesh->InsertTrackSorted(pla) && mesh->InsertTrackSorted(y) &&
+            phong->InsertTrackSorted(angle);
+  for (LONG frame = 0; ok && frame < 10; ++frame) {
+    CKey* key = pla->GetCurve()->AddKey(BaseTime(frame, 25.0));
+    ok = key && pla->FillKey(doc, mesh, key);
+  }
+  ok = ok && y->GetCurve()->AddKey(BaseTime(1.0)) && angle->GetCurve() != nullptr;
+  mesh->SetDeformMode(FALSE);
+  std::string error;
+  ok = ok && host::SaveScene(doc, TempDir() + "/anim.kscn", &error);
+  BaseDocument::Free(doc);
+  ASSERT_TRUE(ok) << error;
+  const RunResult r = Run("scene show anim.kscn");
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(r.out,
+            "Scene anim.kscn\n"
+            "Document \"Untitled\" (file \"Untitled.c4d\")\n"
+            "  time: frame 0 at 30 fps; range 0 to 90; preview 0 to 90\n"
+            "  active object: none\n"
+            "Layers: none\n"
+            "Materials: none\n"
+            "Objects: 1\n"
+            "  Polygon \"Mesh\"  4 points, 1 polygon, 0 n-gons  [switched off]\n"
+            "    track position.y: 1 key at 1 s\n"
+            "    track point-level animation: 10 keys at 0, 0.04, 0.08, 0.12, 0.16, 0.2, ..., 0.36 s, 4 points a key\n"
+            "    Phong tag: angle limit off, 80 degrees\n"
+            "      track parameter 1001: 0 keys\n");
 }
 
 TEST_F(ShellTest, SceneFailuresAreOneLineAndExitOne) {
