@@ -350,18 +350,25 @@ void Finish(GeDialog* dlg, bool ok) {
   CloseWith(dlg, s, ok);
 }
 
-// Plays one action; false when it was refused.
+// Plays one action; a refused one is reported and dropped.
 void Play(GeDialog* dlg, const DialogAction& a) {
   GeDialogState* s = GeDialogAccess::State(dlg);
   using Kind = DialogAction::Kind;
-  if (a.kind == Kind::Ok || a.kind == Kind::Cancel) {
-    const Gadget* button = Find(s, a.kind == Kind::Ok ? IDC_OK : IDC_CANCEL);
+  Kind kind = a.kind;
+  // Clicking a modal dialog's OK or Cancel button is pressing OK or Cancel.
+  if (kind == Kind::Click && s->type != DLG_TYPE_ASYNC) {
+    const Gadget* clicked = Resolve(s, a.gadget);
+    if (clicked && clicked->kind == GadgetKind::Button && (clicked->id == IDC_OK || clicked->id == IDC_CANCEL))
+      kind = clicked->id == IDC_OK ? Kind::Ok : Kind::Cancel;
+  }
+  if (kind == Kind::Ok || kind == Kind::Cancel) {
+    const Gadget* button = Find(s, kind == Kind::Ok ? IDC_OK : IDC_CANCEL);
     if (button && !EnabledInTree(s, *button)) {
-      host::internal::ReportDialogError(DialogName(s) + ": " + (a.kind == Kind::Ok ? "OK" : "Cancel") +
+      host::internal::ReportDialogError(DialogName(s) + ": " + (kind == Kind::Ok ? "OK" : "Cancel") +
                                         " is disabled");
       return;
     }
-    Finish(dlg, a.kind == Kind::Ok);
+    Finish(dlg, kind == Kind::Ok);
     return;
   }
   Gadget* g = Resolve(s, a.gadget);
@@ -447,15 +454,12 @@ GeDialog::~GeDialog() {
 
 Bool GeDialog::CreateLayout() { return TRUE; }
 Bool GeDialog::InitValues() { return TRUE; }
+// OK and Cancel are closed by the host after Command (asking AskClose on OK), so a
+// plug-in need not pass them on.
 Bool GeDialog::Command(LONG id, const BaseContainer& msg) {
+  (void)id;
   (void)msg;
-  // The standard buttons close the dialog when the plug-in leaves them to the host.
-  if (m_state && m_state->open && (id == IDC_OK || id == IDC_CANCEL)) {
-    if (id == IDC_OK && AskClose()) return TRUE;
-    m_state->result = id == IDC_OK;
-    Close();
-  }
-  return TRUE;
+  return FALSE;
 }
 LONG GeDialog::Message(const BaseContainer& msg, BaseContainer& result) {
   (void)msg;

@@ -161,7 +161,7 @@ class Parser {
     const int line = m_t.line;
     if (self < 0) {
       if (name == "TITLE") return Text(&m_layout->title);
-      return Fail(line, "unknown dialog property '" + name + "'");
+      return Fail(line, "'" + name + "' is no gadget kind or dialog property");
     }
     GadgetSpec& g = m_layout->gadgets[static_cast<size_t>(self)];
     const bool isGroup = g.kind == GadgetKind::Group;
@@ -206,7 +206,7 @@ class Parser {
       if (!Whole(&g.width) || !Whole(&g.height)) return false;
       return Next() && Expect(";");
     }
-    return Fail(line, "unknown property '" + name + "'");
+    return Fail(line, "'" + name + "' is no gadget kind or property");
   }
 
   bool Gadget(int parent, GadgetKind kind) {
