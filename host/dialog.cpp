@@ -381,7 +381,13 @@ void Play(GeDialog* dlg, const DialogAction& a) {
     return;
   }
   std::string why;
-  if (!Apply(s, g, a, &why)) {
+  bool applied = false;
+  try {
+    applied = Apply(s, g, a, &why);
+  } catch (const std::bad_alloc&) {
+    why = "could not be changed: memory is missing";
+  }
+  if (!applied) {
     host::internal::ReportDialogError(DialogName(s) + ": " + GadgetName(*g) + " " + why);
     return;
   }
