@@ -172,8 +172,14 @@ void Record(const GeDialogState* s) {
 bool ParseOnOff(const std::string& text, bool* on) {
   std::string t;
   for (const char c : text) t.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
-  if (t == "on" || t == "yes" || t == "true" || t == "1") return *on = true, true;
-  if (t == "off" || t == "no" || t == "false" || t == "0") return *on = false, true;
+  if (t == "on" || t == "yes" || t == "true" || t == "1") {
+    *on = true;
+    return true;
+  }
+  if (t == "off" || t == "no" || t == "false" || t == "0") {
+    *on = false;
+    return true;
+  }
   return false;
 }
 
@@ -215,22 +221,29 @@ bool ChoosePopupEntry(Gadget* g, LLONG index, std::string* why) {
 
 bool ChoosePopupLabel(Gadget* g, const std::string& label, std::string* why) {
   for (const auto& child : g->children)
-    if (child.second == label) return g->longValue = child.first, true;
+    if (child.second == label) {
+      g->longValue = child.first;
+      return true;
+    }
   const String wanted(label);
   for (const auto& child : g->children)
-    if (String(child.second).LexCompare(wanted) == 0) return g->longValue = child.first, true;
+    if (String(child.second).LexCompare(wanted) == 0) {
+      g->longValue = child.first;
+      return true;
+    }
   *why = "has no entry '" + label + "'";
   return false;
 }
 
+bool Refuse(std::string* why, std::string text) {
+  *why = std::move(text);
+  return false;
+}
+
 // Changes the gadget as a person would; false with the reason when that cannot be done.
-bool Apply(GeDialogState* s, Gadget* g, const DialogAction& a, std::string* why) {
+bool Apply(Gadget* g, const DialogAction& a, std::string* why) {
   using Kind = DialogAction::Kind;
   const GadgetKind k = g->kind;
-  auto wrongKind = [&]() {
-    *why = "cannot be used that way";
-    return false;
-  };
   switch (a.kind) {
     case Kind::Set: {
       bool on = false;
@@ -239,15 +252,15 @@ bool Apply(GeDialogState* s, Gadget* g, const DialogAction& a, std::string* why)
       switch (k) {
         case GadgetKind::Check:
         case GadgetKind::Radio:
-          if (!ParseOnOff(a.text, &on)) return *why = "takes on or off, not '" + a.text + "'", false;
+          if (!ParseOnOff(a.text, &on)) return Refuse(why, "takes on or off, not '" + a.text + "'");
           g->longValue = on ? 1 : 0;
           return true;
         case GadgetKind::Integer:
-          if (!ParseWhole(a.text, &whole)) return *why = "takes a whole number, not '" + a.text + "'", false;
+          if (!ParseWhole(a.text, &whole)) return Refuse(why, "takes a whole number, not '" + a.text + "'");
           g->longValue = ClampLong(*g, static_cast<Real>(whole));
           return true;
         case GadgetKind::Real:
-          if (!ParseDecimal(a.text, &real)) return *why = "takes a number, not '" + a.text + "'", false;
+          if (!ParseDecimal(a.text, &real)) return Refuse(why, "takes a number, not '" + a.text + "'");
           g->realValue = ClampReal(*g, real);
           return true;
         case GadgetKind::Text:
@@ -261,7 +274,7 @@ bool Apply(GeDialogState* s, Gadget* g, const DialogAction& a, std::string* why)
           return false;
         }
         default:
-          return wrongKind();
+          return Refuse(why, "cannot be set");
       }
     }
     case Kind::Integer:
@@ -273,48 +286,49 @@ bool Apply(GeDialogState* s, Gadget* g, const DialogAction& a, std::string* why)
         g->realValue = ClampReal(*g, static_cast<Real>(a.number));
         return true;
       }
-      return *why = "takes no number", false;
+      return Refuse(why, "takes no number");
     case Kind::Decimal:
       if (k == GadgetKind::Real) {
-        if (!std::isfinite(a.decimal)) return *why = "takes no infinite number", false;
+        if (!std::isfinite(a.decimal)) return Refuse(why, "takes no infinite number");
         g->realValue = ClampReal(*g, a.decimal);
         return true;
       }
       if (k == GadgetKind::Integer) {
-        if (a.decimal != std::floor(a.decimal)) return *why = "takes whole numbers only", false;
+        if (a.decimal != std::floor(a.decimal)) return Refuse(why, "takes whole numbers only");
         g->longValue = ClampLong(*g, a.decimal);
         return true;
       }
-      return *why = "takes no number", false;
+      return Refuse(why, "takes no number");
     case Kind::Text:
-      if (k != GadgetKind::Text) return *why = "takes no text", false;
+      if (k != GadgetKind::Text) return Refuse(why, "takes no text");
       g->text = a.text;
       return true;
     case Kind::Tick:
-      if (k != GadgetKind::Check && k != GadgetKind::Radio) return *why = "is no check box", false;
+      if (k != GadgetKind::Check && k != GadgetKind::Radio) return Refuse(why, "is no check box");
       g->longValue = a.on ? 1 : 0;
       return true;
     case Kind::ChooseIndex:
-      if (k != GadgetKind::Popup) return *why = "is no popup", false;
+      if (k != GadgetKind::Popup) return Refuse(why, "is no popup");
       return ChoosePopupEntry(g, a.number, why);
     case Kind::ChooseLabel:
-      if (k != GadgetKind::Popup) return *why = "is no popup", false;
+      if (k != GadgetKind::Popup) return Refuse(why, "is no popup");
       return ChoosePopupLabel(g, a.text, why);
     case Kind::Click:
       if (k == GadgetKind::Button) return true;
-      if (k == GadgetKind::Check) return g->longValue = g->longValue ? 0 : 1, true;
-      if (k == GadgetKind::Radio) return g->longValue = 1, true;
-      return *why = "cannot be clicked", false;
+      if (k == GadgetKind::Check || k == GadgetKind::Radio) {
+        g->longValue = (k == GadgetKind::Radio || !g->longValue) ? 1 : 0;  // a radio stays ticked
+        return true;
+      }
+      return Refuse(why, "cannot be clicked");
     case Kind::Highlight:
-      if (k != GadgetKind::ListView) return *why = "is no list view", false;
-      if (!g->list) return *why = "has no list attached", false;
+      if (k != GadgetKind::ListView) return Refuse(why, "is no list view");
+      if (!g->list) return Refuse(why, "has no list attached");
       return host::internal::HighlightListRows(g->list, a, why);
     case Kind::Ok:
     case Kind::Cancel:
       break;
   }
-  (void)s;
-  return wrongKind();
+  return Refuse(why, "cannot be used that way");
 }
 
 BaseContainer ActionMessage(const Gadget* g, LONG id) {
@@ -383,7 +397,7 @@ void Play(GeDialog* dlg, const DialogAction& a) {
   std::string why;
   bool applied = false;
   try {
-    applied = Apply(s, g, a, &why);
+    applied = Apply(g, a, &why);
   } catch (const std::bad_alloc&) {
     why = "could not be changed: memory is missing";
   }
