@@ -12,6 +12,7 @@
 #include "c4d_bitmap.h"
 #include "c4d_file.h"
 #include "c4d_general.h"
+#include "c4d_gui.h"
 #include "c4d_memory.h"
 #include "c4d_plugin.h"
 #include "c4d_string.h"

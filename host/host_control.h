@@ -11,6 +11,7 @@
 #include "c4d_basedocument.h"
 #include "c4d_file.h"
 #include "c4d_general.h"
+#include "c4d_gui.h"
 #include "c4d_plugin.h"
 #include "c4d_string.h"
 #include "ge_types.h"
@@ -79,6 +80,117 @@ const std::vector<std::string>& FileSelectorTitles();
 void ClearUserLog();
 // Whether box texts are printed to standard error (on by default).
 void EchoMessageBoxes(bool on);
+
+// --- the scripted user in dialogs ----------------------------------------------
+// What a gadget is, in dialogs built in code and in dialog resources.
+enum class GadgetKind { Group, Static, Check, Radio, Button, Integer, Real, Text, Popup, UserArea, ListView };
+// "group", "static", "check", "radio", "button", "integer", "real", "text", "popup",
+// "userarea", "listview".
+const char* GadgetKindName(GadgetKind kind);
+
+// One thing the user does in a dialog. A modal dialog plays the actions queued for it
+// in order, each as a person would (limits, enabled state and kind are honoured, then
+// the dialog's Command runs), until OK or Cancel. When the actions run out the dialog
+// is confirmed with OK (see SetDialogDefault). A refused action is dropped and
+// reported in DialogErrors(); the play goes on with the next one.
+struct DialogAction {
+  enum class Kind { Set, Integer, Decimal, Text, Tick, ChooseIndex, ChooseLabel, Click, Highlight, Ok, Cancel };
+  Kind kind = Kind::Ok;
+  // The dialog it is meant for: its resource ID or plug-in ID in decimal, its resource
+  // symbol (DLG_...) or its title. Empty: the next modal dialog that opens.
+  // Asynchronous dialogs only take actions addressed to them.
+  std::string dialog;
+  // The gadget: its ID in decimal, or its key from the dialog resource ("swap-yz").
+  std::string gadget;
+  LLONG number = 0;                // Integer, ChooseIndex (0-based)
+  Real decimal = 0.0;              // Decimal
+  bool on = false;                 // Tick
+  std::string text;                // Set, Text, ChooseLabel
+  std::vector<LONG> rows;          // Highlight: row positions, 0-based
+  std::vector<std::string> labels; // Highlight: rows by the text of their first column
+
+  // The value as the shell's "--set key=value" gives it, read by the gadget's kind:
+  // on/off (yes/no, true/false, 1/0) for check boxes, a number for number fields, an
+  // entry label (or else a 0-based index) for popups, the text for text fields.
+  static DialogAction Set(std::string gadget, std::string value);
+  static DialogAction Integer(std::string gadget, LLONG value);
+  static DialogAction Decimal(std::string gadget, Real value);
+  static DialogAction Text(std::string gadget, std::string text);
+  static DialogAction Tick(std::string gadget, bool on);
+  static DialogAction ChooseIndex(std::string gadget, LLONG index);
+  static DialogAction ChooseLabel(std::string gadget, std::string label);
+  static DialogAction Click(std::string gadget);
+  static DialogAction Highlight(std::string gadget, std::vector<LONG> rows);
+  static DialogAction HighlightLabels(std::string gadget, std::vector<std::string> labels);
+  static DialogAction Ok();
+  static DialogAction Cancel();
+  // The same action addressed to one dialog.
+  DialogAction For(std::string dialogName) const;
+};
+void QueueDialogAction(const DialogAction& action);
+// How a modal dialog ends when its actions run out: OK (true, the default) or Cancel.
+void SetDialogDefault(bool ok);
+// Actions refused (unknown or disabled gadget, wrong kind, bad value) and dialogs
+// that failed to open, one line each, oldest first.
+const std::vector<std::string>& DialogErrors();
+
+// What a dialog showed when it closed.
+struct GadgetRecord {
+  LONG id = 0;
+  std::string key;
+  GadgetKind kind = GadgetKind::Group;
+  std::string label;
+  std::string value;  // on/off, the number, the text, the popup entry's label, list rows
+  Real number = 0.0;  // check 1/0, number, popup entry value
+  bool enabled = true;  // as the user could use it (enclosing groups included)
+};
+struct DialogRecord {
+  std::string title;
+  LONG resourceId = 0;
+  LONG pluginId = 0;
+  bool modal = true;
+  bool confirmed = false;  // closed with OK
+  std::vector<GadgetRecord> gadgets;  // in layout order
+  // The gadget by ID, or null.
+  const GadgetRecord* Find(LONG id) const;
+};
+// Every dialog closed since the last ClearUserLog, oldest first.
+const std::vector<DialogRecord>& DialogLog();
+
+// Answers of the text-entry dialog (RenameDialog), in order; with none queued the
+// shown text is confirmed unchanged.
+void QueueRenameText(const std::string& text);
+void QueueRenameCancel();
+// The texts the text-entry dialog showed.
+const std::vector<std::string>& RenamePrompts();
+
+// Keys the user presses, read by GetInputState one at a time (KEY_ESC = 61723).
+void QueueKey(LONG channel);
+
+// Delivers queued actions to the open asynchronous dialogs now. The host also does
+// this whenever the plug-in calls GetInputState.
+void PumpDialogs();
+
+// --- user areas and dialog resources --------------------------------------------
+// The off-screen picture of an attached user area (null before its dialog opened).
+const BaseBitmap* UserAreaBitmap(const GeUserArea* area);
+// Gives the area a new size (not below its minimum), as a person resizing the window
+// would; it is told (Sized) and redrawn. False when it is not in an open dialog or
+// memory is missing.
+bool ResizeUserArea(GeUserArea* area, LONG width, LONG height);
+// Why the last dialog resource failed to load ("" when it did not).
+std::string DialogResourceError();
+// A dialog resource's gadgets, for the shell and the tests; false with the reason.
+struct GadgetInfo {
+  LONG id = 0;
+  GadgetKind kind = GadgetKind::Group;
+  std::string key;
+  std::string label;
+  LONG parent = 0;  // the enclosing group's ID, 0 at the top or in an unnamed group
+  bool hasLimits = false;
+  Real min = 0.0, max = 0.0;
+};
+bool DescribeDialogResource(LONG id, std::string* title, std::vector<GadgetInfo>* gadgets, std::string* error);
 
 // --- plug-in folder, resource and settings -----------------------------------
 // The folder of the plug-in module (GeGetPluginPath) and thus of its res/ folder.

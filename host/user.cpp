@@ -1,6 +1,7 @@
-// The scripted user: answers message boxes, questions and file selectors from a
-// script (queued answers, then a default), keeps every box text for the tests, and
-// shows each box on standard error so a person running the shell sees it.
+// The scripted user: answers message boxes, questions, file selectors, text entries
+// and dialogs from a script (queued answers, then a default), keeps every box text and
+// closed dialog for the tests, and shows each on standard error so a person running
+// the shell sees it.
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include "c4d_file.h"
 #include "c4d_general.h"
 #include "host_control.h"
+#include "dialog_internal.h"
 #include "host_internal.h"
 
 namespace {
@@ -20,6 +22,14 @@ struct ScriptedUser {
   std::deque<std::string> selections;
   std::vector<std::string> boxes;
   std::vector<std::string> selectorTitles;
+  std::deque<host::DialogAction> actions;
+  bool dialogDefaultOk = true;
+  std::vector<std::string> dialogErrors;
+  std::vector<host::DialogRecord> dialogs;
+  // Text-entry answers: a text, or nothing for Cancel.
+  std::deque<std::pair<bool, std::string>> renames;
+  std::vector<std::string> renamePrompts;
+  std::deque<LONG> keys;
 };
 
 std::mutex g_mutex;
@@ -148,6 +158,9 @@ void ClearUserLog() {
   std::lock_guard<std::mutex> lock(g_mutex);
   User().boxes.clear();
   User().selectorTitles.clear();
+  User().dialogErrors.clear();
+  User().dialogs.clear();
+  User().renamePrompts.clear();
 }
 
 void EchoMessageBoxes(bool on) {
@@ -155,9 +168,206 @@ void EchoMessageBoxes(bool on) {
   g_echo = on;
 }
 
+const char* GadgetKindName(GadgetKind kind) {
+  switch (kind) {
+    case GadgetKind::Group: return "group";
+    case GadgetKind::Static: return "static";
+    case GadgetKind::Check: return "check";
+    case GadgetKind::Radio: return "radio";
+    case GadgetKind::Button: return "button";
+    case GadgetKind::Integer: return "integer";
+    case GadgetKind::Real: return "real";
+    case GadgetKind::Text: return "text";
+    case GadgetKind::Popup: return "popup";
+    case GadgetKind::UserArea: return "userarea";
+    case GadgetKind::ListView: return "listview";
+  }
+  return "?";
+}
+
+namespace {
+DialogAction MakeAction(DialogAction::Kind kind, std::string gadget) {
+  DialogAction a;
+  a.kind = kind;
+  a.gadget = std::move(gadget);
+  return a;
+}
+}  // namespace
+
+DialogAction DialogAction::Set(std::string gadget, std::string value) {
+  DialogAction a = MakeAction(Kind::Set, std::move(gadget));
+  a.text = std::move(value);
+  return a;
+}
+DialogAction DialogAction::Integer(std::string gadget, LLONG value) {
+  DialogAction a = MakeAction(Kind::Integer, std::move(gadget));
+  a.number = value;
+  return a;
+}
+DialogAction DialogAction::Decimal(std::string gadget, Real value) {
+  DialogAction a = MakeAction(Kind::Decimal, std::move(gadget));
+  a.decimal = value;
+  return a;
+}
+DialogAction DialogAction::Text(std::string gadget, std::string text) {
+  DialogAction a = MakeAction(Kind::Text, std::move(gadget));
+  a.text = std::move(text);
+  return a;
+}
+DialogAction DialogAction::Tick(std::string gadget, bool on) {
+  DialogAction a = MakeAction(Kind::Tick, std::move(gadget));
+  a.on = on;
+  return a;
+}
+DialogAction DialogAction::ChooseIndex(std::string gadget, LLONG index) {
+  DialogAction a = MakeAction(Kind::ChooseIndex, std::move(gadget));
+  a.number = index;
+  return a;
+}
+DialogAction DialogAction::ChooseLabel(std::string gadget, std::string label) {
+  DialogAction a = MakeAction(Kind::ChooseLabel, std::move(gadget));
+  a.text = std::move(label);
+  return a;
+}
+DialogAction DialogAction::Click(std::string gadget) { return MakeAction(Kind::Click, std::move(gadget)); }
+DialogAction DialogAction::Highlight(std::string gadget, std::vector<LONG> rows) {
+  DialogAction a = MakeAction(Kind::Highlight, std::move(gadget));
+  a.rows = std::move(rows);
+  return a;
+}
+DialogAction DialogAction::HighlightLabels(std::string gadget, std::vector<std::string> labels) {
+  DialogAction a = MakeAction(Kind::Highlight, std::move(gadget));
+  a.labels = std::move(labels);
+  return a;
+}
+DialogAction DialogAction::Ok() { return MakeAction(Kind::Ok, std::string()); }
+DialogAction DialogAction::Cancel() { return MakeAction(Kind::Cancel, std::string()); }
+DialogAction DialogAction::For(std::string dialogName) const {
+  DialogAction a = *this;
+  a.dialog = std::move(dialogName);
+  return a;
+}
+
+const GadgetRecord* DialogRecord::Find(LONG id) const {
+  for (const GadgetRecord& g : gadgets)
+    if (g.id == id) return &g;
+  return nullptr;
+}
+
+void QueueDialogAction(const DialogAction& action) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  User().actions.push_back(action);
+}
+
+void SetDialogDefault(bool ok) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  User().dialogDefaultOk = ok;
+}
+
+const std::vector<std::string>& DialogErrors() { return User().dialogErrors; }
+
+const std::vector<DialogRecord>& DialogLog() { return User().dialogs; }
+
+void QueueRenameText(const std::string& text) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  User().renames.emplace_back(true, text);
+}
+
+void QueueRenameCancel() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  User().renames.emplace_back(false, std::string());
+}
+
+const std::vector<std::string>& RenamePrompts() { return User().renamePrompts; }
+
+void QueueKey(LONG channel) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  User().keys.push_back(channel);
+}
+
+void PumpDialogs() { internal::PumpAsyncDialogs(); }
+
 }  // namespace host
 
 namespace host::internal {
+
+namespace {
+bool Matches(const DialogIdentity& who, const std::string& name) {
+  if (name.empty()) return who.modal;
+  if (who.resourceId != 0 && name == std::to_string(who.resourceId)) return true;
+  if (who.pluginId != 0 && name == std::to_string(who.pluginId)) return true;
+  return (!who.symbol.empty() && name == who.symbol) || (!who.title.empty() && name == who.title);
+}
+}  // namespace
+
+bool NextDialogAction(const DialogIdentity& who, DialogAction* action) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto& actions = User().actions;
+  for (auto it = actions.begin(); it != actions.end(); ++it) {
+    if (!Matches(who, it->dialog)) continue;
+    *action = std::move(*it);
+    actions.erase(it);
+    return true;
+  }
+  return false;
+}
+
+bool DialogDefaultOk() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return User().dialogDefaultOk;
+}
+
+void ReportDialogError(const std::string& text) {
+  std::unique_lock<std::mutex> lock(g_mutex);
+  User().dialogErrors.push_back(text);
+  const bool echo = g_echo;
+  lock.unlock();
+  if (echo) Echo("[dialog] " + text + "\n");
+}
+
+void RecordDialog(DialogRecord record) {
+  std::unique_lock<std::mutex> lock(g_mutex);
+  std::string line = "[dialog] " + record.title + ": " + (record.confirmed ? "OK" : "closed");
+  User().dialogs.push_back(std::move(record));
+  const bool echo = g_echo;
+  lock.unlock();
+  if (echo) Echo(line + "\n");
+}
+
+LONG NextKey() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto& keys = User().keys;
+  if (keys.empty()) return 0;
+  const LONG key = keys.front();
+  keys.pop_front();
+  return key;
+}
+
+bool NextRenameAnswer(const std::string& shown, std::string* entered) {
+  std::unique_lock<std::mutex> lock(g_mutex);
+  ScriptedUser& user = User();
+  user.renamePrompts.push_back(shown);
+  bool ok = true;
+  std::string text = shown;
+  if (!user.renames.empty()) {
+    ok = user.renames.front().first;
+    text = user.renames.front().second;
+    user.renames.pop_front();
+  }
+  const bool echo = g_echo;
+  lock.unlock();
+  if (echo) Echo("[text entry] " + shown + ": " + (ok ? text : std::string("(cancelled)")) + "\n");
+  if (ok) *entered = text;
+  return ok;
+}
+
+void EchoUserLine(const std::string& text) {
+  std::unique_lock<std::mutex> lock(g_mutex);
+  const bool echo = g_echo;
+  lock.unlock();
+  if (echo) Echo(text + "\n");
+}
+
 
 bool NextFileSelection(const char* title, std::string* path) {
   const std::string heading = title ? title : "";
