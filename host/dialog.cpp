@@ -1,7 +1,7 @@
 // Headless dialogs: the gadget tree, typed values with limits, enable states, and the
 // scripted user's play of a dialog. A modal dialog is played through inside Open; an
 // asynchronous one takes the actions addressed to it whenever the plug-in yields
-// (GetInputState) or the shell pumps them (host::PumpDialogs).
+// (GetInputState, EventAdd) or the shell pumps them (host::PumpDialogs).
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "c4d_memory.h"
+#include "dialog_internal.h"
 #include "host_control.h"
 #include "host_internal.h"
 #include "scene_internal.h"
@@ -242,7 +243,12 @@ Bool SendModelingCommand(LONG command, ModelingCommandData& mcd) {
 
 // --- events, views, threads ---------------------------------------------------------------
 
-void EventAdd(LONG) { ++State().events; }
+// Posting an event lets the host run its message loop: open non-modal dialogs take the
+// user's actions addressed to them.
+void EventAdd(LONG) {
+  ++State().events;
+  host::internal::PumpAsyncDialogs();
+}
 
 Bool DrawViews(LONG flags) {
   ++State().draws;
