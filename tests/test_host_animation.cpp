@@ -582,22 +582,7 @@ TEST_F(AnimationFileTest, DamagedTracksAreRefusedWithAReason) {
   EXPECT_NE(refusal(poly + Chunk("TRAK", std::string(8, '\0'))).find("description levels"), std::string::npos);
 }
 
-class AnimationFaultTest : public HostTest {
- protected:
-  void EveryAllocation(const std::function<bool()>& step) {
-    for (LLONG n = 1;; ++n) {
-      host::FailAllocationAt(n);
-      const bool ok = step();
-      const LLONG made = host::AllocationsSinceArmed();
-      host::ResetFaults();
-      if (made < n) {
-        EXPECT_TRUE(ok) << "without a failure the step must succeed";
-        break;
-      }
-      ASSERT_LT(n, 10000) << "runaway";
-    }
-  }
-};
+using AnimationFaultTest = HostTest;
 
 TEST_F(AnimationFaultTest, BuildingTracksAndKeysFailsCleanly) {
   EveryAllocation([] {

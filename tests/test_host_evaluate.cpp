@@ -414,19 +414,6 @@ TEST_F(EvaluateTest, ObjectsAnswerTheirExtent) {
 
 class EvaluateFaultTest : public EvaluateTest {
  protected:
-  void EveryAllocation(const std::function<bool()>& step) {
-    for (LLONG n = 1;; ++n) {
-      host::FailAllocationAt(n);
-      const bool ok = step();
-      const LLONG made = host::AllocationsSinceArmed();
-      host::ResetFaults();
-      if (made < n) {
-        EXPECT_TRUE(ok) << "without a failure the step must succeed";
-        break;
-      }
-      ASSERT_LT(n, 100000) << "runaway";
-    }
-  }
   // A mesh with a deformer, a plane with one and an array of cubes.
   void BuildScene() {
     PolygonObject* mesh = AddMesh(70);

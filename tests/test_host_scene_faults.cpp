@@ -55,24 +55,7 @@ BaseDocument* BuildScene() {
   return doc;
 }
 
-class SceneFaultTest : public HostTest {
- protected:
-  // Runs step with allocation n failing, for n = 1, 2, ... until a run meets no failure
-  // (the step then allocated fewer than n blocks). check sees each run's outcome.
-  void EveryAllocation(const std::function<bool()>& step) {
-    for (LLONG n = 1;; ++n) {
-      host::FailAllocationAt(n);
-      const bool ok = step();
-      const LLONG made = host::AllocationsSinceArmed();
-      host::ResetFaults();
-      if (made < n) {
-        EXPECT_TRUE(ok) << "without a failure the step must succeed";
-        break;
-      }
-      ASSERT_LT(n, 100000) << "runaway";
-    }
-  }
-};
+using SceneFaultTest = HostTest;
 
 TEST_F(SceneFaultTest, BuildingAScene) {
   EveryAllocation([] {

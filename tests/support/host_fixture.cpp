@@ -71,3 +71,17 @@ bool HostTest::ConsoleHas(const std::string& text) {
     if (line.find(text) != std::string::npos) return true;
   return false;
 }
+
+void HostTest::EveryAllocation(const std::function<bool()>& step) {
+  for (LLONG n = 1;; ++n) {
+    host::FailAllocationAt(n);
+    const bool ok = step();
+    const LLONG made = host::AllocationsSinceArmed();
+    host::ResetFaults();
+    if (made < n) {
+      EXPECT_TRUE(ok) << "without a failure the step must succeed";
+      break;
+    }
+    ASSERT_LT(n, 100000) << "runaway";
+  }
+}

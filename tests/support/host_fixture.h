@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "host_control.h"
@@ -20,6 +21,10 @@ class HostTest : public ::testing::Test {
   static std::string ReadFile(const std::string& path);
   // True when some console line contains the text.
   static bool ConsoleHas(const std::string& text);
+  // Runs step with allocation n failing, for n = 1, 2, ... until a run meets no failure
+  // (the step then allocated fewer than n blocks); that last run must succeed. The step
+  // checks each failed run itself and returns whether it succeeded.
+  static void EveryAllocation(const std::function<bool()>& step);
 
  private:
   long long m_liveAtStart = 0;
