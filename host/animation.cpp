@@ -327,7 +327,19 @@ Bool CTrack::Animate(const BaseTime& time) {
     const Real v = m_pCurve->GetValue(time);
     GeData current;
     if (!node->GetParameter(m_id, current, DESCFLAGS_GET_0) || !IsNumber(current)) return FALSE;
-    const GeData next = current.GetType() == DA_LONG ? GeData(static_cast<LONG>(v < 0 ? v - 0.5 : v + 0.5)) : GeData(v);
+    GeData next(v);
+    if (current.GetType() == DA_LONG) {
+      // Key values come from plug-ins and files: a value past the integer range would
+      // not convert.
+      if (std::isnan(v)) return FALSE;
+      const Real rounded = v < 0 ? v - 0.5 : v + 0.5;
+      if (rounded >= 2147483647.0)
+        next = GeData(LONG(2147483647));
+      else if (rounded <= -2147483648.0)
+        next = GeData(LONG(-2147483647 - 1));
+      else
+        next = GeData(static_cast<LONG>(rounded));
+    }
     if (next == current) return FALSE;
     return node->SetParameter(m_id, next, DESCFLAGS_SET_0);
   }

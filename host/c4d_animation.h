@@ -146,8 +146,10 @@ class CTrack : public BaseList2D {
   // missing (the key is then unchanged).
   Bool FillKey(BaseDocument* doc, BaseList2D* bl, CKey* key);
   // Plays the track on its node at time: writes the parameter, or the points of a point
-  // object. Nothing happens without keys, and a point-level key whose point count
-  // differs from the object's is not applied. True when the node changed.
+  // object. An integer parameter takes the rounded value, cut to the integer range (a
+  // value that is no number is not applied). Nothing happens without keys, and a
+  // point-level key whose point count differs from the object's is not applied. True
+  // when the node changed.
   Bool Animate(const BaseTime& time);
 
  protected:

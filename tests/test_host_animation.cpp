@@ -319,6 +319,29 @@ TEST_F(AnimationTest, IntegerParametersTakeTheRoundedValue) {
   EXPECT_EQ(s.op->GetDataInstance()->GetLong(4242), -3);
 }
 
+TEST_F(AnimationTest, IntegerParametersStayInRangeForValuesBeyondIt) {
+  Scene s;
+  ASSERT_TRUE(s.op);
+  s.op->GetDataInstance()->SetLong(4242, 7);
+  CTrack* track = CTrack::Alloc(s.op, DescID(DescLevel(4242)));
+  ASSERT_TRUE(track && s.op->InsertTrackSorted(track));
+  CCurve* curve = track->GetCurve();
+  ASSERT_NE(curve, nullptr);
+  CKey* key = curve->AddKey(BaseTime(0.0));
+  ASSERT_NE(key, nullptr);
+  key->SetValue(curve, 1e12);
+  s.Play(0.0);
+  EXPECT_EQ(s.op->GetDataInstance()->GetLong(4242), MAXLONGl);
+  key->SetValue(curve, -1e12);
+  s.Play(0.0);
+  EXPECT_EQ(s.op->GetDataInstance()->GetLong(4242), MINLONGl);
+  // A value that is no number leaves the parameter as it is.
+  s.op->GetDataInstance()->SetLong(4242, 7);
+  key->SetValue(curve, std::nan(""));
+  EXPECT_FALSE(track->Animate(BaseTime(0.0)));
+  EXPECT_EQ(s.op->GetDataInstance()->GetLong(4242), 7);
+}
+
 // The import's undo group: a change of the object, a new track, new keys.
 void ImportKeys(Scene& s, std::initializer_list<Real> times) {
   BaseDocument* doc = s.doc.get();
