@@ -97,6 +97,11 @@ CTrack* CKey::GetTrack() const { return m_pCurve ? m_pCurve->GetTrack() : nullpt
 void CKey::SetTime(CCurve* seq, const BaseTime& t) {
   if (!std::isfinite(t.Get())) return;  // would break the curve's order
   CCurve* curve = seq ? seq : m_pCurve;
+  // Two keys at one time: which plays is undefined, and scene files refuse them.
+  if (m_pCurve) {
+    const CKey* there = m_pCurve->FindKey(t);
+    if (there && there != this) return;
+  }
   m_time = t;
   if (curve && curve == m_pCurve) curve->Resort(curve->IndexOf(this));
 }

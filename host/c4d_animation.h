@@ -39,7 +39,8 @@ class CKey : public BaseList2D {
  public:
   BaseTime GetTime() const { return m_time; }
   // Moves the key in time; its curve stays sorted. seq is the key's curve (null: the
-  // curve the key lies on). A time that is not a finite number is ignored.
+  // curve the key lies on). A time that is not a finite number, or the time of another
+  // key of the curve, is ignored.
   void SetTime(CCurve* seq, const BaseTime& t);
   Real GetValue() const { return m_value; }
   void SetValue(CCurve* seq, Real v);

@@ -504,6 +504,27 @@ TEST_F(AnimationFileTest, TracksAndKeysSurviveSaveAndLoadByteForByte) {
   EXPECT_DOUBLE_EQ(static_cast<PointObject*>(op)->GetPointR()[0].y, 1.5);
 }
 
+TEST_F(AnimationFileTest, AKeyMovedOntoAnotherKeysTimeCannotMakeAnUnloadableFile) {
+  Scene s;
+  ASSERT_TRUE(s.op);
+  CTrack* x = CTrack::Alloc(s.op, kPosX);
+  ASSERT_TRUE(x && s.op->InsertTrackSorted(x));
+  CCurve* curve = x->GetCurve();
+  ASSERT_NE(curve, nullptr);
+  for (Real t : {0.0, 1.0, 2.0}) ASSERT_NE(curve->AddKey(BaseTime(t)), nullptr);
+  curve->GetKey(0)->SetTime(curve, BaseTime(30.0, 30.0));
+  curve->GetKey(2)->SetTime(nullptr, BaseTime(1.0));
+  EXPECT_EQ(Times(curve), "0.00 1.00 2.00") << "one time holds one key";
+  curve->GetKey(2)->SetTime(nullptr, BaseTime(1.5));
+  EXPECT_EQ(Times(curve), "0.00 1.00 1.50") << "a free time is taken";
+
+  std::string error;
+  ASSERT_TRUE(host::SaveScene(s.doc.get(), Path("moved.kscn"), &error)) << error;
+  DocPtr loaded(host::LoadScene(Path("moved.kscn"), &error));
+  ASSERT_TRUE(loaded) << error;
+  EXPECT_EQ(loaded->GetFirstObject()->FindCTrack(kPosX)->GetCurve()->GetKeyCount(), 3);
+}
+
 // Little-endian pieces of a hand-made payload.
 void U32(std::string* out, uint32_t v) { host::internal::PutU32(out, v); }
 std::string Chunk(const char* code, const std::string& body) {
