@@ -54,7 +54,7 @@ bool ParseSymbols(const std::string& path, std::unordered_map<std::string, LONG>
   }
   Lexer lexer(std::move(text), path);
   Token t;
-  LONG next = 0;
+  LLONG next = 0;  // wider than an ID: counting on from the largest one is refused
   auto fail = [&](int line, const std::string& why) {
     lexer.Fail(line, why);
     *error = lexer.Error();
@@ -68,13 +68,17 @@ bool ParseSymbols(const std::string& path, std::unordered_map<std::string, LONG>
     if (t.kind != Token::kName) return fail(t.line, "expected a name, found '" + t.text + "'");
     const std::string name = t.text;
     const int line = t.line;
-    LONG value = next;
+    LONG value = 0;
     if (!lexer.Next(&t)) return fail(t.line, "");
     if (t.kind == Token::kPunct && t.text == "=") {
       if (!lexer.Next(&t)) return fail(t.line, "");
       if (t.kind != Token::kNumber || !ParseNumber(t.text, &value))
         return fail(t.line, "expected a number after '" + name + " ='");
       if (!lexer.Next(&t)) return fail(t.line, "");
+    } else if (next > INT32_MAX) {
+      if (name != kDummyElement) return fail(line, "'" + name + "' counts past the largest ID");
+    } else {
+      value = static_cast<LONG>(next);
     }
     if (!(t.kind == Token::kPunct && (t.text == "," || t.text == "}")))
       return fail(line, "expected ',' after '" + name + "'");
@@ -82,7 +86,7 @@ bool ParseSymbols(const std::string& path, std::unordered_map<std::string, LONG>
       if (symbols->count(name)) return fail(line, "'" + name + "' is declared twice");
       (*symbols)[name] = value;
     }
-    next = value + 1;
+    next = LLONG(value) + 1;
   }
 }
 

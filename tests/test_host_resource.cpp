@@ -179,6 +179,8 @@ TEST_F(ResourceTest, MalformedSymbolFilesNameFileAndLine) {
       {"no comma", "enum {\n  IDS_FIRST = 1\n  IDS_NEXT = 2,\n};\n", "2: expected ',' after 'IDS_FIRST'"},
       {"twice", "enum {\n  IDS_FIRST = 1,\n\n  IDS_FIRST = 2,\n};\n", "4: 'IDS_FIRST' is declared twice"},
       {"stray text", "enum {\n  \"IDS_FIRST\" = 1,\n};\n", "2: expected a name"},
+      {"counts past the range", "enum {\n  IDS_FIRST = 0x7FFFFFFF,\n  IDS_NEXT,\n};\n",
+       "3: 'IDS_NEXT' counts past the largest ID"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -187,6 +189,13 @@ TEST_F(ResourceTest, MalformedSymbolFilesNameFileAndLine) {
     const std::string prefix = TempDir() + "/plugin/res/c4d_symbols.h:";
     EXPECT_EQ(host::ResourceError().rfind(prefix + c.error, 0), 0u) << host::ResourceError();
   }
+}
+
+TEST_F(ResourceTest, TheLargestIdIsASymbolLikeAnyOther) {
+  host::SetPluginFolder(
+      Plugin("enum {\n  IDS_FIRST = 0x7FFFFFFF,\n  _DUMMY_ELEMENT_\n};\n", "STRINGTABLE { IDS_FIRST \"max\"; }"));
+  ASSERT_TRUE(resource.Init()) << host::ResourceError();
+  EXPECT_EQ(GeLoadString(0x7FFFFFFF).Std(), "max");
 }
 
 TEST_F(ResourceTest, ReloadingReplacesTheTable) {
