@@ -61,6 +61,9 @@ bool ValidKey(const std::string& key) {
   return true;
 }
 
+// Groups inside groups deeper than this are refused (the reader recurses).
+constexpr int kMaxNesting = 64;
+
 bool TakesKey(GadgetKind k) {
   return k != GadgetKind::Group && k != GadgetKind::Static && k != GadgetKind::UserArea;
 }
@@ -84,7 +87,7 @@ class Parser {
     layout->symbol = symbol;
     if (!Next() || !Expect("{")) return false;
     const int open = m_t.line;
-    if (!Body(-1, GadgetKind::Group, open, "the dialog")) return false;
+    if (!Body(-1, GadgetKind::Group, open, "the dialog", 0)) return false;
     if (!Next()) return false;
     if (m_t.kind != Token::kEnd) return Fail(m_t.line, "unexpected '" + m_t.text + "' after the dialog");
     return true;
@@ -139,8 +142,9 @@ class Parser {
     return true;
   }
 
-  // The content of a group (or the dialog, index -1) up to its closing brace.
-  bool Body(int self, GadgetKind kind, int openLine, const std::string& what) {
+  // The content of a group (or the dialog, index -1) up to its closing brace; depth
+  // counts the groups around it.
+  bool Body(int self, GadgetKind kind, int openLine, const std::string& what, int depth) {
     for (;;) {
       if (!Next()) return false;
       if (m_t.kind == Token::kEnd) return Fail(openLine, what + " is not closed");
@@ -149,7 +153,7 @@ class Parser {
       GadgetKind childKind;
       if (KindByName(m_t.text, &childKind)) {
         if (kind != GadgetKind::Group) return Fail(m_t.line, "only groups hold gadgets");
-        if (!Gadget(self, childKind)) return false;
+        if (!Gadget(self, childKind, depth + 1)) return false;
         continue;
       }
       if (!Property(self)) return false;
@@ -209,9 +213,10 @@ class Parser {
     return Fail(line, "'" + name + "' is no gadget kind or property");
   }
 
-  bool Gadget(int parent, GadgetKind kind) {
+  bool Gadget(int parent, GadgetKind kind, int depth) {
     const std::string kindName = m_t.text;
     const int line = m_t.line;
+    if (depth > kMaxNesting) return Fail(line, "groups nested deeper than " + std::to_string(kMaxNesting));
     if (!Next()) return false;
     LONG id = 0;
     if (!IsPunct("{")) {
@@ -233,7 +238,7 @@ class Parser {
     g.parent = parent;
     m_layout->gadgets.push_back(g);
     const int self = static_cast<int>(m_layout->gadgets.size() - 1);
-    return Body(self, kind, line, kindName + " " + std::to_string(id) + " (line " + std::to_string(line) + ")");
+    return Body(self, kind, line, kindName + " " + std::to_string(id) + " (line " + std::to_string(line) + ")", depth);
   }
 
   Lexer m_lexer;

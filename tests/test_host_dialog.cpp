@@ -838,6 +838,15 @@ TEST_F(BrokenResourceTest, BrokenResourcesAreRefusedWithAReason) {
   EXPECT_TRUE(host::DialogErrors().size() >= cases.size());
   EXPECT_TRUE(host::DialogLog().size() == 1u);
 
+  // Groups nested without end must not exhaust the reader's stack.
+  std::string deep = "DIALOG DLG_T {";
+  for (int i = 0; i < 200000; ++i) deep += " GROUP {";
+  EXPECT_NE(Refusal(deep).find("groups nested deeper than"), std::string::npos);
+  std::string nested = "DIALOG DLG_T {";
+  for (int i = 0; i < 20; ++i) nested += " GROUP {";
+  nested += " CHECK IDC_A { }" + std::string(20, '}') + " }";
+  EXPECT_EQ(Refusal(nested), "") << "a plausible depth loads";
+
   ResourceDialog missing(903);
   EXPECT_FALSE(missing.Open());
   EXPECT_NE(host::DialogResourceError().find("no dialog resource 903"), std::string::npos);
