@@ -2,7 +2,9 @@
 // Command calls, OK / Cancel, popups, text entry, keys, asynchronous dialogs, list
 // views, and the dialog resources of the plug-in.
 #include <algorithm>
+#include <cctype>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -789,6 +791,70 @@ TEST_F(DialogTest, EveryResourceOpensAsADialog) {
   }
   EXPECT_TRUE(host::DialogErrors().empty());
   EXPECT_EQ(host::DialogLog().size(), 6u);
+}
+
+// Damaged copies of the shipped dialog resources: cut at every token boundary, and
+// with bytes changed at random. Each copy is refused with the file and line, or (for a
+// change that keeps the file well-formed) loads and opens; none may crash or leak.
+TEST_F(DialogTest, DamagedCopiesOfTheShippedResourcesAreRefusedCleanly) {
+  const std::pair<const char*, LONG> dialogs[] = {
+      {"DLG_OBJ_IMPORT_OPTIONS", 10161}, {"DLG_OBJ_EXPORT_OPTIONS", 10080}, {"DLG_GROUPTAG", 10155},
+      {"DLG_REGIONTAG", 10160},          {"DLG_MDD_EXPORT_OPTIONS", 10274}, {"DLG_MDD_IMPORT_OPTIONS", 10262},
+  };
+  WriteFile("res/c4d_symbols.h", ReadFile(SourceDir() + "/res/c4d_symbols.h"));
+  host::SetPluginFolder(TempDir());
+  auto trimmed = [](std::string text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    return text;
+  };
+  std::mt19937 random(20240611u);
+  int refused = 0, loaded = 0;
+  for (const auto& [symbol, id] : dialogs) {
+    SCOPED_TRACE(symbol);
+    const std::string original = ReadFile(SourceDir() + "/res/dialogs/" + symbol + ".res");
+    ASSERT_FALSE(original.empty());
+    const std::string file = std::string(symbol) + ".res:";
+    auto load = [&](const std::string& text) {
+      WriteFile(std::string("res/dialogs/") + symbol + ".res", text);
+      std::string error;
+      const bool ok = host::DescribeDialogResource(id, nullptr, nullptr, &error);
+      if (!ok) {
+        EXPECT_NE(error.find(file), std::string::npos) << error;
+        ++refused;
+      } else {
+        ++loaded;
+      }
+      return ok;
+    };
+    // Cut where one kind of character gives way to another: before and after every
+    // token, inside texts and comments too.
+    auto kind = [](char c) {
+      if (std::isspace(static_cast<unsigned char>(c))) return 0;
+      if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') return 1;
+      return 2 + c;  // each punctuation mark on its own
+    };
+    for (size_t cut = 0; cut < original.size(); ++cut) {
+      if (cut > 0 && kind(original[cut - 1]) == kind(original[cut])) continue;
+      const std::string text = original.substr(0, cut);
+      const bool whole = trimmed(text) == trimmed(original);
+      EXPECT_EQ(load(text), whole) << "cut after " << cut << " bytes";
+    }
+    // Random bytes at random places, one to four at a time.
+    for (int round = 0; round < 100; ++round) {
+      std::string text = original;
+      const int changes = 1 + static_cast<int>(random() % 4);
+      for (int c = 0; c < changes; ++c)
+        text[random() % text.size()] = static_cast<char>(random() % 256);
+      if (load(text)) {
+        const size_t errors = host::DialogErrors().size();
+        ResourceDialog dlg(id);
+        const Bool opened = dlg.Open();
+        EXPECT_TRUE(opened || host::DialogErrors().size() > errors) << "a refusal says why";
+      }
+    }
+  }
+  EXPECT_GT(refused, 1000);
+  EXPECT_GT(loaded, 0) << "some changes land in texts and keep the file well-formed";
 }
 
 class BrokenResourceTest : public DialogTest {
