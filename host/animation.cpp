@@ -96,14 +96,14 @@ CTrack* CKey::GetTrack() const { return m_pCurve ? m_pCurve->GetTrack() : nullpt
 
 void CKey::SetTime(CCurve* seq, const BaseTime& t) {
   if (!std::isfinite(t.Get())) return;  // would break the curve's order
-  CCurve* curve = seq ? seq : m_pCurve;
+  (void)seq;  // the key knows its curve; a wrong one handed in must not unsort it
   // Two keys at one time: which plays is undefined, and scene files refuse them.
   if (m_pCurve) {
     const CKey* there = m_pCurve->FindKey(t);
     if (there && there != this) return;
   }
   m_time = t;
-  if (curve && curve == m_pCurve) curve->Resort(curve->IndexOf(this));
+  if (m_pCurve) m_pCurve->Resort(m_pCurve->IndexOf(this));
 }
 
 void CKey::SetValue(CCurve*, Real v) { m_value = v; }

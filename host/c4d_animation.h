@@ -38,8 +38,8 @@ enum : LONG {
 class CKey : public BaseList2D {
  public:
   BaseTime GetTime() const { return m_time; }
-  // Moves the key in time; its curve stays sorted. seq is the key's curve (null: the
-  // curve the key lies on). A time that is not a finite number, or the time of another
+  // Moves the key in time; the curve it lies on stays sorted (seq, the key's curve, may
+  // be null). A time that is not a finite number, or the time of another
   // key of the curve, is ignored.
   void SetTime(CCurve* seq, const BaseTime& t);
   Real GetValue() const { return m_value; }

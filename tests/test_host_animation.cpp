@@ -517,6 +517,11 @@ TEST_F(AnimationFileTest, AKeyMovedOntoAnotherKeysTimeCannotMakeAnUnloadableFile
   EXPECT_EQ(Times(curve), "0.00 1.00 2.00") << "one time holds one key";
   curve->GetKey(2)->SetTime(nullptr, BaseTime(1.5));
   EXPECT_EQ(Times(curve), "0.00 1.00 1.50") << "a free time is taken";
+  // Handed another curve, the key still keeps its own in order.
+  CTrack* y = CTrack::Alloc(s.op, kPosY);
+  ASSERT_TRUE(y && s.op->InsertTrackSorted(y) && y->GetCurve());
+  curve->GetKey(0)->SetTime(y->GetCurve(), BaseTime(3.0));
+  EXPECT_EQ(Times(curve), "1.00 1.50 3.00");
 
   std::string error;
   ASSERT_TRUE(host::SaveScene(s.doc.get(), Path("moved.kscn"), &error)) << error;
