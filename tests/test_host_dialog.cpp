@@ -793,7 +793,7 @@ TEST_F(DialogTest, EveryResourceOpensAsADialog) {
   EXPECT_EQ(host::DialogLog().size(), 6u);
 }
 
-// Damaged copies of the shipped dialog resources: cut at every token boundary, and
+// Damaged copies of the shipped dialog resources: cut after every token, and
 // with bytes changed at random. Each copy is refused with the file and line, or (for a
 // change that keeps the file well-formed) loads and opens; none may crash or leak.
 TEST_F(DialogTest, DamagedCopiesOfTheShippedResourcesAreRefusedCleanly) {
@@ -826,21 +826,36 @@ TEST_F(DialogTest, DamagedCopiesOfTheShippedResourcesAreRefusedCleanly) {
       }
       return ok;
     };
-    // Cut where one kind of character gives way to another: before and after every
-    // token, inside texts and comments too.
-    auto kind = [](char c) {
-      if (std::isspace(static_cast<unsigned char>(c))) return 0;
-      if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') return 1;
-      return 2 + c;  // each punctuation mark on its own
-    };
-    for (size_t cut = 0; cut < original.size(); ++cut) {
-      if (cut > 0 && kind(original[cut - 1]) == kind(original[cut])) continue;
-      const std::string text = original.substr(0, cut);
+    // Cut after every token, and inside every quoted text.
+    std::vector<size_t> cuts{0};
+    for (size_t i = 0; i < original.size();) {
+      const char c = original[i];
+      if (std::isspace(static_cast<unsigned char>(c))) {
+        ++i;
+      } else if (c == '/' && i + 1 < original.size() && original[i + 1] == '/') {
+        while (i < original.size() && original[i] != '\n') ++i;
+      } else if (c == '"') {
+        const size_t open = i++;
+        while (i < original.size() && original[i] != '"') i += original[i] == '\\' ? 2 : 1;
+        cuts.push_back((open + i) / 2 + 1);
+        cuts.push_back(++i);
+      } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-') {
+        while (i < original.size() && (std::isalnum(static_cast<unsigned char>(original[i])) || original[i] == '_' ||
+                                       original[i] == '.' || original[i] == '-'))
+          ++i;
+        cuts.push_back(i);
+      } else {
+        cuts.push_back(++i);
+      }
+    }
+    ASSERT_GT(cuts.size(), 50u);
+    for (const size_t cut : cuts) {
+      const std::string text = original.substr(0, std::min(cut, original.size()));
       const bool whole = trimmed(text) == trimmed(original);
       EXPECT_EQ(load(text), whole) << "cut after " << cut << " bytes";
     }
     // Random bytes at random places, one to four at a time.
-    for (int round = 0; round < 100; ++round) {
+    for (int round = 0; round < 80; ++round) {
       std::string text = original;
       const int changes = 1 + static_cast<int>(random() % 4);
       for (int c = 0; c < changes; ++c)
