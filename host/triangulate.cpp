@@ -38,14 +38,15 @@ struct Tri {
 
 class Cover {
  public:
-  // neck and place (room for n each), when given, receive the corners where loops meet
-  // and every corner's place when the outline has to be cut there first (see Split).
-  Cover(const Vector* pts, LONG n, UCHAR* neck = nullptr, LONG* place = nullptr)
-      : m_pts(pts), m_n(n), m_neckOut(neck), m_placeOut(place) {}
+  // cut: whether the outline may be cut into loops meeting at a corner (see Split).
+  Cover(const Vector* pts, LONG n, bool cut) : m_pts(pts), m_n(n), m_cut(cut) {}
   CoverResult Run(CPolygon* out, LONG* count, LONG* sides);
   // After a failed Run: the outline has loops meeting at a point, each to be covered on
   // its own.
   bool Split() const { return m_split; }
+  // Then: the corners where loops meet, and each corner's place (the first corner there).
+  const UCHAR* Necks() const { return &m_neck[0]; }
+  const LONG* Places() const { return &m_place[0]; }
 
  private:
   LONG Next(LONG i) const { return i + 1 == m_n ? 0 : i + 1; }
@@ -110,9 +111,9 @@ class Cover {
   LONG m_triCount = 0;
   bool m_outOfMemory = false;
   bool m_repeats = false;  // the sweep met corners at one place
-  UCHAR* m_neckOut;
-  LONG* m_placeOut;
+  bool m_cut;
   bool m_split = false;
+  Scratch<UCHAR> m_neck;
   Scratch<LONG> m_order;   // corners in sweep order
   // Where repeated corners really are while the sweep works on them pulled apart; the
   // first corner at each place names it.
@@ -493,7 +494,8 @@ bool Cover::Verify() const {
 // leaves the way it came.
 bool Cover::Separate() {
   Scratch<Real> rays;
-  if (!m_at.Alloc(m_n) || !m_place.Alloc(m_n) || !rays.Alloc(2 * VLONG(m_n))) return OutOfMemory();
+  if (!m_at.Alloc(m_n) || !m_place.Alloc(m_n) || !m_neck.Alloc(m_n) || !rays.Alloc(2 * VLONG(m_n)))
+    return OutOfMemory();
   for (LONG i = 0; i < m_n; ++i) {
     m_at[i] = m_p[i];
     m_place[i] = i;
@@ -536,8 +538,8 @@ bool Cover::Separate() {
       if (within(on, back) > 0) {
         if (within(back, on) > 0) continue;
         // The walk passes by, with the inside on both hands: loops meet here.
-        if (!m_neckOut) return false;
-        m_neckOut[c] = 1;
+        if (!m_cut) return false;
+        m_neck[c] = 1;
         m_split = true;
         from = back;
         to = on;
@@ -548,7 +550,6 @@ bool Cover::Separate() {
     }
     i = j;
   }
-  if (m_split) std::copy(m_place.Get(), m_place.Get() + m_n, m_placeOut);
   m_realArea2 = m_area2;
   m_area2 = 0;
   for (LONG i = 0; i < m_n; ++i) m_area2 += Orient(P2{0, 0}, m_p[i], m_p[Next(i)]);
@@ -843,7 +844,7 @@ CoverResult CoverLoops(const Vector* pts, LONG n, const UCHAR* neck, const LONG*
     LONG got = 0;
     // A loop's closing edge runs to the place its first corner shares with the corner
     // after its last one, so local edge i stands for outline edge map[i].
-    Cover cover(at.Get(), m);
+    Cover cover(at.Get(), m, false);
     const CoverResult r = m < 3 ? CoverResult::kBadOutline : cover.Run(out + made, &got, end.Get());
     if (r != CoverResult::kOk) {
       *count = 0;
@@ -865,13 +866,8 @@ CoverResult CoverOutline(const Vector* pts, LONG n, CPolygon* out, LONG* count, 
     if (count) *count = 0;
     return CoverResult::kBadOutline;
   }
-  Scratch<UCHAR> neck;
-  Scratch<LONG> place;
-  if (!neck.Alloc(n) || !place.Alloc(n)) return CoverResult::kNoMemory;
-  {
-    Cover cover(pts, n, neck.Get(), place.Get());
-    const CoverResult r = cover.Run(out, count, sides);
-    if (r != CoverResult::kBadOutline || !cover.Split()) return r;
-  }
-  return CoverLoops(pts, n, neck.Get(), place.Get(), out, count, sides);
+  Cover cover(pts, n, true);
+  const CoverResult r = cover.Run(out, count, sides);
+  if (r != CoverResult::kBadOutline || !cover.Split()) return r;
+  return CoverLoops(pts, n, cover.Necks(), cover.Places(), out, count, sides);
 }

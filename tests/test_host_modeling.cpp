@@ -1,5 +1,6 @@
 // The modeling library: n-gons committed as triangles and quads that cover the outline
 // exactly, failures that leave the object alone, and the n-gon outline reader.
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <random>
@@ -620,6 +621,33 @@ TEST_F(ModelingTest, MemoryFailureAtEveryAllocationOfACommitLeavesTheObjectAlone
       break;
     }
     ASSERT_LT(n, 1000);
+  }
+}
+
+TEST_F(ModelingTest, MemoryFailureAtEveryAllocationOfAKeyholeCommitLeavesTheObjectAlone) {
+  // A bridged hole is pulled apart; loops meeting at a corner are cut apart.
+  for (const Walk& w : {TwoHoles(), Duplicated(TouchingSquares())}) {
+    ObjPtr op;
+    Modeling* mod = nullptr;
+    EveryAllocation([&] {
+      Modeling::Free(mod);
+      op.reset(PolygonObject::Alloc(0, 0));
+      mod = Modeling::Alloc();
+      if (!op || !mod || !mod->InitObject(op.get())) return false;
+      std::vector<LONG> ids, outline;
+      for (const Vector& p : w.points) ids.push_back(mod->AddPoint(op.get(), p));
+      for (LONG c : w.corners) outline.push_back(c < LONG(ids.size()) ? ids[size_t(c)] : 0);
+      if (std::find(outline.begin(), outline.end(), 0) != outline.end() ||
+          !mod->CreateNgon(op.get(), outline.data(), LONG(outline.size())))
+        return false;
+      if (mod->Commit()) return true;
+      EXPECT_EQ(ToPoly(op.get())->GetPointCount(), 0) << w.name;
+      EXPECT_EQ(ToPoly(op.get())->GetPolygonCount(), 0) << w.name;
+      EXPECT_EQ(ToPoly(op.get())->GetNgonCount(), 0) << w.name;
+      return false;
+    });
+    ExpectExactCover(ToPoly(op.get()), w.points, w.name, w.corners);
+    Modeling::Free(mod);
   }
 }
 
