@@ -202,8 +202,9 @@ void ExpectExactCover(const PolygonObject* op, const Outline& pts, const std::st
     if (along != outline.end()) {
       EXPECT_EQ(count, along->second) << edge.first << "->" << edge.second;
       EXPECT_EQ(along->second, 1) << "outline runs along itself";
-      if (outline.count({edge.second, edge.first}) == 0)
+      if (outline.count({edge.second, edge.first}) == 0) {
         EXPECT_EQ(back, edges.end()) << "outline edge used backwards";
+      }
     } else {
       EXPECT_EQ(count, 1) << "inner edge " << edge.first << "->" << edge.second;
       EXPECT_TRUE(back != edges.end() && back->second == 1 && outline.count(back->first) == 0)
@@ -440,15 +441,16 @@ TEST_F(ModelingTest, OutlinesThatComeBackToAPointAreCoveredExactly) {
 }
 
 TEST_F(ModelingTest, TheReaderSeesAKeyholeOutlineAsWalked) {
-  const Walk w = SquareWithHole();
-  Modeling* mod = nullptr;
-  ObjPtr op = Commit(w.points, &mod, w.corners);
-  ASSERT_NE(op, nullptr);
-  Ngon ngon;
-  ASSERT_TRUE(mod->GetNgon(op.get(), ToPoly(op.get())->GetPolygonCount(), &ngon));
-  EXPECT_EQ(std::vector<LONG>(ngon.points, ngon.points + ngon.count), w.corners);
-  ngon.Free();
-  Modeling::Free(mod);
+  for (const Walk& w : {SquareWithHole(), TwoHoles(), TouchingSquares(), Duplicated(SquareWithHole())}) {
+    Modeling* mod = nullptr;
+    ObjPtr op = Commit(w.points, &mod, w.corners);
+    ASSERT_NE(op, nullptr) << w.name;
+    Ngon ngon;
+    ASSERT_TRUE(mod->GetNgon(op.get(), ToPoly(op.get())->GetPolygonCount(), &ngon)) << w.name;
+    EXPECT_EQ(std::vector<LONG>(ngon.points, ngon.points + ngon.count), w.corners) << w.name;
+    ngon.Free();
+    Modeling::Free(mod);
+  }
 }
 
 TEST_F(ModelingTest, OutlinesThatCrossThemselvesAtARepeatedPointAreRefused) {
