@@ -1,7 +1,8 @@
 // Splitting n-gons through the modeling library, as the OBJ reader does it (a fresh
 // polygon object per outline: InitObject, AddPoint per corner, CreateNgon, Commit):
 // many small outlines, and single concave outlines of growing size, whose time should
-// grow like n log n.
+// grow like n log n; then a ring walked as one outline (outside, a bridge in, the hole,
+// the bridge back) beside a simple outline of as many corners.
 //
 //   bench_modeling [outlines]
 //
@@ -66,6 +67,18 @@ std::vector<Vector> Comb(int n) {
   return pts;
 }
 
+// A ring of n corners as one outline: n/2 - 1 on the outside, the hole's n/2 - 1 walked
+// the other way, joined by a bridge walked both ways.
+std::vector<Vector> Ring(int n) {
+  const int m = n / 2 - 1;
+  std::vector<Vector> pts;
+  for (int i = 0; i < m; ++i) pts.emplace_back(std::cos(2 * pi * i / m), std::sin(2 * pi * i / m), 0);
+  pts.push_back(pts[0]);
+  for (int i = 0; i < m; ++i) pts.emplace_back(0.5 * std::cos(-2 * pi * i / m), 0.5 * std::sin(-2 * pi * i / m), 0);
+  pts.push_back(pts[size_t(m) + 1]);
+  return pts;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,6 +106,15 @@ int main(int argc, char** argv) {
       const double expected = (n * std::log(double(n))) / (1000 * std::log(1000.0));
       std::printf("%-8s %10d %12.5f %14.1f %14.1f   (%d polygons)\n", shape, n, t, t / base, expected, made);
     }
+  }
+
+  std::printf("\n%-8s %10s %12s %14s\n", "shape", "corners", "seconds", "ring/star");
+  for (int n : {1000, 10000, 100000}) {
+    const std::vector<Vector> ring = Ring(n), star = Star(n, 1);
+    LONG made = 0;
+    const double t = Seconds([&] { made = Split(ring, ids); });
+    const double s = Seconds([&] { Split(star, ids); });
+    std::printf("%-8s %10d %12.5f %14.2f   (%d polygons)\n", "ring", int(ring.size()), t, t / s, made);
   }
   return 0;
 }

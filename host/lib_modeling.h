@@ -41,10 +41,19 @@ class Modeling {
   //   turning the way the outline turns; two triangles that form a convex, planar quad
   //   become that quad. Collinear corners are kept. The n-gon is also recorded in the
   //   object's n-gon store (one outline over the polygons it made).
+  // - an outline may come back to a point it passed before (the same id again, or a
+  //   point at the same place) where it only touches itself: a hole joined to the
+  //   outside by a bridge walked once each way, or loops meeting at one corner. The
+  //   cover then leaves out the hole, uses each side of a bridge once and makes no
+  //   polygon with two corners at one place. A cut into the inside, walked there and
+  //   back, counts as a bridge. Where different points share a place, a polygon
+  //   corner there may name any of them.
   // An outline that cannot be covered fails the commit, and the object is left exactly
   // as it was: fewer than 3 distinct points, all corners on one line or no area,
-  // two corners at one place (also in the projection, as for folded non-planar
-  // outlines), or an outline that crosses or touches itself. Memory failure likewise.
+  // neighbouring corners at one place, two corners at one place in the projection but
+  // not in space (a folded non-planar outline), a spike out of the outline, an outline
+  // that crosses itself (also where it comes back to a point), or one that runs along
+  // itself other than over a bridge. Memory failure likewise.
   // flags are reserved (0). cobj: when given (with op), the result goes into that
   // polygon object instead (its points, polygons and n-gons become op's plus the
   // additions) and op is left unchanged. After a commit the object stays initialised

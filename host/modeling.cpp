@@ -190,29 +190,18 @@ Bool Modeling::CommitOne(ModelingObject* mo, BaseObject* cobj) {
     }
     for (LONG c = 0; c < k; ++c) pos[c] = ids[c] < oldPoints ? srcPoints[ids[c]] : mo->points[ids[c] - oldPoints];
     LONG made = 0;
-    if (CoverOutline(pos.Get(), k, polys.Get() + np, &made) != CoverResult::kOk) return FALSE;
-    // The outline over the new polygons: edge c (corner c to c + 1) is the side that
-    // runs so; polygons without such a side are members only.
-    std::fill(outline.Get(), outline.Get() + k, -1);
+    if (CoverOutline(pos.Get(), k, polys.Get() + np, &made, outline.Get()) != CoverResult::kOk) return FALSE;
+    // Polygons without a side on the outline are members only.
+    std::fill(edged.Get(), edged.Get() + made, UCHAR(0));
+    for (LONG c = 0; c < k; ++c) {
+      edged[outline[c] >> 2] = 1;
+      words[w++] = ((oldPolys + np) * 4 + outline[c]) | (c == k - 1 ? NGON_EDGE_SEGMENTEND : 0);
+    }
     for (LONG p = 0; p < made; ++p) {
       CPolygon& q = polys[np + p];
-      edged[p] = 0;
-      for (LONG side = 0; side < 4; ++side) {
-        if (side == 2 && q.c == q.d) continue;
-        const LONG from = EdgeStart(q, side), to = EdgeEnd(q, side);
-        if (to == (from + 1) % k) {
-          outline[from] = (oldPolys + np + p) * 4 + side;
-          edged[p] = 1;
-        }
-      }
       q = CPolygon(ids[q.a], ids[q.b], ids[q.c], ids[q.d]);
-    }
-    for (LONG c = 0; c < k; ++c) {
-      if (outline[c] < 0) return FALSE;
-      words[w++] = outline[c] | (c == k - 1 ? NGON_EDGE_SEGMENTEND : 0);
-    }
-    for (LONG p = 0; p < made; ++p)
       if (!edged[p]) words[w++] = (oldPolys + np + p) * 4 | NGON_EDGE_MEMBER;
+    }
     np += made;
     start[++ngons] = w;
   }

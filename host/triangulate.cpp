@@ -2,6 +2,9 @@
 // into y-monotone pieces, the stack triangulation of each piece, then the merge of
 // triangle pairs into convex planar quads. O(n log n); every step checks what a
 // non-simple outline could break and gives up instead of looping or reading astray.
+// An outline that comes back to a point it visited (a hole joined by a bridge walked
+// both ways, loops touching at a corner) is first pulled apart at those points, in the
+// projection only, then covered and mapped back.
 #include "triangulate.h"
 
 #include <algorithm>
@@ -35,8 +38,15 @@ struct Tri {
 
 class Cover {
  public:
-  Cover(const Vector* pts, LONG n) : m_pts(pts), m_n(n) {}
-  CoverResult Run(CPolygon* out, LONG* count);
+  // cut: whether the outline may be cut into loops meeting at a corner (see Split).
+  Cover(const Vector* pts, LONG n, bool cut) : m_pts(pts), m_n(n), m_cut(cut) {}
+  CoverResult Run(CPolygon* out, LONG* count, LONG* sides);
+  // After a failed Run: the outline has loops meeting at a point, each to be covered on
+  // its own.
+  bool Split() const { return m_split; }
+  // Then: the corners where loops meet, and each corner's place (the first corner there).
+  const UCHAR* Necks() const { return &m_neck[0]; }
+  const LONG* Places() const { return &m_place[0]; }
 
  private:
   LONG Next(LONG i) const { return i + 1 == m_n ? 0 : i + 1; }
@@ -56,6 +66,16 @@ class Cover {
 
   bool Project();
   bool Sweep();
+  bool Separate();
+  bool Simple();
+  bool Cross(LONG s, LONG t) const;
+  void Around(LONG e, LONG& before, LONG& after) const;
+  bool Rejoin();
+  // Outline edges by the places they join, for outlines with repeated places.
+  bool Edges();
+  // The outline edge running from corner a to corner b (by place), or -1.
+  LONG OutlineEdge(LONG a, LONG b) const;
+  bool Sides(const CPolygon* out, LONG count, LONG* sides);
   bool EdgeLess(LONG s, LONG t) const;
   void Split(LONG t, LONG key, LONG& l, LONG& r);
   LONG Join(LONG l, LONG r);
@@ -79,6 +99,7 @@ class Cover {
   Real m_scale3 = 0;  // size of the outline in space
   Real m_eps = 0;     // orientations below this count as flat
   Real m_area2 = 0;   // twice the projected area
+  Real m_scale2 = 0;  // size of the projection
   Scratch<P2> m_p;
   Scratch<UCHAR> m_type;
   Scratch<LONG> m_helper, m_left, m_right;
@@ -89,6 +110,20 @@ class Cover {
   Scratch<Tri> m_tri;
   LONG m_triCount = 0;
   bool m_outOfMemory = false;
+  bool m_repeats = false;  // the sweep met corners at one place
+  bool m_cut;
+  bool m_split = false;
+  Scratch<UCHAR> m_neck;
+  Scratch<LONG> m_order;   // corners in sweep order
+  // Where repeated corners really are while the sweep works on them pulled apart; the
+  // first corner at each place names it.
+  Scratch<P2> m_at;
+  Scratch<LONG> m_place;
+  Real m_realArea2 = 0;
+  struct PlaceEdge {
+    LONG from, to, corner;
+  };
+  Scratch<PlaceEdge> m_edges;
   // Monotone piece scratch.
   Scratch<LONG> m_sorted, m_stack;
   Scratch<UCHAR> m_chain;
@@ -128,6 +163,7 @@ bool Cover::Project() {
     maxY = i ? std::max(maxY, m_p[i].y) : m_p[i].y;
   }
   const Real scale2 = std::max(maxX - minX, maxY - minY);
+  m_scale2 = scale2;
   m_eps = 1e-14 * scale2 * scale2;
   m_area2 = 0;
   for (LONG i = 0; i < m_n; ++i) m_area2 += Orient(P2{0, 0}, m_p[i], m_p[Next(i)]);
@@ -230,15 +266,20 @@ bool Cover::Diagonal(LONG a, LONG b) {
 }
 
 bool Cover::Sweep() {
-  Scratch<LONG> order;
-  if (!order.Alloc(m_n)) return OutOfMemory();
+  LONG* order = m_order.Get();
   for (LONG i = 0; i < m_n; ++i) order[i] = i;
-  std::sort(order.Get(), order.Get() + m_n, [this](LONG a, LONG b) { return Above(a, b); });
+  std::sort(order, order + m_n, [this](LONG a, LONG b) { return Above(a, b); });
   for (LONG i = 1; i < m_n; ++i) {
     const P2& a = m_p[order[i - 1]];
     const P2& b = m_p[order[i]];
-    if (a.x == b.x && a.y == b.y) return false;  // coinciding corners
+    if (a.x == b.x && a.y == b.y) {
+      m_repeats = true;
+      return false;
+    }
   }
+  m_root = -1;
+  m_diagCount = 0;
+  m_triCount = 0;
   for (LONG v = 0; v < m_n; ++v) {
     const bool prevAbove = Above(Prev(v), v), nextAbove = Above(Next(v), v);
     const Real o = Orient(m_p[Prev(v)], m_p[v], m_p[Next(v)]);
@@ -440,6 +481,231 @@ bool Cover::Verify() const {
   return std::fabs(sum - m_area2) <= 1e-9 * m_area2;
 }
 
+// Pulls corners that share a place apart, in the projection only. Each visit to the
+// place comes in along one ray and leaves along another; as the outline only touches
+// itself there, the rays of different visits do not interleave, and a visit moves a
+// little way into the angle between its own two rays that holds no other visit's ray:
+// a bridge walked both ways opens into a slit, loops touching at a corner get a thin
+// neck. A visit with other rays on both sides (nested between others) stays; two such
+// at one place meet again in the sweep, which then fails. The step is far above
+// rounding and far below the outline's features; what it cannot part cleanly fails the
+// checks after the sweep. Fails at once for a place shared by corners that differ in
+// space (a fold seen edge on), by neighbours (an edge of no length), or by a visit that
+// leaves the way it came.
+bool Cover::Separate() {
+  Scratch<Real> rays;
+  if (!m_at.Alloc(m_n) || !m_place.Alloc(m_n) || !m_neck.Alloc(m_n) || !rays.Alloc(2 * VLONG(m_n)))
+    return OutOfMemory();
+  for (LONG i = 0; i < m_n; ++i) {
+    m_at[i] = m_p[i];
+    m_place[i] = i;
+  }
+  const Real step = 1e-6 * m_scale2, turn = 2 * std::acos(Real(-1));
+  auto ray = [this](LONG from, LONG to) { return std::atan2(m_at[to].y - m_at[from].y, m_at[to].x - m_at[from].x); };
+  const LONG* order = m_order.Get();
+  for (LONG i = 0; i < m_n;) {
+    const P2 at = m_at[order[i]];
+    LONG j = i + 1, first = order[i];
+    for (; j < m_n && m_at[order[j]].x == at.x && m_at[order[j]].y == at.y; ++j) first = std::min(first, order[j]);
+    if (j - i == 1) {
+      ++i;
+      continue;
+    }
+    Real* r = rays.Get();
+    LONG count = 0;
+    for (LONG v = i; v < j; ++v) {
+      const LONG c = order[v];
+      if (!(m_pts[c] == m_pts[first])) return false;
+      m_place[c] = first;
+      r[count++] = ray(c, Prev(c));
+      r[count++] = ray(c, Next(c));
+    }
+    std::sort(r, r + count);
+    // Rays strictly inside the angle turning counter-clockwise from `from` to `to`.
+    auto within = [r, count](Real from, Real to) {
+      const LONG above = LONG(r + count - std::upper_bound(r, r + count, from));
+      const LONG below = LONG(std::lower_bound(r, r + count, to) - r);
+      return from < to ? above + below - count : above + below;
+    };
+    for (LONG v = i; v < j; ++v) {
+      const LONG c = order[v];
+      const Real back = ray(c, Prev(c)), on = ray(c, Next(c));
+      const Real lp = std::hypot(m_at[Prev(c)].x - at.x, m_at[Prev(c)].y - at.y);
+      const Real lq = std::hypot(m_at[Next(c)].x - at.x, m_at[Next(c)].y - at.y);
+      if (!(lp > 0 && lq > 0) || back == on) return false;
+      // The corner's own inside turns counter-clockwise from the way on to the way back.
+      Real from = on, to = back;
+      if (within(on, back) > 0) {
+        if (within(back, on) > 0) continue;
+        // The walk passes by, with the inside on both hands: loops meet here.
+        if (!m_cut) return false;
+        m_neck[c] = 1;
+        m_split = true;
+        from = back;
+        to = on;
+      }
+      const Real span = to > from ? to - from : to - from + turn;
+      const Real mid = from + span / 2, d = std::min(step, 0.01 * std::min(lp, lq));
+      m_p[c] = P2{at.x + d * std::cos(mid), at.y + d * std::sin(mid)};
+    }
+    i = j;
+  }
+  m_realArea2 = m_area2;
+  m_area2 = 0;
+  for (LONG i = 0; i < m_n; ++i) m_area2 += Orient(P2{0, 0}, m_p[i], m_p[Next(i)]);
+  return m_area2 > 0;
+}
+
+// Whether edges s and t meet anywhere but at a corner they share as neighbours.
+bool Cover::Cross(LONG s, LONG t) const {
+  if (s < 0 || t < 0 || s == t || Next(s) == t || Next(t) == s) return false;
+  const P2& a = m_p[s];
+  const P2& b = m_p[Next(s)];
+  const P2& c = m_p[t];
+  const P2& d = m_p[Next(t)];
+  const Real o1 = Orient(a, b, c), o2 = Orient(a, b, d), o3 = Orient(c, d, a), o4 = Orient(c, d, b);
+  if (((o1 > 0 && o2 < 0) || (o1 < 0 && o2 > 0)) && ((o3 > 0 && o4 < 0) || (o3 < 0 && o4 > 0))) return true;
+  auto on = [](const P2& p, const P2& q, const P2& r, Real o) {
+    return o == 0 && std::min(p.x, q.x) <= r.x && r.x <= std::max(p.x, q.x) && std::min(p.y, q.y) <= r.y &&
+           r.y <= std::max(p.y, q.y);
+  };
+  return on(a, b, c, o1) || on(a, b, d, o2) || on(c, d, a, o3) || on(c, d, b, o4);
+}
+
+// The edges next to e (in the tree or not) left and right along the sweep line, or -1.
+void Cover::Around(LONG e, LONG& before, LONG& after) const {
+  before = after = -1;
+  for (LONG t = m_root; t >= 0;) {
+    if (t == e) {
+      for (LONG l = m_left[t]; l >= 0; l = m_right[l]) before = l;
+      for (LONG r = m_right[t]; r >= 0; r = m_left[r]) after = r;
+      return;
+    }
+    if (EdgeLess(t, e)) {
+      before = t;
+      t = m_right[t];
+    } else {
+      after = t;
+      t = m_left[t];
+    }
+  }
+}
+
+// The pulled-apart outline must be simple: a sweep over all edges that checks each
+// pair that becomes neighbours along the sweep line. A bridge that crossed an edge is
+// caught here, even though walking it both ways leaves the area alone.
+bool Cover::Simple() {
+  m_root = -1;
+  for (LONG k = 0; k < m_n; ++k) {
+    const LONG v = m_order[k];
+    LONG before, after;
+    for (const LONG e : {Prev(v), v}) {
+      if (Bottom(e) != v) continue;
+      Around(e, before, after);
+      if (!Remove(e) || Cross(before, after)) return false;
+    }
+    for (const LONG e : {Prev(v), v}) {
+      if (Top(e) != v) continue;
+      Insert(e);
+      Around(e, before, after);
+      if (Cross(e, before) || Cross(e, after)) return false;
+    }
+  }
+  return true;
+}
+
+// Maps the cover of the pulled-apart outline back onto the real corners. A triangle
+// with two corners at one place was a sliver of a slit and goes. One that comes back
+// flat ran along a slit to a corner in line with it: the edge it lies along is flipped
+// with the triangle beyond (a few times at most). Every other triangle must still turn
+// with the outline, each outline edge (told by the places it joins) must be a side of
+// exactly one of them, and together they must have the outline's area.
+bool Cover::Rejoin() {
+  for (LONG i = 0; i < m_n; ++i) m_p[i] = m_at[i];
+  m_area2 = m_realArea2;
+  Scratch<UCHAR> sided;
+  if (!sided.Alloc(m_n)) return OutOfMemory();
+  auto area = [this](const Tri& t) { return Orient(m_p[t.v[0]], m_p[t.v[1]], m_p[t.v[2]]); };
+  LONG kept = 0;
+  for (LONG t = 0; t < m_triCount; ++t) {
+    const Tri tri = m_tri[t];
+    const LONG a = m_place[tri.v[0]], b = m_place[tri.v[1]], c = m_place[tri.v[2]];
+    if (a != b && b != c && c != a) m_tri[kept++] = tri;
+  }
+  m_triCount = kept;
+  LONG flips = 0;
+  for (LONG t = 0; t < kept; ++t) {
+    while (std::fabs(area(m_tri[t])) <= m_eps) {
+      if (++flips > 64) return false;
+      // b lies between a and c; the triangle beyond side c -> a is flipped with this one.
+      const LONG* v = m_tri[t].v;
+      LONG i = 0;
+      Real least = 0;
+      for (LONG k = 0; k < 3; ++k) {
+        const P2& o = m_p[v[k]];
+        const P2& p = m_p[v[(k + 1) % 3]];
+        const P2& q = m_p[v[(k + 2) % 3]];
+        const Real dot = (p.x - o.x) * (q.x - o.x) + (p.y - o.y) * (q.y - o.y);
+        if (k == 0 || dot < least) {
+          least = dot;
+          i = k;
+        }
+      }
+      const LONG b = v[i], c = v[(i + 1) % 3], a = v[(i + 2) % 3];
+      LONG u = -1, x = -1;
+      for (LONG w = 0; w < kept && u < 0; ++w)
+        for (LONG k = 0; k < 3; ++k)
+          if (w != t && m_tri[w].v[k] == a && m_tri[w].v[(k + 1) % 3] == c) {
+            u = w;
+            x = m_tri[w].v[(k + 2) % 3];
+          }
+      if (u < 0 || m_place[x] == m_place[a] || m_place[x] == m_place[b] || m_place[x] == m_place[c]) return false;
+      m_tri[t] = Tri{{a, b, x}};
+      m_tri[u] = Tri{{b, c, x}};
+      if (area(m_tri[u]) < -m_eps || area(m_tri[t]) < -m_eps) return false;
+    }
+  }
+  Real sum = 0;
+  for (LONG t = 0; t < kept; ++t) {
+    const Tri tri = m_tri[t];
+    const Real o = area(tri);
+    if (!(o > m_eps)) return false;
+    for (LONG s = 0; s < 3; ++s) {
+      const LONG e = OutlineEdge(tri.v[s], tri.v[s == 2 ? 0 : s + 1]);
+      if (e < 0) continue;
+      if (sided[e]) return false;
+      sided[e] = 1;
+    }
+    sum += o;
+  }
+  for (LONG c = 0; c < m_n; ++c)
+    if (!sided[c]) return false;
+  return std::fabs(sum - m_area2) <= 1e-9 * m_area2;
+}
+
+bool Cover::Edges() {
+  if (!m_repeats) return true;
+  if (!m_edges.Alloc(m_n)) return OutOfMemory();
+  for (LONG c = 0; c < m_n; ++c) m_edges[c] = PlaceEdge{m_place[c], m_place[Next(c)], c};
+  std::sort(m_edges.Get(), m_edges.Get() + m_n, [](const PlaceEdge& x, const PlaceEdge& y) {
+    return x.from != y.from ? x.from < y.from : x.to < y.to;
+  });
+  for (LONG i = 1; i < m_n; ++i)
+    if (m_edges[i].from == m_edges[i - 1].from && m_edges[i].to == m_edges[i - 1].to) return false;  // run twice
+  return true;
+}
+
+LONG Cover::OutlineEdge(LONG a, LONG b) const {
+  if (!m_repeats) return b == Next(a) ? a : -1;
+  const PlaceEdge key{m_place[a], m_place[b], 0};
+  const PlaceEdge* begin = &m_edges[0];
+  const PlaceEdge* end = begin + m_n;
+  const PlaceEdge* at = std::lower_bound(begin, end, key, [](const PlaceEdge& x, const PlaceEdge& y) {
+    return x.from != y.from ? x.from < y.from : x.to < y.to;
+  });
+  return at != end && at->from == key.from && at->to == key.to ? at->corner : -1;
+}
+
 // Pairs triangles into convex planar quads, greedily in triangle order.
 bool Cover::Merge(CPolygon* out, LONG* outCount) {
   const LONG t = m_triCount;
@@ -494,25 +760,114 @@ bool Cover::Merge(CPolygon* out, LONG* outCount) {
   return true;
 }
 
-CoverResult Cover::Run(CPolygon* out, LONG* count) {
+// Which polygon side runs along each outline edge: exactly one for each.
+bool Cover::Sides(const CPolygon* out, LONG count, LONG* sides) {
+  std::fill(sides, sides + m_n, -1);
+  for (LONG p = 0; p < count; ++p) {
+    const CPolygon& q = out[p];
+    for (LONG side = 0; side < 4; ++side) {
+      if (side == 2 && q.c == q.d) continue;
+      const LONG e = OutlineEdge(EdgeStart(q, side), EdgeEnd(q, side));
+      if (e < 0) continue;
+      if (sides[e] >= 0) return false;
+      sides[e] = 4 * p + side;
+    }
+  }
+  for (LONG c = 0; c < m_n; ++c)
+    if (sides[c] < 0) return false;
+  return true;
+}
+
+CoverResult Cover::Run(CPolygon* out, LONG* count, LONG* sides) {
   *count = 0;
   if (m_n < 3) return CoverResult::kBadOutline;
   if (!m_p.Alloc(m_n) || !m_type.Alloc(m_n) || !m_helper.Alloc(m_n) || !m_left.Alloc(m_n) ||
       !m_right.Alloc(m_n) || !m_prio.Alloc(m_n) || !m_diag.Alloc(4 * VLONG(m_n)) || !m_tri.Alloc(m_n) ||
-      !m_sorted.Alloc(m_n) || !m_stack.Alloc(m_n) || !m_chain.Alloc(m_n))
+      !m_sorted.Alloc(m_n) || !m_stack.Alloc(m_n) || !m_chain.Alloc(m_n) || !m_order.Alloc(m_n))
     return CoverResult::kNoMemory;
   if (!Project()) return CoverResult::kBadOutline;
-  if (!Sweep() || !Faces() || !Verify()) return m_outOfMemory ? CoverResult::kNoMemory : CoverResult::kBadOutline;
-  return Merge(out, count) ? CoverResult::kOk : CoverResult::kNoMemory;
+  bool ok = Sweep();
+  if (ok)
+    ok = Faces() && Verify();
+  else if (m_repeats) {
+    ok = Separate() && Edges() && Sweep() && Simple();
+    if (ok && m_split) return CoverResult::kBadOutline;
+    m_split = false;
+    ok = ok && Faces() && Verify() && Rejoin();
+  }
+  if (!ok) return m_outOfMemory ? CoverResult::kNoMemory : CoverResult::kBadOutline;
+  if (!Merge(out, count)) return CoverResult::kNoMemory;
+  if (Sides(out, *count, sides)) return CoverResult::kOk;
+  *count = 0;
+  return CoverResult::kBadOutline;
+}
+
+// Cuts an outline into the loops that meet at its neck corners and covers each: the
+// walk from one neck corner to the next at the same place is a loop of its own. The
+// loops nest like brackets along the outline, or the outline crosses itself.
+CoverResult CoverLoops(const Vector* pts, LONG n, const UCHAR* neck, const LONG* place, CPolygon* out, LONG* count,
+                       LONG* sides) {
+  Scratch<LONG> last, end, piece, stack, first, corner;
+  Scratch<Vector> at;
+  if (!last.Alloc(n) || !end.Alloc(n) || !piece.Alloc(n) || !stack.Alloc(2 * VLONG(n)) || !first.Alloc(n + 1) ||
+      !corner.Alloc(n) || !at.Alloc(n))
+    return CoverResult::kNoMemory;
+  std::fill(last.Get(), last.Get() + n, -1);
+  std::fill(end.Get(), end.Get() + n, -1);
+  for (LONG c = 0; c < n; ++c) {
+    if (!neck[c]) continue;
+    if (last[place[c]] >= 0) end[last[place[c]]] = c;
+    last[place[c]] = c;
+  }
+  LONG depth = 0, pieces = 1;  // piece 0: what lies outside every loop
+  for (LONG c = 0; c < n; ++c) {
+    while (depth > 0 && stack[2 * (depth - 1)] == c) --depth;
+    if (end[c] >= 0) {
+      if (depth > 0 && end[c] > stack[2 * (depth - 1)]) return CoverResult::kBadOutline;  // loops cross
+      stack[2 * depth] = end[c];
+      stack[2 * depth + 1] = pieces++;
+      ++depth;
+    }
+    piece[c] = depth > 0 ? stack[2 * depth - 1] : 0;
+  }
+  // The corners of each piece, in outline order.
+  std::fill(first.Get(), first.Get() + n + 1, 0);
+  for (LONG c = 0; c < n; ++c) ++first[piece[c] + 1];
+  for (LONG p = 0; p < pieces; ++p) first[p + 1] += first[p];
+  std::copy(first.Get(), first.Get() + n, last.Get());
+  for (LONG c = 0; c < n; ++c) corner[last[piece[c]]++] = c;
+  LONG made = 0;
+  for (LONG p = 0; p < pieces; ++p) {
+    const LONG* map = corner.Get() + first[p];
+    const LONG m = first[p + 1] - first[p];
+    for (LONG i = 0; i < m; ++i) at[i] = pts[map[i]];
+    LONG got = 0;
+    // A loop's closing edge runs to the place its first corner shares with the corner
+    // after its last one, so local edge i stands for outline edge map[i].
+    Cover cover(at.Get(), m, false);
+    const CoverResult r = m < 3 ? CoverResult::kBadOutline : cover.Run(out + made, &got, end.Get());
+    if (r != CoverResult::kOk) {
+      *count = 0;
+      return r;
+    }
+    for (LONG i = 0; i < m; ++i) sides[map[i]] = end[i] + 4 * made;
+    for (LONG q = made; q < made + got; ++q)
+      out[q] = CPolygon(map[out[q].a], map[out[q].b], map[out[q].c], map[out[q].d]);
+    made += got;
+  }
+  *count = made;
+  return CoverResult::kOk;
 }
 
 }  // namespace
 
-CoverResult CoverOutline(const Vector* pts, LONG n, CPolygon* out, LONG* count) {
-  if (!pts || !out || !count || n < 3) {
+CoverResult CoverOutline(const Vector* pts, LONG n, CPolygon* out, LONG* count, LONG* sides) {
+  if (!pts || !out || !count || !sides || n < 3) {
     if (count) *count = 0;
     return CoverResult::kBadOutline;
   }
-  Cover cover(pts, n);
-  return cover.Run(out, count);
+  Cover cover(pts, n, true);
+  const CoverResult r = cover.Run(out, count, sides);
+  if (r != CoverResult::kBadOutline || !cover.Split()) return r;
+  return CoverLoops(pts, n, cover.Necks(), cover.Places(), out, count, sides);
 }

@@ -1,5 +1,6 @@
 // The modeling library: n-gons committed as triangles and quads that cover the outline
 // exactly, failures that leave the object alone, and the n-gon outline reader.
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <random>
@@ -112,18 +113,28 @@ const Matrix kPlanes[] = {
 
 // --- running the reader's sequence --------------------------------------------------
 
-// A fresh polygon object with the outline committed as one n-gon, as the OBJ reader
-// does it; null when a step fails.
-ObjPtr Commit(const Outline& pts, Modeling** keep = nullptr) {
+// The outline corners as point numbers: each point once, in order.
+std::vector<LONG> InOrder(size_t n) {
+  std::vector<LONG> corners(n);
+  for (size_t i = 0; i < n; ++i) corners[i] = LONG(i);
+  return corners;
+}
+
+// A fresh polygon object with the points added and the outline over them (point
+// numbers, by default each point once in order) committed as one n-gon, as the OBJ
+// reader does it; null when a step fails.
+ObjPtr Commit(const Outline& pts, Modeling** keep = nullptr, std::vector<LONG> corners = {}) {
+  if (corners.empty()) corners = InOrder(pts.size());
   ObjPtr op(PolygonObject::Alloc(0, 0));
   Modeling* mod = Modeling::Alloc();
   if (!op || !mod || !mod->InitObject(op.get())) {
     Modeling::Free(mod);
     return nullptr;
   }
-  std::vector<LONG> ids;
+  std::vector<LONG> ids, outline;
   for (const Vector& p : pts) ids.push_back(mod->AddPoint(op.get(), p));
-  const bool ok = mod->CreateNgon(op.get(), ids.data(), LONG(ids.size())) != 0 && mod->Commit();
+  for (LONG c : corners) outline.push_back(ids[size_t(c)]);
+  const bool ok = mod->CreateNgon(op.get(), outline.data(), LONG(outline.size())) != 0 && mod->Commit();
   if (keep)
     *keep = mod;
   else
@@ -137,27 +148,47 @@ LONG Corner(const CPolygon& p, int i) { return i == 0 ? p.a : i == 1 ? p.b : i =
 // The committed object covers the outline exactly: same points, every outline edge
 // once in outline direction, every other edge twice in opposite directions, all
 // polygons turning with the outline and their areas adding up to the outline's.
-void ExpectExactCover(const PolygonObject* op, const Outline& pts, const std::string& what) {
+// corners lists the outline as point numbers (by default each point once, in order);
+// an outline that comes back to a place (the same point, or another at the same
+// position) is checked by place: the hole's area left out, each bridge side used once,
+// no polygon with two corners at one place.
+void ExpectExactCover(const PolygonObject* op, const Outline& pts, const std::string& what,
+                      std::vector<LONG> corners = {}) {
   SCOPED_TRACE(what);
-  const LONG n = LONG(pts.size());
+  const bool simple = corners.empty();
+  if (simple) corners = InOrder(pts.size());
+  const LONG n = LONG(pts.size()), k = LONG(corners.size());
   ASSERT_EQ(op->GetPointCount(), n);
   for (LONG i = 0; i < n; ++i) ASSERT_EQ(op->GetPointR()[i], pts[size_t(i)]) << "point " << i;
-  const Vector normal = Newell(pts);
+  // Each point's place: the first point at its position.
+  std::vector<LONG> place(size_t(n), 0);
+  for (LONG i = 0; i < n; ++i) {
+    place[size_t(i)] = i;
+    for (LONG j = 0; j < i; ++j)
+      if (pts[size_t(j)] == pts[size_t(i)]) {
+        place[size_t(i)] = j;
+        break;
+      }
+  }
+  Outline walk;
+  for (LONG c : corners) walk.push_back(pts[size_t(c)]);
+  const Vector normal = Newell(walk);
   const Real area = Len(normal);
   const Vector unit = normal * (1 / area);
-  std::map<std::pair<LONG, LONG>, int> edges;
+  std::map<std::pair<LONG, LONG>, int> outline, edges;
+  for (LONG i = 0; i < k; ++i) ++outline[{place[size_t(corners[size_t(i)])], place[size_t(corners[size_t((i + 1) % k)])]}];
   Real sum = 0;
   int cornersUsed = 0;
   for (LONG i = 0; i < op->GetPolygonCount(); ++i) {
     const CPolygon& p = op->GetPolygonR()[i];
-    const int k = Corners(p);
-    cornersUsed += k;
+    const int m = Corners(p);
+    cornersUsed += m;
     Vector pn;
-    for (int c = 0; c < k; ++c) {
-      const LONG u = Corner(p, c), v = Corner(p, (c + 1) % k);
+    for (int c = 0; c < m; ++c) {
+      const LONG u = Corner(p, c), v = Corner(p, (c + 1) % m);
       ASSERT_TRUE(u >= 0 && u < n && v >= 0 && v < n) << "polygon " << i;
-      ASSERT_NE(u, v) << "polygon " << i;
-      ++edges[{u, v}];
+      for (int d = 0; d < c; ++d) ASSERT_NE(place[size_t(u)], place[size_t(Corner(p, d))]) << "polygon " << i;
+      ++edges[{place[size_t(u)], place[size_t(v)]}];
       pn += pts[size_t(u)] % pts[size_t(v)];
     }
     const Real a = pn * unit * 0.5;
@@ -166,20 +197,27 @@ void ExpectExactCover(const PolygonObject* op, const Outline& pts, const std::st
   }
   EXPECT_NEAR(sum, area, 1e-9 * area);
   for (const auto& [edge, count] : edges) {
-    const bool outline = edge.second == (edge.first + 1) % n;
+    const auto along = outline.find(edge);
     const auto back = edges.find({edge.second, edge.first});
-    if (outline) {
-      EXPECT_EQ(count, 1) << edge.first << "->" << edge.second;
-      EXPECT_EQ(back, edges.end()) << "outline edge used backwards";
+    if (along != outline.end()) {
+      EXPECT_EQ(count, along->second) << edge.first << "->" << edge.second;
+      EXPECT_EQ(along->second, 1) << "outline runs along itself";
+      if (outline.count({edge.second, edge.first}) == 0) {
+        EXPECT_EQ(back, edges.end()) << "outline edge used backwards";
+      }
     } else {
       EXPECT_EQ(count, 1) << "inner edge " << edge.first << "->" << edge.second;
-      EXPECT_TRUE(back != edges.end() && back->second == 1) << "inner edge without its twin";
+      EXPECT_TRUE(back != edges.end() && back->second == 1 && outline.count(back->first) == 0)
+          << "inner edge without its twin";
     }
   }
-  for (LONG i = 0; i < n; ++i) EXPECT_EQ(edges.count({i, (i + 1) % n}), 1u) << "outline edge " << i << " missing";
-  // Triangles and quads of one cover: corners = 3 x (n - 2) - (one per quad).
-  const LONG quads = cornersUsed - 3 * op->GetPolygonCount();
-  EXPECT_EQ(op->GetPolygonCount() + quads, n - 2);
+  for (const auto& [edge, count] : outline) EXPECT_EQ(edges.count(edge), 1u) << "outline edge " << edge.first << "->" << edge.second << " missing";
+  // Triangles and quads of one cover of a simple outline: corners = 3 x (n - 2) - (one
+  // per quad).
+  if (simple) {
+    const LONG quads = cornersUsed - 3 * op->GetPolygonCount();
+    EXPECT_EQ(op->GetPolygonCount() + quads, n - 2);
+  }
 }
 
 class ModelingTest : public HostTest {};
@@ -278,8 +316,12 @@ TEST_F(ModelingTest, DegenerateOutlinesFailAndLeaveTheObjectAlone) {
       {"collinear", {Vector(0, 0, 0), Vector(1, 1, 1), Vector(2, 2, 2), Vector(3, 3, 3), Vector(4, 4, 4)}},
       {"two places", {Vector(0, 0, 0), Vector(1, 0, 0), Vector(0, 0, 0), Vector(1, 0, 0), Vector(0, 0, 0)}},
       {"all at one place", Outline(6, Vector(1, 2, 3))},
-      {"coinciding corners", {Vector(0, 0, 0), Vector(2, 0, 0), Vector(1, 1, 0), Vector(2, 2, 0), Vector(0, 2, 0),
-                              Vector(1, 1, 0)}},
+      // A figure eight with one loop's meeting corner lifted off the plane, and two
+      // other corners lifted so that the best-fit plane stays level.
+      {"corners at one place in the projection only",
+       {Vector(1, 1, 0), Vector(2, 2, 0.5), Vector(0, 2, 0), Vector(1, 1, 0.5), Vector(0, 0, 0), Vector(2, 0, 0.5)}},
+      {"neighbours at one place",
+       {Vector(0, 0, 0), Vector(2, 0, 0), Vector(2, 0, 0), Vector(2, 2, 0), Vector(0, 2, 0), Vector(-1, 1, 0)}},
       {"bow tie", {Vector(0, 0, 0), Vector(2, 2, 0), Vector(2, 0, 0), Vector(1, -1, 0), Vector(0, 2, 0)}},
       {"zero area figure eight", {Vector(0, 0, 0), Vector(1, 1, 0), Vector(2, 0, 0), Vector(3, 1, 0), Vector(3, 0, 0),
                                   Vector(2, 1, 0), Vector(1, 0, 0), Vector(0, 1, 0)}},
@@ -308,6 +350,151 @@ TEST_F(ModelingTest, DegenerateOutlinesFailAndLeaveTheObjectAlone) {
     for (int i = 0; i < 5 + round % 20; ++i) pts.emplace_back(coord(rng), coord(rng), coord(rng) * (round % 3));
     ObjPtr op = Commit(pts);
     if (op) ExpectExactCover(ToPoly(op.get()), pts, "random polygon " + std::to_string(round));
+  }
+}
+
+// --- outlines that come back to a point (keyholes) -------------------------------------
+
+// An outline given by its points and the point numbers it walks through.
+struct Walk {
+  std::string name;
+  Outline points;
+  std::vector<LONG> corners;
+};
+
+// The same walk started at corner `start`, or walked backwards.
+Walk Turned(Walk w, size_t start, bool reverse) {
+  std::rotate(w.corners.begin(), w.corners.begin() + long(start), w.corners.end());
+  if (reverse) std::reverse(w.corners.begin(), w.corners.end());
+  return w;
+}
+
+// Every corner as its own point, at its place: how a file reader hands such an outline
+// over.
+Walk Duplicated(const Walk& w) {
+  Walk d{w.name + " by positions", {}, {}};
+  for (LONG c : w.corners) {
+    d.corners.push_back(LONG(d.points.size()));
+    d.points.push_back(w.points[size_t(c)]);
+  }
+  return d;
+}
+
+// A 4 x 4 square with a 2 x 2 hole, the outline joined to the hole's corner (1, 1) at
+// the square's corner (0, 0), on a line that runs on through the hole's far corner.
+Walk SquareWithHole() {
+  return {"square with hole",
+          {Vector(0, 0, 0), Vector(4, 0, 0), Vector(4, 4, 0), Vector(0, 4, 0), Vector(1, 1, 0), Vector(3, 1, 0),
+           Vector(3, 3, 0), Vector(1, 3, 0)},
+          {0, 1, 2, 3, 0, 4, 7, 6, 5, 4}};
+}
+
+// A bar with two holes: the first joined to the outline, the second to the first along
+// the line of both holes' lower sides.
+Walk TwoHoles() {
+  return {"two holes",
+          {Vector(0, 0, 0), Vector(10, 0, 0), Vector(10, 4, 0), Vector(0, 4, 0), Vector(1, 1, 0), Vector(3, 1, 0),
+           Vector(3, 3, 0), Vector(1, 3, 0), Vector(6, 1, 0), Vector(8, 1, 0), Vector(8, 3, 0), Vector(6, 3, 0)},
+          {0, 4, 7, 6, 5, 8, 11, 10, 9, 8, 5, 4, 0, 1, 2, 3}};
+}
+
+// Two triangles, and two squares of different size, meeting at one corner.
+Walk FigureEight() {
+  return {"figure eight", {Vector(1, 1, 0), Vector(2, 2, 0), Vector(0, 2, 0), Vector(0, 0, 0), Vector(2, 0, 0)},
+          {0, 1, 2, 0, 3, 4}};
+}
+Walk TouchingSquares() {
+  return {"touching squares",
+          {Vector(0, 0, 0), Vector(1, 0, 0), Vector(1, 1, 0), Vector(3, 1, 0), Vector(3, 3, 0), Vector(1, 3, 0),
+           Vector(0, 1, 0)},
+          {0, 1, 2, 3, 4, 5, 2, 6}};
+}
+
+// A pentagon with a cut from the middle of its base up to its centre.
+Walk Slit() {
+  return {"slit",
+          {Vector(0, 0, 0), Vector(2, 0, 0), Vector(4, 0, 0), Vector(4, 3, 0), Vector(2, 5, 0), Vector(0, 3, 0),
+           Vector(2, 2.5, 0)},
+          {0, 1, 6, 1, 2, 3, 4, 5}};
+}
+
+Walk Placed(const Walk& w, const Matrix& m) { return {w.name, Placed(w.points, m), w.corners}; }
+
+TEST_F(ModelingTest, OutlinesThatComeBackToAPointAreCoveredExactly) {
+  for (const Walk& shape : {SquareWithHole(), TwoHoles(), FigureEight(), TouchingSquares(), Slit()}) {
+    for (const Walk& given : {shape, Duplicated(shape)}) {
+      for (size_t plane = 0; plane < std::size(kPlanes); ++plane) {
+        for (size_t start = 0; start < given.corners.size(); ++start) {
+          for (bool reverse : {false, true}) {
+            const Walk w = Turned(Placed(given, kPlanes[plane]), start, reverse);
+            const std::string what = w.name + " plane " + std::to_string(plane) + " from " + std::to_string(start) +
+                                     (reverse ? " reversed" : "");
+            ObjPtr op = Commit(w.points, nullptr, w.corners);
+            ASSERT_NE(op, nullptr) << what;
+            ExpectExactCover(ToPoly(op.get()), w.points, what, w.corners);
+            EXPECT_EQ(ToPoly(op.get())->GetNgonCount(), 1) << what;
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST_F(ModelingTest, TheReaderSeesAKeyholeOutlineAsWalked) {
+  for (const Walk& w : {SquareWithHole(), TwoHoles(), TouchingSquares(), Duplicated(SquareWithHole())}) {
+    Modeling* mod = nullptr;
+    ObjPtr op = Commit(w.points, &mod, w.corners);
+    ASSERT_NE(op, nullptr) << w.name;
+    Ngon ngon;
+    ASSERT_TRUE(mod->GetNgon(op.get(), ToPoly(op.get())->GetPolygonCount(), &ngon)) << w.name;
+    EXPECT_EQ(std::vector<LONG>(ngon.points, ngon.points + ngon.count), w.corners) << w.name;
+    ngon.Free();
+    Modeling::Free(mod);
+  }
+}
+
+TEST_F(ModelingTest, OutlinesThatCrossThemselvesAtARepeatedPointAreRefused) {
+  const std::vector<Walk> bad = {
+      // The bridge to the hole's far corner crosses the hole's lower side.
+      {"bridge through the hole",
+       {Vector(0, 0, 0), Vector(4, 0, 0), Vector(4, 4, 0), Vector(0, 4, 0), Vector(1, 2, 0), Vector(3, 2, 0),
+        Vector(3, 3, 0), Vector(1, 3, 0)},
+       {0, 1, 2, 3, 0, 6, 5, 4, 7, 6}},
+      // Two bridges from one outline corner to two holes cross each other's hole.
+      {"bridges across each other",
+       {Vector(0, 0, 0), Vector(10, 0, 0), Vector(10, 10, 0), Vector(0, 10, 0), Vector(2, 6, 0), Vector(4, 6, 0),
+        Vector(4, 8, 0), Vector(2, 8, 0), Vector(6, 2, 0), Vector(8, 2, 0), Vector(8, 4, 0), Vector(6, 4, 0)},
+       {0, 1, 0, 6, 5, 4, 7, 6, 0, 8, 11, 10, 9, 8, 0, 2, 3}},
+      // Loops meeting at a point where the walk passes from one side to the other.
+      {"crossing at the shared point",
+       {Vector(0, 0, 0), Vector(2, -1, 0), Vector(2, 1, 0), Vector(-1, -0.5, 0), Vector(-1, 0.5, 0)},
+       {0, 1, 2, 0, 3, 4}},
+      // A spike out of the square, walked there and back.
+      {"spike out", {Vector(0, 0, 0), Vector(2, 0, 0), Vector(2, 2, 0), Vector(1, 2, 0), Vector(1, 5, 0), Vector(0, 2, 0)},
+       {0, 1, 2, 3, 4, 3, 5}},
+      // The same hole walked twice.
+      {"hole walked twice",
+       {Vector(0, 0, 0), Vector(4, 0, 0), Vector(4, 4, 0), Vector(0, 4, 0), Vector(1, 1, 0), Vector(3, 1, 0),
+        Vector(3, 3, 0), Vector(1, 3, 0)},
+       {0, 1, 2, 3, 0, 4, 7, 6, 5, 4, 7, 6, 5, 4}},
+  };
+  for (const Walk& shape : bad) {
+    for (const Walk& given : {shape, Duplicated(shape)}) {
+      for (bool reverse : {false, true}) {
+        const Walk w = Turned(Placed(given, kPlanes[1]), 0, reverse);
+        ObjPtr op(PolygonObject::Alloc(2, 0));
+        Modeling* mod = Modeling::Alloc();
+        ASSERT_TRUE(mod && mod->InitObject(op.get()));
+        std::vector<LONG> ids, outline;
+        for (const Vector& p : w.points) ids.push_back(mod->AddPoint(op.get(), p));
+        for (LONG c : w.corners) outline.push_back(ids[size_t(c)]);
+        ASSERT_NE(mod->CreateNgon(op.get(), outline.data(), LONG(outline.size())), 0) << w.name;
+        EXPECT_FALSE(mod->Commit()) << w.name << (reverse ? " reversed" : "");
+        EXPECT_EQ(ToPoly(op.get())->GetPointCount(), 2) << w.name;
+        EXPECT_EQ(ToPoly(op.get())->GetPolygonCount(), 0) << w.name;
+        Modeling::Free(mod);
+      }
+    }
   }
 }
 
@@ -436,6 +623,33 @@ TEST_F(ModelingTest, MemoryFailureAtEveryAllocationOfACommitLeavesTheObjectAlone
       break;
     }
     ASSERT_LT(n, 1000);
+  }
+}
+
+TEST_F(ModelingTest, MemoryFailureAtEveryAllocationOfAKeyholeCommitLeavesTheObjectAlone) {
+  // A bridged hole is pulled apart; loops meeting at a corner are cut apart.
+  for (const Walk& w : {TwoHoles(), Duplicated(TouchingSquares())}) {
+    ObjPtr op;
+    Modeling* mod = nullptr;
+    EveryAllocation([&] {
+      Modeling::Free(mod);
+      op.reset(PolygonObject::Alloc(0, 0));
+      mod = Modeling::Alloc();
+      if (!op || !mod || !mod->InitObject(op.get())) return false;
+      std::vector<LONG> ids, outline;
+      for (const Vector& p : w.points) ids.push_back(mod->AddPoint(op.get(), p));
+      for (LONG c : w.corners) outline.push_back(c < LONG(ids.size()) ? ids[size_t(c)] : 0);
+      if (std::find(outline.begin(), outline.end(), 0) != outline.end() ||
+          !mod->CreateNgon(op.get(), outline.data(), LONG(outline.size())))
+        return false;
+      if (mod->Commit()) return true;
+      EXPECT_EQ(ToPoly(op.get())->GetPointCount(), 0) << w.name;
+      EXPECT_EQ(ToPoly(op.get())->GetPolygonCount(), 0) << w.name;
+      EXPECT_EQ(ToPoly(op.get())->GetNgonCount(), 0) << w.name;
+      return false;
+    });
+    ExpectExactCover(ToPoly(op.get()), w.points, w.name, w.corners);
+    Modeling::Free(mod);
   }
 }
 
