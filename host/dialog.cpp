@@ -161,6 +161,10 @@ void Record(const GeDialogState* s) {
       r.label = g.label;
       r.value = RecordValue(g, &r.number);
       r.enabled = EnabledInTree(s, g);
+      r.parent = g.parent;
+      r.choiceSet = g.choiceSet;
+      r.choice = g.choice;
+      for (const auto& child : g.children) r.entries.push_back(child.second);
       record.gadgets.push_back(std::move(r));
     }
   } catch (const std::bad_alloc&) {
@@ -210,9 +214,27 @@ Gadget* Resolve(GeDialogState* s, const std::string& name) {
   return nullptr;
 }
 
+// "a, b, c", for refusals that name the values a gadget takes.
+std::string JoinQuoted(const std::vector<std::string>& items) {
+  std::string out;
+  for (const std::string& item : items) out += (out.empty() ? "'" : ", '") + item + "'";
+  return out;
+}
+
+std::string EntryLabels(const Gadget* g) {
+  std::vector<std::string> labels;
+  for (const auto& child : g->children) labels.push_back(child.second);
+  return JoinQuoted(labels);
+}
+
+std::string EntryList(const Gadget* g) {
+  return g->children.empty() ? "it has no entries" : "its entries: " + EntryLabels(g);
+}
+
 bool ChoosePopupEntry(Gadget* g, LLONG index, std::string* why) {
   if (index < 0 || index >= static_cast<LLONG>(g->children.size())) {
-    *why = "has no entry " + std::to_string(index) + " (it has " + std::to_string(g->children.size()) + ")";
+    *why = "has no entry " + std::to_string(index) + " (it has " + std::to_string(g->children.size()) + ")" +
+           (g->children.empty() ? "" : "; its entries, counted from 0: " + EntryLabels(g));
     return false;
   }
   g->longValue = g->children[static_cast<size_t>(index)].first;
@@ -231,8 +253,15 @@ bool ChoosePopupLabel(Gadget* g, const std::string& label, std::string* why) {
       g->longValue = child.first;
       return true;
     }
-  *why = "has no entry '" + label + "'";
+  *why = "has no entry '" + label + "' (" + EntryList(g) + ")";
   return false;
+}
+
+// " (the field goes from 1 to 16)", or nothing for a field without limits.
+std::string LimitsText(const Gadget* g) {
+  if (!g->hasLimits) return std::string();
+  return " (the field goes from " + String::RealToString(g->min).Std() + " to " + String::RealToString(g->max).Std() +
+         ")";
 }
 
 bool Refuse(std::string* why, std::string text) {
@@ -252,15 +281,17 @@ bool Apply(Gadget* g, const DialogAction& a, std::string* why) {
       switch (k) {
         case GadgetKind::Check:
         case GadgetKind::Radio:
-          if (!ParseOnOff(a.text, &on)) return Refuse(why, "takes on or off, not '" + a.text + "'");
+          if (!ParseOnOff(a.text, &on))
+            return Refuse(why, "takes on or off, not '" + a.text + "' (yes/no, true/false and 1/0 also do)");
           g->longValue = on ? 1 : 0;
           return true;
         case GadgetKind::Integer:
-          if (!ParseWhole(a.text, &whole)) return Refuse(why, "takes a whole number, not '" + a.text + "'");
+          if (!ParseWhole(a.text, &whole))
+            return Refuse(why, "takes a whole number, not '" + a.text + "'" + LimitsText(g));
           g->longValue = ClampLong(*g, static_cast<Real>(whole));
           return true;
         case GadgetKind::Real:
-          if (!ParseDecimal(a.text, &real)) return Refuse(why, "takes a number, not '" + a.text + "'");
+          if (!ParseDecimal(a.text, &real)) return Refuse(why, "takes a number, not '" + a.text + "'" + LimitsText(g));
           g->realValue = ClampReal(*g, real);
           return true;
         case GadgetKind::Text:
@@ -364,10 +395,44 @@ void Finish(GeDialog* dlg, bool ok) {
   CloseWith(dlg, s, ok);
 }
 
-// Plays one action; a refused one is reported and dropped.
-void Play(GeDialog* dlg, const DialogAction& a) {
+bool IsChoiceSet(const GeDialogState* s, const std::string& name) {
+  for (const Gadget& g : s->gadgets)
+    if (!g.choiceSet.empty() && g.choiceSet == name) return true;
+  return false;
+}
+
+// The radio of the set with this choice name, or null.
+Gadget* FindChoice(GeDialogState* s, const std::string& set, const std::string& choice) {
+  for (Gadget& g : s->gadgets)
+    if (g.choiceSet == set && g.choice == choice) return &g;
+  return nullptr;
+}
+
+std::string ChoiceList(const GeDialogState* s, const std::string& set) {
+  std::vector<std::string> choices;
+  for (const Gadget& g : s->gadgets)
+    if (g.choiceSet == set) choices.push_back(g.choice);
+  return JoinQuoted(choices);
+}
+
+// Plays one action; a refused one is reported and dropped (false).
+bool Play(GeDialog* dlg, const DialogAction& given) {
   GeDialogState* s = GeDialogAccess::State(dlg);
   using Kind = DialogAction::Kind;
+  const DialogAction* action = &given;
+  DialogAction click;
+  // Setting a choice set clicks the radio of that choice.
+  if (given.kind == Kind::Set && !Resolve(s, given.gadget) && IsChoiceSet(s, given.gadget)) {
+    const Gadget* radio = FindChoice(s, given.gadget, given.text);
+    if (!radio) {
+      host::internal::ReportDialogError(DialogName(s) + ": choice set '" + given.gadget + "' has no choice '" +
+                                        given.text + "' (its choices: " + ChoiceList(s, given.gadget) + ")");
+      return false;
+    }
+    click = DialogAction::Click(std::to_string(radio->id));
+    action = &click;
+  }
+  const DialogAction& a = *action;
   Kind kind = a.kind;
   // Clicking a modal dialog's OK or Cancel button is pressing OK or Cancel.
   if (kind == Kind::Click && s->type != DLG_TYPE_ASYNC) {
@@ -380,19 +445,19 @@ void Play(GeDialog* dlg, const DialogAction& a) {
     if (button && !EnabledInTree(s, *button)) {
       host::internal::ReportDialogError(DialogName(s) + ": " + (kind == Kind::Ok ? "OK" : "Cancel") +
                                         " is disabled");
-      return;
+      return false;
     }
     Finish(dlg, kind == Kind::Ok);
-    return;
+    return true;
   }
   Gadget* g = Resolve(s, a.gadget);
   if (!g) {
     host::internal::ReportDialogError(DialogName(s) + " has no gadget '" + a.gadget + "'");
-    return;
+    return false;
   }
   if (!EnabledInTree(s, *g)) {
     host::internal::ReportDialogError(DialogName(s) + ": " + GadgetName(*g) + " is disabled");
-    return;
+    return false;
   }
   std::string why;
   bool applied = false;
@@ -403,11 +468,12 @@ void Play(GeDialog* dlg, const DialogAction& a) {
   }
   if (!applied) {
     host::internal::ReportDialogError(DialogName(s) + ": " + GadgetName(*g) + " " + why);
-    return;
+    return false;
   }
   const LONG id = g->id;
   const BaseContainer msg = ActionMessage(g, id);  // g may move if Command adds gadgets
   dlg->Command(id, msg);
+  return true;
 }
 
 host::internal::DialogIdentity Identity(const GeDialogState* s) {
@@ -427,7 +493,10 @@ void RunModal(GeDialog* dlg) {
   while (s->open) {
     DialogAction action;
     if (host::internal::NextDialogAction(Identity(s), &action)) {
-      Play(dlg, action);
+      if (!Play(dlg, action) && s->open && host::internal::StrictDialogs()) {
+        host::internal::DropDialogActions(Identity(s));
+        Finish(dlg, false);
+      }
       continue;
     }
     if (refusals++ == 0) {

@@ -16,6 +16,8 @@ struct GadgetSpec {
   GadgetKind kind = GadgetKind::Group;
   std::string key;    // readable name for the scripted user; empty when not set by a user
   std::string label;  // text, or a group's title
+  // A radio of a named exclusive set: the set ("layout") and its choice ("per-group").
+  std::string choiceSet, choice;
   int parent = -1;    // index of the enclosing group in the same list, -1 at the top
   LONG flags = 0;
   LONG cols = 0, rows = 0;
@@ -48,6 +50,9 @@ struct DialogIdentity {
 // dialogs only) addressed to no dialog. False when none is queued.
 bool NextDialogAction(const DialogIdentity& who, DialogAction* action);
 bool DialogDefaultOk();
+bool StrictDialogs();
+// Drops every queued action this dialog would take (after a refusal in strict mode).
+void DropDialogActions(const DialogIdentity& who);
 void ReportDialogError(const std::string& text);
 void RecordDialog(DialogRecord record);
 // The next key the user pressed (0: none).

@@ -7,6 +7,7 @@
 //     GROUP IDC_MDDXP_SCALE_GROUP { TITLE "Scale"; COLUMNS 2;
 //       RADIO IDC_MDDXP_MULTIPLY { LABEL "Multiply"; KEY "multiply"; }
 //       INTEGER IDC_MDDXP_SCALE { LABEL "Scale"; KEY "scale"; MIN 1; MAX 100000; }
+//       RADIO IDC_MDDXP_DIVIDE { LABEL "Divide"; KEY "divide"; CHOICE "scale-mode" "divide"; }
 //     }
 //     BUTTON 1 { LABEL "OK"; }
 //   }
@@ -90,6 +91,12 @@ class Parser {
     if (!Body(-1, GadgetKind::Group, open, "the dialog", 0)) return false;
     if (!Next()) return false;
     if (m_t.kind != Token::kEnd) return Fail(m_t.line, "unexpected '" + m_t.text + "' after the dialog");
+    // A set is named where a key could be: the two may not meet.
+    for (const GadgetSpec& g : layout->gadgets) {
+      const auto set = m_setLines.find(g.key);
+      if (!g.key.empty() && set != m_setLines.end())
+        return Fail(set->second, "choice set '" + g.key + "' has the name of a gadget's key");
+    }
     return true;
   }
 
@@ -182,6 +189,7 @@ class Parser {
       g.key = key;
       return true;
     }
+    if (name == "CHOICE") return Choice(g, line);
     if (name == "COLUMNS" || name == "ROWS") {
       if (!isGroup) return Fail(line, name + " belongs to groups");
       if (!Whole(name == "COLUMNS" ? &g.cols : &g.rows)) return false;
@@ -211,6 +219,29 @@ class Parser {
       return Next() && Expect(";");
     }
     return Fail(line, "'" + name + "' is no gadget kind or property");
+  }
+
+  // CHOICE "set" "name"; a radio's place in a named exclusive set.
+  bool Choice(GadgetSpec& g, int line) {
+    std::string set, choice;
+    if (!Next()) return false;
+    if (m_t.kind != Token::kText) return Fail(m_t.line, "CHOICE takes a set name and a choice name, both quoted");
+    set = m_t.text;
+    if (!Next()) return false;
+    if (m_t.kind != Token::kText) return Fail(m_t.line, "CHOICE takes a set name and a choice name, both quoted");
+    choice = m_t.text;
+    if (!Next() || !Expect(";")) return false;
+    if (g.kind != GadgetKind::Radio) return Fail(line, "CHOICE belongs to radios");
+    if (!g.choiceSet.empty()) return Fail(line, "a radio belongs to one choice set");
+    if (!ValidKey(set)) return Fail(line, "choice set '" + set + "' is not lower-case words joined by dashes");
+    if (!ValidKey(choice)) return Fail(line, "choice '" + choice + "' is not lower-case words joined by dashes");
+    for (const GadgetSpec& other : m_layout->gadgets)
+      if (&other != &g && other.choiceSet == set && other.choice == choice)
+        return Fail(line, "choice '" + choice + "' is used twice in set '" + set + "'");
+    g.choiceSet = set;
+    g.choice = choice;
+    m_setLines.emplace(set, line);
+    return true;
   }
 
   bool Gadget(int parent, GadgetKind kind, int depth) {
@@ -247,6 +278,7 @@ class Parser {
   Token m_t;
   DialogLayout* m_layout = nullptr;
   std::map<LONG, int> m_lines;  // ID -> line of its first use
+  std::map<std::string, int> m_setLines;  // choice set -> line of its first choice
 };
 
 }  // namespace
@@ -313,6 +345,8 @@ bool DescribeDialogResource(LONG id, std::string* title, std::vector<GadgetInfo>
       info.hasLimits = spec.hasLimits;
       info.min = spec.min;
       info.max = spec.max;
+      info.choiceSet = spec.choiceSet;
+      info.choice = spec.choice;
       gadgets->push_back(std::move(info));
     }
   }

@@ -92,7 +92,8 @@ const char* GadgetKindName(GadgetKind kind);
 // in order, each as a person would (limits, enabled state and kind are honoured, then
 // the dialog's Command runs), until OK or Cancel. When the actions run out the dialog
 // is confirmed with OK (see SetDialogDefault). A refused action is dropped and
-// reported in DialogErrors(); the play goes on with the next one.
+// reported in DialogErrors(); the play goes on with the next one, unless dialogs are
+// strict (SetStrictDialogs).
 struct DialogAction {
   enum class Kind { Set, Integer, Decimal, Text, Tick, ChooseIndex, ChooseLabel, Click, Highlight, Ok, Cancel };
   Kind kind = Kind::Ok;
@@ -111,7 +112,9 @@ struct DialogAction {
 
   // The value as the shell's "--set key=value" gives it, read by the gadget's kind:
   // on/off (yes/no, true/false, 1/0) for check boxes, a number for number fields, an
-  // entry label (or else a 0-based index) for popups, the text for text fields.
+  // entry label (or else a 0-based index) for popups, the text for text fields. The
+  // gadget may also be a choice set of radios (CHOICE in the resource): the value
+  // names the radio to tick, as a person clicking it.
   static DialogAction Set(std::string gadget, std::string value);
   static DialogAction Integer(std::string gadget, LLONG value);
   static DialogAction Decimal(std::string gadget, Real value);
@@ -130,6 +133,9 @@ struct DialogAction {
 void QueueDialogAction(const DialogAction& action);
 // How a modal dialog ends when its actions run out: OK (true, the default) or Cancel.
 void SetDialogDefault(bool ok);
+// Strict dialogs (off by default): a refused action ends the modal dialog with Cancel
+// and drops the rest of its queued actions; the refusal is still in DialogErrors().
+void SetStrictDialogs(bool on);
 // Actions refused (unknown or disabled gadget, wrong kind, bad value) and dialogs
 // that failed to open, one line each, oldest first.
 const std::vector<std::string>& DialogErrors();
@@ -143,6 +149,9 @@ struct GadgetRecord {
   std::string value;  // on/off, the number, the text, the popup entry's label, list rows
   Real number = 0.0;  // check 1/0, number, popup entry value
   bool enabled = true;  // as the user could use it (enclosing groups included)
+  std::string choiceSet, choice;     // a radio of a choice set
+  std::vector<std::string> entries;  // a popup's entry labels, in order
+  int parent = -1;  // the enclosing group's index in DialogRecord::gadgets, -1 at the top
 };
 struct DialogRecord {
   std::string title;
@@ -189,6 +198,7 @@ struct GadgetInfo {
   LONG parent = 0;  // the enclosing group's ID, 0 at the top or in an unnamed group
   bool hasLimits = false;
   Real min = 0.0, max = 0.0;
+  std::string choiceSet, choice;  // a radio of a choice set
 };
 bool DescribeDialogResource(LONG id, std::string* title, std::vector<GadgetInfo>* gadgets, std::string* error);
 
@@ -206,6 +216,12 @@ std::string SettingsFile();
 void LoadSettings();
 // Forgets the settings in memory (the next use reads the file again).
 void UnloadSettings();
+// While on, changes of the settings stay in memory and the settings file is neither
+// written nor (when damaged) set aside: a run that only previews. Off by default.
+void KeepSettingsInMemory(bool on);
+// Writes the settings in memory to the settings file now (a run kept in memory whose
+// changes are to stay); false with the reason.
+bool WriteSettings(std::string* error);
 
 // --- plug-in registry --------------------------------------------------------
 // Registered plug-ins in registration order.

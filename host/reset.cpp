@@ -16,6 +16,7 @@ void ResetHost() {
   internal::ResetUser();
   internal::ResetBitmaps();
   internal::ResetSettings();
+  KeepSettingsInMemory(false);
   internal::ResetEvaluation();
 }
 

@@ -30,6 +30,10 @@ struct SettingsState {
   BaseContainer store;
   // A failing folder is reported on the first failed save, not on every one after.
   bool writeFailureReported = false;
+  // A preview: changes stay in memory and the file is left as it is.
+  bool inMemory = false;
+  // A damaged file read in memory-only mode, still in its place.
+  bool damagedInPlace = false;
 };
 
 SettingsState& State() {
@@ -59,10 +63,14 @@ void Report(const std::string& line, bool alsoStderr) {
 void SetAside(const std::string& path, const std::string& problem) {
   const std::string aside = path + ".damaged";
   std::string line = "Kelvane host: settings file '" + path + "' " + problem;
-  if (::rename(path.c_str(), aside.c_str()) == 0)
+  if (State().inMemory) {
+    State().damagedInPlace = true;
+    line += "; starting with empty settings (the file is left as it is)";
+  } else if (::rename(path.c_str(), aside.c_str()) == 0) {
     line += "; kept as '" + aside + "', starting with empty settings";
-  else
+  } else {
     line += "; it could not be kept aside (" + std::string(std::strerror(errno)) + "), starting with empty settings";
+  }
   Report(line, true);
 }
 
@@ -70,22 +78,25 @@ void EnsureLoaded() {
   if (!State().loaded) host::LoadSettings();
 }
 
-bool Save() {
-  SettingsState& state = State();
+bool WriteStore(std::string* error) {
   const std::string folder = host::SettingsFolder();
-  const std::string path = host::SettingsFile();
-  std::string error;
   std::error_code ec;
-  bool ok = true;
   if (!std::filesystem::is_directory(folder, ec)) {
     std::filesystem::create_directories(folder, ec);
     if (ec) {
-      error = "cannot create the folder '" + folder + "': " + ec.message();
-      ok = false;
+      *error = "cannot create the folder '" + folder + "': " + ec.message();
+      return false;
     }
   }
-  if (ok) ok = host::internal::WriteContainerFile(path, state.store, kSettingsMagic, &error);
-  if (ok) {
+  return host::internal::WriteContainerFile(host::SettingsFile(), State().store, kSettingsMagic, error);
+}
+
+bool Save() {
+  SettingsState& state = State();
+  if (state.inMemory) return true;
+  const std::string path = host::SettingsFile();
+  std::string error;
+  if (WriteStore(&error)) {
     state.writeFailureReported = false;
     return true;
   }
@@ -146,6 +157,24 @@ void LoadSettings() {
 
 void UnloadSettings() { internal::ResetSettings(); }
 
+void KeepSettingsInMemory(bool on) { State().inMemory = on; }
+
+bool WriteSettings(std::string* error) {
+  EnsureLoaded();  // an unread store is not an empty one
+  SettingsState& state = State();
+  if (state.damagedInPlace) {
+    // The damaged bytes stay available, as they do when the file is read for writing.
+    const std::string path = SettingsFile();
+    if (::rename(path.c_str(), (path + ".damaged").c_str()) == 0)
+      Report("Kelvane host: the damaged settings file is kept as '" + path + ".damaged'", true);
+    state.damagedInPlace = false;
+  }
+  std::string why;
+  if (WriteStore(&why)) return true;
+  if (error) *error = "cannot save the settings to '" + SettingsFile() + "': " + why;
+  return false;
+}
+
 }  // namespace host
 
 namespace host::internal {
@@ -156,6 +185,7 @@ void ResetSettings() {
   state.loaded = false;
   state.store = BaseContainer();
   state.writeFailureReported = false;
+  state.damagedInPlace = false;
 }
 
 }  // namespace host::internal

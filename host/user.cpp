@@ -24,6 +24,7 @@ struct ScriptedUser {
   std::vector<std::string> selectorTitles;
   std::deque<host::DialogAction> actions;
   bool dialogDefaultOk = true;
+  bool strictDialogs = false;
   std::vector<std::string> dialogErrors;
   std::vector<host::DialogRecord> dialogs;
   // Text-entry answers: a text, or nothing for Cancel.
@@ -264,6 +265,11 @@ void SetDialogDefault(bool ok) {
   User().dialogDefaultOk = ok;
 }
 
+void SetStrictDialogs(bool on) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  User().strictDialogs = on;
+}
+
 const std::vector<std::string>& DialogErrors() { return User().dialogErrors; }
 
 const std::vector<DialogRecord>& DialogLog() { return User().dialogs; }
@@ -315,6 +321,17 @@ bool NextDialogAction(const DialogIdentity& who, DialogAction* action) {
 bool DialogDefaultOk() {
   std::lock_guard<std::mutex> lock(g_mutex);
   return User().dialogDefaultOk;
+}
+
+bool StrictDialogs() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return User().strictDialogs;
+}
+
+void DropDialogActions(const DialogIdentity& who) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto& actions = User().actions;
+  for (auto it = actions.begin(); it != actions.end();) it = Matches(who, it->dialog) ? actions.erase(it) : it + 1;
 }
 
 void ReportDialogError(const std::string& text) {

@@ -939,4 +939,180 @@ TEST_F(BrokenResourceTest, BrokenResourcesAreRefusedWithAReason) {
   EXPECT_FALSE(error.empty());
 }
 
+// --- choice sets, popup entries, strict dialogs ---------------------------------------
+
+TEST_F(DialogTest, EveryRadioOfTheObjOptionsIsAChoiceOfASetNamedLikeNoKey) {
+  for (const LONG dialog : {10161, 10080}) {
+    std::vector<host::GadgetInfo> gadgets;
+    ASSERT_TRUE(host::DescribeDialogResource(dialog, nullptr, &gadgets, nullptr));
+    std::set<std::string> keys, sets;
+    std::map<std::string, int> members;
+    for (const auto& g : gadgets) {
+      if (!g.key.empty()) keys.insert(g.key);
+      if (g.kind == GadgetKind::Radio) {
+        EXPECT_FALSE(g.choiceSet.empty() || g.choice.empty()) << dialog << ": radio " << g.key;
+        EXPECT_FALSE(g.key.empty()) << "the radio keeps its own key";
+        sets.insert(g.choiceSet);
+        ++members[g.choiceSet];
+      } else {
+        EXPECT_TRUE(g.choiceSet.empty()) << dialog << ": " << g.key;
+      }
+    }
+    for (const auto& set : sets) {
+      EXPECT_EQ(keys.count(set), 0u) << dialog << ": set " << set;
+      EXPECT_GE(members[set], 2) << dialog << ": set " << set << " has one choice";
+    }
+  }
+  std::vector<host::GadgetInfo> gadgets;
+  ASSERT_TRUE(host::DescribeDialogResource(10161, nullptr, &gadgets, nullptr));
+  std::map<LONG, std::pair<std::string, std::string>> choiceOf;
+  for (const auto& g : gadgets) choiceOf[g.id] = {g.choiceSet, g.choice};
+  EXPECT_EQ(choiceOf[10226], std::make_pair(std::string("layout"), std::string("single-object")));
+  EXPECT_EQ(choiceOf[10230], std::make_pair(std::string("layout"), std::string("per-material")));
+  EXPECT_EQ(choiceOf[10196].first, choiceOf[10194].first) << "the three material radios share a set";
+  EXPECT_NE(choiceOf[10196].first, choiceOf[10226].first);
+}
+
+TEST_F(DialogTest, SettingAChoiceSetClicksThatRadioAndAnUnknownChoiceListsTheSet) {
+  Queue(DialogAction::Set("layout", "per-group"));
+  Queue(DialogAction::Set("layout", "per-everything"));
+  Queue(DialogAction::Set("materials", "reuse"));
+  Queue(DialogAction::Set("layout-per-region", "on"));  // the radio's own key still works
+  Queue(DialogAction::Ok());
+  ResourceDialog dlg(DLG_OBJ_IMPORT_OPTIONS);
+  ASSERT_TRUE(dlg.Open());
+  EXPECT_EQ(dlg.commands, (std::vector<LONG>{10228, 10196, 10229, IDC_OK}));
+  Bool group = FALSE, reuse = FALSE;
+  dlg.GetBool(10228, group);
+  dlg.GetBool(10196, reuse);
+  EXPECT_TRUE(group);
+  EXPECT_TRUE(reuse);
+  ASSERT_EQ(host::DialogErrors().size(), 1u);
+  const std::string& error = host::DialogErrors()[0];
+  EXPECT_NE(error.find("choice set 'layout' has no choice 'per-everything'"), std::string::npos) << error;
+  EXPECT_NE(error.find("'single-object', 'per-object', 'per-group', 'per-region', 'per-material'"),
+            std::string::npos)
+      << error;
+  const host::GadgetRecord* radio = host::DialogLog().back().Find(10228);
+  ASSERT_NE(radio, nullptr);
+  EXPECT_EQ(radio->choiceSet, "layout");
+  EXPECT_EQ(radio->choice, "per-group");
+  EXPECT_EQ(radio->value, "on");
+
+  // A choice set is a name for Set only; a disabled radio is refused like any gadget.
+  class Locked : public ResourceDialog {
+   public:
+    Locked() : ResourceDialog(DLG_OBJ_IMPORT_OPTIONS) {}
+    Bool InitValues() override { return Enable(10228, FALSE); }
+  };
+  host::ClearUserLog();
+  Queue(DialogAction::Tick("layout", true));
+  Queue(DialogAction::Set("layout", "per-group"));
+  Locked locked;
+  ASSERT_TRUE(locked.Open());
+  EXPECT_EQ(locked.commands, (std::vector<LONG>{IDC_OK}));
+  ASSERT_EQ(host::DialogErrors().size(), 2u);
+  EXPECT_NE(host::DialogErrors()[0].find("has no gadget 'layout'"), std::string::npos) << host::DialogErrors()[0];
+  EXPECT_NE(host::DialogErrors()[1].find("radio 10228 (layout-per-group) is disabled"), std::string::npos)
+      << host::DialogErrors()[1];
+}
+
+TEST_F(DialogTest, PopupRecordsListTheirEntriesAndRefusalsNameTheValidValues) {
+  Queue(DialogAction::ChooseLabel("5006", "Square"));
+  Queue(DialogAction::ChooseIndex("5006", 3));
+  Queue(DialogAction::Set("5002", "maybe"));
+  Queue(DialogAction::Set("5003", "many"));
+  Queue(DialogAction::Set("5004", "steep"));
+  TestDialog dlg;
+  ASSERT_TRUE(dlg.Open());
+  const auto& errors = host::DialogErrors();
+  ASSERT_EQ(errors.size(), 5u);
+  EXPECT_NE(errors[0].find("has no entry 'Square' (its entries: 'None', 'Circle', 'Area')"), std::string::npos)
+      << errors[0];
+  EXPECT_NE(errors[1].find("has no entry 3 (it has 3); its entries, counted from 0: 'None', 'Circle', 'Area'"), std::string::npos)
+      << errors[1];
+  EXPECT_NE(errors[2].find("takes on or off, not 'maybe' (yes/no, true/false and 1/0 also do)"), std::string::npos)
+      << errors[2];
+  EXPECT_NE(errors[3].find("takes a whole number, not 'many' (the field goes from 1 to 100)"), std::string::npos)
+      << errors[3];
+  EXPECT_NE(errors[4].find("takes a number, not 'steep' (the field goes from 0 to 180)"), std::string::npos)
+      << errors[4];
+
+  const host::DialogRecord& record = host::DialogLog().back();
+  const host::GadgetRecord* popup = record.Find(ID_CHOICE);
+  ASSERT_NE(popup, nullptr);
+  ASSERT_GE(popup->parent, 0);
+  EXPECT_EQ(record.gadgets[static_cast<size_t>(popup->parent)].id, ID_GROUP);
+  const host::GadgetRecord* inner = record.Find(ID_INNER_CHECK);
+  EXPECT_EQ(record.gadgets[static_cast<size_t>(inner->parent)].id, ID_INNER);
+  EXPECT_EQ(record.Find(IDC_OK)->parent, -1);
+  EXPECT_EQ(popup->entries, (std::vector<std::string>{"None", "Circle", "Area"}));
+  EXPECT_EQ(popup->value, "Circle");
+  EXPECT_TRUE(host::DialogLog().back().Find(ID_CHECK)->entries.empty());
+}
+
+TEST_F(DialogTest, AStrictDialogCancelsAtTheFirstRefusalAndDropsItsOtherActions) {
+  host::SetStrictDialogs(true);
+  Queue(DialogAction::Tick("5002", true));
+  Queue(DialogAction::Integer("scale", 42).For("MDD Point Cache Export"));  // another dialog's
+  Queue(DialogAction::Tick("5008", true));  // disabled: refused
+  Queue(DialogAction::Integer("5003", 7));
+  Queue(DialogAction::Ok());
+  TestDialog dlg;
+  EXPECT_FALSE(dlg.Open());
+  EXPECT_EQ(dlg.commands, (std::vector<LONG>{ID_CHECK, IDC_CANCEL}));
+  LONG count = 0;
+  dlg.GetLong(ID_COUNT, count);
+  EXPECT_EQ(count, 5);
+  ASSERT_EQ(host::DialogErrors().size(), 1u);
+  EXPECT_NE(host::DialogErrors()[0].find("check 5008 is disabled"), std::string::npos);
+  EXPECT_FALSE(host::DialogLog().back().confirmed);
+
+  // The dropped actions do not reach the next dialog; the other dialog's action waits.
+  TestDialog next;
+  EXPECT_TRUE(next.Open());
+  EXPECT_EQ(next.commands, (std::vector<LONG>{IDC_OK}));
+  Queue(DialogAction::Ok().For("MDD Point Cache Export"));
+  ResourceDialog mdd(DLG_MDD_EXPORT_OPTIONS);
+  ASSERT_TRUE(mdd.Open());
+  EXPECT_EQ(mdd.commands, (std::vector<LONG>{IDC_MDDXP_SCALE, IDC_OK}));
+
+  // Not strict: the same refusal is skipped and the play goes on.
+  host::SetStrictDialogs(false);
+  host::ClearUserLog();
+  Queue(DialogAction::Tick("5008", true));
+  Queue(DialogAction::Integer("5003", 7));
+  TestDialog lenient;
+  EXPECT_TRUE(lenient.Open());
+  lenient.GetLong(ID_COUNT, count);
+  EXPECT_EQ(count, 7);
+  EXPECT_EQ(host::DialogErrors().size(), 1u);
+}
+
+TEST_F(BrokenResourceTest, ChoicesBelongToRadiosAndNameOneRadioEach) {
+  const std::string ok = "DIALOG DLG_T { RADIO IDC_A { KEY \"a\"; CHOICE \"pick\" \"one\"; }"
+                         " RADIO IDC_B { CHOICE \"pick\" \"two\"; } }";
+  EXPECT_EQ(Refusal(ok), "");
+  const std::map<std::string, std::string> cases = {
+      {"DIALOG DLG_T { CHECK IDC_A { CHOICE \"s\" \"a\"; } }", "CHOICE belongs to radios"},
+      {"DIALOG DLG_T { RADIO IDC_A { CHOICE \"s\"; } }", "CHOICE takes a set name and a choice name"},
+      {"DIALOG DLG_T { RADIO IDC_A { CHOICE s a; } }", "CHOICE takes a set name and a choice name"},
+      {"DIALOG DLG_T { RADIO IDC_A { CHOICE \"s\" \"a\" } }", "expected ';'"},
+      {"DIALOG DLG_T { RADIO IDC_A { CHOICE \"s\" \"a\"; CHOICE \"t\" \"a\"; } }",
+       "a radio belongs to one choice set"},
+      {"DIALOG DLG_T { RADIO IDC_A { CHOICE \"S\" \"a\"; } }", "choice set 'S' is not lower-case words"},
+      {"DIALOG DLG_T { RADIO IDC_A { CHOICE \"s\" \"a b\"; } }", "choice 'a b' is not lower-case words"},
+      {"DIALOG DLG_T { RADIO IDC_A { CHOICE \"s\" \"a\"; } RADIO IDC_B { CHOICE \"s\" \"a\"; } }",
+       "choice 'a' is used twice in set 's'"},
+      {"DIALOG DLG_T { RADIO IDC_A { KEY \"s\"; } RADIO IDC_B { CHOICE \"s\" \"a\"; } }",
+       "choice set 's' has the name of a gadget's key"},
+      {"DIALOG DLG_T {\n RADIO IDC_B { CHOICE \"s\" \"a\"; }\n CHECK IDC_A { KEY \"s\"; } }",
+       "DLG_T.res:2: choice set 's' has the name of a gadget's key"},
+  };
+  for (const auto& c : cases) {
+    const std::string why = Refusal(c.first);
+    EXPECT_NE(why.find(c.second), std::string::npos) << c.first << "\n  gave: " << why;
+  }
+}
+
 }  // namespace

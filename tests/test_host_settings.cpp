@@ -286,4 +286,68 @@ TEST_F(SettingsTest, AnUnwritableFolderIsReportedAndTheCallFails) {
   EXPECT_EQ(GetWorldPluginData(kImport)->GetLong(1000), 1);
 }
 
+TEST_F(SettingsTest, SettingsKeptInMemoryLeaveTheFileUntilWrittenOnPurpose) {
+  ASSERT_TRUE(SetWorldPluginData(kImport, Preset(5, "/disk"), FALSE));
+  const std::string path = host::SettingsFile();
+  const std::string before = ReadFile(path);
+
+  host::KeepSettingsInMemory(true);
+  ASSERT_TRUE(SetWorldPluginData(kImport, Preset(6, "/memory"), FALSE));
+  ASSERT_TRUE(SetWorldPluginData(kExport, Preset(1, "/memory"), FALSE));
+  EXPECT_EQ(GetWorldPluginData(kImport)->GetString(1003), String("/memory"));
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_TRUE(host::ConsoleLines().empty());
+  host::UnloadSettings();  // forgotten: the file's values come back
+  EXPECT_EQ(GetWorldPluginData(kImport)->GetString(1003), String("/disk"));
+  EXPECT_EQ(GetWorldPluginData(kExport), nullptr);
+
+  ASSERT_TRUE(SetWorldPluginData(kExport, Preset(2, "/kept"), FALSE));
+  std::string error;
+  ASSERT_TRUE(host::WriteSettings(&error)) << error;
+  EXPECT_NE(ReadFile(path), before);
+  host::UnloadSettings();
+  EXPECT_EQ(GetWorldPluginData(kImport)->GetString(1003), String("/disk"));
+  ASSERT_TRUE(GetWorldPluginData(kExport));
+  EXPECT_EQ(GetWorldPluginData(kExport)->GetString(1003), String("/kept"));
+
+  // Writing before anything was read keeps what the file holds.
+  host::UnloadSettings();
+  ASSERT_TRUE(host::WriteSettings(&error)) << error;
+  host::UnloadSettings();
+  ASSERT_TRUE(GetWorldPluginData(kExport));
+
+  // A fresh host writes again.
+  host::ResetHost();
+  host::EchoConsole(false);
+  ASSERT_TRUE(SetWorldPluginData(kImport, Preset(7, "/after"), FALSE));
+  host::UnloadSettings();
+  EXPECT_EQ(GetWorldPluginData(kImport)->GetString(1003), String("/after"));
+}
+
+TEST_F(SettingsTest, ADamagedFileReadInMemoryStaysInPlaceUntilWritten) {
+  const std::string path = WriteFile("settings/settings.kvs", "not settings");
+  host::KeepSettingsInMemory(true);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(GetWorldPluginData(kImport), nullptr);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(ConsoleCount("(the file is left as it is)"), 1);
+  EXPECT_EQ(ReadFile(path), "not settings");
+  EXPECT_FALSE(fs::exists(path + ".damaged"));
+
+  ASSERT_TRUE(SetWorldPluginData(kImport, Preset(1, "/x"), FALSE));
+  std::string error;
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(host::WriteSettings(&error)) << error;
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(ReadFile(path + ".damaged"), "not settings");
+  host::UnloadSettings();
+  ASSERT_TRUE(GetWorldPluginData(kImport));
+
+  // Writing where no file can be made fails with the reason.
+  WriteFile("blocker", "x");
+  host::SetSettingsFolder(TempDir() + "/blocker/settings");
+  EXPECT_FALSE(host::WriteSettings(&error));
+  EXPECT_NE(error.find("cannot save the settings to '" + host::SettingsFile() + "'"), std::string::npos) << error;
+}
+
 }  // namespace
