@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host_control.h"
+#include "options_command.h"
 #include "plugin_module.h"
 #include "shell_commands.h"
 
@@ -56,6 +57,8 @@ int main(int argc, char** argv) {
   makeCommand->add_option("--segments", make.segments, "Segments per side (grid: quads per side)")
       ->check(CLI::Range(1, 5000));
   makeCommand->add_flag("--polygonize", make.polygonize, "Save polygon objects instead of generators");
+  OptionCommandLine optionLine;
+  AddOptionCommands(app, &optionLine);
 
   try {
     app.parse(argc, argv);
@@ -91,6 +94,8 @@ int main(int argc, char** argv) {
     result = RunSceneShow(options, showFile);
   else if (makeCommand->parsed())
     result = RunSceneMake(options, make);
+  else if (optionLine.Chosen())
+    result = RunOptionCommands(optionLine, options, module);
 
   module.Unload();
   StatusClear();

@@ -58,6 +58,11 @@ bool PluginModule::Start(std::string* error) {
   return true;
 }
 
+bool PluginModule::Message(LONG id, void* data) {
+  if (!m_main || !m_started) return false;
+  return m_main(C4DPL_MESSAGE, reinterpret_cast<void*>(static_cast<VLONG>(id)), data, nullptr) != 0;
+}
+
 void PluginModule::Unload() {
   if (m_main && m_started) m_main(C4DPL_END, nullptr, nullptr, nullptr);
   m_started = false;

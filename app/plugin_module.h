@@ -16,6 +16,9 @@ class PluginModule {
   // System initialisation (interface version, resource), the load-priority query and
   // plug-in start, as the host does at start-up.
   bool Start(std::string* error);
+  // Sends a plug-in message (C4DPL_MESSAGE with id and data), as the host does; the
+  // plug-in's answer, false when it does not handle the message or is not started.
+  bool Message(LONG id, void* data);
   // Plug-in end, release of the registered plug-in objects, unload.
   void Unload();
 

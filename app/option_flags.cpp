@@ -1,0 +1,177 @@
+#include "option_flags.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+using host::GadgetKind;
+
+std::string Number(Real value) {
+  char text[64];
+  std::snprintf(text, sizeof(text), "%.10g", value);
+  return text;
+}
+
+bool Settable(GadgetKind kind) {
+  switch (kind) {
+    case GadgetKind::Check:
+    case GadgetKind::Radio:
+    case GadgetKind::Integer:
+    case GadgetKind::Real:
+    case GadgetKind::Text:
+    case GadgetKind::Popup:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string Range(const host::GadgetInfo& g) {
+  if (!g.hasLimits) return std::string();
+  return " from " + Number(g.min) + " to " + Number(g.max);
+}
+
+std::string Joined(const std::vector<std::string>& items, const char* separator) {
+  std::string out;
+  for (const std::string& item : items) out += (out.empty() ? "" : separator) + item;
+  return out;
+}
+
+// The items as lines of at most about 80 columns, each starting with indent.
+std::string Wrapped(const std::vector<std::string>& items, const std::string& indent) {
+  std::string out, line = indent;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const std::string item = items[i] + (i + 1 < items.size() ? "," : "");
+    if (line.size() > indent.size() && line.size() + 1 + item.size() > 80) {
+      out += line + "\n";
+      line = indent;
+    }
+    line += (line.size() > indent.size() ? " " : "") + item;
+  }
+  return out + line;
+}
+
+bool OnOff(const std::string& text) {
+  std::string t;
+  for (const char c : text) t.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+  for (const char* word : {"on", "off", "yes", "no", "true", "false", "1", "0"})
+    if (t == word) return true;
+  return false;
+}
+
+// An optional sign and digits, in the range of a 64-bit integer (the dialog clamps).
+bool Whole(const std::string& text) {
+  size_t i = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
+  if (i == text.size()) return false;
+  for (; i < text.size(); ++i)
+    if (text[i] < '0' || text[i] > '9') return false;
+  errno = 0;
+  std::strtoll(text.c_str(), nullptr, 10);
+  return errno != ERANGE;
+}
+
+bool Decimal(const std::string& text) {
+  if (text.empty() || text[0] == ' ' || text[0] == '\t') return false;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  return end && *end == '\0' && std::isfinite(v);
+}
+
+bool Valid(const OptionKey& key, const std::string& value) {
+  if (key.kind == "check" || key.kind == "radio") return OnOff(value);
+  if (key.kind == "integer") return Whole(value);
+  if (key.kind == "real") return Decimal(value);
+  if (key.kind == "choice") {
+    for (const std::string& choice : key.choices)
+      if (choice == value) return true;
+    return false;
+  }
+  return true;  // texts take anything; popups are checked by the dialog
+}
+
+}  // namespace
+
+bool DescribeOptionKeys(LONG dialogId, std::vector<OptionKey>* keys, std::string* error) {
+  std::vector<host::GadgetInfo> gadgets;
+  std::string why;
+  if (!host::DescribeDialogResource(dialogId, nullptr, &gadgets, &why)) {
+    *error = "cannot read dialog resource " + std::to_string(dialogId) + ": " + why;
+    return false;
+  }
+  keys->clear();
+  for (const host::GadgetInfo& g : gadgets) {
+    if (!g.choiceSet.empty()) {
+      OptionKey* set = nullptr;
+      for (OptionKey& k : *keys)
+        if (k.kind == "choice" && k.key == g.choiceSet) set = &k;
+      if (!set) {
+        keys->push_back(OptionKey{g.choiceSet, "choice", std::string(), std::string(), {}});
+        set = &keys->back();
+      }
+      set->choices.push_back(g.choice);
+      set->label += (set->label.empty() ? "" : " / ") + g.label;
+      set->values = "one of " + Joined(set->choices, ", ");
+    }
+    if (g.key.empty() || !Settable(g.kind)) continue;
+    OptionKey key{g.key, host::GadgetKindName(g.kind), std::string(), g.label, {}};
+    switch (g.kind) {
+      case GadgetKind::Check:
+      case GadgetKind::Radio:
+        key.values = "on or off";
+        break;
+      case GadgetKind::Integer:
+        key.values = "a whole number" + Range(g);
+        break;
+      case GadgetKind::Real:
+        key.values = "a number" + Range(g);
+        break;
+      case GadgetKind::Text:
+        key.values = "any text";
+        break;
+      default:
+        key.values = "an entry's label, or its index from 0";
+        break;
+    }
+    keys->push_back(std::move(key));
+  }
+  return true;
+}
+
+bool OptionFlagActions(LONG dialogId, const std::string& preset, const std::vector<std::string>& sets,
+                       std::vector<host::DialogAction>* actions, std::string* error) {
+  std::vector<OptionKey> keys;
+  if (!DescribeOptionKeys(dialogId, &keys, error)) return false;
+  std::vector<host::DialogAction> out;
+  if (!preset.empty()) out.push_back(host::DialogAction::ChooseLabel("preset", preset));
+  for (const std::string& flag : sets) {
+    const size_t equals = flag.find('=');
+    if (equals == std::string::npos || equals == 0) {
+      *error = "--set takes KEY=VALUE, not '" + flag + "'";
+      return false;
+    }
+    const std::string name = flag.substr(0, equals);
+    const std::string value = flag.substr(equals + 1);
+    const OptionKey* key = nullptr;
+    for (const OptionKey& k : keys)
+      if (k.key == name) key = &k;
+    if (!key) {
+      std::vector<std::string> names;
+      for (const OptionKey& k : keys) names.push_back(k.key);
+      *error = "--set " + flag + ": there is no key '" + name + "'; the keys are:\n" + Wrapped(names, "  ");
+      return false;
+    }
+    if (!Valid(*key, value)) {
+      std::string takes = key->values;
+      if (key->kind == "check" || key->kind == "radio") takes += " (also yes/no, true/false, 1/0)";
+      if (key->kind == "choice") takes = "one of: " + Joined(key->choices, ", ");
+      *error = "--set " + flag + ": " + name + " takes " + takes + ", not '" + value + "'";
+      return false;
+    }
+    out.push_back(host::DialogAction::Set(name, value));
+  }
+  *actions = std::move(out);
+  return true;
+}

@@ -1,0 +1,32 @@
+// The shell's option flags, --preset NAME and --set KEY=VALUE, turned into what the
+// scripted user does in an options dialog. Shared by every command that opens one.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host_control.h"
+
+// What one --set key of a dialog takes.
+struct OptionKey {
+  std::string key;     // a gadget's key, or the name of a choice set of radios
+  std::string kind;    // "check", "radio", "choice", "integer", "real", "text", "popup"
+  std::string values;  // readable: "on or off", "a whole number from 1 to 16", ...
+  std::string label;   // the gadget's label; for a choice set, its choices' labels
+  std::vector<std::string> choices;  // a choice set's choices, in layout order
+};
+
+// The keys a user can set in dialog resource dialogId, in layout order (a choice set
+// where its first radio is); buttons, user areas, list views, texts and groups are
+// left out. False with the reason when the resource cannot be read.
+bool DescribeOptionKeys(LONG dialogId, std::vector<OptionKey>* keys, std::string* error);
+
+// The actions for dialog resource dialogId: the preset chosen by its label (when
+// preset is not empty), then one Set per "KEY=VALUE" of sets, in the given order, so
+// the dialog's own rules (exclusive groups, enabling, clamping) apply as they do for a
+// person. Every flag is checked against the resource before anything runs: an unknown
+// key, or a value of the wrong form for its gadget, gives false and a message that
+// lists the valid keys or values. Popup entries are only known once the dialog is
+// filled, so the dialog itself checks those.
+bool OptionFlagActions(LONG dialogId, const std::string& preset, const std::vector<std::string>& sets,
+                       std::vector<host::DialogAction>* actions, std::string* error);
