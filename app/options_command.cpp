@@ -180,7 +180,9 @@ int RunList(const std::string& side, PluginModule& module) {
       return Fail(run.error);
     }
     ForgetRun();
-    std::printf("  %2zu  %-32s%s\n", i, names[i].c_str(), run.Enabled(kStoreButton) ? "" : " protected");
+    std::string row = (i < 10 ? "   " : "  ") + std::to_string(i) + "  " + names[i];
+    if (!run.Enabled(kStoreButton)) row += (row.size() < 39 ? std::string(39 - row.size(), ' ') : " ") + "protected";
+    std::printf("%s\n", row.c_str());
   }
   return 0;
 }

@@ -395,6 +395,18 @@ void Finish(GeDialog* dlg, bool ok) {
   CloseWith(dlg, s, ok);
 }
 
+// " (its group 'Folder import' is disabled)" when an enclosing group is what stops it.
+std::string DisabledBy(const GeDialogState* s, const Gadget& g) {
+  if (!g.enabled) return std::string();
+  for (int p = g.parent; p >= 0; p = s->gadgets[static_cast<size_t>(p)].parent) {
+    const Gadget& group = s->gadgets[static_cast<size_t>(p)];
+    if (group.enabled) continue;
+    const std::string name = !group.label.empty() ? "'" + group.label + "'" : std::to_string(group.id);
+    return " (its group " + name + " is disabled)";
+  }
+  return std::string();
+}
+
 bool IsChoiceSet(const GeDialogState* s, const std::string& name) {
   for (const Gadget& g : s->gadgets)
     if (!g.choiceSet.empty() && g.choiceSet == name) return true;
@@ -456,7 +468,7 @@ bool Play(GeDialog* dlg, const DialogAction& given) {
     return false;
   }
   if (!EnabledInTree(s, *g)) {
-    host::internal::ReportDialogError(DialogName(s) + ": " + GadgetName(*g) + " is disabled");
+    host::internal::ReportDialogError(DialogName(s) + ": " + GadgetName(*g) + " is disabled" + DisabledBy(s, *g));
     return false;
   }
   std::string why;

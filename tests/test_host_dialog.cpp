@@ -240,6 +240,9 @@ TEST_F(DialogTest, DisabledUnknownAndMismatchedGadgetsRefuseActions) {
   ASSERT_EQ(errors.size(), 9u);
   EXPECT_NE(errors[0].find("check 5008 is disabled"), std::string::npos) << errors[0];
   EXPECT_NE(errors[1].find("check 5009 is disabled"), std::string::npos) << errors[1];
+  // What stops it is named: a gadget disabled itself, or the group around it.
+  EXPECT_TRUE(errors[0].size() == errors[0].find("is disabled") + 11) << errors[0];
+  EXPECT_NE(errors[1].find("is disabled (its group 'Inner' is disabled)"), std::string::npos) << errors[1];
   EXPECT_NE(errors[2].find("has no gadget '4711'"), std::string::npos) << errors[2];
   EXPECT_NE(errors[3].find("has no gadget 'swap'"), std::string::npos) << errors[3];
   EXPECT_NE(errors[4].find("takes no text"), std::string::npos) << errors[4];
