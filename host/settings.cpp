@@ -1,6 +1,6 @@
 // World plug-in settings: one container per plug-in ID, all kept in one file of the
 // per-user settings folder. The file is read on first use and rewritten (atomically)
-// on every change.
+// on every change, unless a preview keeps the changes in memory.
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
