@@ -260,8 +260,7 @@ bool OptionCommandLine::Chosen() const {
 void AddOptionCommands(CLI::App& app, OptionCommandLine* line) {
   const auto sides = CLI::IsMember({"import", "export"});
   CLI::App* options = app.add_subcommand(
-      "options", "Show the OBJ import or export options dialog as it would open, with presets and --set applied; "
-                 "nothing is imported or exported and the settings stay as they are");
+      "options", "Preview the OBJ import or export options dialog with --preset and --set applied (changes nothing)");
   line->options = options;
   options->add_option("SIDE", line->side, "import or export")->required()->check(sides);
   options->add_option("--preset", line->preset, "Choose this preset first (its name as listed)");
@@ -276,7 +275,7 @@ void AddOptionCommands(CLI::App& app, OptionCommandLine* line) {
     command->add_option("--side", line->presetSide, "import (the default) or export")->check(sides);
     return command;
   };
-  line->list = side(presets->add_subcommand("list", "List the presets; protected ones cannot be changed"));
+  line->list = side(presets->add_subcommand("list", "List the presets; protected ones cannot be stored over or deleted"));
   line->show = side(presets->add_subcommand("show", "Show the options dialog with this preset chosen"));
   line->show->add_option("NAME", line->name, "The preset (the first one of that name)")->required();
   line->add = side(presets->add_subcommand("add", "Add a preset from the current options, or another preset"));
