@@ -28,6 +28,7 @@ constexpr LONG kMaskTag = 1020082;
 constexpr LONG kNameCount = 1000;
 constexpr LONG kFirstName = 1001;
 constexpr LONG kMaskChildren = 1001;
+constexpr size_t kMaxName = 255;
 
 struct FreeDoc {
   void operator()(BaseDocument* doc) const { BaseDocument::Free(doc); }
@@ -79,10 +80,17 @@ std::string TagName(LONG type) {
   return plugin ? plugin->GetName().Std() : "tag " + std::to_string(type);
 }
 
-std::string CannotMake(LONG type) {
-  if (!FindPlugin(type, PLUGINTYPE_TAG)) return "cannot make a tag " + std::to_string(type) + ": no plug-in registered it";
-  return "cannot make an " + TagName(type) + " tag: not enough memory";
+// Without its plug-in a tag in a scene is a bare node that answers every message.
+bool Registered(LONG type) {
+  if (FindPlugin(type, PLUGINTYPE_TAG)) return true;
+  Fail("the plug-in has not registered its tag " + std::to_string(type) + " (is its name missing from res/?)");
+  return false;
 }
+
+std::string CannotMake(LONG type) { return "cannot make an " + TagName(type) + " tag: not enough memory"; }
+
+// The dialog shows names cut to the plug-in's longest name.
+std::string Cut(const std::string& name) { return name.substr(0, kMaxName); }
 
 int Save(const BaseDocument* doc, const TagCommandOptions& tag) {
   const std::string path = tag.output.empty() ? tag.scene : tag.output;
@@ -113,6 +121,7 @@ int RunNameTag(const TagCommandOptions& options, LONG type, const char* dialog) 
       std::fprintf(stderr, "kelvane: '%s' is both added and removed\n", name.c_str());
       return kExitUsage;
     }
+  if (!Registered(type)) return kExitFailure;
   DocPtr doc;
   BaseObject* op = FindObject(options, &doc);
   if (!op) return kExitFailure;
@@ -138,9 +147,9 @@ int RunNameTag(const TagCommandOptions& options, LONG type, const char* dialog) 
   const std::vector<std::string> listed = TagNames(tag);
   std::vector<std::string> add, remove;
   for (const auto& name : options.add)
-    if (!Contains(listed, name) && !Contains(add, name)) add.push_back(name);
+    if (!Contains(listed, Cut(name)) && !Contains(add, Cut(name))) add.push_back(Cut(name));
   for (const auto& name : options.remove)
-    if (Contains(listed, name) && !Contains(remove, name)) remove.push_back(name);
+    if (Contains(listed, Cut(name)) && !Contains(remove, Cut(name))) remove.push_back(Cut(name));
 
   using host::DialogAction;
   host::ClearUserLog();
@@ -169,6 +178,7 @@ int RunNameTag(const TagCommandOptions& options, LONG type, const char* dialog) 
 // mask: made when missing (a new tag leaves out the object and its children); the
 // children's switch is set as in the attribute view.
 int RunMaskTag(const TagCommandOptions& options) {
+  if (!Registered(kMaskTag)) return kExitFailure;
   DocPtr doc;
   BaseObject* op = FindObject(options, &doc);
   if (!op) return kExitFailure;

@@ -56,6 +56,15 @@ class ShellTagTest : public HostTest {
   }
 
   static bool Has(const ShellRun& r, const std::string& text) { return r.out.find(text) != std::string::npos; }
+
+  // A plug-in folder of the built module and a copy of res/ to change.
+  std::string PluginCopy() {
+    const fs::path plugin = fs::path(TempDir()) / "plugin";
+    fs::create_directories(plugin);
+    fs::copy(SourceDir() + "/res", plugin / "res", fs::copy_options::recursive);
+    fs::create_symlink(BinDir() + "/kelvane_plugin.so", plugin / "kelvane_plugin.so");
+    return plugin.string();
+  }
 };
 
 TEST_F(ShellTagTest, NamesAreAddedAndRemovedThroughTheDialog) {
@@ -162,19 +171,34 @@ TEST_F(ShellTagTest, MaskSwitchesAreSetAndShownByLabel) {
 TEST_F(ShellTagTest, ABrokenDescriptionFallsBackToEntries) {
   ASSERT_EQ(Run("tag mask scene.kscn Mesh").exitCode, 0);
   ASSERT_EQ(Run("tag mask scene.kscn Twin").exitCode, 0);
-  const fs::path plugin = fs::path(TempDir()) / "plugin";
-  fs::create_directories(plugin);
-  fs::copy(SourceDir() + "/res", plugin / "res", fs::copy_options::recursive);
-  fs::create_symlink(BinDir() + "/kelvane_plugin.so", plugin / "kelvane_plugin.so");
+  const std::string plugin = PluginCopy();
   WriteFile("plugin/res/description/Txpromask.res",
             "DESCRIPTION Txpromask\n{\n  BOOL XPMASK_SKIP_OBJECT { LABEL \"Out\"; }\n  FLOAT 7 { }\n}\n");
-  const ShellRun r = Run("--plugin-dir '" + plugin.string() + "' scene show scene.kscn");
+  const ShellRun r = Run("--plugin-dir '" + plugin + "' scene show scene.kscn");
   ASSERT_EQ(r.exitCode, 0) << r.out;
-  const std::string warning = "kelvane: description Txpromask is not used: " + plugin.string() +
+  const std::string warning = "kelvane: description Txpromask is not used: " + plugin +
                               "/res/description/Txpromask.res:4: 'FLOAT' is no parameter kind or description property\n";
   ASSERT_TRUE(Has(r, warning)) << r.out;
   EXPECT_EQ(r.out.find(warning), r.out.rfind(warning)) << "said once";
   EXPECT_TRUE(Has(r, "OBJ Export Mask tag: {1000=1, 1001=1}\n")) << r.out;
+}
+
+// A tag whose plug-in did not register (its name is missing) is not edited: its bare
+// node would answer the edit message without a dialog.
+TEST_F(ShellTagTest, AnUnregisteredTagIsNotEdited) {
+  const std::string plugin = PluginCopy();
+  const std::string table = plugin + "/res/strings_us/c4d_strings.str";
+  std::string strings = ReadFile(table);
+  const size_t line = strings.find("  IDS_GROUPTAG_NAME ");
+  ASSERT_NE(line, std::string::npos);
+  strings.erase(line, strings.find('\n', line) + 1 - line);
+  WriteFile("plugin/res/strings_us/c4d_strings.str", strings);
+  const std::string before = ReadFile(TempDir() + "/scene.kscn");
+  const ShellRun r = Run("--plugin-dir '" + plugin + "' tag group scene.kscn Mesh --add A");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(Has(r, "kelvane: the plug-in has not registered its tag 1016210")) << r.out;
+  EXPECT_EQ(ReadFile(TempDir() + "/scene.kscn"), before);
+  EXPECT_EQ(Run("--plugin-dir '" + plugin + "' tag region scene.kscn Mesh --add A").exitCode, 0);
 }
 
 }  // namespace
