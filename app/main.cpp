@@ -60,6 +60,9 @@ int main(int argc, char** argv) {
   OptionCommandLine optionLine;
   AddOptionCommands(app, &optionLine);
 
+  TagCommandOptions tagOptions;
+  CLI::App* tagCommand = AddTagCommand(app, &tagOptions);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -96,6 +99,8 @@ int main(int argc, char** argv) {
     result = RunSceneMake(options, make);
   else if (optionLine.Chosen())
     result = RunOptionCommands(optionLine, options, module);
+  else if (tagCommand->parsed())
+    result = RunTagCommand(options, tagOptions);
 
   module.Unload();
   StatusClear();
