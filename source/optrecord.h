@@ -133,8 +133,9 @@ struct PresetTableEntry {
       firstFileNumber, useFirstFileNumber;
 };
 
-// 80 degrees in radians, the default Phong angle limit.
-constexpr Real kDefaultSmoothAngle = 1.3962634015954636;
+// 80 degrees in radians, the default Phong angle limit: the single-precision value
+// widened (bits 0x3FF6571840000000), as stored presets have always carried it.
+constexpr Real kDefaultSmoothAngle = 1.3962633609771729;
 
 class PluginOpts {
  public:

@@ -46,8 +46,8 @@ class PresetStore {
   // Appends a copy of the working record named name (unprotected, presetId -1);
   // returns its index, or -1 when memory was missing.
   LONG AddPreset(Side side, const String& name);
-  // Frees entry i unless the working record is protected, then selects entry 0;
-  // returns the count afterwards.
+  // Frees entry i and selects entry 0, unless i is 0 or the working record or entry i
+  // is protected; returns the count afterwards.
   LONG DeletePreset(Side side, LONG i);
   // The name of entry i, or null.
   const String* GetPresetName(Side side, LONG i) const;
