@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "c4d_symbols.h"
+#include "compat.h"
 #include "objexp.h"
 
 namespace {
@@ -295,7 +296,10 @@ void OptsDialog::AddPreset() {
   if (!RenameDialog(&text)) return;
   ReadGadgets();
   const LONG index = m_pPresets->AddPreset(m_side, text);
-  if (index >= 0) m_pPresets->SelectPreset(m_side, index);
+  if (index >= 0)
+    m_pPresets->SelectPreset(m_side, index);
+  else
+    ReportMemoryError("PresetStore::AddPreset()");
   FillPresetPopup();
   FillGadgets();
 }
