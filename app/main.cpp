@@ -57,6 +57,9 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 5000));
   makeCommand->add_flag("--polygonize", make.polygonize, "Save polygon objects instead of generators");
 
+  TagCommandOptions tagOptions;
+  CLI::App* tagCommand = AddTagCommand(app, &tagOptions);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -91,6 +94,8 @@ int main(int argc, char** argv) {
     result = RunSceneShow(options, showFile);
   else if (makeCommand->parsed())
     result = RunSceneMake(options, make);
+  else if (tagCommand->parsed())
+    result = RunTagCommand(options, tagOptions);
 
   module.Unload();
   StatusClear();

@@ -3,7 +3,9 @@
 // run (numbers with six significant digits), so it can be compared.
 #include <cmath>
 #include <cstdio>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "c4d.h"
 #include "host_control.h"
@@ -82,6 +84,45 @@ std::string Entries(const BaseContainer& bc, const BaseDocument* doc) {
   }
   return text;
 }
+
+std::string ParameterValue(const BaseContainer& bc, const host::ParameterInfo& p) {
+  const GeData* v = bc.GetDataPointer(p.id);
+  if (!v) return "not set";
+  switch (p.kind) {
+    case host::ParameterKind::Bool: return OnOff(v->GetBool());
+    case host::ParameterKind::Long: return std::to_string(v->GetLong());
+    case host::ParameterKind::Real: return Num(v->GetReal());
+    case host::ParameterKind::String: return Quoted(v->GetString());
+  }
+  return "?";
+}
+
+}  // namespace
+
+std::string PluginTagParameters(const BaseTag* tag, const BaseDocument* doc) {
+  const BaseContainer& bc = *tag->GetDataInstance();
+  const BasePlugin* plugin = FindPlugin(tag->GetType(), PLUGINTYPE_TAG);
+  if (!plugin || !plugin->GetDescription().Content()) return "{" + Entries(bc, doc) + "}";
+  const std::string name = plugin->GetDescription().Std();
+  std::vector<host::ParameterInfo> parameters;
+  std::string error;
+  if (!host::DescribeDescription(name, nullptr, &parameters, &error)) {
+    static std::set<std::string> warned;  // once per description, not per tag
+    if (warned.insert(name).second)
+      std::fprintf(stderr, "kelvane: description %s is not used: %s\n", name.c_str(), error.c_str());
+    return "{" + Entries(bc, doc) + "}";
+  }
+  std::string text;
+  BaseContainer rest = bc;
+  for (const auto& p : parameters) {
+    text += (text.empty() ? "" : "; ") + p.label + ": " + ParameterValue(bc, p);
+    rest.RemoveData(p.id);
+  }
+  if (rest.GetEntryCount() > 0) text += (text.empty() ? "{" : "; {") + Entries(rest, doc) + "}";
+  return text;
+}
+
+namespace {
 
 // The parameter a track animates, in words.
 std::string TrackName(const CTrack* track) {
@@ -339,7 +380,7 @@ class Printer {
         break;
       }
       default:
-        line += " {" + Entries(*bc, m_doc) + "}";
+        line += " " + PluginTagParameters(tag, m_doc);
         break;
     }
     line += LayerNote(tag);

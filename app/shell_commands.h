@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "ge_types.h"
 
@@ -19,6 +20,12 @@ int RunPluginsCommand(const ShellOptions& options);
 // Prints a scene file as a tree: time, layers, materials, objects with their tags.
 int RunSceneShow(const ShellOptions& options, const std::string& file);
 
+class BaseDocument;
+class BaseTag;
+// A plug-in tag's parameters: by label when its plug-in has a description
+// ("Leave the object out of the export: on; ..."), else its entries "{id=value, ...}".
+std::string PluginTagParameters(const BaseTag* tag, const BaseDocument* doc);
+
 struct SceneMakeOptions {
   std::string kind;      // demo, cube, plane or grid
   std::string output;    // the scene file to write
@@ -27,3 +34,20 @@ struct SceneMakeOptions {
 };
 // Builds an example scene and saves it.
 int RunSceneMake(const ShellOptions& options, const SceneMakeOptions& make);
+
+namespace CLI {
+class App;
+}
+struct TagCommandOptions {
+  std::string kind;  // group, region or mask: the subcommand given
+  std::string scene;
+  std::string object;
+  std::string output;  // empty: save back to scene
+  std::vector<std::string> add, remove;  // group and region: selection names
+  std::string children;                  // mask: "on", "off" or "" (unchanged)
+  bool removeTag = false;                // mask: remove the tag
+};
+// Adds "tag group|region|mask" to the command line; returns the "tag" command.
+CLI::App* AddTagCommand(CLI::App& app, TagCommandOptions* options);
+// Edits the object's tag as the options say and saves the scene.
+int RunTagCommand(const ShellOptions& options, const TagCommandOptions& tag);

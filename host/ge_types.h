@@ -113,6 +113,7 @@ enum : LONG {
   MSG_UPDATE = 5,
   MSG_DESCRIPTION_COMMAND = 18,   // a button of the node's description was pressed
   MSG_DESCRIPTION_VALIDATE = 20,  // the node's parameters were edited: clamp them
+  MSG_EDIT = 21,                  // the user double-clicked the node: open its editor
   MSG_MENUPREPARE = 22,           // the node was made from the menu, before insertion
   MSG_DESCRIPTION_GETBITMAP = 27, // a bitmap button asks for its image
 };

@@ -192,6 +192,23 @@ struct GadgetInfo {
 };
 bool DescribeDialogResource(LONG id, std::string* title, std::vector<GadgetInfo>* gadgets, std::string* error);
 
+// --- descriptions -----------------------------------------------------------------
+// The parameters a plug-in node shows in the attribute view, from
+// res/description/<name>.res (docs/resources.md): container ID, kind and label.
+enum class ParameterKind { Bool, Long, Real, String };
+// "BOOL", "LONG", "REAL", "STRING".
+const char* ParameterKindName(ParameterKind kind);
+struct ParameterInfo {
+  LONG id = 0;
+  ParameterKind kind = ParameterKind::Bool;
+  std::string symbol;  // its name in c4d_symbols.h; empty when given as a number
+  std::string label;
+};
+// The description's title and parameters, in file order; false with the reason in
+// *error ("file:line: reason" for a broken file).
+bool DescribeDescription(const std::string& name, std::string* title, std::vector<ParameterInfo>* parameters,
+                         std::string* error);
+
 // --- plug-in folder, resource and settings -----------------------------------
 // The folder of the plug-in module (GeGetPluginPath) and thus of its res/ folder.
 void SetPluginFolder(const std::string& folder);

@@ -251,6 +251,10 @@ enum
   IDC_GT_AVAILABLE = 10158,
   IDC_GT_CHOSEN = 10159,
 
+  // Parameters of the export mask tag (description Txpromask).
+  XPMASK_SKIP_OBJECT = 1000,
+  XPMASK_SKIP_CHILDREN = 1001,
+
   // Gadgets of the MDD export options.
   IDC_MDDXP_LOGO = 10275,
   IDC_MDDXP_MULTIPLY = 10276,

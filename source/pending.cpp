@@ -26,9 +26,6 @@ CommandData* AllocPendingCommand() {
   return gNew PendingCommand(NameString);
 }
 
-class PendingTag : public TagData {};
-NodeData* AllocPendingTag() { return gNew PendingTag; }
-
 class PendingDeformer : public ObjectData {};
 NodeData* AllocPendingDeformer() { return gNew PendingDeformer; }
 
@@ -50,18 +47,6 @@ Bool RegisterMddDeformer() {
                               AllocPendingDeformer, String("Omdddeformer"), AutoBitmap("mdd_deform.tif"), 0);
 }
 
-Bool RegisterGroupTag() {
-  return RegisterTagFromResource(ID_GROUP_TAG, IDS_GROUPTAG_NAME, AllocPendingTag, "", "GroupTag.tif");
-}
-
-Bool RegisterRegionTag() {
-  return RegisterTagFromResource(ID_REGION_TAG, IDS_REGIONTAG_NAME, AllocPendingTag, "", "RegionTag.tif");
-}
-
-Bool RegisterXPMaskTag() {
-  return RegisterTagFromResource(ID_XPMASK_TAG, IDS_XPMASKTAG_NAME, AllocPendingTag, "Txpromask", "dontXP.tif");
-}
-
 Bool RegisterURLPlugin() {
   return RegisterCommandFromResource(ID_URL_PLUGIN, IDS_URL_NAME, IDS_URL_HELP, "url.tif",
                                      AllocPendingCommand<IDS_URL_NAME>);
@@ -71,6 +56,3 @@ Bool RegisterDocsPlugin() {
   return RegisterCommandFromResource(ID_DOCS_PLUGIN, IDS_DOCS_NAME, IDS_DOCS_HELP, "kvpdocs.tif",
                                      AllocPendingCommand<IDS_DOCS_NAME>);
 }
-
-void FreeRegionTag() {}
-void FreeGroupTag() {}

@@ -104,8 +104,8 @@ class ValidateTest : public HostTest {
   static void Mask(BaseObject* op, bool skipObject, bool skipChildren) {
     BaseTag* tag = op->MakeTag(ID_XPMASK_TAG);
     ASSERT_TRUE(tag);
-    tag->GetDataInstance()->SetBool(1000, skipObject);
-    tag->GetDataInstance()->SetBool(1001, skipChildren);
+    tag->GetDataInstance()->SetBool(XPMASK_SKIP_OBJECT, skipObject);
+    tag->GetDataInstance()->SetBool(XPMASK_SKIP_CHILDREN, skipChildren);
   }
 
   ObjExportContext* m_ctx = nullptr;

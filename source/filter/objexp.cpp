@@ -11,14 +11,6 @@
 #include "registration.h"
 #include "validate.h"
 
-namespace {
-// Data entries of the export-mask tag.
-enum : LONG {
-  MASK_SKIP_OBJECT = 1000,
-  MASK_SKIP_CHILDREN = 1001,  // only looked at when the object is skipped
-};
-}  // namespace
-
 ObjExportContext* ObjExportContext::Alloc() { return gNew ObjExportContext; }
 
 void ObjExportContext::Free(ObjExportContext*& ctx) { gDelete(ctx); }
@@ -30,8 +22,9 @@ void ReadObjectState(ObjExportContext* ctx, BaseObject* op) {
   ctx->maskSkipChildren = FALSE;
   if (const BaseTag* mask = op->GetTag(ID_XPMASK_TAG)) {
     const BaseContainer* data = mask->GetDataInstance();
-    ctx->maskSkipObject = data->GetBool(MASK_SKIP_OBJECT);
-    if (ctx->maskSkipObject) ctx->maskSkipChildren = data->GetBool(MASK_SKIP_CHILDREN);
+    ctx->maskSkipObject = data->GetBool(XPMASK_SKIP_OBJECT);
+    // Skipping the children is only read for an object that is skipped.
+    if (ctx->maskSkipObject) ctx->maskSkipChildren = data->GetBool(XPMASK_SKIP_CHILDREN);
   }
   ctx->visibilityMode = ctx->ignoreVisibility ? MODE_ON : op->GetEditorMode();
 }
