@@ -978,7 +978,9 @@ void ForgetPresets() {
 TEST_F(OptDialogTest, AllocationFailuresThroughTheImportStageLeaveNothingBehind) {
   // Actions stay queued when a run ends before its dialog plays them.
   bool queued = false;
+  int runs = 0;
   EveryAllocation([&] {
+    ++runs;
     if (!queued) {
       Integer(IDC_IMP_SCALE, 250);
       Click(IDC_PRESET_ADD);
@@ -994,6 +996,8 @@ TEST_F(OptDialogTest, AllocationFailuresThroughTheImportStageLeaveNothingBehind)
     if (opened) queued = false;
     return confirmed && factor == 250.0 && (store.importOpts.geomFlags & GEOM_FLIP_U) != 0;
   });
+  // Presets, logos, the dialog and the added preset all allocate.
+  EXPECT_GT(runs, 20);
 }
 
 TEST_F(OptDialogTest, AllocationFailuresThroughTheExportDialogLeaveNothingBehind) {

@@ -78,7 +78,10 @@ ExportPreparation PrepareExport(ObjExportContext* ctx, BaseDocument* doc) {
 
 Bool RunExportOptions(ObjExportContext* ctx, PresetStore& presets, BaseDocument* doc, Bool* opened) {
   if (opened) *opened = FALSE;
-  if (!presets.Load()) return FALSE;
+  if (!presets.Load()) {
+    ReportMemoryError("PresetStore::Load()");
+    return FALSE;
+  }
   SaveOptsDialog dialog(&presets, ctx, doc);
   const Bool confirmed = dialog.Open();
   if (opened) *opened = dialog.WasShown();

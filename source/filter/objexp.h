@@ -34,7 +34,6 @@ class ObjExportContext {
   ~ObjExportContext();
 
  private:
-  friend struct ObjExportContextAccess;
   ObjExportContext() = default;
 };
 

@@ -1,6 +1,7 @@
 #include "objimp.h"
 
 #include "c4d_symbols.h"
+#include "compat.h"
 #include "main.h"
 #include "optdialogs.h"
 #include "plugin_ids.h"
@@ -9,7 +10,10 @@
 
 Bool RunImportOptions(PresetStore& presets, Real* scaleFactor, Bool* opened) {
   if (opened) *opened = FALSE;
-  if (!presets.Load()) return FALSE;
+  if (!presets.Load()) {
+    ReportMemoryError("PresetStore::Load()");
+    return FALSE;
+  }
   LoadOptsDialog dialog(&presets, scaleFactor);
   const Bool confirmed = dialog.Open();
   if (opened) *opened = dialog.WasShown();
