@@ -234,6 +234,7 @@ void OptsDialog::ReadGadgets() {
   PluginOpts& opts = Opts();
   for (LONG i = 0; i < m_checkCount; ++i) {
     const CheckBit& c = m_checks[i];
+    if (!ReadsCheck(c.id)) continue;
     if (IsTicked(c.id) != c.inverted)
       opts.*c.word |= c.bit;
     else
@@ -436,6 +437,10 @@ SaveOptsDialog::SaveOptsDialog(PresetStore* presets, ObjExportContext* context, 
 }
 
 Bool SaveOptsDialog::NgonsAllowed() const { return !m_pContext || m_pContext->exportNgons; }
+
+// While n-gons with holes rule them out, the switch shows off; the user's own setting
+// stays in the record (and in "Last Used") for the next document.
+Bool SaveOptsDialog::ReadsCheck(LONG id) const { return id != IDC_XP_NGONS || NgonsAllowed(); }
 
 Bool SaveOptsDialog::FillChoices() {
   return FillChoicePopup(IDC_XP_COMPATIBILITY, IDS_VALUE1010_0, 2) &&

@@ -58,6 +58,8 @@ class OptsDialog : public GeModalDialog {
   virtual void ApplyOwnEnables() = 0;
   // A gadget of the side's own was used (after the exclusive sets were kept).
   virtual void OwnCommand(LONG id) { (void)id; }
+  // False for a check box whose shown state is forced and must not reach the record.
+  virtual Bool ReadsCheck(LONG id) const { (void)id; return TRUE; }
   // OK: the record is read; hand the scale factor to the caller.
   virtual void Confirmed() = 0;
 
@@ -123,6 +125,7 @@ class SaveOptsDialog : public OptsDialog {
   void ReadOwnGadgets() override;
   void ApplyOwnEnables() override;
   void OwnCommand(LONG id) override;
+  Bool ReadsCheck(LONG id) const override;
   void Confirmed() override;
 
  private:

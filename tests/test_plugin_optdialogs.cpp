@@ -525,7 +525,11 @@ TEST_F(OptDialogTest, NgonSwitchIsUntickedAndDisabledWhileNgonsAreNotExported) {
   EXPECT_TRUE(ErrorsMention("10121 (ngons) is disabled"));
   EXPECT_FALSE(Ticked(IDC_XP_NGONS));
   EXPECT_FALSE(Enabled(IDC_XP_NGONS));
-  EXPECT_FALSE(store.exportOpts.geomFlags & GEOM_NGONS);
+  // The user's own n-gon setting survives in the record and in "Last Used"; the
+  // context keeps this export from building n-gons.
+  EXPECT_TRUE(store.exportOpts.geomFlags & GEOM_NGONS);
+  store.Save();
+  EXPECT_TRUE(store.Entry(PluginOpts::EXPORT_SIDE, 0)->geomFlags & GEOM_NGONS);
   ObjExportContext::Free(ctx);
 }
 
