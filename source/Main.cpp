@@ -1,6 +1,7 @@
 #include "main.h"
 
 #include "plugin_ids.h"
+#include "plugin_messages.h"
 
 namespace {
 
@@ -57,6 +58,14 @@ Bool PluginMessage(LONG id, void* data) {
     case C4DMSG_PRIORITY:
       if (data) *static_cast<LONG*>(data) = -1;
       return TRUE;
+    case KELVANE_MSG_OPTIONS_DIALOG: {
+      auto* request = static_cast<OptionsDialogRequest*>(data);
+      if (!request) return FALSE;
+      request->opened = request->confirmed = request->cancelledByValidation = FALSE;
+      if (request->side == 0) return ShowImportOptions(request);
+      if (request->side == 1) return ShowExportOptions(request);
+      return FALSE;
+    }
     default:
       return FALSE;
   }

@@ -4,6 +4,8 @@
 
 #include "c4d.h"
 
+struct OptionsDialogRequest;
+
 Bool RegisterExportPlugin();
 Bool RegisterImportPlugin();
 Bool RegisterMddMpPlugin();
@@ -19,6 +21,10 @@ void FreeRegionTag();
 void FreeGroupTag();
 void FreeImportPlugin();
 void FreeExportPlugin();
+
+// The shell's request to show one side's OBJ options dialog alone.
+Bool ShowImportOptions(OptionsDialogRequest* request);
+Bool ShowExportOptions(OptionsDialogRequest* request);
 
 Bool PluginStart();
 void PluginEnd();

@@ -31,16 +31,6 @@ NodeData* AllocPendingDeformer() { return gNew PendingDeformer; }
 
 }  // namespace
 
-Bool RegisterExportPlugin() {
-  return RegisterCommandFromResource(ID_EXPORT_PLUGIN, IDS_EXPORT_NAME, IDS_EXPORT_HELP, "export.tif",
-                                     AllocPendingCommand<IDS_EXPORT_NAME>);
-}
-
-Bool RegisterImportPlugin() {
-  return RegisterCommandFromResource(ID_IMPORT_PLUGIN, IDS_IMPORT_NAME, IDS_IMPORT_HELP, "import.tif",
-                                     AllocPendingCommand<IDS_IMPORT_NAME>);
-}
-
 Bool RegisterMddMpPlugin() {
   return RegisterCommandFromResource(ID_MDDMP_PLUGIN, IDS_MDDIMPORT_NAME, IDS_MDDIMPORT_HELP, "mdd_mp.tif",
                                      AllocPendingCommand<IDS_MDDIMPORT_NAME>);
@@ -66,6 +56,3 @@ Bool RegisterDocsPlugin() {
   return RegisterCommandFromResource(ID_DOCS_PLUGIN, IDS_DOCS_NAME, IDS_DOCS_HELP, "kvpdocs.tif",
                                      AllocPendingCommand<IDS_DOCS_NAME>);
 }
-
-void FreeImportPlugin() {}
-void FreeExportPlugin() {}

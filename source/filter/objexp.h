@@ -1,0 +1,67 @@
+// The OBJ export command's working record and the steps that come before the export
+// options dialog: the polygonised copy, the pre-pass over it (export mask, editor
+// visibility, expected item count, n-gon check) and the option stage itself.
+#pragma once
+
+#include "c4d.h"
+#include "optrecord.h"
+
+class PresetStore;
+
+// The state of one export run, owned by the export command from start to end.
+class ObjExportContext {
+ public:
+  // Null when memory is missing.
+  static ObjExportContext* Alloc();
+  // Frees the context and the polygonised copy it owns.
+  static void Free(ObjExportContext*& ctx);
+
+  BaseDocument* sourceDocument = nullptr;  // the polygonised copy (owned)
+  PluginOpts* options = nullptr;           // the export record, in the command's preset store
+  ULONG progressTotal = 0;                 // expected items of the current file set
+  Real scaleFactor = 1.0;                  // applied to every coordinate
+  LONG faceForm = 7;                       // index-token form of face lines, 1..8
+  LONG exportMode = 0;                     // 0..3, from the confirmed options
+  Bool exportNgons = TRUE;                 // cleared when the user declines holed n-gons
+  Bool ignoreVisibility = TRUE;
+  // The object being visited.
+  Bool maskSkipObject = FALSE;
+  Bool maskSkipChildren = FALSE;
+  LONG visibilityMode = MODE_ON;  // 0 on, 1 off, 2 inherit
+
+  ObjExportContext(const ObjExportContext&) = delete;
+  ObjExportContext& operator=(const ObjExportContext&) = delete;
+  ~ObjExportContext();
+
+ private:
+  ObjExportContext() = default;
+};
+
+// The export-mask tag and editor visibility of op into maskSkipObject, maskSkipChildren
+// and visibilityMode (0 whenever visibility is ignored).
+void ReadObjectState(ObjExportContext* ctx, BaseObject* op);
+// Adds the items polygon object op will write to progressTotal: its points, its
+// polygons when faces are written, and per polygon 3 (4 for a quad) for each of
+// texture coordinates and normals that is written.
+void CountObject(ObjExportContext* ctx, BaseObject* op);
+// Walks op, its siblings and their children in hierarchy order: counts every exported
+// polygon object and, while n-gons may be exported, checks it for holed n-gons. False
+// when the check cancelled the export.
+Bool PrePassObjects(ObjExportContext* ctx, BaseObject* op, Bool visible);
+
+// What preparing an export came to.
+enum ExportPreparation : LONG {
+  EXPORT_PREPARED = 0,
+  EXPORT_NO_COPY = 1,    // the polygonised copy could not be made
+  EXPORT_CANCELLED = 2,  // the n-gon check cancelled (No, or a host failure)
+};
+// Makes the polygonised copy of doc into ctx->sourceDocument and runs the pre-pass
+// over it.
+ExportPreparation PrepareExport(ObjExportContext* ctx, BaseDocument* doc);
+
+// The option stage: loads the presets, shows the export options dialog and saves the
+// presets when it closes (OK or Cancel); on OK the record is adjusted and the context
+// takes the ignore-visibility switch, the face form, the export mode and the scale
+// factor. *opened (may be null) tells whether the dialog was shown. True on OK.
+Bool RunExportOptions(ObjExportContext* ctx, PresetStore& presets, BaseDocument* doc, Bool* opened);
+
