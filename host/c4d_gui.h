@@ -104,6 +104,14 @@ enum : LONG {
   USERAREA_COREMESSAGE = 1,
 };
 
+// How a real number field shows its value.
+enum : LONG {
+  FORMAT_REAL = 0,
+  // The value is an angle in radians, shown and typed in degrees; the limits and the
+  // step given with it are in degrees, as the person sees them.
+  FORMAT_DEGREE = 1,
+};
+
 // Limits of SetLong / SetReal without explicit ones.
 constexpr LONG MINLONGl = -2147483647 - 1;
 constexpr LONG MAXLONGl = 2147483647;
@@ -217,7 +225,8 @@ class GeDialog {
   Bool GetBool(LONG id, Bool& value) const;
   Bool SetLong(LONG id, LONG value, LONG min = MINLONGl, LONG max = MAXLONGl, LONG step = 1);
   Bool GetLong(LONG id, LONG& value) const;
-  Bool SetReal(LONG id, Real value, Real min = MINREALr, Real max = MAXREALr, Real step = 1.0);
+  Bool SetReal(LONG id, Real value, Real min = MINREALr, Real max = MAXREALr, Real step = 1.0,
+               LONG format = FORMAT_REAL);
   Bool GetReal(LONG id, Real& value) const;
   // Text of a text field or static text; the title of a group; the label of a button
   // or check box.

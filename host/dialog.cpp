@@ -75,8 +75,19 @@ LONG ClampLong(const Gadget& g, Real v) {
   return static_cast<LONG>(v);
 }
 
+constexpr Real kDegreesPerRadian = 57.295779513082320876798;
+
+// A real field's value as the person sees it, and back.
+Real ShownReal(const Gadget& g) { return g.degrees ? g.realValue * kDegreesPerRadian : g.realValue; }
+Real FromShown(const Gadget& g, Real shown) { return g.degrees ? shown / kDegreesPerRadian : shown; }
+
+// v in the code's unit. A value inside the limits keeps its exact bits; only one beyond
+// them becomes the limit.
 Real ClampReal(const Gadget& g, Real v) {
-  if (g.hasLimits) v = std::min(std::max(v, g.min), g.max);
+  if (!g.hasLimits) return v;
+  const Real shown = g.degrees ? v * kDegreesPerRadian : v;
+  if (shown < g.min) return FromShown(g, g.min);
+  if (shown > g.max) return FromShown(g, g.max);
   return v;
 }
 
@@ -129,8 +140,8 @@ std::string RecordValue(const Gadget& g, Real* number) {
       *number = g.longValue;
       return std::to_string(g.longValue);
     case GadgetKind::Real:
-      *number = g.realValue;
-      return FormatReal(g.realValue);
+      *number = ShownReal(g);
+      return FormatReal(ShownReal(g));
     case GadgetKind::Text:
       return g.text;
     case GadgetKind::Popup:
@@ -292,7 +303,7 @@ bool Apply(Gadget* g, const DialogAction& a, std::string* why) {
           return true;
         case GadgetKind::Real:
           if (!ParseDecimal(a.text, &real)) return Refuse(why, "takes a number, not '" + a.text + "'" + LimitsText(g));
-          g->realValue = ClampReal(*g, real);
+          g->realValue = ClampReal(*g, FromShown(*g, real));
           return true;
         case GadgetKind::Text:
           g->text = a.text;
@@ -314,14 +325,14 @@ bool Apply(Gadget* g, const DialogAction& a, std::string* why) {
         return true;
       }
       if (k == GadgetKind::Real) {
-        g->realValue = ClampReal(*g, static_cast<Real>(a.number));
+        g->realValue = ClampReal(*g, FromShown(*g, static_cast<Real>(a.number)));
         return true;
       }
       return Refuse(why, "takes no number");
     case Kind::Decimal:
       if (k == GadgetKind::Real) {
         if (!std::isfinite(a.decimal)) return Refuse(why, "takes no infinite number");
-        g->realValue = ClampReal(*g, a.decimal);
+        g->realValue = ClampReal(*g, FromShown(*g, a.decimal));
         return true;
       }
       if (k == GadgetKind::Integer) {
@@ -792,9 +803,10 @@ Bool GeDialog::GetLong(LONG id, LONG& value) const {
   return TRUE;
 }
 
-Bool GeDialog::SetReal(LONG id, Real value, Real min, Real max, Real step) {
+Bool GeDialog::SetReal(LONG id, Real value, Real min, Real max, Real step, LONG format) {
   Gadget* g = Find(m_state, id);
   if (!g || !std::isfinite(value)) return FALSE;
+  g->degrees = format == FORMAT_DEGREE;
   if (g->kind == GadgetKind::Integer && !g->kindFixed) g->kind = GadgetKind::Real;
   if (min != MINREALr || max != MAXREALr) {
     g->hasLimits = true;
@@ -836,7 +848,7 @@ Bool GeDialog::GetString(LONG id, String& text) const {
   else if (g->kind == GadgetKind::Integer)
     text = String::LongToString(g->longValue);
   else if (g->kind == GadgetKind::Real)
-    text = String::RealToString(g->realValue);
+    text = String::RealToString(ShownReal(*g));
   else
     text = String(g->label);
   return TRUE;

@@ -72,7 +72,8 @@ struct Gadget : GadgetSpec {
   bool enabled = true;
   bool kindFixed = false;  // from a resource: SetLong / SetReal keep the kind
   LONG longValue = 0;  // check (0/1), integer, popup (the chosen entry's value)
-  Real realValue = 0.0;
+  Real realValue = 0.0;  // as the code sets and gets it (radians for degrees)
+  bool degrees = false;  // FORMAT_DEGREE: shown, typed and limited in degrees
   std::string text;    // a text field's content
   std::vector<std::pair<LONG, std::string>> children;  // popup entries: value, label
   GeUserArea* area = nullptr;

@@ -364,7 +364,7 @@ Bool LoadOptsDialog::FillChoices() {
 void LoadOptsDialog::FillOwnGadgets() {
   const PluginOpts& opts = Opts();
   SetLong(IDC_IMP_SCALE, ScaleForGadget(opts.scale), 1, kMaxScale);
-  SetReal(IDC_IMP_SMOOTH_ANGLE, opts.smoothAngle, 0.0, kMaxSmoothAngle, 1.0);
+  SetReal(IDC_IMP_SMOOTH_ANGLE, opts.smoothAngle, 0.0, kMaxSmoothAngle, 1.0, FORMAT_DEGREE);
   SetLong(IDC_IMP_SAMPLING, ClampLong(opts.shaderParam1006, 0, 3));
   SetLong(IDC_IMP_BLUR, ClampLong(opts.shaderParam1005, 0, 7));
   SetString(IDC_IMP_TEXTURE_PATH, opts.texturePath);

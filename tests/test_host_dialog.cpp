@@ -1,6 +1,7 @@
 // Headless dialogs played by the scripted user: values and limits, enable states,
 // Command calls, OK / Cancel, popups, text entry, keys, asynchronous dialogs, list
 // views, and the dialog resources of the plug-in.
+#include <cmath>
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -184,6 +185,55 @@ TEST_F(DialogTest, NumbersAreClampedToTheirLimits) {
   EXPECT_TRUE(ErrorsMention("integer 5003 takes whole numbers only"));
   again.GetLong(ID_COUNT, count);
   EXPECT_EQ(count, 100);
+}
+
+// An angle field: the code keeps radians, the person sees and types degrees.
+class AngleDialog : public GeModalDialog {
+ public:
+  Real initial = 1.3962633609771729;  // 80 degrees as stored presets carry it
+  Real result = -1.0;
+  Bool CreateLayout() override {
+    SetTitle(String("Angle"));
+    AddEditNumber(ID_ANGLE, BFH_LEFT);
+    return AddDlgGroup(DLG_OK | DLG_CANCEL);
+  }
+  Bool InitValues() override { return SetReal(ID_ANGLE, initial, 0.0, 180.0, 1.0, FORMAT_DEGREE); }
+  Bool Command(LONG id, const BaseContainer& msg) override {
+    if (id == IDC_OK) GetReal(ID_ANGLE, result);
+    return GeModalDialog::Command(id, msg);
+  }
+};
+
+TEST_F(DialogTest, AnAngleFieldKeepsRadiansAndShowsDegrees) {
+  // Untouched, the value comes back with its exact bits and shows as degrees.
+  AngleDialog untouched;
+  ASSERT_TRUE(untouched.Open());
+  EXPECT_EQ(untouched.result, untouched.initial);
+  ASSERT_EQ(host::DialogLog().size(), 1u);
+  const host::GadgetRecord* shown = host::DialogLog()[0].Find(ID_ANGLE);
+  ASSERT_NE(shown, nullptr);
+  EXPECT_NEAR(shown->number, 80.0, 1e-5);
+  EXPECT_EQ(shown->value.substr(0, 2), "80");
+
+  // Typed values are degrees; the limits are degrees too.
+  const std::pair<DialogAction, Real> cases[] = {
+      {DialogAction::Set(std::to_string(ID_ANGLE), "60"), M_PI / 3.0},
+      {DialogAction::Decimal(std::to_string(ID_ANGLE), 90.0), M_PI / 2.0},
+      {DialogAction::Integer(std::to_string(ID_ANGLE), 45), M_PI / 4.0},
+      {DialogAction::Set(std::to_string(ID_ANGLE), "200"), M_PI},
+      {DialogAction::Decimal(std::to_string(ID_ANGLE), -5.0), 0.0},
+  };
+  for (const auto& [action, radians] : cases) {
+    Queue(action);
+    AngleDialog dlg;
+    ASSERT_TRUE(dlg.Open());
+    EXPECT_NEAR(dlg.result, radians, 1e-12) << action.text << action.decimal << action.number;
+  }
+  // The plug-in's own value beyond the limits is clamped to them.
+  AngleDialog steep;
+  steep.initial = 4.0;
+  ASSERT_TRUE(steep.Open());
+  EXPECT_NEAR(steep.result, M_PI, 1e-12);
 }
 
 TEST_F(DialogTest, GenericSetsReadTheValueByTheGadgetsKind) {

@@ -51,7 +51,7 @@ void ExpectSameRecord(const PluginOpts& a, const PluginOpts& e) {
   EXPECT_EQ(a.firstFileNumber, e.firstFileNumber);
   EXPECT_EQ(a.useFirstFileNumber, e.useFirstFileNumber);
   EXPECT_EQ(a.texturePath.Std(), e.texturePath.Std());
-  EXPECT_EQ(a.smoothAngle, e.smoothAngle);
+  EXPECT_DOUBLE_EQ(a.smoothAngle, e.smoothAngle);
   EXPECT_EQ(a.mergeToleranceR, e.mergeToleranceR);
   EXPECT_EQ(a.mergeToleranceG, e.mergeToleranceG);
   EXPECT_EQ(a.mergeToleranceB, e.mergeToleranceB);
@@ -190,7 +190,7 @@ TEST_F(OptDialogTest, AScriptedImportRunEndsWithExactlyTheRecordItAskedFor) {
   Tick(IDC_IMP_CENTRE_AXES, false);
   expected.layoutFlags &= ~ULONG(IMP_CENTER_AXES);
   Queue(DialogAction::Decimal(G(IDC_IMP_SMOOTH_ANGLE), 45.5));
-  expected.smoothAngle = 45.5;
+  expected.smoothAngle = 45.5 * M_PI / 180.0;  // typed in degrees, kept in radians
   Tick(IDC_IMP_LAYER_UVW, false);
   expected.layoutFlags &= ~ULONG(IMP_LAYER_UVW_TAGS);
   Tick(IDC_IMP_LAYER_REGION_SELECTIONS, false);
@@ -309,8 +309,8 @@ TEST_F(OptDialogTest, TheDialogsShowTheRecordAndDocumentTheyAreGiven) {
   EXPECT_TRUE(Ticked(IDC_IMP_SPLINE_PER_GROUP));
   EXPECT_TRUE(Ticked(IDC_IMP_SPLINE_NULL_PER_GROUP));
   EXPECT_EQ(Shown(IDC_IMP_SAMPLING).value, "Sampling: MIP");
-  // The angle is shown as the record holds it.
-  EXPECT_DOUBLE_EQ(Shown(IDC_IMP_SMOOTH_ANGLE).number, kDefaultSmoothAngle);
+  // The record's radians are shown in degrees.
+  EXPECT_NEAR(Shown(IDC_IMP_SMOOTH_ANGLE).number, 80.0, 1e-5);
 
   DocPtr doc(BaseDocument::Alloc());
   doc->SetFps(24);

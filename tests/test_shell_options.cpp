@@ -276,7 +276,7 @@ TEST_F(ShellOptionsTest, AFirstPreviewShowsLastUsedWithTheDefaultsAndWritesNothi
       {"scale", "Scale: 1"},
       {"layout=single-object", "(*) One object for everything"},
       {"phong-tags", "[x] Phong tags"},
-      {"smooth-angle", "Angle limit (degrees): 1.396"},  // the record's value, shown unconverted
+      {"smooth-angle", "Angle limit (degrees): 80"},  // the record's radians, shown in degrees
       {"lines=as-splines", "(*) As spline segments"},
       {"spline-layout=per-group", "(*) One spline per group in each mesh object"},
       {"spline-nulls=per-group", "(*) A null per mesh object and per group"},
