@@ -8,30 +8,18 @@
 
 #include "c4d.h"
 #include "host_fixture.h"
+#include "shell_run.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct RunResult {
-  int exitCode = -1;
-  std::string out;  // standard output and standard error, in order
-};
+using RunResult = ShellRun;
 
 class ShellTest : public HostTest {
  protected:
   RunResult Run(const std::string& args, const std::string& environment = "") {
-    const std::string command = "cd '" + TempDir() + "' && " + environment + " KELVANE_SETTINGS_DIR='" + TempDir() +
-                                "/settings' '" + BinDir() + "/kelvane' " + args + " 2>&1";
-    RunResult result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    std::array<char, 4096> chunk;
-    size_t n;
-    while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0) result.out.append(chunk.data(), n);
-    const int status = pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return RunShell(TempDir(), args, environment);
   }
 
   static std::vector<std::string> Lines(const std::string& text) {

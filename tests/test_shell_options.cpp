@@ -2,8 +2,6 @@
 // against the dialog resources, the actions they make played on the real resources,
 // the dialog printed as a person sees it, and whole shell runs over the plug-in's
 // option dialogs with a settings folder of their own.
-#include <sys/wait.h>
-
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +11,7 @@
 #include "dialog_text.h"
 #include "host_fixture.h"
 #include "option_flags.h"
+#include "shell_run.h"
 
 namespace fs = std::filesystem;
 using host::DialogAction;
@@ -221,29 +220,11 @@ TEST_F(OptionFlagsTest, TheDialogTextShowsGadgetsUnderTheirGroupsWithTheirKeys) 
 
 // --- the shell -----------------------------------------------------------------------------
 
-struct RunResult {
-  int exitCode = -1;
-  std::string out;  // standard output
-  std::string err;  // standard error
-};
+using RunResult = ShellRun;
 
 class ShellOptionsTest : public HostTest {
  protected:
-  RunResult Run(const std::string& args) {
-    const std::string errFile = TempDir() + "/stderr.txt";
-    const std::string command = "cd '" + TempDir() + "' && KELVANE_SETTINGS_DIR='" + TempDir() + "/settings' '" +
-                                BinDir() + "/kelvane' " + args + " 2>'" + errFile + "'";
-    RunResult result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    std::array<char, 4096> chunk;
-    size_t n;
-    while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0) result.out.append(chunk.data(), n);
-    const int status = pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.err = ReadFile(errFile);
-    return result;
-  }
+  RunResult Run(const std::string& args) { return RunShell(TempDir(), args, "", true); }
   std::string SettingsFile() { return TempDir() + "/settings/settings.kvs"; }
   // The line of the printed dialog that shows this key (its key column ends the line
   // or is followed by " (disabled)").
