@@ -12,23 +12,6 @@
 
 namespace {
 
-LONG E(LONG polygon, LONG side) { return polygon * 4 + side; }
-
-// A grid of w x h unit quads; quad (i, j) is polygon j * w + i, sides 0 bottom, 1 right,
-// 2 top, 3 left.
-PolygonObject* Grid(LONG w, LONG h) {
-  PolygonObject* op = PolygonObject::Alloc((w + 1) * (h + 1), w * h);
-  if (!op) return nullptr;
-  for (LONG j = 0; j <= h; ++j)
-    for (LONG i = 0; i <= w; ++i) op->GetPointW()[j * (w + 1) + i] = Vector(i, j, 0);
-  for (LONG j = 0; j < h; ++j)
-    for (LONG i = 0; i < w; ++i) {
-      const LONG a = j * (w + 1) + i;
-      op->GetPolygonW()[j * w + i] = CPolygon(a, a + 1, a + w + 2, a + w + 1);
-    }
-  return op;
-}
-
 // The 3 x 3 grid's ring around the centre quad (4): the outer outline, then the hole.
 const LONG kRing[] = {E(0, 0), E(1, 0), E(2, 0), E(2, 1), E(5, 1), E(8, 1), E(8, 2), E(7, 2),
                       E(6, 2), E(6, 3), E(3, 3), E(0, 3) | NGON_EDGE_SEGMENTEND,

@@ -24,23 +24,6 @@ const char* const kQuestion =
     "Click Yes to disable exporting Ngons and Continue.\nClick No to Cancel.";
 const char* const kNotAvailable = "Kelvane: The OBJ file export is not available in this build.";
 
-LONG E(LONG polygon, LONG side) { return polygon * 4 + side; }
-
-// A grid of w x h unit quads; quad (i, j) is polygon j * w + i, sides 0 bottom, 1 right,
-// 2 top, 3 left.
-PolygonObject* Grid(LONG w, LONG h) {
-  PolygonObject* op = PolygonObject::Alloc((w + 1) * (h + 1), w * h);
-  if (!op) return nullptr;
-  for (LONG j = 0; j <= h; ++j)
-    for (LONG i = 0; i <= w; ++i) op->GetPointW()[j * (w + 1) + i] = Vector(i, j, 0);
-  for (LONG j = 0; j < h; ++j)
-    for (LONG i = 0; i < w; ++i) {
-      const LONG a = j * (w + 1) + i;
-      op->GetPolygonW()[j * w + i] = CPolygon(a, a + 1, a + w + 2, a + w + 1);
-    }
-  return op;
-}
-
 PolygonObject* Drop(PolygonObject* op) {
   BaseObject* obj = op;
   BaseObject::Free(obj);

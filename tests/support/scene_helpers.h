@@ -51,3 +51,21 @@ inline Matrix Placement(const Vector& hpb, const Vector& scale, const Vector& of
   m.off = off;
   return m;
 }
+
+// An n-gon edge word: the polygon and its side (0 a-b, 1 b-c, 2 c-d, 3 d-a).
+inline LONG E(LONG polygon, LONG side) { return polygon * 4 + side; }
+
+// A polygon object of w x h unit quads; quad (i, j) is polygon j * w + i, sides 0 bottom,
+// 1 right, 2 top, 3 left. Null when memory is missing.
+inline PolygonObject* Grid(LONG w, LONG h) {
+  PolygonObject* op = PolygonObject::Alloc((w + 1) * (h + 1), w * h);
+  if (!op) return nullptr;
+  for (LONG j = 0; j <= h; ++j)
+    for (LONG i = 0; i <= w; ++i) op->GetPointW()[j * (w + 1) + i] = Vector(i, j, 0);
+  for (LONG j = 0; j < h; ++j)
+    for (LONG i = 0; i < w; ++i) {
+      const LONG a = j * (w + 1) + i;
+      op->GetPolygonW()[j * w + i] = CPolygon(a, a + 1, a + w + 2, a + w + 1);
+    }
+  return op;
+}
