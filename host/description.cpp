@@ -19,7 +19,7 @@ namespace {
 
 using host::ParameterInfo;
 using host::ParameterKind;
-using host::internal::Lexer;
+using host::internal::ResourceParser;
 using host::internal::Token;
 
 bool KindByName(const std::string& name, ParameterKind* kind) {
@@ -43,10 +43,9 @@ bool ValidName(const std::string& name) {
   return true;
 }
 
-class Parser {
+class Parser : public ResourceParser {
  public:
-  Parser(std::string text, std::string file, const std::unordered_map<std::string, LONG>& symbols)
-      : m_lexer(std::move(text), std::move(file)), m_symbols(symbols) {}
+  using ResourceParser::ResourceParser;
 
   bool Parse(const std::string& wanted, std::string* title, std::vector<ParameterInfo>* parameters) {
     if (!Next()) return false;
@@ -75,23 +74,7 @@ class Parser {
     return true;
   }
 
-  const std::string& Error() const { return m_lexer.Error(); }
-
  private:
-  bool Next() { return m_lexer.Next(&m_t); }
-  bool Fail(int line, const std::string& why) { return m_lexer.Fail(line, why); }
-  bool IsPunct(const char* p) const { return m_t.kind == Token::kPunct && m_t.text == p; }
-  bool Expect(const char* p) {
-    if (IsPunct(p)) return true;
-    return Fail(m_t.line, std::string("expected '") + p + "', found '" + m_t.text + "'");
-  }
-
-  bool Text(std::string* out) {
-    if (!Next()) return false;
-    if (m_t.kind != Token::kText) return Fail(m_t.line, "expected a quoted text");
-    *out = m_t.text;
-    return Next() && Expect(";");
-  }
 
   bool Parameter(ParameterKind kind, std::vector<ParameterInfo>* parameters) {
     const std::string kindName = m_t.text;
@@ -99,16 +82,9 @@ class Parser {
     if (!Next()) return false;
     ParameterInfo p;
     p.kind = kind;
-    if (m_t.kind == Token::kNumber) {
-      if (!host::internal::ParseNumber(m_t.text, &p.id)) return Fail(m_t.line, "'" + m_t.text + "' is no ID");
-    } else if (m_t.kind == Token::kName) {
-      const auto it = m_symbols.find(m_t.text);
-      if (it == m_symbols.end()) return Fail(m_t.line, "'" + m_t.text + "' is not declared in c4d_symbols.h");
-      p.id = it->second;
-      p.symbol = m_t.text;
-    } else {
-      return Fail(m_t.line, kindName + " needs an ID");
-    }
+    if (m_t.kind != Token::kNumber && m_t.kind != Token::kName) return Fail(m_t.line, kindName + " needs an ID");
+    if (!Id(&p.id)) return false;
+    if (m_t.kind == Token::kName) p.symbol = m_t.text;
     if (p.id <= 0) return Fail(line, "parameter IDs are above 0, not " + std::to_string(p.id));
     const auto seen = m_lines.find(p.id);
     if (seen != m_lines.end())
@@ -128,9 +104,6 @@ class Parser {
     return true;
   }
 
-  Lexer m_lexer;
-  const std::unordered_map<std::string, LONG>& m_symbols;
-  Token m_t;
   std::map<LONG, int> m_lines;  // ID -> line of its first use
 };
 

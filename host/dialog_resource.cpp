@@ -27,7 +27,7 @@ namespace {
 using host::GadgetKind;
 using host::internal::DialogLayout;
 using host::internal::GadgetSpec;
-using host::internal::Lexer;
+using host::internal::ResourceParser;
 using host::internal::Token;
 
 std::string& LastError() {
@@ -69,10 +69,10 @@ bool TakesKey(GadgetKind k) {
   return k != GadgetKind::Group && k != GadgetKind::Static && k != GadgetKind::UserArea;
 }
 
-class Parser {
+class Parser : public ResourceParser {
  public:
   Parser(std::string text, std::string file, const std::unordered_map<std::string, LONG>& symbols)
-      : m_lexer(std::move(text), file), m_file(std::move(file)), m_symbols(symbols) {}
+      : ResourceParser(std::move(text), file, symbols), m_file(std::move(file)) {}
 
   bool Parse(LONG wantedId, DialogLayout* layout) {
     m_layout = layout;
@@ -100,36 +100,7 @@ class Parser {
     return true;
   }
 
-  const std::string& Error() const { return m_lexer.Error(); }
-
  private:
-  bool Next() { return m_lexer.Next(&m_t); }
-  bool Fail(int line, const std::string& why) { return m_lexer.Fail(line, why); }
-  bool IsPunct(const char* p) const { return m_t.kind == Token::kPunct && m_t.text == p; }
-  bool Expect(const char* p) {
-    if (IsPunct(p)) return true;
-    return Fail(m_t.line, std::string("expected '") + p + "', found '" + m_t.text + "'");
-  }
-
-  // The current token as an ID: a symbol of c4d_symbols.h or a number.
-  bool Id(LONG* id) {
-    if (m_t.kind == Token::kNumber) {
-      if (!host::internal::ParseNumber(m_t.text, id)) return Fail(m_t.line, "'" + m_t.text + "' is no ID");
-      return true;
-    }
-    if (m_t.kind != Token::kName) return Fail(m_t.line, "expected an ID, found '" + m_t.text + "'");
-    const auto it = m_symbols.find(m_t.text);
-    if (it == m_symbols.end()) return Fail(m_t.line, "'" + m_t.text + "' is not declared in c4d_symbols.h");
-    *id = it->second;
-    return true;
-  }
-
-  bool Text(std::string* out) {
-    if (!Next()) return false;
-    if (m_t.kind != Token::kText) return Fail(m_t.line, "expected a quoted text");
-    *out = m_t.text;
-    return Next() && Expect(";");
-  }
 
   bool Number(Real* out) {
     if (!Next()) return false;
@@ -272,10 +243,7 @@ class Parser {
     return Body(self, kind, line, kindName + " " + std::to_string(id) + " (line " + std::to_string(line) + ")", depth);
   }
 
-  Lexer m_lexer;
   std::string m_file;
-  const std::unordered_map<std::string, LONG>& m_symbols;
-  Token m_t;
   DialogLayout* m_layout = nullptr;
   std::map<LONG, int> m_lines;  // ID -> line of its first use
   std::map<std::string, int> m_setLines;  // choice set -> line of its first choice

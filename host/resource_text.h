@@ -147,6 +147,47 @@ bool ReadText(const std::string& path, std::string* text);
 bool ParseNumber(const std::string& spelling, LONG* value);
 // Reads the enum entries of c4d_symbols.h; false with "file:line: reason" in *error.
 bool ParseSymbols(const std::string& path, std::unordered_map<std::string, LONG>* symbols, std::string* error);
+// Base of the resource file parsers: the current token and the steps every layout
+// file is read with.
+class ResourceParser {
+ public:
+  ResourceParser(std::string text, std::string file, const std::unordered_map<std::string, LONG>& symbols)
+      : m_lexer(std::move(text), std::move(file)), m_symbols(symbols) {}
+  const std::string& Error() const { return m_lexer.Error(); }
+
+ protected:
+  bool Next() { return m_lexer.Next(&m_t); }
+  bool Fail(int line, const std::string& why) { return m_lexer.Fail(line, why); }
+  bool IsPunct(const char* p) const { return m_t.kind == Token::kPunct && m_t.text == p; }
+  bool Expect(const char* p) {
+    if (IsPunct(p)) return true;
+    return Fail(m_t.line, std::string("expected '") + p + "', found '" + m_t.text + "'");
+  }
+  // The current token as an ID: a symbol of c4d_symbols.h or a number.
+  bool Id(LONG* id) {
+    if (m_t.kind == Token::kNumber) {
+      if (!ParseNumber(m_t.text, id)) return Fail(m_t.line, "'" + m_t.text + "' is no ID");
+      return true;
+    }
+    if (m_t.kind != Token::kName) return Fail(m_t.line, "expected an ID, found '" + m_t.text + "'");
+    const auto it = m_symbols.find(m_t.text);
+    if (it == m_symbols.end()) return Fail(m_t.line, "'" + m_t.text + "' is not declared in c4d_symbols.h");
+    *id = it->second;
+    return true;
+  }
+  // The next token as a quoted text, then ";".
+  bool Text(std::string* out) {
+    if (!Next()) return false;
+    if (m_t.kind != Token::kText) return Fail(m_t.line, "expected a quoted text");
+    *out = m_t.text;
+    return Next() && Expect(";");
+  }
+
+  Lexer m_lexer;
+  const std::unordered_map<std::string, LONG>& m_symbols;
+  Token m_t;
+};
+
 // The res/ folder for a given folder: its res/ sub-folder, or the folder itself
 // when it is already one.
 std::string ResourceFolderOf(const std::string& folder);
