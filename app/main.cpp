@@ -14,9 +14,6 @@
 
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-
 std::string PluginFolder(const std::string& flag) {
   if (!flag.empty()) return flag;
   if (const char* env = std::getenv("KELVANE_PLUGIN_DIR"); env && *env) return env;

@@ -13,13 +13,11 @@
 #include "option_flags.h"
 #include "plugin_messages.h"
 #include "plugin_module.h"
+#include "shell_commands.h"
 
 namespace {
 
 using host::DialogAction;
-
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 constexpr LONG kImportDialog = 10161;
 constexpr LONG kExportDialog = 10080;
@@ -28,18 +26,6 @@ constexpr LONG kDeleteButton = 10092;
 constexpr LONG kPresetPopup = 10085;
 
 LONG DialogOf(const std::string& side) { return side == "export" ? kExportDialog : kImportDialog; }
-
-int Fail(const std::string& text) {
-  std::fprintf(stderr, "kelvane: %s\n", text.c_str());
-  return kExitFailure;
-}
-
-int Usage(const std::string& text) {
-  std::fprintf(stderr, "kelvane: %s\n", text.c_str());
-  return kExitUsage;
-}
-
-std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 
 // One play of an options dialog and what it left.
 struct DialogRun {
@@ -115,7 +101,7 @@ void ForgetRun() { host::UnloadSettings(); }
 
 int Commit(const std::string& done) {
   std::string error;
-  if (!host::WriteSettings(&error)) return Fail(error);
+  if (!host::WriteSettings(&error)) return ShellFail(error);
   std::printf("%s\n", done.c_str());
   return 0;
 }
@@ -124,7 +110,7 @@ void PrintKeys(const std::string& side) {
   std::vector<OptionKey> keys;
   std::string error;
   if (!DescribeOptionKeys(DialogOf(side), &keys, &error)) {
-    Fail(error);
+    ShellFail(error);
     return;
   }
   std::printf("Keys of the %s options (--set KEY=VALUE):\n", side.c_str());
@@ -135,24 +121,24 @@ void PrintKeys(const std::string& side) {
 }
 
 int RunOptions(const OptionCommandLine& line, PluginModule& module) {
-  if (!line.scene.empty() && line.side != "export") return Usage("--scene belongs to 'options export'");
+  if (!line.scene.empty() && line.side != "export") return ShellUsage("--scene belongs to 'options export'");
   if (line.keys) {
     PrintKeys(line.side);
     return 0;
   }
   std::vector<DialogAction> actions;
   std::string error;
-  if (!OptionFlagActions(DialogOf(line.side), line.preset, line.sets, &actions, &error)) return Usage(error);
+  if (!OptionFlagActions(DialogOf(line.side), line.preset, line.sets, &actions, &error)) return ShellUsage(error);
 
   BaseDocument* doc = nullptr;
   if (!line.scene.empty()) {
     doc = host::LoadScene(line.scene, &error);
-    if (!doc) return Fail("cannot load scene '" + line.scene + "': " + error);
+    if (!doc) return ShellFail("cannot load scene '" + line.scene + "': " + error);
   }
   DialogRun run;
   const bool played = PlayDialog(module, line.side, doc, actions, {}, &run);
   if (doc) BaseDocument::Free(doc);
-  if (!played) return Fail(run.error);
+  if (!played) return ShellFail(run.error);
   std::fputs(DialogText(run.record).c_str(), stdout);
   return 0;
 }
@@ -166,7 +152,7 @@ bool Probe(PluginModule& module, const std::string& side, const std::string& nam
 
 int RunList(const std::string& side, PluginModule& module) {
   DialogRun first;
-  if (!PlayDialog(module, side, nullptr, {DialogAction::ChooseIndex("preset", 0)}, {}, &first)) return Fail(first.error);
+  if (!PlayDialog(module, side, nullptr, {DialogAction::ChooseIndex("preset", 0)}, {}, &first)) return ShellFail(first.error);
   ForgetRun();
   const std::vector<std::string> names = first.Entries();
   std::printf("%s presets (entry 0 holds the options of the last run):\n", side == "export" ? "Export" : "Import");
@@ -177,7 +163,7 @@ int RunList(const std::string& side, PluginModule& module) {
       run = first;
     } else if (!PlayDialog(module, side, nullptr, {DialogAction::ChooseIndex("preset", static_cast<LLONG>(i))}, {},
                            &run)) {
-      return Fail(run.error);
+      return ShellFail(run.error);
     }
     ForgetRun();
     std::string row = (i < 10 ? "   " : "  ") + std::to_string(i) + "  " + names[i];
@@ -189,62 +175,62 @@ int RunList(const std::string& side, PluginModule& module) {
 
 int RunShow(const OptionCommandLine& line, PluginModule& module) {
   DialogRun run;
-  if (!Probe(module, line.presetSide, line.name, &run)) return Fail(run.error);
+  if (!Probe(module, line.presetSide, line.name, &run)) return ShellFail(run.error);
   std::fputs(DialogText(run.record).c_str(), stdout);
   return 0;
 }
 
 int RunAdd(const OptionCommandLine& line, PluginModule& module) {
-  if (line.name.empty()) return Usage("a preset name may not be empty");
+  if (line.name.empty()) return ShellUsage("a preset name may not be empty");
   std::vector<DialogAction> actions;
   std::string error;
-  if (!OptionFlagActions(DialogOf(line.presetSide), line.from, line.presetSets, &actions, &error)) return Usage(error);
+  if (!OptionFlagActions(DialogOf(line.presetSide), line.from, line.presetSets, &actions, &error)) return ShellUsage(error);
   actions.push_back(DialogAction::Click("add-preset"));
   // Back to entry 0, so "Last Used" keeps what it held.
   actions.push_back(DialogAction::ChooseIndex("preset", 0));
   DialogRun run;
-  if (!PlayDialog(module, line.presetSide, nullptr, actions, {line.name}, &run)) return Fail(run.error);
+  if (!PlayDialog(module, line.presetSide, nullptr, actions, {line.name}, &run)) return ShellFail(run.error);
   const auto& entries = run.Entries();
   if (entries.empty() || entries.back() != line.name)
-    return Fail("the preset " + Quoted(line.name) + " was not added");
+    return ShellFail("the preset " + Quoted(line.name) + " was not added");
   return Commit("Added the " + line.presetSide + " preset " + Quoted(line.name) + " as entry " +
                 std::to_string(entries.size() - 1) + ".");
 }
 
 int RunRename(const OptionCommandLine& line, PluginModule& module) {
-  if (line.newName.empty()) return Usage("a preset name may not be empty");
+  if (line.newName.empty()) return ShellUsage("a preset name may not be empty");
   DialogRun probe;
-  if (!Probe(module, line.presetSide, line.name, &probe)) return Fail(probe.error);
+  if (!Probe(module, line.presetSide, line.name, &probe)) return ShellFail(probe.error);
   const LONG index = probe.ChosenIndex();
   if (index == 0)
-    return Fail("the entry " + Quoted(probe.Entries().empty() ? line.name : probe.Entries()[0]) +
+    return ShellFail("the entry " + Quoted(probe.Entries().empty() ? line.name : probe.Entries()[0]) +
                 " keeps its name: it holds the options of the last run");
   DialogRun run;
   if (!PlayDialog(module, line.presetSide, nullptr,
                   {DialogAction::ChooseIndex("preset", index), DialogAction::Click("rename-preset"),
                    DialogAction::ChooseIndex("preset", 0)},
                   {line.newName}, &run))
-    return Fail(run.error);
+    return ShellFail(run.error);
   const auto& entries = run.Entries();
   if (index < 0 || static_cast<size_t>(index) >= entries.size() || entries[static_cast<size_t>(index)] != line.newName)
-    return Fail("the preset " + Quoted(line.name) + " was not renamed");
+    return ShellFail("the preset " + Quoted(line.name) + " was not renamed");
   return Commit("Renamed the " + line.presetSide + " preset " + Quoted(line.name) + " (entry " + std::to_string(index) +
                 ") to " + Quoted(line.newName) + ".");
 }
 
 int RunDelete(const OptionCommandLine& line, PluginModule& module) {
   DialogRun probe;
-  if (!Probe(module, line.presetSide, line.name, &probe)) return Fail(probe.error);
+  if (!Probe(module, line.presetSide, line.name, &probe)) return ShellFail(probe.error);
   const std::string& shown = probe.Preset()->value;
   if (!probe.Enabled(kDeleteButton))
-    return Fail("the preset " + Quoted(shown) + " is protected and cannot be deleted");
+    return ShellFail("the preset " + Quoted(shown) + " is protected and cannot be deleted");
   const LONG index = probe.ChosenIndex();
   DialogRun run;
   if (!PlayDialog(module, line.presetSide, nullptr,
                   {DialogAction::ChooseIndex("preset", index), DialogAction::Click("delete-preset")}, {}, &run))
-    return Fail(run.error);
+    return ShellFail(run.error);
   if (run.Entries().size() + 1 != probe.Entries().size())
-    return Fail("the preset " + Quoted(shown) + " was not deleted");
+    return ShellFail("the preset " + Quoted(shown) + " was not deleted");
   return Commit("Deleted the " + line.presetSide + " preset " + Quoted(shown) + " (entry " + std::to_string(index) +
                 ").");
 }

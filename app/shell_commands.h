@@ -6,6 +6,16 @@
 
 #include "ge_types.h"
 
+// Exit codes: a failed command, and a command line that cannot be used.
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// Print "kelvane: text" on standard error and return the exit code.
+int ShellFail(const std::string& text);
+int ShellUsage(const std::string& text);
+// The text in double quotes, as names are shown.
+inline std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
 struct ShellOptions {
   std::string pluginDir;
   std::string settingsDir;

@@ -16,9 +16,6 @@
 
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-
 // The plug-in's tags as the host knows them, and their dialogs.
 constexpr LONG kGroupTag = 1016210;
 constexpr LONG kRegionTag = 1016229;
@@ -35,13 +32,6 @@ struct FreeDoc {
 };
 using DocPtr = std::unique_ptr<BaseDocument, FreeDoc>;
 
-int Fail(const std::string& text) {
-  std::fprintf(stderr, "kelvane: %s\n", text.c_str());
-  return kExitFailure;
-}
-
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
-
 std::string Join(const std::vector<std::string>& names) {
   std::string text;
   for (const auto& name : names) text += (text.empty() ? "" : ", ") + name;
@@ -57,11 +47,11 @@ BaseObject* FindObject(const TagCommandOptions& tag, DocPtr* doc) {
   std::string error;
   doc->reset(host::LoadScene(tag.scene, &error));
   if (!*doc) {
-    Fail("cannot load scene '" + tag.scene + "': " + error);
+    ShellFail("cannot load scene '" + tag.scene + "': " + error);
     return nullptr;
   }
   BaseObject* op = (*doc)->SearchObject(String(tag.object));
-  if (!op) Fail("scene '" + tag.scene + "' has no object named '" + tag.object + "'");
+  if (!op) ShellFail("scene '" + tag.scene + "' has no object named '" + tag.object + "'");
   return op;
 }
 
@@ -83,7 +73,7 @@ std::string TagName(LONG type) {
 // Without its plug-in a tag in a scene is a bare node that answers every message.
 bool Registered(LONG type) {
   if (FindPlugin(type, PLUGINTYPE_TAG)) return true;
-  Fail("the plug-in has not registered its tag " + std::to_string(type) + " (is its name missing from res/?)");
+  ShellFail("the plug-in has not registered its tag " + std::to_string(type) + " (is its name missing from res/?)");
   return false;
 }
 
@@ -95,7 +85,7 @@ std::string Cut(const std::string& name) { return name.substr(0, kMaxName); }
 int Save(const BaseDocument* doc, const TagCommandOptions& tag) {
   const std::string path = tag.output.empty() ? tag.scene : tag.output;
   std::string error;
-  if (!host::SaveScene(doc, path, &error)) return Fail("cannot save scene '" + path + "': " + error);
+  if (!host::SaveScene(doc, path, &error)) return ShellFail("cannot save scene '" + path + "': " + error);
   return 0;
 }
 
@@ -127,13 +117,13 @@ int RunNameTag(const TagCommandOptions& options, LONG type, const char* dialog) 
   if (!op) return kExitFailure;
   const std::string what = TagName(type);
   if (!op->IsInstanceOf(Opolygon))
-    return Fail(Quoted(options.object) + " is a " + op->GetTypeName().Std() + " object, not a polygon object: " + what +
+    return ShellFail(Quoted(options.object) + " is a " + op->GetTypeName().Std() + " object, not a polygon object: " + what +
                 " are chosen from a polygon object's selections");
   const std::vector<std::string> selections = SelectionNames(op);
   for (const auto* list : {&options.add, &options.remove})
     for (const auto& name : *list)
       if (!Contains(selections, name))
-        return Fail("'" + name + "' is not a polygon selection of " + Quoted(options.object) +
+        return ShellFail("'" + name + "' is not a polygon selection of " + Quoted(options.object) +
                     (selections.empty() ? " (it has none)" : " (its selections: " + Join(selections) + ")"));
 
   BaseTag* tag = op->GetTag(type);
@@ -141,7 +131,7 @@ int RunNameTag(const TagCommandOptions& options, LONG type, const char* dialog) 
     std::printf("%s has no %s tag\n", Quoted(options.object).c_str(), what.c_str());
     return 0;
   }
-  if (!tag && !(tag = AddTag(op, type))) return Fail(CannotMake(type));
+  if (!tag && !(tag = AddTag(op, type))) return ShellFail(CannotMake(type));
 
   // Names already on their side are left alone: the dialog has no row for them there.
   const std::vector<std::string> listed = TagNames(tag);
@@ -164,10 +154,10 @@ int RunNameTag(const TagCommandOptions& options, LONG type, const char* dialog) 
   host::QueueDialogAction(DialogAction::Ok().For(dialog));
   const bool confirmed = tag->Message(MSG_EDIT);
   if (!host::DialogErrors().empty()) {
-    for (const auto& line : host::DialogErrors()) Fail(line);
+    for (const auto& line : host::DialogErrors()) ShellFail(line);
     return kExitFailure;
   }
-  if (!confirmed) return Fail("the " + what + " dialog did not confirm the change; the scene is left as it was");
+  if (!confirmed) return ShellFail("the " + what + " dialog did not confirm the change; the scene is left as it was");
   if (const int saved = Save(doc.get(), options)) return saved;
   const std::vector<std::string> names = TagNames(tag);
   std::printf("%s of %s: %s\n", what.c_str(), Quoted(options.object).c_str(),
@@ -194,11 +184,11 @@ int RunMaskTag(const TagCommandOptions& options) {
     std::printf("Removed the %s tag of %s\n", what.c_str(), Quoted(options.object).c_str());
     return 0;
   }
-  if (!tag && !(tag = AddTag(op, kMaskTag))) return Fail(CannotMake(kMaskTag));
+  if (!tag && !(tag = AddTag(op, kMaskTag))) return ShellFail(CannotMake(kMaskTag));
   if (!options.children.empty()) {
     const Bool on = options.children == "on";
     if (!tag->SetParameter(DescID(DescLevel(kMaskChildren)), GeData(on), DESCFLAGS_SET_USERINTERACTION))
-      return Fail("the " + what + " tag refused its children switch");
+      return ShellFail("the " + what + " tag refused its children switch");
   }
   if (const int saved = Save(doc.get(), options)) return saved;
   std::printf("%s of %s: %s\n", what.c_str(), Quoted(options.object).c_str(),
