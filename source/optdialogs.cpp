@@ -532,3 +532,17 @@ void SaveOptsDialog::OwnCommand(LONG id) {
 void SaveOptsDialog::Confirmed() {
   if (m_pContext) m_pContext->scaleFactor = Opts().ScaleFactor();
 }
+
+Bool PlayOptionsDialog(PresetStore& presets, OptsDialog& dialog, Bool* opened) {
+  if (opened) *opened = FALSE;
+  if (!presets.Load()) {
+    ReportMemoryError("PresetStore::Load()");
+    return FALSE;
+  }
+  const Bool confirmed = dialog.Open();
+  if (opened) *opened = dialog.WasShown();
+  if (!dialog.WasShown()) return FALSE;
+  presets.Save();
+  return confirmed;
+}
+

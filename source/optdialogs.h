@@ -137,3 +137,9 @@ class SaveOptsDialog : public OptsDialog {
   LONG m_lastFrame = 0;
   LONG m_frameRate = 30;
 };
+
+// One option stage: loads the presets, plays the dialog and saves the presets when it
+// closed, with OK or Cancel. *opened (may be null) tells whether the dialog was shown.
+// True on OK; a preset load that failed for memory is reported and gives false.
+Bool PlayOptionsDialog(PresetStore& presets, OptsDialog& dialog, Bool* opened);
+

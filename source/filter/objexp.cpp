@@ -77,17 +77,8 @@ ExportPreparation PrepareExport(ObjExportContext* ctx, BaseDocument* doc) {
 }
 
 Bool RunExportOptions(ObjExportContext* ctx, PresetStore& presets, BaseDocument* doc, Bool* opened) {
-  if (opened) *opened = FALSE;
-  if (!presets.Load()) {
-    ReportMemoryError("PresetStore::Load()");
-    return FALSE;
-  }
   SaveOptsDialog dialog(&presets, ctx, doc);
-  const Bool confirmed = dialog.Open();
-  if (opened) *opened = dialog.WasShown();
-  if (!dialog.WasShown()) return FALSE;
-  presets.Save();
-  if (!confirmed) return FALSE;
+  if (!PlayOptionsDialog(presets, dialog, opened)) return FALSE;
   const ConfirmedExportOpts adjusted = AdjustConfirmedExportOpts(presets.exportOpts);
   ctx->ignoreVisibility = adjusted.ignoreVisibility;
   ctx->faceForm = adjusted.faceForm;

@@ -9,17 +9,8 @@
 #include "registration.h"
 
 Bool RunImportOptions(PresetStore& presets, Real* scaleFactor, Bool* opened) {
-  if (opened) *opened = FALSE;
-  if (!presets.Load()) {
-    ReportMemoryError("PresetStore::Load()");
-    return FALSE;
-  }
   LoadOptsDialog dialog(&presets, scaleFactor);
-  const Bool confirmed = dialog.Open();
-  if (opened) *opened = dialog.WasShown();
-  if (!dialog.WasShown()) return FALSE;
-  presets.Save();
-  if (!confirmed) return FALSE;
+  if (!PlayOptionsDialog(presets, dialog, opened)) return FALSE;
   AdjustConfirmedImportOpts(presets.importOpts);
   return TRUE;
 }
