@@ -8,26 +8,11 @@
 
 #include "c4d.h"
 #include "host_fixture.h"
+#include "pixels.h"
 
 namespace {
 
-struct Px {
-  int r, g, b, a;
-  bool operator==(const Px& o) const { return r == o.r && g == o.g && b == o.b && a == o.a; }
-};
-
-std::ostream& operator<<(std::ostream& os, const Px& p) {
-  return os << "(" << p.r << "," << p.g << "," << p.b << "," << p.a << ")";
-}
-
-Px PixelAt(const BaseBitmap* bmp, LONG x, LONG y) {
-  UWORD r = 0, g = 0, b = 0;
-  bmp->GetPixel(x, y, &r, &g, &b);
-  return {r, g, b, bmp->GetAlpha(x, y)};
-}
-
-// The dialog background the host draws for COLOR_BG.
-const Px kBg{153, 153, 153, 255};
+const Px kBg = kDialogBackground;
 const Px kRed{255, 0, 0, 255};
 const Px kYellow{255, 255, 0, 255};
 const Px kBlue{0, 0, 255, 255};

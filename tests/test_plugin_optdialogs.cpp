@@ -9,6 +9,7 @@
 
 #include "c4d_symbols.h"
 #include "host_fixture.h"
+#include "pixels.h"
 #include "main.h"
 #include "objexp.h"
 #include "objimp.h"
@@ -882,19 +883,7 @@ TEST_F(OptDialogTest, TheShellsRequestShowsEitherDialogAlone) {
 
 // --- logos ---------------------------------------------------------------------------------------
 
-struct Px {
-  int r, g, b, a;
-  bool operator==(const Px& o) const { return r == o.r && g == o.g && b == o.b && a == o.a; }
-};
-std::ostream& operator<<(std::ostream& os, const Px& p) {
-  return os << "(" << p.r << "," << p.g << "," << p.b << "," << p.a << ")";
-}
-Px PixelAt(const BaseBitmap* bmp, LONG x, LONG y) {
-  UWORD r = 0, g = 0, b = 0;
-  bmp->GetPixel(x, y, &r, &g, &b);
-  return {r, g, b, bmp->GetAlpha(x, y)};
-}
-const Px kBackground{153, 153, 153, 255};
+const Px kBackground = kDialogBackground;
 
 // A dialog made in code with one logo in an area of the given size.
 class LogoWindow : public GeModalDialog {
