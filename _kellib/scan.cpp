@@ -1,0 +1,176 @@
+#include "scan.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+namespace scan {
+namespace {
+
+inline bool IsDigit(CHAR c) { return c >= '0' && c <= '9'; }
+inline CHAR Lower(CHAR c) { return (c >= 'A' && c <= 'Z') ? static_cast<CHAR>(c - 'A' + 'a') : c; }
+
+// True when [p, end) starts with word, compared without case.
+bool StartsWithNoCase(const CHAR* p, const CHAR* end, const char* word) {
+  for (; *word; ++word, ++p)
+    if (p >= end || Lower(*p) != *word) return false;
+  return true;
+}
+
+// Skips an exponent marker, its sign and its digits: the marker is consumed even when
+// no digit follows.
+const CHAR* SkipExponent(const CHAR* p, const CHAR* end, CHAR marker) {
+  if (p >= end || Lower(*p) != marker) return p;
+  ++p;
+  if (p < end && (*p == '+' || *p == '-')) ++p;
+  while (p < end && IsDigit(*p)) ++p;
+  return p;
+}
+
+// The sign of the decimal exponent written in [p, end), for values out of range.
+bool HasNegativeExponent(const CHAR* p, const CHAR* end, CHAR marker) {
+  for (; p < end; ++p)
+    if (Lower(*p) == marker) return p + 1 < end && p[1] == '-';
+  return false;
+}
+
+// The magnitude after the sign, in T. *q is moved past what was consumed.
+template <class T>
+bool ScanMagnitude(const CHAR** q, const CHAR* end, T* value) {
+  const CHAR* p = *q;
+  if (p >= end) return false;
+  const CHAR c = Lower(*p);
+  if (c == 'i' || c == 'n') {
+    if (StartsWithNoCase(p, end, "infinity")) {
+      *value = std::numeric_limits<T>::infinity();
+      *q = p + 8;
+      return true;
+    }
+    if (StartsWithNoCase(p, end, "inf")) {
+      *value = std::numeric_limits<T>::infinity();
+      *q = p + 3;
+      return true;
+    }
+    if (StartsWithNoCase(p, end, "nan")) {
+      *value = std::numeric_limits<T>::quiet_NaN();
+      *q = p + 3;
+      return true;
+    }
+    return false;
+  }
+  std::chars_format format = std::chars_format::general;
+  CHAR marker = 'e';
+  if (c == '0' && p + 1 < end && Lower(p[1]) == 'x') {
+    format = std::chars_format::hex;
+    marker = 'p';
+    p += 2;
+  }
+  const CHAR* digits = p;
+  std::from_chars_result r = std::from_chars(digits, end, *value, format);
+  if (r.ec == std::errc::invalid_argument) return false;
+  if (r.ec == std::errc::result_out_of_range) {
+    *value = HasNegativeExponent(digits, r.ptr, marker) ? T(0) : std::numeric_limits<T>::infinity();
+  }
+  *q = SkipExponent(r.ptr, end, marker);
+  return true;
+}
+
+template <class T>
+bool ScanReal(const CHAR** p, const CHAR* end, T* value) {
+  const CHAR* q = SkipSpace(*p, end);
+  bool negative = false;
+  if (q < end && (*q == '+' || *q == '-')) {
+    negative = *q == '-';
+    ++q;
+  }
+  T magnitude = 0;
+  if (!ScanMagnitude(&q, end, &magnitude)) return false;
+  *value = negative ? -magnitude : magnitude;
+  *p = q;
+  return true;
+}
+
+}  // namespace
+
+bool ScanLong(const CHAR** p, const CHAR* end, LLONG* value) {
+  const CHAR* q = SkipSpace(*p, end);
+  bool negative = false;
+  if (q < end && (*q == '+' || *q == '-')) {
+    negative = *q == '-';
+    ++q;
+  }
+  if (q >= end || !IsDigit(*q)) return false;
+  // Accumulated as a negative number: its range reaches the most negative value.
+  constexpr LLONG kMin = std::numeric_limits<LLONG>::min();
+  LLONG acc = 0;
+  bool overflow = false;
+  for (; q < end && IsDigit(*q); ++q) {
+    const LLONG digit = *q - '0';
+    if (acc < (kMin + digit) / 10) {
+      overflow = true;
+    } else {
+      acc = acc * 10 - digit;
+    }
+  }
+  if (overflow) {
+    *value = negative ? kMin : std::numeric_limits<LLONG>::max();
+  } else if (negative) {
+    *value = acc;
+  } else {
+    *value = acc == kMin ? std::numeric_limits<LLONG>::max() : -acc;
+  }
+  *p = q;
+  return true;
+}
+
+bool ScanDouble(const CHAR** p, const CHAR* end, double* value) { return ScanReal(p, end, value); }
+bool ScanFloat(const CHAR** p, const CHAR* end, float* value) { return ScanReal(p, end, value); }
+
+bool ScanWord(const CHAR** p, const CHAR* end) {
+  const CHAR* q = SkipSpace(*p, end);
+  if (q >= end) return false;
+  while (q < end && !IsSpace(*q)) ++q;
+  *p = q;
+  return true;
+}
+
+LONG ScanPattern(const CHAR* text, const CHAR* end, const CHAR* pattern, LLONG* longs, double* reals) {
+  LONG conversions = 0;
+  const CHAR* p = text;
+  for (const CHAR* f = pattern; *f; ++f) {
+    if (IsSpace(*f)) {
+      p = SkipSpace(p, end);
+      continue;
+    }
+    if (*f != '%') {
+      if (p >= end || *p != *f) break;
+      ++p;
+      continue;
+    }
+    ++f;
+    if (f[0] == 'l' && f[1] == 'd') {
+      ++f;
+      LLONG v = 0;
+      if (!ScanLong(&p, end, &v)) break;
+      if (longs) *longs++ = v;
+    } else if (f[0] == 'l' && f[1] == 'f') {
+      ++f;
+      double v = 0;
+      if (!ScanDouble(&p, end, &v)) break;
+      if (reals) *reals++ = v;
+    } else if (f[0] == 'f') {
+      float v = 0;
+      if (!ScanFloat(&p, end, &v)) break;
+      if (reals) *reals++ = v;
+    } else if (f[0] == 's') {
+      if (!ScanWord(&p, end)) break;
+    } else {
+      break;  // not a conversion these readers use
+    }
+    ++conversions;
+  }
+  return conversions;
+}
+
+}  // namespace scan

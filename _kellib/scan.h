@@ -1,0 +1,52 @@
+// Number and word scanning with the rules of the C library's scanf conversions "%ld",
+// "%f", "%lf" and "%s", over text ranges [p, end). The readers parse every token
+// through these instead of sscanf: nothing here allocates, takes a locale or reads at
+// or past end.
+//
+// The conventions kept (those of the C library this project runs on):
+//  - every conversion first skips white space (blank, tab, LF, VT, FF, CR);
+//  - "%ld": an optional sign and at least one decimal digit; a value beyond the
+//    64-bit range saturates;
+//  - "%f"/"%lf": an optional sign, then decimal digits with an optional point and an
+//    optional exponent (".5", "5.", "1e-3"), or "0x" with hexadecimal digits and an
+//    optional binary exponent, or "inf", "infinity", "nan" in any case. An exponent
+//    marker without digits ("1e", "1e+") is consumed and ignored. Values beyond the
+//    range become infinities, values below it zeros. "%f" rounds to single precision;
+//  - "%s": at least one character that is not white space.
+#pragma once
+
+#include "c4d.h"
+
+namespace scan {
+
+inline bool IsSpace(CHAR c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool IsBlank(CHAR c) { return c == ' ' || c == '\t'; }
+
+inline const CHAR* SkipSpace(const CHAR* p, const CHAR* end) {
+  while (p < end && IsSpace(*p)) ++p;
+  return p;
+}
+
+// Each conversion returns true and moves *p past what it consumed, or returns false
+// with *p unchanged.
+bool ScanLong(const CHAR** p, const CHAR* end, LLONG* value);
+bool ScanDouble(const CHAR** p, const CHAR* end, double* value);
+bool ScanFloat(const CHAR** p, const CHAR* end, float* value);
+bool ScanWord(const CHAR** p, const CHAR* end);
+
+// A whole pattern of white space (matching any run of white space, also none), literal
+// characters and the conversions %ld, %f, %lf and %s, matched from text. Returns the
+// number of conversions stored before the first mismatch or the end of the text (like
+// sscanf, except that empty text gives 0, not EOF). %ld values go to longs[], %f and
+// %lf values to reals[], in pattern order (either may be null when the pattern has no
+// such conversion); %s stores nothing but counts.
+LONG ScanPattern(const CHAR* text, const CHAR* end, const CHAR* pattern, LLONG* longs, double* reals);
+
+// Range helpers for zero-terminated text.
+inline const CHAR* EndOf(const CHAR* text) {
+  const CHAR* e = text;
+  while (*e) ++e;
+  return e;
+}
+
+}  // namespace scan
