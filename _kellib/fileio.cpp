@@ -168,12 +168,43 @@ LONG TextReader::ReadLine(CHAR* dst, LONG size) {
     dst[stored++] = static_cast<CHAR>(c);
     join = false;
   }
+  m_lineWasCut = FALSE;
+  if (stored == limit && limit > 0) {
+    // Full: the line goes on unless only blanks stand before its end (or the file's).
+    // The blanks are consumed here; the next call would drop them anyway. A pending
+    // continuation joins the next physical line, so that counts as going on.
+    for (;;) {
+      if (pos >= end) {
+        m_pos = static_cast<LONG>(pos);
+        const Bool filled = Fill();
+        buffer = m_pBuffer;
+        pos = m_pos;
+        end = static_cast<VLONG>(m_blockLength);
+        if (!filled) break;
+      }
+      const UCHAR c = buffer[pos];
+      if (!join && (c == ' ' || c == '\t')) {
+        ++pos;
+        continue;
+      }
+      m_lineWasCut = join || (c != '\n' && c != '\r');
+      break;
+    }
+  }
   m_pos = static_cast<LONG>(pos);
   dst[stored] = 0;
   return stored;
 }
 
+void TextReader::SetBlockSize(LONG bufferSize) {
+  if (m_isOpen) return;
+  GeFree(m_pBuffer);
+  m_bufferSize = bufferSize > 0 ? bufferSize : TEXTFILE_BLOCKSIZE;
+  m_pos = m_bufferSize;
+}
+
 void TextReader::Rewind() {
+  m_lineWasCut = FALSE;
   if (m_isOpen) m_retrySeek = !m_pFile->Seek(0, FILESEEK_START);
   m_pos = m_bufferSize;
   m_blockLength = 0;

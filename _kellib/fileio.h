@@ -32,10 +32,19 @@ class TextReader {
   //    dropped; when it is the last character before the line end, the next physical
   //    line is joined on with one blank (none when the text is empty or already ends
   //    in a blank). Later backslashes on that physical line are kept.
-  //  - A line longer than size - 1 is returned in pieces.
+  //  - A line longer than size - 1 is returned in pieces; LineWasCut() tells that more
+  //    of the same line follows the piece just returned.
   // A failed host read ends the current line as the end of the file would; the next
   // call retries the same block.
   LONG ReadLine(CHAR* dst, LONG size);
+
+  // True when the last ReadLine filled dst without reaching the line's end: the next
+  // call returns the rest of that line.
+  Bool LineWasCut() const { return m_lineWasCut; }
+
+  // The block size of the next Open (values below 1 take TEXTFILE_BLOCKSIZE). Ignored
+  // while a file is open.
+  void SetBlockSize(LONG bufferSize);
 
   // Starts reading from the beginning again.
   void Rewind();
@@ -56,6 +65,7 @@ class TextReader {
   LONG m_bufferSize = TEXTFILE_BLOCKSIZE;
   Bool m_isOpen = FALSE;
   Bool m_retrySeek = FALSE;    // a read fell short: seek back to m_consumed before the next one
+  Bool m_lineWasCut = FALSE;
 };
 
 // Collects written text and hands it to the host file one full block at a time. Adds

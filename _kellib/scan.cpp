@@ -28,6 +28,12 @@ const CHAR* SkipExponent(const CHAR* p, const CHAR* end, CHAR marker) {
   return p;
 }
 
+bool HasMarker(const CHAR* p, const CHAR* end, CHAR marker) {
+  for (; p < end; ++p)
+    if (Lower(*p) == marker) return true;
+  return false;
+}
+
 // The sign of the decimal exponent written in [p, end), for values out of range.
 bool HasNegativeExponent(const CHAR* p, const CHAR* end, CHAR marker) {
   for (; p < end; ++p)
@@ -48,6 +54,8 @@ bool ScanMagnitude(const CHAR** q, const CHAR* end, T* value) {
       return true;
     }
     if (StartsWithNoCase(p, end, "inf")) {
+      // A started "infinity" must be complete.
+      if (p + 3 < end && Lower(p[3]) == 'i') return false;
       *value = std::numeric_limits<T>::infinity();
       *q = p + 3;
       return true;
@@ -67,12 +75,19 @@ bool ScanMagnitude(const CHAR** q, const CHAR* end, T* value) {
     p += 2;
   }
   const CHAR* digits = p;
+  if (digits < end && (*digits == '-' || *digits == '+')) return false;
   std::from_chars_result r = std::from_chars(digits, end, *value, format);
-  if (r.ec == std::errc::invalid_argument) return false;
+  if (r.ec == std::errc::invalid_argument) {
+    // "0x." without digits still reads as zero.
+    if (format != std::chars_format::hex || digits >= end || *digits != '.') return false;
+    *value = 0;
+    *q = digits + 1;
+    return true;
+  }
   if (r.ec == std::errc::result_out_of_range) {
     *value = HasNegativeExponent(digits, r.ptr, marker) ? T(0) : std::numeric_limits<T>::infinity();
   }
-  *q = SkipExponent(r.ptr, end, marker);
+  *q = HasMarker(digits, r.ptr, marker) ? r.ptr : SkipExponent(r.ptr, end, marker);
   return true;
 }
 

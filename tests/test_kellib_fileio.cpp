@@ -37,6 +37,34 @@ class TextReaderTest : public HostTest {
   }
 };
 
+// Each line of the byte model, and whether more of it follows (a cut line).
+struct ModelLine {
+  std::string text;
+  bool cut;
+  bool operator==(const ModelLine& o) const { return text == o.text && cut == o.cut; }
+};
+
+// Every line with LineWasCut() after it.
+std::vector<ModelLine> ReadAllWithCuts(const std::string& path, LONG blockSize, LONG lineSize) {
+  std::vector<ModelLine> lines;
+  TextReader reader(blockSize);
+  EXPECT_EQ(reader.Open(Filename(path.c_str())), 0);
+  std::vector<CHAR> dst(static_cast<size_t>(lineSize));
+  for (LONG n; (n = reader.ReadLine(dst.data(), lineSize)) > 0;)
+    lines.push_back({std::string(dst.data(), static_cast<size_t>(n)), reader.LineWasCut() != 0});
+  return lines;
+}
+
+TEST_F(TextReaderTest, CutLinesAreTold) {
+  const std::string path = WriteFile("cut.txt", "abcd\nabc \t \r\nabcdef\nabcd\\\nx\nab\n");
+  const std::vector<ModelLine> expected = {{"abcd", false}, {"abc ", false}, {"abcd", true}, {"ef", false},
+                                           {"abcd", true},  {"x", false},   {"ab", false}};
+  for (const LONG block : kBlockSizes) {
+    SCOPED_TRACE(block);
+    EXPECT_EQ(ReadAllWithCuts(path, block, 5), expected);
+  }
+}
+
 struct ReadCase {
   const char* name;
   std::string input;
@@ -91,8 +119,8 @@ TEST_F(TextReaderTest, ReadLineCasesAtEveryBlockSize) {
 
 // The rules applied one byte at a time, as plainly as they can be written: the model the
 // reader's run copying must agree with.
-Lines ModelLines(const std::string& in, size_t lineSize) {
-  Lines lines;
+std::vector<ModelLine> ModelLinesWithCuts(const std::string& in, size_t lineSize) {
+  std::vector<ModelLine> lines;
   size_t at = 0;
   for (;;) {
     std::string line;
@@ -119,8 +147,19 @@ Lines ModelLines(const std::string& in, size_t lineSize) {
       join = false;
     }
     if (line.empty()) return lines;
-    lines.push_back(line);
+    bool cut = false;
+    if (line.size() == lineSize - 1) {
+      while (!join && at < in.size() && (in[at] == ' ' || in[at] == '\t')) ++at;
+      cut = at < in.size() && (join || (in[at] != '\n' && in[at] != '\r'));
+    }
+    lines.push_back({line, cut});
   }
+}
+
+Lines ModelLines(const std::string& in, size_t lineSize) {
+  Lines lines;
+  for (const ModelLine& line : ModelLinesWithCuts(in, lineSize)) lines.push_back(line.text);
+  return lines;
 }
 
 TEST_F(TextReaderTest, RandomTextAgreesWithTheByteModel) {
@@ -150,6 +189,7 @@ TEST_F(TextReaderTest, RandomTextAgreesWithTheByteModel) {
         SCOPED_TRACE("round " + std::to_string(round) + ", line size " + std::to_string(lineSize) + ", block " +
                      std::to_string(block));
         EXPECT_EQ(ReadAll(path, block, lineSize), expected);
+        EXPECT_EQ(ReadAllWithCuts(path, block, lineSize), ModelLinesWithCuts(text, static_cast<size_t>(lineSize)));
       }
     }
   }

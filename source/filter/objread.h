@@ -1,0 +1,165 @@
+// The OBJ reader: one Wavefront OBJ file into the import model of ObjImporter. Pass 1
+// (ScanObj) counts every element and names every mesh object, group, region and
+// material; AllocModel allocates the arrays at exactly those sizes; pass 2 (ReadObj)
+// reads the file again and fills them. Both passes stream the file line by line
+// through one line buffer; nothing of the file is held in memory.
+#pragma once
+
+#include "c4d.h"
+#include "fileio.h"
+#include "ioface.h"
+#include "iogroup.h"
+#include "iomtl.h"
+#include "ioregion.h"
+#include "linknode.h"
+#include "meshobj.h"
+#include "optrecord.h"
+
+// What a file contained (contentFlags), set by pass 1.
+enum : ULONG {
+  OBJ_HAS_VERTICES = 0x2,
+  OBJ_HAS_NORMALS = 0x4,
+  OBJ_HAS_UVS = 0x8,
+  OBJ_HAS_FACES = 0x10,
+  OBJ_HAS_GROUPS = 0x20,
+  OBJ_HAS_REGIONS = 0x40,
+  OBJ_HAS_MATERIALS = 0x80,
+  OBJ_HAS_MTLLIB = 0x100,
+  OBJ_HAS_SEGMENTS = 0x4000,
+  OBJ_HAS_OBJECTS = 0x8000,
+};
+
+// Capacities of the reader. Longer input is skipped (lines, faces, line elements) or
+// cut (names); docs/obj-import.md lists them with what happens to such input.
+enum : LONG {
+  OBJ_LINE_BUFFER_SIZE = 2048,    // a line of up to 2047 characters
+  OBJ_MAX_FACE_CORNERS = 500,     // corners of one face line
+  OBJ_MAX_SEGMENT_POINTS = 1500,  // points of one line element
+  OBJ_MAX_NAME_LENGTH = 255,      // object, material, region and group names
+  OBJ_MAX_MTLLIB_LENGTH = 259,    // the material library's file name
+};
+
+class ObjImporter {
+ public:
+  // A new importer with its four lists and its line buffer; null when memory is missing.
+  static ObjImporter* Alloc();
+  // Closes the file, frees the model, the lists and the importer; sets importer to null.
+  static void Free(ObjImporter*& importer);
+
+  ObjImporter(const ObjImporter&) = delete;
+  ObjImporter& operator=(const ObjImporter&) = delete;
+
+  // The options of this run; scaleFactor multiplies every vertex coordinate.
+  void SetOptions(const PluginOpts& opts, Real scaleFactor);
+
+  // Opens an OBJ file, read in blocks of blockSize bytes. 0, or the host's file error
+  // code (FILEERROR_MEMORY when memory is missing).
+  LONG Open(const Filename& file, LONG blockSize = TEXTFILE_BLOCKSIZE);
+  void Close() { input.Close(); }
+  // Frees the model arrays and empties the lists and counts, ready for another file.
+  void ClearModel();
+
+  // Pass 1 over the open file. True when at least one vertex was counted.
+  // defaultObjectName names the mesh object of faces and line elements that come
+  // before any "o" statement (the file's name without its folder).
+  Bool ScanObj(const String& defaultObjectName);
+  // The model arrays at the sizes pass 1 counted. False after reporting the missing
+  // memory.
+  Bool AllocModel();
+  // Pass 2 from the start of the file. False when a line element's arrays could not
+  // be allocated.
+  Bool ReadObj();
+  // The index lists of the four lists: which faces and segments each entry holds.
+  // Reports the failing list ("Mem: m_pGroupList->SetFaceIndices()", ...) and returns
+  // false when memory is missing.
+  Bool SetListIndices();
+
+  // Stores one face line: a triangle or quad as one face, a larger face as the faces
+  // the host's modeling library splits it into (dropped when it cannot).
+  void StoreFace(LONG cornerCount, const LONG* vertexIndices, const LONG* uvIndices, const LONG* normalIndices,
+                 ObjFace* slot, ioGroup* group, ioRegion* region, ioMaterial* material, meshObj* object);
+  // A committed temporary host polygon object whose triangles and quads cover the
+  // outline of corners, or null. The caller frees it.
+  PolygonObject* TriangulateNgon(LONG cornerCount, const Vector* corners);
+
+  // --- counts: pass 1 totals, set to what was stored by pass 2 --------------------------
+  ULONG vertexCount = 0;
+  ULONG normalCount = 0;
+  ULONG uvCount = 0;
+  ULONG faceCount = 0;  // pass 1: an n-gon of n corners counts n - 2
+  LONG curGroupMark = 0;
+  LONG curRegionMark = 0;
+  LONG curMaterialMark = 0;
+  ULONG ngonCount = 0;
+  LONG groupNameCount = 0;
+  ULONG segmentCount = 0;
+  LONG curMeshObjMark = 0;
+
+  // --- pass 2 cursors ------------------------------------------------------------------
+  LONG curMaterial = 0;
+  LONG curGroup = 0;
+  LONG curRegion = 0;
+  LONG curMeshObj = 0;
+  ULONG verticesRead = 0;
+  ULONG normalsRead = 0;
+  ULONG uvsRead = 0;
+  ULONG facesStored = 0;
+  ULONG ngonsStored = 0;
+  ULONG segmentsStored = 0;
+
+  // --- the model -----------------------------------------------------------------------
+  CHAR* lineBuffer = nullptr;  // OBJ_LINE_BUFFER_SIZE bytes
+  ObjSegment* segments = nullptr;
+  Vector* vertices = nullptr;
+  Vector* normals = nullptr;
+  Vector* uvs = nullptr;  // u, v, w with w = 1
+  ObjFace* faces = nullptr;
+  LLONG* ngonScratch = nullptr;  // 8 bytes per corner of the largest n-gon
+  LONG ngonScratchCount = 0;
+  linkList ngons;      // NgonRecord payloads, one per face of five or more corners
+  linkList ngonParts;  // a record of the same counts per n-gon, for the scene builder
+
+  ioGroupList* m_pGroupList = nullptr;
+  ioRegionList* m_pRegionList = nullptr;
+  ioMaterialList* m_pMaterialList = nullptr;
+  meshObjList* m_pMeshObjList = nullptr;
+
+  TextReader input;
+  ULONG linesRead = 0;
+  ULONG lineTotal = 0;
+  CHAR mtlLibName[OBJ_MAX_MTLLIB_LENGTH + 1] = {};
+
+  PluginOpts importOpts;
+  ULONG contentFlags = 0;
+  Real scaleFactor = 1.0;
+
+  // --- input the reader skipped for its capacities, counted by pass 2 ------------------
+  ULONG linesTooLong = 0;      // statements longer than the line buffer
+  ULONG facesTooLarge = 0;     // face lines of more than OBJ_MAX_FACE_CORNERS corners
+  ULONG segmentsTooLarge = 0;  // line elements of more than OBJ_MAX_SEGMENT_POINTS points
+  ULONG ngonsNotSplit = 0;     // faces the modeling library could not split
+
+ private:
+  ObjImporter() = default;
+  ~ObjImporter();
+
+  // Next statement into lineBuffer; false at the end of the file. A line longer than
+  // the buffer is skipped whole (counted in *tooLong when given).
+  Bool NextStatement(ULONG* tooLong);
+  void CreateDefaultEntries();
+  void ScanGroup(const CHAR* text);
+  void FreeSegments();
+  void PrintSkippedInput() const;
+
+  String m_defaultObjectName;
+  LONG m_lineLength = 0;            // characters in lineBuffer
+  ULONG m_segmentSlots = 0;         // segments allocated
+  linkNode* m_pNextNgon = nullptr;  // pass 2: the n-gon record of the next large face
+};
+
+// Both passes over one file with the given options: Open, ScanObj, AllocModel, ReadObj
+// and SetListIndices. Null when a step fails; the failure has been reported ("File
+// Parsing Failed" when no vertex was found). Used by tools, the benchmark and the fuzz
+// targets; the import command runs the same steps itself.
+ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real scaleFactor,
+                          LONG blockSize = TEXTFILE_BLOCKSIZE);

@@ -1,0 +1,174 @@
+// The scanners are checked against the C library's own sscanf: the same text must give
+// the same success, the same value and the same number of characters consumed.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "scan.h"
+
+namespace {
+
+struct Expected {
+  bool ok;
+  double value;
+  int consumed;
+};
+
+Expected LibDouble(const std::string& text) {
+  double d = 0;
+  int n = 0;
+  const int r = std::sscanf(text.c_str(), "%lf%n", &d, &n);
+  return {r == 1, d, r == 1 ? n : 0};
+}
+
+Expected LibFloat(const std::string& text) {
+  float f = 0;
+  int n = 0;
+  const int r = std::sscanf(text.c_str(), "%f%n", &f, &n);
+  return {r == 1, f, r == 1 ? n : 0};
+}
+
+Expected LibLong(const std::string& text) {
+  long l = 0;
+  int n = 0;
+  const int r = std::sscanf(text.c_str(), "%ld%n", &l, &n);
+  return {r == 1, static_cast<double>(l), r == 1 ? n : 0};
+}
+
+bool SameValue(double a, double b) {
+  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
+  return a == b && std::signbit(a) == std::signbit(b);
+}
+
+void ExpectLikeLibrary(const std::string& text) {
+  const CHAR* begin = text.c_str();
+  const CHAR* end = begin + text.size();
+  {
+    const Expected want = LibDouble(text);
+    const CHAR* p = begin;
+    double d = 0;
+    const bool ok = scan::ScanDouble(&p, end, &d);
+    EXPECT_EQ(ok, want.ok) << "%lf on '" << text << "'";
+    if (ok && want.ok) {
+      EXPECT_TRUE(SameValue(d, want.value)) << "%lf on '" << text << "': " << d << " vs " << want.value;
+      EXPECT_EQ(p - begin, want.consumed) << "%lf on '" << text << "'";
+    }
+  }
+  {
+    const Expected want = LibFloat(text);
+    const CHAR* p = begin;
+    float f = 0;
+    const bool ok = scan::ScanFloat(&p, end, &f);
+    EXPECT_EQ(ok, want.ok) << "%f on '" << text << "'";
+    if (ok && want.ok) {
+      EXPECT_TRUE(SameValue(f, want.value)) << "%f on '" << text << "': " << f << " vs " << want.value;
+      EXPECT_EQ(p - begin, want.consumed) << "%f on '" << text << "'";
+    }
+  }
+  {
+    const Expected want = LibLong(text);
+    const CHAR* p = begin;
+    LLONG l = 0;
+    const bool ok = scan::ScanLong(&p, end, &l);
+    EXPECT_EQ(ok, want.ok) << "%ld on '" << text << "'";
+    if (ok && want.ok) {
+      EXPECT_EQ(static_cast<double>(l), want.value) << "%ld on '" << text << "'";
+      EXPECT_EQ(p - begin, want.consumed) << "%ld on '" << text << "'";
+    }
+  }
+}
+
+TEST(Scan, NumbersReadAsTheLibraryReadsThem) {
+  const char* cases[] = {
+      "1", "-1", "+1", "-0", "0", ".5", "5.", "-.5e-3", "1e-3", "1E+3", "1e", "1e+", "1.5e", "00012",
+      "  \t-0", "\v3", "\f7", "12abc", "1.5x", "3/4/5", "-", "+", ".", "+.", "-e5", "e5", "", "   ",
+      "inf", "-inf", "INF", "infinity", "-Infinity", "infx", "infin", "in", "nan", "NaN", "nan(12)",
+      "nanq", "-nan", "0x", "0x1p3", "0x1p", "0x.8", "0X1A", "0xg", "1e99999", "-1e99999", "1e-99999",
+      "3.4028235e38", "3.4028236e38", "1e39", "1e-46", "1.17549435e-38", "4.9406564584124654e-324",
+      "9223372036854775807", "9223372036854775808", "-9223372036854775808", "-9223372036854775809",
+      "99999999999999999999999", "0.1", "0.30000000000000004", "123456789.123456789", "1.0000001",
+      "2.5e-7", "6.02214076e23",
+  };
+  for (const char* text : cases) ExpectLikeLibrary(text);
+}
+
+// Random short texts from the characters numbers are made of.
+TEST(Scan, RandomTextsReadAsTheLibraryReadsThem) {
+  const std::string alphabet = "0123456789+-.eExXpPinfaINFty /\t";
+  std::mt19937 random(20261208);
+  for (int i = 0; i < 20000; ++i) {
+    std::string text;
+    const int length = 1 + static_cast<int>(random() % 10);
+    for (int k = 0; k < length; ++k) text += alphabet[random() % alphabet.size()];
+    ExpectLikeLibrary(text);
+  }
+}
+
+TEST(Scan, ConversionsStopAtTheEndOfTheRange) {
+  const char text[] = "12 34";
+  const CHAR* p = text;
+  LLONG value = 0;
+  ASSERT_TRUE(scan::ScanLong(&p, text + 1, &value));
+  EXPECT_EQ(value, 1);  // the "2" lies beyond the range
+  p = text + 2;
+  EXPECT_FALSE(scan::ScanLong(&p, text + 3, &value));  // only white space in range
+  EXPECT_EQ(p, text + 2);
+  double d = 0;
+  p = text;
+  ASSERT_TRUE(scan::ScanDouble(&p, text + 1, &d));
+  EXPECT_EQ(d, 1.0);
+  p = text + 2;
+  EXPECT_FALSE(scan::ScanWord(&p, text + 3));
+}
+
+int LibPattern(const std::string& text, const char* pattern) {
+  long v[9];
+  const int r = std::sscanf(text.c_str(), pattern, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8]);
+  return r < 0 ? 0 : r;
+}
+
+// The whole-line patterns of the face and line statements.
+TEST(Scan, PatternsCountConversionsAsTheLibraryDoes) {
+  const char* patterns[] = {
+      " %ld/%ld/%ld %ld/%ld/%ld %ld/%ld/%ld", " %ld//%ld %ld//%ld %ld//%ld", " %ld/%ld %ld/%ld %ld/%ld",
+      " %ld/%ld/ %ld/%ld/ %ld/%ld/", " %ld// %ld// %ld//", " %ld/ %ld/ %ld/", " %ld %ld %ld",
+      "%ld/%ld/%ld", "%ld//%ld", "%ld/%ld", "%ld/%ld/", "%ld//", "%ld/", "%ld", " %ld %ld",
+  };
+  const char* pieces[] = {"1", "-2", "33", "/", "//", " ", "\t", "x", "+4", "-", "0"};
+  std::mt19937 random(7);
+  for (int i = 0; i < 20000; ++i) {
+    std::string text;
+    const int count = 1 + static_cast<int>(random() % 12);
+    for (int k = 0; k < count; ++k) text += pieces[random() % (sizeof(pieces) / sizeof(pieces[0]))];
+    for (const char* pattern : patterns) {
+      LLONG values[9];
+      const LONG got = scan::ScanPattern(text.c_str(), text.c_str() + text.size(), pattern, values, nullptr);
+      ASSERT_EQ(got, LibPattern(text, pattern)) << "'" << text << "' with '" << pattern << "'";
+    }
+  }
+}
+
+TEST(Scan, PatternsStoreValuesAndWords) {
+  const char text[] = "Kd 0.5 1e-1 .25 trailing";
+  LLONG longs[1];
+  double reals[3] = {};
+  EXPECT_EQ(scan::ScanPattern(text, scan::EndOf(text), "Kd %f %f %f", longs, reals), 3);
+  EXPECT_DOUBLE_EQ(reals[0], 0.5);
+  EXPECT_NEAR(reals[1], 0.1, 1e-7);  // %f reads single precision
+  EXPECT_DOUBLE_EQ(reals[2], 0.25);
+  EXPECT_EQ(scan::ScanPattern(text, scan::EndOf(text), "Kd %lf", longs, reals), 1);
+  EXPECT_EQ(reals[0], 0.5);
+  const char name[] = "usemtl \t wood";
+  EXPECT_EQ(scan::ScanPattern(name, scan::EndOf(name), "usemtl %s", nullptr, nullptr), 1);
+  const char none[] = "usemtl   ";
+  EXPECT_EQ(scan::ScanPattern(none, scan::EndOf(none), "usemtl %s", nullptr, nullptr), 0);
+  const char wrong[] = "usemt wood";
+  EXPECT_EQ(scan::ScanPattern(wrong, scan::EndOf(wrong), "usemtl %s", nullptr, nullptr), 0);
+}
+
+}  // namespace
