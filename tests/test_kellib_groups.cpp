@@ -345,7 +345,9 @@ TEST_F(GroupsTest, GroupUsedArraysResizeKeepingTheCommonPart) {
 
   objects->Clear();
   EXPECT_EQ(objects->Count(), 0);
-  EXPECT_EQ(objects->FindOrAdd(String("c"))->index, 0);
+  meshObj* c = objects->FindOrAdd(String("c"));
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->index, 0);
 }
 
 // --- export start from the marker tags ----------------------------------------------------
@@ -443,6 +445,7 @@ TEST_F(MarkerTagsTest, RegionTagNamesAllBecomeRegions) {
   ASSERT_NE(regions, nullptr);
   ASSERT_TRUE(regions->InitFromObject(m_doc.get(), op));
   EXPECT_EQ(NamesOf(regions->First()), (Names{"Body_Rgn", "back", "lower_leg", "Ghost"}));
+  ASSERT_NE(regions->FindByName(String("Ghost")), nullptr);
   EXPECT_EQ(regions->FindByName(String("Ghost"))->faceCount, 0u);
 }
 

@@ -164,8 +164,11 @@ TEST_F(MaterialsTest, OnlyMaterialsOfTheListAreRead) {
 TEST_F(MaterialsTest, NewmtlNamesAreTrimmedAndTakeUnderscores) {
   ListPtr list = Load("newmtl   my mat \t\nKd 1 0 0\nnewmtl\tother\tone\nKd 0 1 0\n", {"my_mat", "other_one"});
   ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->FindByName(String("my_mat"))->diffuse, Vector(1, 0, 0));
-  EXPECT_EQ(list->FindByName(String("other_one"))->diffuse, Vector(0, 1, 0));
+  const ioMaterial* myMat = list->FindByName(String("my_mat"));
+  const ioMaterial* otherOne = list->FindByName(String("other_one"));
+  ASSERT_TRUE(myMat && otherOne);
+  EXPECT_EQ(myMat->diffuse, Vector(1, 0, 0));
+  EXPECT_EQ(otherOne->diffuse, Vector(0, 1, 0));
 }
 
 TEST_F(MaterialsTest, NewmtlWithoutNameEndsTheMaterialBeforeIt) {
@@ -189,6 +192,7 @@ TEST_F(MaterialsTest, EveryBlockSizeReadsTheSameMaterials) {
   const Names names = {"skin", "eye"};
   ListPtr reference = Load(mtl, names);
   ASSERT_NE(reference, nullptr);
+  ASSERT_EQ(reference->Count(), 2);
   // The file did reach the records.
   EXPECT_STREQ(reference->First()->mapDiffuse, "skin diffuse.png");
   EXPECT_FLOAT_EQ(static_cast<float>(reference->First()->diffuse.z), 0.5f);
@@ -224,8 +228,11 @@ TEST_F(MaterialsTest, AddMTLNamesMakesAnEntryPerNewmtlName) {
 
   reader.Rewind();
   EXPECT_TRUE(list->LoadMTLs(reader));
-  EXPECT_EQ(list->FindByName(String("a"))->diffuse, Vector(1, 0, 0));
-  EXPECT_EQ(list->FindByName(String("b_c"))->hasDiffuse, 0);
+  const ioMaterial* a = list->FindByName(String("a"));
+  const ioMaterial* bc = list->FindByName(String("b_c"));
+  ASSERT_TRUE(a && bc);
+  EXPECT_EQ(a->diffuse, Vector(1, 0, 0));
+  EXPECT_EQ(bc->hasDiffuse, 0);
 }
 
 TEST_F(MaterialsTest, AddMTLNamesReportsMissingMemory) {
@@ -446,6 +453,7 @@ TEST_F(MaterialsTest, MergedListIsRenumberedAndKeepsEveryName) {
   ASSERT_EQ(list->Count(), 2);
   EXPECT_EQ(list->FindByName(String("c")), list->FindByName(String("e")));
   EXPECT_EQ(list->FindByName(String("c")), list->First());
+  ASSERT_NE(list->FindByName(String("d")), nullptr);
   EXPECT_EQ(list->FindByName(String("d"))->index, 1);
 
   // An empty list merges to an empty list.
