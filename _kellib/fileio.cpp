@@ -380,6 +380,12 @@ String BlanksToUnderscores(const String& text) {
   return String(BlanksToUnderscores(buffer));
 }
 
+String SafeName(const String& name) {
+  CHAR buffer[256];
+  name.GetCString(buffer, sizeof(buffer));
+  return String(BlanksToUnderscores(buffer));
+}
+
 String VectorToString(const Vector& v) {
   CHAR buffer[1100];
   std::snprintf(buffer, sizeof(buffer), "%.08lf %.08lf %.08lf", v.x, v.y, v.z);

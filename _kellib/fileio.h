@@ -143,6 +143,9 @@ LONG HasBlank(CHAR* text);
 CHAR* BlanksToUnderscores(CHAR* text);
 // The same on the first 1024 characters of a host string.
 String BlanksToUnderscores(const String& text);
+// A name as the files carry it: the first 255 characters of the host string, trimmed,
+// blanks and tabs turned into "_".
+String SafeName(const String& name);
 
 // "%.08lf %.08lf %.08lf" of x, y and z.
 String VectorToString(const Vector& v);

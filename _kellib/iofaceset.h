@@ -1,0 +1,127 @@
+// Named sets of faces and line elements: the part that groups, regions and mesh objects
+// share. An entry has a name, its own index (which the faces and line elements carry in
+// one of their fields), counters that the reader or gatherer raise, and, once indexed,
+// the ascending positions of its faces and line elements in their tables.
+#pragma once
+
+#include "c4d.h"
+#include "ioface.h"
+#include "linknode.h"
+
+class ioFaceSet : public linkNode {
+ public:
+  ~ioFaceSet() override;
+  ioFaceSet(const ioFaceSet&) = delete;
+  ioFaceSet& operator=(const ioFaceSet&) = delete;
+
+  // Fills faceIndices with the positions of the first n faces of faces[0, faceTotal)
+  // whose matching field equals index, ascending. n = 0 empties the array and succeeds.
+  // Fails (the array then empty) when faces is null, faceTotal < n, or memory is missing.
+  // faceIndexCount is the number of positions found, which is below n only when the
+  // table holds fewer such faces than were counted.
+  virtual Bool SetFaceIndices(const ioFace* faces, ULONG faceTotal, ULONG n);
+  // The same over line elements, into segIndices / segIndexCount.
+  virtual Bool SetSegIndices(const ObjSegment* segments, ULONG segTotal, ULONG n);
+
+  // The index a face or line element names for sets of this kind.
+  LONG KeyOf(const ioFace& face) const { return face.*m_faceField; }
+  LONG KeyOf(const ObjSegment& segment) const { return segment.*m_segField; }
+
+  ioFaceSet* Next() const { return static_cast<ioFaceSet*>(linkNode::Next()); }
+
+  String name;
+  LONG index = 0;                     // position in the list when created
+  ULONG faceCount = 0;                // faces counted into the set
+  ULONG* faceIndices = nullptr;       // owned: positions in faceTable, ascending
+  ULONG faceIndexCount = 0;           // entries in faceIndices
+  const ioFace* faceTable = nullptr;  // borrowed: the table faceIndices refer to
+  ULONG segCount = 0;                 // line elements counted into the set
+  ULONG* segIndices = nullptr;        // owned: positions in segTable, ascending
+  ULONG segIndexCount = 0;
+  const ObjSegment* segTable = nullptr;
+
+ protected:
+  // faceField / segField: the record field that names the entry of this kind of set.
+  ioFaceSet(const String& setName, LONG setIndex, LONG ioFace::*faceField, LONG ObjSegment::*segField)
+      : name(setName), index(setIndex), m_faceField(faceField), m_segField(segField) {}
+
+ private:
+  LONG ioFace::*m_faceField;
+  LONG ObjSegment::*m_segField;
+};
+
+// Selection tags of the object being built, one slot per entry (or per known name):
+// a slot is filled when the first polygon of the object joins that entry.
+class ioSelectionSlots {
+ public:
+  ioSelectionSlots() = default;
+  ~ioSelectionSlots() { Free(); }
+  ioSelectionSlots(const ioSelectionSlots&) = delete;
+  ioSelectionSlots& operator=(const ioSelectionSlots&) = delete;
+
+  // size empty slots. False when memory is missing: there are then no slots.
+  Bool Reset(LONG size);
+  void Free();
+
+  LONG Count() const { return m_count; }
+  // The slot's tag; null for an empty slot or one out of range.
+  SelectionTag* Get(LONG slot) const { return (slot >= 0 && slot < m_count) ? m_pTags[slot] : nullptr; }
+  // False for a slot out of range.
+  Bool Set(LONG slot, SelectionTag* tag);
+
+ private:
+  SelectionTag** m_pTags = nullptr;
+  LONG m_count = 0;
+};
+
+// What the scene builder keeps per object while it turns group or region entries into
+// selection tags: one slot per entry (or per known name), the marker tag made on the
+// object with the number of names written into it, and the tag inserted last.
+struct ioObjectSelections {
+  // size empty slots and no tags. False when memory is missing (no slots then).
+  Bool Reset(LONG size) {
+    markerTag = nullptr;
+    markerNameCount = 0;
+    lastTag = nullptr;
+    return slots.Reset(size);
+  }
+
+  ioSelectionSlots slots;
+  BaseTag* markerTag = nullptr;
+  LONG markerNameCount = 0;
+  BaseTag* lastTag = nullptr;
+};
+
+// The list part shared by the group, region and mesh object lists: entries in order of
+// creation, each with index = the count before it was added.
+class ioFaceSetList {
+ public:
+  ioFaceSetList(const ioFaceSetList&) = delete;
+  ioFaceSetList& operator=(const ioFaceSetList&) = delete;
+
+  LONG Count() const { return m_entries.Count(); }
+
+  // Each entry's SetFaceIndices with n = its faceCount, in list order; false at the
+  // first entry that fails (the entries after it keep what they had).
+  Bool SetFaceIndices(const ioFace* faces, ULONG faceTotal);
+  // The same over line elements with n = each entry's segCount.
+  Bool SetSegIndices(const ObjSegment* segments, ULONG segTotal);
+
+ protected:
+  ioFaceSetList() = default;
+  ~ioFaceSetList() = default;
+
+  ioFaceSet* FirstSet() const { return static_cast<ioFaceSet*>(m_entries.First()); }
+  // First entry of that name; an empty name never matches.
+  ioFaceSet* FindSet(const String& name) const;
+  // The entry whose index it is, else the first entry (null only for an empty list).
+  ioFaceSet* FindSetByIndex(LONG index) const;
+  // First entry whose name equals name exactly (an empty name included).
+  ioFaceSet* FindExact(const String& name) const;
+  // Appends an entry allocated with gNew; the list owns it.
+  void AppendSet(ioFaceSet* entry) { m_entries.AppendNode(entry); }
+  void ClearSets() { m_entries.Clear(); }
+
+ private:
+  linkList m_entries;
+};

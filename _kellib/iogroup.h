@@ -1,0 +1,101 @@
+// Groups: named face sets of one mesh, in both directions. The OBJ reader fills the list
+// from "g" statements; the export gatherer starts it from the object's group tag and
+// adds a group when a selection first assigns a polygon to it.
+#pragma once
+
+#include "c4d.h"
+#include "fileio.h"
+#include "iofaceset.h"
+#include "namehash.h"
+
+// The marker tags that list which selections are groups and which are regions, read by
+// their plug-in IDs. Their data: the number of names, then the names in order.
+enum : LONG {
+  IOTAG_GROUP_ID = 1016210,
+  IOTAG_REGION_ID = 1016229,
+  IOTAG_NAME_COUNT = 1000,
+  IOTAG_FIRST_NAME = 1001,
+};
+
+// Calls add(name) for every name that op's marker tag of type tagType lists, in order,
+// each made safe (SafeName); names that come out empty are left out. True when op has
+// no such tag. Stops and returns false when add does.
+template <class Add>
+Bool ForEachMarkerName(const BaseObject* op, LONG tagType, Add add) {
+  const BaseTag* tag = op ? op->GetTag(tagType) : nullptr;
+  if (!tag) return TRUE;
+  const BaseContainer* data = tag->GetDataInstance();
+  // A count beyond the container's entries cannot be honest; do not walk it.
+  LONG count = data->GetLong(IOTAG_NAME_COUNT);
+  if (count > data->GetEntryCount()) count = data->GetEntryCount();
+  for (LONG i = 0; i < count; ++i) {
+    const String name = SafeName(data->GetString(IOTAG_FIRST_NAME + i));
+    if (name.Content() && !add(name)) return FALSE;
+  }
+  return TRUE;
+}
+
+class ioGroup : public ioFaceSet {
+ public:
+  ioGroup* Next() const { return static_cast<ioGroup*>(linkNode::Next()); }
+
+  // The name holds several blank-separated group names (a "g" line naming several).
+  Bool multiName = FALSE;
+
+ protected:
+  friend class ioGroupList;
+  ioGroup(const String& groupName, LONG groupIndex, Bool multi)
+      : ioFaceSet(groupName, groupIndex, &ioFace::group, &ObjSegment::group), multiName(multi) {}
+  // For sets that are groups in every respect but the field they match.
+  ioGroup(const String& groupName, LONG groupIndex, LONG ioFace::*faceField, LONG ObjSegment::*segField)
+      : ioFaceSet(groupName, groupIndex, faceField, segField) {}
+};
+
+class ioGroupList : public ioFaceSetList {
+ public:
+  // An empty list with an empty known-name table; null when memory is missing.
+  static ioGroupList* Alloc();
+  static void Free(ioGroupList*& list);
+  ~ioGroupList();
+
+  ioGroup* First() const { return static_cast<ioGroup*>(FirstSet()); }
+  // First group of that name; null for an empty name or none.
+  ioGroup* FindByName(const String& name) const { return static_cast<ioGroup*>(FindSet(name)); }
+  // FindByName, else the first group (null only for an empty list).
+  ioGroup* FindByNameOrFirst(const String& name) const;
+  // The group of that index, else the first group (null only for an empty list).
+  ioGroup* FindByIndex(LONG index) const { return static_cast<ioGroup*>(FindSetByIndex(index)); }
+  // The group of that name, or a new one with index = Count(), appended. A new group
+  // takes multiName; an existing one keeps its own. Null when memory is missing.
+  ioGroup* FindOrAdd(const String& name, Bool multiName);
+
+  // Known names: the names that count as groups (every word of a multi-name "g" line on
+  // import; the group tag's names on export), numbered in order of first addition.
+  Bool IsKnownName(const String& name) const;
+  // Adds the name when it is new. Returns the number of known names afterwards, or 0
+  // when memory is missing (the name is then not known).
+  LONG AddKnownName(const String& name);
+  LONG KnownNameCount() const;
+  // The number a known name was given (its selection slot on import), or -1.
+  LONG KnownNameIndex(const String& name) const;
+
+  // Export: the default group (op's safe name, or "default" without op, followed by
+  // "_Grp"; index 0 on an empty list) is added and known; then every name listed by
+  // op's group tag becomes a known name. No group is made for those names: a group
+  // exists once a polygon is assigned to it. False when memory is missing.
+  Bool InitFromObject(BaseDocument* doc, BaseObject* op);
+
+  // Deletes every group, forgets the known names and the per-object selections.
+  void Clear();
+  // Empties the per-object selections for the next object: one slot per known name.
+  // False when memory is missing (no slots then).
+  Bool ResetObjectSelections();
+
+  // Import, per object being built (filled by the scene builder).
+  ioObjectSelections m_objectSelections;
+  LayerObject* m_pSelectionLayer = nullptr;  // layer of the selection tags, or none
+
+ private:
+  ioGroupList() = default;
+  nameHash* m_pKnownNames = nullptr;
+};

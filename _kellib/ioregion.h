@@ -1,0 +1,57 @@
+// Regions: named face sets like groups, carried in OBJ files as "# r" comments. A face
+// and a line element name their region in their own region field. A region name is
+// known when a region of that name exists.
+#pragma once
+
+#include "c4d.h"
+#include "iogroup.h"
+
+class ioRegion : public ioGroup {
+ public:
+  ioRegion* Next() const { return static_cast<ioRegion*>(linkNode::Next()); }
+
+ protected:
+  friend class ioRegionList;
+  ioRegion(const String& regionName, LONG regionIndex)
+      : ioGroup(regionName, regionIndex, &ioFace::region, &ObjSegment::region) {}
+};
+
+class ioRegionList : public ioFaceSetList {
+ public:
+  // An empty list; null when memory is missing.
+  static ioRegionList* Alloc();
+  static void Free(ioRegionList*& list);
+  ~ioRegionList();
+
+  ioRegion* First() const { return static_cast<ioRegion*>(FirstSet()); }
+  // First region of that name; null for an empty name or none.
+  ioRegion* FindByName(const String& name) const { return static_cast<ioRegion*>(FindSet(name)); }
+  // FindByName, else the first region (null only for an empty list).
+  ioRegion* FindByNameOrFirst(const String& name) const;
+  // The region of that index, else the first region (null only for an empty list).
+  ioRegion* FindByIndex(LONG index) const { return static_cast<ioRegion*>(FindSetByIndex(index)); }
+  // The region of that name, or a new one with index = Count(), appended. Null when
+  // memory is missing.
+  ioRegion* FindOrAdd(const String& name);
+
+  Bool IsKnownName(const String& name) const { return FindByName(name) != nullptr; }
+
+  // Export: the default region (op's safe name, or "default" without op, followed by
+  // "_Rgn"; index 0 on an empty list), then a region for every name op's region tag
+  // lists, so that each exists even when no polygon joins it. False when memory is
+  // missing.
+  Bool InitFromObject(BaseDocument* doc, BaseObject* op);
+
+  // Deletes every region and forgets the per-object selections.
+  void Clear();
+  // Empties the per-object selections for the next object: one slot per region. False
+  // when memory is missing (no slots then).
+  Bool ResetObjectSelections();
+
+  // Import, per object being built (filled by the scene builder).
+  ioObjectSelections m_objectSelections;
+  LayerObject* m_pSelectionLayer = nullptr;  // layer of the selection tags, or none
+
+ private:
+  ioRegionList() = default;
+};
