@@ -48,6 +48,7 @@ class ObjImporter {
 
   ObjImporter(const ObjImporter&) = delete;
   ObjImporter& operator=(const ObjImporter&) = delete;
+  ~ObjImporter();
 
   // The options of this run; scaleFactor multiplies every vertex coordinate.
   void SetOptions(const PluginOpts& opts, Real scaleFactor);
@@ -141,7 +142,6 @@ class ObjImporter {
 
  private:
   ObjImporter() = default;
-  ~ObjImporter();
 
   // Next statement into lineBuffer; false at the end of the file. A line longer than
   // the buffer is skipped whole (counted in *tooLong when given).

@@ -1,0 +1,889 @@
+#include "objread.h"
+
+#include <algorithm>
+#include <limits>
+#include <cstring>
+
+#include "compat.h"
+#include "lib_modeling.h"
+#include "scan.h"
+
+namespace {
+
+// A face or line element form: the whole-line pattern that selects it, and the pattern
+// each blank-separated token must fit. Token conversions give the vertex index first,
+// then the texture index when FACE_HAS_UVS, then the normal index when FACE_HAS_NORMALS.
+struct IndexForm {
+  const CHAR* linePattern;
+  LONG lineConversions;
+  const CHAR* tokenPattern;
+  LONG tokenConversions;
+  ULONG flags;
+};
+
+const IndexForm kFaceForms[] = {
+    {" %ld/%ld/%ld %ld/%ld/%ld %ld/%ld/%ld", 9, "%ld/%ld/%ld", 3, FACE_HAS_UVS | FACE_HAS_NORMALS},
+    {" %ld//%ld %ld//%ld %ld//%ld", 6, "%ld//%ld", 2, FACE_HAS_NORMALS},
+    {" %ld/%ld %ld/%ld %ld/%ld", 6, "%ld/%ld", 2, FACE_HAS_UVS},
+    {" %ld/%ld/ %ld/%ld/ %ld/%ld/", 6, "%ld/%ld/", 2, FACE_HAS_UVS},
+    {" %ld// %ld// %ld//", 3, "%ld//", 1, 0},
+    {" %ld/ %ld/ %ld/", 3, "%ld/", 1, 0},
+    {" %ld %ld %ld", 3, "%ld", 1, 0},
+};
+
+const IndexForm kSegmentForms[] = {
+    {" %ld %ld", 2, "%ld", 1, 0},
+    {" %ld/ %ld/", 2, "%ld/", 1, 0},
+    {" %ld// %ld//", 2, "%ld//", 1, 0},
+};
+
+// The raw indices of one face or line element, as written.
+struct IndexTokens {
+  const IndexForm* form;
+  LONG count;  // tokens that fit the form
+  LONG tooMany;
+  LLONG vertex[OBJ_MAX_SEGMENT_POINTS];
+  LLONG uv[OBJ_MAX_FACE_CORNERS];
+  LLONG normal[OBJ_MAX_FACE_CORNERS];
+};
+
+// Selects the first form whose line pattern gives all its conversions, then reads every
+// token of [text, end) that fits the form's token pattern. Both passes read a line
+// through this one function, so they always agree on its corners. More than `limit`
+// fitting tokens set tooMany and leave count 0. Returns count.
+LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, LONG formCount, LONG limit,
+                     IndexTokens* out) {
+  out->form = nullptr;
+  out->count = 0;
+  out->tooMany = 0;
+  for (LONG i = 0; i < formCount; ++i) {
+    if (scan::ScanPattern(text, end, forms[i].linePattern, nullptr, nullptr) == forms[i].lineConversions) {
+      out->form = &forms[i];
+      break;
+    }
+  }
+  if (!out->form) return 0;
+  const IndexForm& form = *out->form;
+  LONG count = 0;
+  const CHAR* p = text;
+  while (p < end) {
+    while (p < end && scan::IsBlank(*p)) ++p;
+    const CHAR* tokenEnd = p;
+    while (tokenEnd < end && !scan::IsBlank(*tokenEnd)) ++tokenEnd;
+    if (tokenEnd == p) break;
+    LLONG values[3];
+    if (scan::ScanPattern(p, tokenEnd, form.tokenPattern, values, nullptr) == form.tokenConversions) {
+      if (count >= limit) {
+        out->tooMany = 1;
+        out->count = 0;
+        return 0;
+      }
+      LONG k = 0;
+      out->vertex[count] = values[k++];
+      if (form.flags & FACE_HAS_UVS) out->uv[count] = values[k++];
+      if (form.flags & FACE_HAS_NORMALS) out->normal[count] = values[k++];
+      ++count;
+    }
+    p = tokenEnd;
+  }
+  out->count = count;
+  return count;
+}
+
+// The zero-based index of a written index: n is n - 1, -k counts back from the
+// elements stored so far. Index 0 and indices beyond the counts stay out of range
+// (negative or too large) for the scene builder to reject.
+inline LONG ResolveIndex(LLONG written, ULONG storedSoFar) {
+  LLONG resolved = written > 0 ? written - 1 : written < 0 ? static_cast<LLONG>(storedSoFar) + written : -1;
+  constexpr LLONG kMax = std::numeric_limits<LONG>::max();
+  constexpr LLONG kMin = std::numeric_limits<LONG>::min();
+  if (resolved > kMax) resolved = kMax;
+  if (resolved < kMin) resolved = kMin;
+  return static_cast<LONG>(resolved);
+}
+
+// Reads the first `count` blank-separated tokens of [text, end) as numbers. False when
+// there are fewer or one does not read.
+Bool ReadNumbers(const CHAR* text, const CHAR* end, LONG count, Real* values) {
+  const CHAR* p = text;
+  for (LONG i = 0; i < count; ++i) {
+    while (p < end && scan::IsBlank(*p)) ++p;
+    const CHAR* tokenEnd = p;
+    while (tokenEnd < end && !scan::IsBlank(*tokenEnd)) ++tokenEnd;
+    if (tokenEnd == p) return FALSE;
+    const CHAR* q = p;
+    if (!scan::ScanDouble(&q, tokenEnd, &values[i])) return FALSE;
+    p = tokenEnd;
+  }
+  return TRUE;
+}
+
+// count zeroed vectors from the host allocator (a zero block is a zero Vector).
+#define AllocVectors(count) \
+  static_cast<Vector*>(GeAlloc(static_cast<VLONG>(sizeof(Vector)) * static_cast<VLONG>(count)))
+
+// The statements, by their first characters.
+enum Statement {
+  ST_NONE,
+  ST_VERTEX,
+  ST_NORMAL,
+  ST_UV,
+  ST_FACE,
+  ST_LINE,
+  ST_GROUP,
+  ST_OBJECT,
+  ST_MATERIAL,
+  ST_MTLLIB,
+  ST_REGION,
+};
+
+// The statement of a line and where its text starts.
+Statement Classify(const CHAR* line, const CHAR** text) {
+  switch (line[0]) {
+    case 'v':
+      if (line[1] == ' ' || line[1] == '\t') {
+        *text = line + 1;
+        return ST_VERTEX;
+      }
+      if (line[1] == 'n') {
+        *text = line + 2;
+        return ST_NORMAL;
+      }
+      if (line[1] == 't') {
+        *text = line + 2;
+        return ST_UV;
+      }
+      return ST_NONE;
+    case 'f':
+      *text = line + (line[1] == 'o' ? 2 : 1);
+      return ST_FACE;
+    case 'l':
+      *text = line + (line[1] == 'o' ? 2 : 1);
+      return ST_LINE;
+    case 'g':
+      *text = line + 1;
+      return ST_GROUP;
+    case 'o':
+      *text = line + 1;
+      return ST_OBJECT;
+    case 'u': {
+      const CHAR* end = scan::EndOf(line);
+      if (scan::ScanPattern(line, end, "usemtl %s", nullptr, nullptr) != 1) return ST_NONE;
+      *text = line + 7;
+      return ST_MATERIAL;
+    }
+    case 'm':
+      if (std::strncmp(line, "mtllib", 6) != 0) return ST_NONE;
+      *text = line + 6;
+      return ST_MTLLIB;
+    case '#':
+      if (line[1] != ' ' || line[2] != 'r' || line[3] != ' ') return ST_NONE;
+      *text = line + 2;
+      return ST_REGION;
+    default:
+      return ST_NONE;
+  }
+}
+
+// Copies text into buffer (OBJ_LINE_BUFFER_SIZE bytes) so the name helpers can work in
+// place, and cuts it to maxLength characters.
+CHAR* CopyText(CHAR* buffer, const CHAR* text, LONG maxLength) {
+  LONG n = 0;
+  while (text[n] && n < maxLength) {
+    buffer[n] = text[n];
+    ++n;
+  }
+  buffer[n] = 0;
+  return buffer;
+}
+
+// The name of an "o", "usemtl" or "# r" statement: the text, blanks turned into "_".
+// Empty when the text holds no word.
+String StatementName(const CHAR* text) {
+  CHAR buffer[OBJ_LINE_BUFFER_SIZE];
+  CHAR* name = BlanksToUnderscores(CopyText(buffer, text, OBJ_LINE_BUFFER_SIZE - 1));
+  if (std::strlen(name) > static_cast<size_t>(OBJ_MAX_NAME_LENGTH)) name[OBJ_MAX_NAME_LENGTH] = 0;
+  return String(name);
+}
+
+// The name of a "g" statement. whole: the whole trimmed text (blanks kept) and
+// *multiName when it holds several words; otherwise its last word.
+String GroupName(const CHAR* text, Bool whole, Bool* multiName) {
+  CHAR buffer[OBJ_LINE_BUFFER_SIZE];
+  CHAR* name = Trim(CopyText(buffer, text, OBJ_LINE_BUFFER_SIZE - 1));
+  *multiName = FALSE;
+  if (HasBlank(name)) {
+    if (whole) {
+      *multiName = TRUE;
+      return String(name);
+    }
+    CHAR* last = name;
+    for (CHAR* p = name; *p; ++p)
+      if (scan::IsBlank(*p)) last = p + 1;
+    name = last;
+  }
+  if (std::strlen(name) > static_cast<size_t>(OBJ_MAX_NAME_LENGTH)) name[OBJ_MAX_NAME_LENGTH] = 0;
+  return String(name);
+}
+
+// True when "%s" reads a word from [text, ...).
+Bool HasWord(const CHAR* text) {
+  const CHAR* p = text;
+  return scan::ScanWord(&p, scan::EndOf(text));
+}
+
+}  // namespace
+
+// --- life cycle ---------------------------------------------------------------------------
+
+ObjImporter* ObjImporter::Alloc() {
+  ObjImporter* importer = gNew ObjImporter;
+  if (!importer) return nullptr;
+  importer->lineBuffer = bNew(CHAR, OBJ_LINE_BUFFER_SIZE);
+  importer->m_pGroupList = ioGroupList::Alloc();
+  importer->m_pRegionList = ioRegionList::Alloc();
+  importer->m_pMaterialList = ioMaterialList::Alloc();
+  importer->m_pMeshObjList = meshObjList::Alloc();
+  if (!importer->lineBuffer || !importer->m_pGroupList || !importer->m_pRegionList || !importer->m_pMaterialList ||
+      !importer->m_pMeshObjList) {
+    Free(importer);
+    return nullptr;
+  }
+  importer->lineBuffer[0] = 0;
+  return importer;
+}
+
+void ObjImporter::Free(ObjImporter*& importer) {
+  if (!importer) return;
+  gDelete(importer);
+  importer = nullptr;
+}
+
+ObjImporter::~ObjImporter() {
+  input.Close();
+  ClearModel();
+  ioGroupList::Free(m_pGroupList);
+  ioRegionList::Free(m_pRegionList);
+  ioMaterialList::Free(m_pMaterialList);
+  meshObjList::Free(m_pMeshObjList);
+  bDelete(lineBuffer);
+}
+
+void ObjImporter::SetOptions(const PluginOpts& opts, Real factor) {
+  opts.CopyTo(&importOpts);
+  scaleFactor = factor;
+}
+
+LONG ObjImporter::Open(const Filename& file, LONG blockSize) {
+  input.Close();
+  input.SetBlockSize(blockSize);
+  return input.Open(file);
+}
+
+void ObjImporter::FreeSegments() {
+  if (segments) {
+    for (ULONG i = 0; i < m_segmentSlots; ++i) {
+      bDelete(segments[i].points);
+      bDelete(segments[i].pointUVs);
+      bDelete(segments[i].pointNormals);
+    }
+  }
+  bDelete(segments);
+  m_segmentSlots = 0;
+}
+
+void ObjImporter::ClearModel() {
+  FreeSegments();
+  bDelete(vertices);
+  bDelete(normals);
+  bDelete(uvs);
+  bDelete(faces);
+  bDelete(ngonScratch);
+  ngonScratchCount = 0;
+  ngons.FreeNgonRecords();
+  ngonParts.FreeNgonRecords();
+  if (m_pGroupList) m_pGroupList->Clear();
+  if (m_pRegionList) m_pRegionList->Clear();
+  if (m_pMaterialList) m_pMaterialList->Clear();
+  if (m_pMeshObjList) m_pMeshObjList->Clear();
+  vertexCount = normalCount = uvCount = faceCount = ngonCount = segmentCount = 0;
+  curGroupMark = curRegionMark = curMaterialMark = curMeshObjMark = groupNameCount = 0;
+  curMaterial = curGroup = curRegion = curMeshObj = 0;
+  verticesRead = normalsRead = uvsRead = facesStored = ngonsStored = segmentsStored = 0;
+  linesRead = lineTotal = 0;
+  linesTooLong = facesTooLarge = segmentsTooLarge = ngonsNotSplit = 0;
+  mtlLibName[0] = 0;
+  contentFlags = 0;
+}
+
+// --- line input ---------------------------------------------------------------------------
+
+Bool ObjImporter::NextStatement(ULONG* tooLong) {
+  m_lineLength = input.ReadLine(lineBuffer, OBJ_LINE_BUFFER_SIZE);
+  if (m_lineLength <= 0) return FALSE;
+  // A zero byte ends the text, as it does for every string operation on it.
+  if (const void* zero = std::memchr(lineBuffer, 0, static_cast<size_t>(m_lineLength)))
+    m_lineLength = static_cast<LONG>(static_cast<const CHAR*>(zero) - lineBuffer);
+  if (!input.LineWasCut()) return TRUE;
+  // The statement does not fit: skip all of it rather than read its pieces as
+  // statements of their own. Comments may be as long as they like.
+  const Bool comment = lineBuffer[0] == '#';
+  while (input.LineWasCut() && input.ReadLine(lineBuffer, OBJ_LINE_BUFFER_SIZE) > 0) {
+  }
+  if (tooLong && !comment) ++*tooLong;
+  lineBuffer[0] = '#';
+  lineBuffer[1] = 0;
+  m_lineLength = 1;
+  return TRUE;
+}
+
+// --- pass 1 -------------------------------------------------------------------------------
+
+void ObjImporter::CreateDefaultEntries() {
+  if (curMeshObjMark == 0) {
+    if (m_pMeshObjList->FindOrAdd(m_defaultObjectName)) curMeshObjMark = m_pMeshObjList->Count();
+  }
+  if (curGroupMark == 0) {
+    const String name("default_Grp");
+    groupNameCount = m_pGroupList->AddKnownName(name);
+    if (m_pGroupList->FindOrAdd(name, FALSE)) curGroupMark = m_pGroupList->Count();
+  }
+  if (curRegionMark == 0) {
+    if (m_pRegionList->FindOrAdd(String("default_Rgn"))) curRegionMark = m_pRegionList->Count();
+  }
+  if (curMaterialMark == 0) {
+    ioMaterial* material = m_pMaterialList->FindOrAdd(nullptr, String("default_Mat"));
+    if (material) {
+      m_pMaterialList->MarkDefault(material);
+      curMaterialMark = m_pMaterialList->Count();
+    }
+  }
+}
+
+void ObjImporter::ScanGroup(const CHAR* text) {
+  if (!HasWord(text)) return;
+  const Bool whole = (importOpts.geomFlags & GEOM_WHOLE_GROUP_NAMES) != 0;
+  Bool multiName = FALSE;
+  const String name = GroupName(text, whole, &multiName);
+  if (name.GetLength() == 0) return;
+  if (!m_pGroupList->FindOrAdd(name, multiName)) return;
+  if (multiName) {
+    // Every word of a multi-name group is a group of its own for the selection tags.
+    CHAR buffer[OBJ_LINE_BUFFER_SIZE];
+    CHAR* words = Trim(CopyText(buffer, text, OBJ_LINE_BUFFER_SIZE - 1));
+    CHAR* p = words;
+    while (*p) {
+      while (*p && scan::IsBlank(*p)) ++p;
+      CHAR* wordEnd = p;
+      while (*wordEnd && !scan::IsBlank(*wordEnd)) ++wordEnd;
+      if (wordEnd == p) break;
+      const CHAR saved = *wordEnd;
+      *wordEnd = 0;
+      if (wordEnd - p > OBJ_MAX_NAME_LENGTH) p[OBJ_MAX_NAME_LENGTH] = 0;
+      groupNameCount = m_pGroupList->AddKnownName(String(p));
+      *wordEnd = saved;
+      p = wordEnd;
+    }
+  } else {
+    groupNameCount = m_pGroupList->AddKnownName(name);
+  }
+  curGroupMark = m_pGroupList->Count();
+  contentFlags |= OBJ_HAS_GROUPS;
+}
+
+Bool ObjImporter::ScanObj(const String& defaultObjectName) {
+  m_defaultObjectName = defaultObjectName;
+  if (m_defaultObjectName.GetLength() > OBJ_MAX_NAME_LENGTH)
+    m_defaultObjectName = m_defaultObjectName.SubStr(0, OBJ_MAX_NAME_LENGTH);
+  lineTotal = 0;
+  const Bool readLines = (importOpts.layoutFlags & IMP_LINE_ELEMENTS) != 0;
+  const Bool linesAsFaces = readLines && (importOpts.layoutFlags & IMP_LINES_AS_FACES) != 0;
+  IndexTokens* tokens = bNew(IndexTokens, 1);
+  if (!tokens) {
+    ReportMemoryError("ScanObj()");
+    return FALSE;
+  }
+  while (NextStatement(nullptr)) {
+    ++lineTotal;
+    const CHAR* text = nullptr;
+    const CHAR* lineEnd = lineBuffer + m_lineLength;
+    Statement statement = Classify(lineBuffer, &text);
+    if (statement == ST_LINE && !readLines) continue;
+    if (statement == ST_LINE && linesAsFaces) statement = ST_FACE;
+    Real numbers[3];
+    switch (statement) {
+      case ST_VERTEX:
+      case ST_NORMAL:
+      case ST_UV: {
+        if (!ReadNumbers(text, lineEnd, statement == ST_UV ? 2 : 3, numbers)) break;
+        if (statement == ST_VERTEX) {
+          ++vertexCount;
+          contentFlags |= OBJ_HAS_VERTICES;
+        } else if (statement == ST_NORMAL) {
+          ++normalCount;
+          contentFlags |= OBJ_HAS_NORMALS;
+        } else {
+          ++uvCount;
+          contentFlags |= OBJ_HAS_UVS;
+        }
+        break;
+      }
+      case ST_FACE: {
+        CreateDefaultEntries();
+        const LONG n = ReadIndexTokens(text, lineEnd, kFaceForms, 7, OBJ_MAX_FACE_CORNERS, tokens);
+        if (n < 3) break;
+        if (n <= 4) {
+          faceCount += 1;
+        } else {
+          if (ngons.AddNgonRecord(n, n)) ++ngonCount;
+          faceCount += static_cast<ULONG>(n - 2);
+        }
+        if (faceCount) contentFlags |= OBJ_HAS_FACES;
+        break;
+      }
+      case ST_LINE: {
+        CreateDefaultEntries();
+        if (ReadIndexTokens(text, lineEnd, kSegmentForms, 3, OBJ_MAX_SEGMENT_POINTS, tokens) >= 2) ++segmentCount;
+        if (segmentCount) contentFlags |= OBJ_HAS_SEGMENTS;
+        break;
+      }
+      case ST_GROUP:
+        ScanGroup(text);
+        break;
+      case ST_REGION:
+        if (scan::ScanPattern(text, lineEnd, "r %s", nullptr, nullptr) == 1) {
+          if (m_pRegionList->FindOrAdd(StatementName(text + 2))) curRegionMark = m_pRegionList->Count();
+          contentFlags |= OBJ_HAS_REGIONS;
+        }
+        break;
+      case ST_OBJECT: {
+        if (!HasWord(text)) break;
+        if (m_pMeshObjList->FindOrAdd(StatementName(text))) curMeshObjMark = m_pMeshObjList->Count();
+        contentFlags |= OBJ_HAS_OBJECTS;
+        break;
+      }
+      case ST_MATERIAL: {
+        if (m_pMaterialList->FindOrAdd(nullptr, StatementName(text))) curMaterialMark = m_pMaterialList->Count();
+        contentFlags |= OBJ_HAS_MATERIALS;
+        break;
+      }
+      case ST_MTLLIB: {
+        CHAR buffer[OBJ_LINE_BUFFER_SIZE];
+        CopyText(mtlLibName, FilePart(CopyText(buffer, text, OBJ_LINE_BUFFER_SIZE - 1)), OBJ_MAX_MTLLIB_LENGTH);
+        contentFlags |= OBJ_HAS_MTLLIB;
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  bDelete(tokens);
+  return vertexCount > 0;
+}
+
+// --- the model ----------------------------------------------------------------------------
+
+Bool ObjImporter::AllocModel() {
+  if (faceCount > 0) {
+    faces = bNew(ObjFace, faceCount);
+    if (!faces) {
+      ReportMemoryError("no Faces");
+      return FALSE;
+    }
+  }
+  if (segmentCount > 0) {
+    segments = bNew(ObjSegment, segmentCount);
+    if (!segments) {
+      ReportMemoryError("no Segments");
+      return FALSE;
+    }
+    m_segmentSlots = segmentCount;
+  }
+  LONG largest = 0;
+  for (linkNode* node = ngons.First(); node; node = node->Next()) {
+    const NgonRecord* record = static_cast<const NgonRecord*>(node->Data());
+    if (!ngonParts.AddNgonRecord(record->cornerCount, record->polygonCount)) {
+      ReportMemoryError("no Ngons");
+      return FALSE;
+    }
+    if (record->cornerCount > largest) largest = record->cornerCount;
+  }
+  if (largest > 0) {
+    ngonScratch = bNew(LLONG, largest);
+    if (!ngonScratch) {
+      ReportMemoryError("no Ngons");
+      return FALSE;
+    }
+    ngonScratchCount = largest;
+  }
+  if (uvCount == 0) uvCount = 1;
+  uvs = AllocVectors(uvCount);
+  if (!uvs) {
+    ReportMemoryError("no UVs");
+    return FALSE;
+  }
+  if (normalCount == 0) normalCount = 1;
+  normals = AllocVectors(normalCount);
+  if (!normals) {
+    ReportMemoryError("no Normals");
+    return FALSE;
+  }
+  if (vertexCount > 0) {
+    vertices = AllocVectors(vertexCount);
+    if (!vertices) {
+      ReportMemoryError("no Vertices");
+      return FALSE;
+    }
+  }
+  m_pMeshObjList->SizeGroupUsed(static_cast<ULONG>(m_pGroupList->Count()));
+  m_pGroupList->ResetObjectSelections();
+  m_pRegionList->ResetObjectSelections();
+  m_pMaterialList->ResetObjectSelections();
+  return TRUE;
+}
+
+// --- pass 2 -------------------------------------------------------------------------------
+
+PolygonObject* ObjImporter::TriangulateNgon(LONG cornerCount, const Vector* corners) {
+  PolygonObject* object = PolygonObject::Alloc(0, 0);
+  Modeling* modeling = Modeling::Alloc();
+  LONG* ids = bNew(LONG, cornerCount);
+  Bool ok = object && modeling && ids && modeling->InitObject(object, 0);
+  if (ok) {
+    for (LONG i = 0; ok && i < cornerCount; ++i) {
+      ids[i] = modeling->AddPoint(object, corners[i]);
+      ok = ids[i] != 0;
+    }
+    ok = ok && modeling->CreateNgon(object, ids, cornerCount, 0) != 0;
+    ok = ok && modeling->Commit(nullptr, 0, nullptr);
+  }
+  Modeling::Free(modeling);
+  bDelete(ids);
+  if (!ok) {
+    BaseObject* base = object;
+    BaseObject::Free(base);
+    return nullptr;
+  }
+  return object;
+}
+
+void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const LONG* uvIndices,
+                            const LONG* normalIndices, ObjFace* slot, ioGroup* group, ioRegion* region,
+                            ioMaterial* material, meshObj* object) {
+  const LONG materialIndex = material ? material->index : 0;
+  const LONG objectIndex = object ? object->index : 0;
+  const LONG groupIndex = group ? group->index : 0;
+  const LONG regionIndex = region ? region->index : 0;
+  auto count = [&]() {
+    if (group) ++group->faceCount;
+    if (region) ++region->faceCount;
+    if (material) ++material->faceCount;
+    if (object) ++object->faceCount;
+  };
+  auto fill = [&](ObjFace* face, const LONG* corner) {
+    face->material = materialIndex;
+    face->meshObj = objectIndex;
+    face->group = groupIndex;
+    face->region = regionIndex;
+    face->sequence = static_cast<LONG>(facesStored);
+    for (LONG k = 0; k < 4; ++k) {
+      face->v[k] = vertexIndices[corner[k]];
+      face->vt[k] = uvIndices ? uvIndices[corner[k]] : 0;
+      face->vn[k] = normalIndices ? normalIndices[corner[k]] : 0;
+    }
+    face->cornerCount = corner[2] == corner[3] ? 3 : 4;
+  };
+
+  if (cornerCount <= 4) {
+    const LONG corner[4] = {0, 1, 2, cornerCount == 4 ? 3 : 2};
+    fill(slot, corner);
+    count();
+    ++facesStored;
+    return;
+  }
+
+  // Larger faces become the triangles and quads of the host's split. The n-gon record
+  // of this face was made by pass 1, in the same order.
+  NgonRecord* record = nullptr;
+  if (m_pNextNgon) {
+    record = static_cast<NgonRecord*>(m_pNextNgon->Data());
+    m_pNextNgon = m_pNextNgon->Next();
+    if (record && record->cornerCount != cornerCount) record = nullptr;
+  }
+  ++ngonsStored;
+
+  // The corners must be known vertices: an index out of range cannot be split, and
+  // the face is dropped with the other faces the scene builder refuses.
+  for (LONG i = 0; i < cornerCount; ++i) {
+    if (vertexIndices[i] < 0 || static_cast<ULONG>(vertexIndices[i]) >= verticesRead) {
+      ++ngonsNotSplit;
+      if (record) record->polygonCount = 0;
+      return;
+    }
+  }
+  Vector* positions = AllocVectors(static_cast<ULONG>(cornerCount));
+  PolygonObject* split = nullptr;
+  if (positions) {
+    for (LONG i = 0; i < cornerCount; ++i) positions[i] = vertices[vertexIndices[i]];
+    split = TriangulateNgon(cornerCount, positions);
+    bDelete(positions);
+  }
+  if (!split) {
+    ++ngonsNotSplit;
+    if (record) record->polygonCount = 0;
+    return;
+  }
+
+  const Bool reverse = (importOpts.geomFlags & GEOM_REVERSE_ORDER) != 0;
+  const CPolygon* polygons = split->GetPolygonR();
+  const LONG m = split->GetPolygonCount();
+  if (record) {
+    record->polygonCount = 0;
+    for (LONG i = 0; i < cornerCount; ++i)
+      record->corners[i] = vertexIndices[reverse ? cornerCount - 1 - i : i];
+  }
+  for (LONG i = 0; i < m && facesStored < faceCount; ++i) {
+    const CPolygon& polygon = polygons[reverse ? m - 1 - i : i];
+    const LONG corner[4] = {polygon.a, polygon.b, polygon.c, polygon.d};
+    if (corner[0] < 0 || corner[0] >= cornerCount || corner[1] < 0 || corner[1] >= cornerCount || corner[2] < 0 ||
+        corner[2] >= cornerCount || corner[3] < 0 || corner[3] >= cornerCount)
+      continue;
+    ObjFace* face = &faces[facesStored];
+    face->flags = slot->flags;
+    fill(face, corner);
+    count();
+    if (record && record->polygonCount < record->cornerCount) {
+      record->polygons[record->polygonCount++] = face->sequence;
+      record->meshObj = objectIndex;
+      record->material = materialIndex;
+      record->group = groupIndex;
+      record->region = regionIndex;
+    }
+    ++facesStored;
+  }
+  BaseObject* base = split;
+  BaseObject::Free(base);
+}
+
+Bool ObjImporter::ReadObj() {
+  input.Rewind();
+  curMaterial = curGroup = curRegion = curMeshObj = 0;
+  verticesRead = normalsRead = uvsRead = facesStored = ngonsStored = segmentsStored = 0;
+  linesRead = 0;
+  linesTooLong = facesTooLarge = segmentsTooLarge = ngonsNotSplit = 0;
+  ioGroup* group = m_pGroupList->FindByIndex(0);
+  ioRegion* region = m_pRegionList->FindByIndex(0);
+  ioMaterial* material = m_pMaterialList->FindByIndex(0);
+  meshObj* object = m_pMeshObjList->FindByIndex(0);
+  m_pNextNgon = ngons.First();
+
+  const ULONG geom = importOpts.geomFlags;
+  const Bool readLines = (importOpts.layoutFlags & IMP_LINE_ELEMENTS) != 0;
+  const Bool linesAsFaces = readLines && (importOpts.layoutFlags & IMP_LINES_AS_FACES) != 0;
+  IndexTokens* tokens = bNew(IndexTokens, 1);
+  LONG* indexLists = bNew(LONG, 3 * OBJ_MAX_SEGMENT_POINTS);
+  if (!tokens || !indexLists) {
+    bDelete(tokens);
+    bDelete(indexLists);
+    ReportMemoryError("ReadObj()");
+    return FALSE;
+  }
+  LONG* vertexList = indexLists;
+  LONG* uvList = indexLists + OBJ_MAX_SEGMENT_POINTS;
+  LONG* normalList = indexLists + 2 * OBJ_MAX_SEGMENT_POINTS;
+  Bool ok = TRUE;
+
+  while (ok && NextStatement(&linesTooLong)) {
+    ++linesRead;
+    if ((linesRead & 63) == 0 && lineTotal > 0)
+      StatusSetBar(static_cast<LONG>(static_cast<LLONG>(linesRead) * 100 / lineTotal));
+    const CHAR* text = nullptr;
+    const CHAR* lineEnd = lineBuffer + m_lineLength;
+    Statement statement = Classify(lineBuffer, &text);
+    if (statement == ST_LINE && !readLines) continue;
+    if (statement == ST_LINE && linesAsFaces) statement = ST_FACE;
+    switch (statement) {
+      case ST_VERTEX: {
+        Real xyz[3];
+        if (verticesRead >= vertexCount || !ReadNumbers(text, lineEnd, 3, xyz)) break;
+        Vector v(xyz[0], xyz[1], xyz[2]);
+        if (geom & GEOM_SWAP_YZ) std::swap(v.y, v.z);
+        if (geom & GEOM_NEGATE_Z) v.z = -v.z;
+        if (geom & GEOM_NEGATE_X) v.x = -v.x;
+        vertices[verticesRead++] = v * scaleFactor;
+        break;
+      }
+      case ST_NORMAL: {
+        Real xyz[3];
+        if (normalsRead >= normalCount || !ReadNumbers(text, lineEnd, 3, xyz)) break;
+        Vector n(xyz[0], xyz[1], xyz[2]);
+        if (geom & GEOM_SWAP_YZ) std::swap(n.y, n.z);
+        if (geom & GEOM_NEGATE_Z) n.z = -n.z;
+        if (geom & GEOM_NEGATE_X) n.x = -n.x;
+        if (geom & GEOM_REVERSE_NORMALS) n = -n;
+        const Real length = Len(n);
+        if (length > 0.0) n = Vector(n.x / length, n.y / length, n.z / length);
+        normals[normalsRead++] = n;
+        break;
+      }
+      case ST_UV: {
+        Real uv[2];
+        if (uvsRead >= uvCount || !ReadNumbers(text, lineEnd, 2, uv)) break;
+        if (geom & GEOM_FLIP_U) uv[0] = 1.0 - uv[0];
+        if (geom & GEOM_FLIP_V) uv[1] = 1.0 - uv[1];
+        uvs[uvsRead++] = Vector(uv[0], uv[1], 1.0);
+        break;
+      }
+      case ST_FACE: {
+        if (facesStored >= faceCount) break;
+        const LONG n = ReadIndexTokens(text, lineEnd, kFaceForms, 7, OBJ_MAX_FACE_CORNERS, tokens);
+        if (tokens->tooMany) ++facesTooLarge;
+        if (n < 3) break;
+        ObjFace* slot = &faces[facesStored];
+        slot->flags = tokens->form->flags;
+        for (LONG i = 0; i < n; ++i) {
+          vertexList[i] = ResolveIndex(tokens->vertex[i], verticesRead);
+          if (slot->flags & FACE_HAS_UVS) uvList[i] = ResolveIndex(tokens->uv[i], uvsRead);
+          if (slot->flags & FACE_HAS_NORMALS) normalList[i] = ResolveIndex(tokens->normal[i], normalsRead);
+        }
+        StoreFace(n, vertexList, (slot->flags & FACE_HAS_UVS) ? uvList : nullptr,
+                  (slot->flags & FACE_HAS_NORMALS) ? normalList : nullptr, slot, group, region, material, object);
+        break;
+      }
+      case ST_LINE: {
+        if (segmentsStored >= segmentCount) break;
+        if (object) object->MarkGroupUsed(curGroup);
+        const LONG n = ReadIndexTokens(text, lineEnd, kSegmentForms, 3, OBJ_MAX_SEGMENT_POINTS, tokens);
+        if (tokens->tooMany) ++segmentsTooLarge;
+        if (n < 2) break;
+        ObjSegment& segment = segments[segmentsStored];
+        segment.points = bNew(LONG, n);
+        segment.pointUVs = bNew(LONG, n);
+        segment.pointNormals = bNew(LONG, n);
+        if (!segment.points || !segment.pointUVs || !segment.pointNormals) {
+          ok = FALSE;
+          break;
+        }
+        for (LONG i = 0; i < n; ++i) segment.points[i] = ResolveIndex(tokens->vertex[i], verticesRead);
+        segment.flags = 0;
+        segment.material = material ? material->index : 0;
+        segment.meshObj = object ? object->index : 0;
+        segment.group = group ? group->index : 0;
+        segment.region = region ? region->index : 0;
+        segment.sequence = static_cast<LONG>(segmentsStored);
+        segment.pointCount = n;
+        if (region) ++region->segCount;
+        if (group) ++group->segCount;
+        if (object) ++object->segCount;
+        ++segmentsStored;
+        break;
+      }
+      case ST_GROUP: {
+        if (!HasWord(text)) break;
+        Bool multiName = FALSE;
+        const String name = GroupName(text, (geom & GEOM_WHOLE_GROUP_NAMES) != 0, &multiName);
+        if (name.GetLength() == 0) break;
+        group = m_pGroupList->FindByNameOrFirst(name);
+        curGroup = group ? group->index : 0;
+        break;
+      }
+      case ST_REGION:
+        if (scan::ScanPattern(text, lineEnd, "r %s", nullptr, nullptr) == 1) {
+          ioRegion* found = m_pRegionList->FindByName(StatementName(text + 2));
+          region = found ? found : m_pRegionList->FindByIndex(0);
+          curRegion = region ? region->index : 0;
+        }
+        break;
+      case ST_OBJECT:
+        if (!HasWord(text)) break;
+        object = m_pMeshObjList->FindByName(StatementName(text));
+        curMeshObj = object ? object->index : 0;
+        break;
+      case ST_MATERIAL: {
+        ioMaterial* found = m_pMaterialList->FindByName(StatementName(text));
+        material = found ? found : m_pMaterialList->FindByIndex(0);
+        curMaterial = material ? material->index : 0;
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  bDelete(tokens);
+  bDelete(indexLists);
+  if (!ok) return FALSE;
+  // What was counted but could not be stored is not part of the model.
+  segmentCount = segmentsStored;
+  faceCount = facesStored;
+  ngonCount = ngonsStored;
+  PrintSkippedInput();
+  return TRUE;
+}
+
+void ObjImporter::PrintSkippedInput() const {
+  if (linesTooLong)
+    ConsolePrintf("Kelvane: %u lines longer than %d characters were skipped", linesTooLong,
+                  static_cast<int>(OBJ_LINE_BUFFER_SIZE - 1));
+  if (facesTooLarge)
+    ConsolePrintf("Kelvane: %u faces with more than %d corners were skipped", facesTooLarge,
+                  static_cast<int>(OBJ_MAX_FACE_CORNERS));
+  if (segmentsTooLarge)
+    ConsolePrintf("Kelvane: %u line elements with more than %d points were skipped", segmentsTooLarge,
+                  static_cast<int>(OBJ_MAX_SEGMENT_POINTS));
+  if (ngonsNotSplit)
+    ConsolePrintf("Kelvane: %u faces of more than 4 corners could not be split and were skipped", ngonsNotSplit);
+}
+
+Bool ObjImporter::SetListIndices() {
+  if (!m_pMeshObjList->SetFaceIndices(faces, faceCount)) {
+    ReportMemoryError("Mem: m_pMeshObjList->SetFaceIndices()");
+    return FALSE;
+  }
+  if (!m_pMeshObjList->SetSegIndices(segments, segmentsStored)) {
+    ReportMemoryError("Mem: m_pMeshObjList->SetSegIndices()");
+    return FALSE;
+  }
+  if (!m_pGroupList->SetFaceIndices(faces, faceCount)) {
+    ReportMemoryError("Mem: m_pGroupList->SetFaceIndices()");
+    return FALSE;
+  }
+  if (!m_pGroupList->SetSegIndices(segments, segmentsStored)) {
+    ReportMemoryError("Mem: m_pGroupList->SetSegIndices()");
+    return FALSE;
+  }
+  if (!m_pRegionList->SetFaceIndices(faces, faceCount)) {
+    ReportMemoryError("Mem: m_pRegionList->SetFaceIndices()");
+    return FALSE;
+  }
+  if (!m_pMaterialList->SetFaceIndices(faces, faceCount)) {
+    ReportMemoryError("Mem: m_pMaterialList->SetFaceIndices()");
+    return FALSE;
+  }
+  return TRUE;
+}
+
+ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real scaleFactor, LONG blockSize) {
+  ObjImporter* importer = ObjImporter::Alloc();
+  if (!importer) {
+    ReportMemoryError("ObjImporter");
+    return nullptr;
+  }
+  importer->SetOptions(opts, scaleFactor);
+  const LONG error = importer->Open(file, blockSize);
+  if (error != FILEERROR_NONE) {
+    ReportFileError(file.GetString());
+    ObjImporter::Free(importer);
+    return nullptr;
+  }
+  Bool ok = importer->ScanObj(FileName(file));
+  if (!ok) GePrint(String("File Parsing Failed"));
+  ok = ok && importer->AllocModel();
+  if (ok && !importer->ReadObj()) {
+    GePrint(String("vertex buffer allocation Failed"));
+    ok = FALSE;
+  }
+  ok = ok && importer->SetListIndices();
+  importer->Close();
+  if (!ok) ObjImporter::Free(importer);
+  return importer;
+}

@@ -1,0 +1,533 @@
+// The OBJ reader from inline files: statements, face forms, indices, options, names,
+// n-gons, line elements, the capacities, damaged input, and block sizes.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host_fixture.h"
+#include "objread.h"
+
+namespace {
+
+struct ImporterDeleter {
+  void operator()(ObjImporter* p) const { ObjImporter::Free(p); }
+};
+using Importer = std::unique_ptr<ObjImporter, ImporterDeleter>;
+
+PluginOpts DefaultOpts() {
+  PluginOpts opts;
+  opts.SetFromTable(kImportPresetTable[0]);
+  opts.layoutFlags &= ~(IMP_LINE_ELEMENTS | IMP_LINES_AS_FACES);
+  opts.geomFlags &= ~(GEOM_SWAP_YZ | GEOM_NEGATE_Z | GEOM_NEGATE_X | GEOM_FLIP_U | GEOM_FLIP_V | GEOM_REVERSE_ORDER |
+                      GEOM_WHOLE_GROUP_NAMES | GEOM_REVERSE_NORMALS);
+  return opts;
+}
+
+std::string Text(const String& s) { return s.Std(); }
+
+// The whole model as text, for comparing two reads.
+std::string Describe(const ObjImporter& m) {
+  std::ostringstream out;
+  out << "counts " << m.vertexCount << " " << m.normalCount << " " << m.uvCount << " " << m.faceCount << " "
+      << m.ngonCount << " " << m.segmentCount << " flags " << m.contentFlags << " lines " << m.lineTotal << " mtllib '"
+      << m.mtlLibName << "'\n";
+  char number[64];
+  auto vec = [&](const Vector& v) {
+    std::snprintf(number, sizeof(number), "%a %a %a", v.x, v.y, v.z);
+    out << number << "\n";
+  };
+  for (ULONG i = 0; i < m.vertexCount; ++i) vec(m.vertices[i]);
+  for (ULONG i = 0; i < m.normalCount; ++i) vec(m.normals[i]);
+  for (ULONG i = 0; i < m.uvCount; ++i) vec(m.uvs[i]);
+  for (ULONG i = 0; i < m.faceCount; ++i) {
+    const ObjFace& f = m.faces[i];
+    out << "f " << f.flags << " " << f.material << " " << f.meshObj << " " << f.group << " " << f.region << " "
+        << f.sequence << " " << f.cornerCount;
+    for (int k = 0; k < 4; ++k) out << " " << f.v[k] << "/" << f.vt[k] << "/" << f.vn[k];
+    out << "\n";
+  }
+  for (ULONG i = 0; i < m.segmentCount; ++i) {
+    const ObjSegment& s = m.segments[i];
+    out << "l " << s.material << " " << s.meshObj << " " << s.group << " " << s.region << " " << s.sequence;
+    for (LONG k = 0; k < s.pointCount; ++k) out << " " << s.points[k];
+    out << "\n";
+  }
+  for (linkNode* node = m.ngons.First(); node; node = node->Next()) {
+    const NgonRecord* r = static_cast<const NgonRecord*>(node->Data());
+    out << "ngon " << r->cornerCount << " " << r->polygonCount << " :";
+    for (LONG k = 0; k < r->cornerCount; ++k) out << " " << r->corners[k];
+    out << " :";
+    for (LONG k = 0; k < r->polygonCount; ++k) out << " " << r->polygons[k];
+    out << "\n";
+  }
+  for (meshObj* o = m.m_pMeshObjList->First(); o; o = static_cast<meshObj*>(o->Next()))
+    out << "o " << Text(o->name) << " " << o->index << " " << o->faceCount << " " << o->segCount << "\n";
+  for (ioGroup* g = m.m_pGroupList->First(); g; g = static_cast<ioGroup*>(g->Next()))
+    out << "g " << Text(g->name) << " " << g->index << " " << g->multiName << " " << g->faceCount << " "
+        << g->segCount << "\n";
+  for (ioRegion* r = m.m_pRegionList->First(); r; r = static_cast<ioRegion*>(r->Next()))
+    out << "r " << Text(r->name) << " " << r->index << " " << r->faceCount << "\n";
+  for (ioMaterial* t = m.m_pMaterialList->First(); t; t = static_cast<ioMaterial*>(t->Next()))
+    out << "m " << Text(t->name) << " " << t->index << " " << t->faceCount << "\n";
+  return out.str();
+}
+
+class ObjReaderTest : public HostTest {
+ protected:
+  Importer Read(const std::string& text, const PluginOpts& opts, LONG blockSize = TEXTFILE_BLOCKSIZE,
+                Real scale = 1.0) {
+    const std::string path = WriteFile("model.obj", text);
+    return Importer(ReadObjModel(Filename(path.c_str()), opts, scale, blockSize));
+  }
+  Importer Read(const std::string& text) { return Read(text, DefaultOpts()); }
+
+  static std::vector<std::string> GroupNames(const ObjImporter& m) {
+    std::vector<std::string> names;
+    for (ioGroup* g = m.m_pGroupList->First(); g; g = static_cast<ioGroup*>(g->Next())) names.push_back(Text(g->name));
+    return names;
+  }
+};
+
+const char kTriangle[] = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+const char kSquare[] = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n";
+
+TEST_F(ObjReaderTest, FacesBeforeAnyNameGetTheDefaultEntries) {
+  Importer m = Read(std::string(kTriangle) + "f 1 2 3\n");
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->faceCount, 1u);
+  EXPECT_EQ(m->m_pMeshObjList->Count(), 1);
+  EXPECT_EQ(Text(m->m_pMeshObjList->First()->name), "model.obj");
+  EXPECT_EQ(Text(m->m_pGroupList->First()->name), "default_Grp");
+  EXPECT_EQ(Text(m->m_pRegionList->First()->name), "default_Rgn");
+  ioMaterial* material = m->m_pMaterialList->First();
+  ASSERT_TRUE(material);
+  EXPECT_EQ(Text(material->name), "default_Mat");
+  EXPECT_TRUE(material->hasDiffuse);
+  EXPECT_EQ(m->contentFlags, ULONG{OBJ_HAS_VERTICES | OBJ_HAS_FACES});
+  EXPECT_EQ(m->uvCount, 1u);  // none in the file, one allocated
+  EXPECT_EQ(m->normalCount, 1u);
+}
+
+TEST_F(ObjReaderTest, FileWithOnlyPointsHasNoMeshObject) {
+  Importer m = Read(kTriangle);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->m_pMeshObjList->Count(), 0);
+  EXPECT_EQ(m->faceCount, 0u);
+  EXPECT_EQ(m->faces, nullptr);
+}
+
+struct FaceCase {
+  const char* line;
+  ULONG flags;
+  LONG cornerCount;
+  LONG v[4], vt[4], vn[4];
+};
+
+TEST_F(ObjReaderTest, EveryFaceFormAndIndexKind) {
+  const std::string elements = std::string(kSquare) + "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\n";
+  const FaceCase cases[] = {
+      {"f 1/1/1 2/2/2 3/3/3 4/4/4", 0xC0, 4, {0, 1, 2, 3}, {0, 1, 2, 3}, {0, 1, 2, 3}},
+      {"f 1//1 2//2 3//3", 0x40, 3, {0, 1, 2, 2}, {0, 0, 0, 0}, {0, 1, 2, 2}},
+      {"f 1/4 2/3 3/2", 0x80, 3, {0, 1, 2, 2}, {3, 2, 1, 1}, {0, 0, 0, 0}},
+      {"f 1/1/ 2/2/ 3/3/", 0x80, 3, {0, 1, 2, 2}, {0, 1, 2, 2}, {0, 0, 0, 0}},
+      {"f 1// 2// 3//", 0, 3, {0, 1, 2, 2}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {"f 1/ 2/ 3/ 4/", 0, 4, {0, 1, 2, 3}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {"f 1 2 3", 0, 3, {0, 1, 2, 2}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {"fo 4 3 2 1", 0, 4, {3, 2, 1, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {"f -4 -3 -2", 0, 3, {0, 1, 2, 2}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {"f -1/-1/-1 -2/-2/-2 -3/-3/-3", 0xC0, 3, {3, 2, 1, 1}, {3, 2, 1, 1}, {3, 2, 1, 1}},
+      {"f\t1\t2   3 \t", 0, 3, {0, 1, 2, 2}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      // Tokens that do not fit the chosen form are skipped.
+      {"f 1/1/1 2/2/2 3/3/3 4//4", 0xC0, 3, {0, 1, 2, 2}, {0, 1, 2, 2}, {0, 1, 2, 2}},
+      {"f 1 2 3 x", 0, 3, {0, 1, 2, 2}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      // Index 0 and indices beyond the counts stay out of range for the builder.
+      {"f 0 2 3", 0, 3, {-1, 1, 2, 2}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {"f 1 2 99", 0, 3, {0, 1, 98, 98}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {"f 1 2 99999999999999999999", 0, 3, {0, 1, 2147483647, 2147483647}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {"f 1 2 -9", 0, 3, {0, 1, -5, -5}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+  };
+  for (const FaceCase& c : cases) {
+    SCOPED_TRACE(c.line);
+    Importer m = Read(elements + c.line + "\n");
+    ASSERT_TRUE(m);
+    ASSERT_EQ(m->faceCount, 1u);
+    const ObjFace& f = m->faces[0];
+    EXPECT_EQ(f.flags, c.flags);
+    EXPECT_EQ(f.cornerCount, c.cornerCount);
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_EQ(f.v[k], c.v[k]) << k;
+      EXPECT_EQ(f.vt[k], c.vt[k]) << k;
+      EXPECT_EQ(f.vn[k], c.vn[k]) << k;
+    }
+    EXPECT_EQ(f.sequence, 0);
+  }
+}
+
+TEST_F(ObjReaderTest, LinesThatAreNoFaces) {
+  const char* lines[] = {"f 1 2", "f", "f 1/2/3 4/5/6", "f a b c", "foo", "f 1 2 3 extra",  // the last is a face
+                         "s 1", "vp 0.5", "mg 1 2", "# f 1 2 3", "l 1 2 3"};
+  for (const char* line : lines) {
+    SCOPED_TRACE(line);
+    Importer m = Read(std::string(kTriangle) + line + "\n");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->faceCount, std::strcmp(line, "f 1 2 3 extra") == 0 ? 1u : 0u);
+    EXPECT_EQ(m->segmentCount, 0u);
+  }
+}
+
+TEST_F(ObjReaderTest, ElementsAndTheirOptions) {
+  PluginOpts opts = DefaultOpts();
+  opts.geomFlags |= GEOM_SWAP_YZ | GEOM_NEGATE_Z | GEOM_FLIP_V;
+  Importer m = Read("v 1 2 3\nv 1 2\nv x 1 2\nvn 0 0 0\nvn 0 0 5\nvn 3 4 0 9\nvt 0.25 0.75\nvt 0.5 0.5 0.3\nvt 1\n", opts,
+                    TEXTFILE_BLOCKSIZE, 2.0);
+  ASSERT_TRUE(m);
+  ASSERT_EQ(m->vertexCount, 1u);
+  EXPECT_EQ(m->vertices[0], Vector(2, 6, -4));  // swapped first, then the new z negated, then scaled
+  ASSERT_EQ(m->normalCount, 3u);
+  EXPECT_EQ(m->normals[0], Vector(0, 0, 0));
+  EXPECT_EQ(m->normals[1], Vector(0, 1, 0));  // swapped to (0, 5, 0), then unit length
+  EXPECT_NEAR(m->normals[2].x, 0.6, 1e-12);
+  EXPECT_NEAR(m->normals[2].z, -0.8, 1e-12);
+  ASSERT_EQ(m->uvCount, 2u);
+  EXPECT_EQ(m->uvs[0], Vector(0.25, 0.25, 1.0));
+  EXPECT_EQ(m->uvs[1], Vector(0.5, 0.5, 1.0));
+  EXPECT_EQ(m->contentFlags, ULONG{OBJ_HAS_VERTICES | OBJ_HAS_NORMALS | OBJ_HAS_UVS});
+
+  opts = DefaultOpts();
+  opts.geomFlags |= GEOM_NEGATE_X | GEOM_REVERSE_NORMALS | GEOM_FLIP_U;
+  m = Read("v 1 2 3\nvn 1 0 0\nvt 0.25 0.75\n", opts, TEXTFILE_BLOCKSIZE, 0.5);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->vertices[0], Vector(-0.5, 1, 1.5));
+  EXPECT_EQ(m->normals[0], Vector(1, 0, 0));  // x negated, then all three
+  EXPECT_EQ(m->uvs[0], Vector(0.75, 0.75, 1.0));
+}
+
+TEST_F(ObjReaderTest, NamesOfObjectsGroupsRegionsMaterials) {
+  const std::string text = std::string(kTriangle) +
+                           "mtllib C:\\models\\lib one.mtl\n"
+                           "o my object\n"
+                           "g a b c\n"
+                           "usemtl my mat\n"
+                           "# r front side\n"
+                           "f 1 2 3\n"
+                           "o my object\n"
+                           "g   \n"
+                           "usemtl\n"
+                           "f 3 2 1\n";
+  Importer m = Read(text);
+  ASSERT_TRUE(m);
+  EXPECT_STREQ(m->mtlLibName, "lib one.mtl");
+  EXPECT_EQ(m->m_pMeshObjList->Count(), 1);  // the same "o" name twice is one entry
+  EXPECT_EQ(Text(m->m_pMeshObjList->First()->name), "my_object");
+  EXPECT_EQ(m->m_pMeshObjList->First()->faceCount, 2u);
+  EXPECT_EQ(GroupNames(*m), std::vector<std::string>{"c"});
+  EXPECT_EQ(Text(m->m_pMaterialList->First()->name), "my_mat");
+  EXPECT_EQ(Text(m->m_pRegionList->First()->name), "front_side");
+  EXPECT_EQ(m->contentFlags, ULONG{OBJ_HAS_VERTICES | OBJ_HAS_FACES | OBJ_HAS_GROUPS | OBJ_HAS_REGIONS |
+                                   OBJ_HAS_MATERIALS | OBJ_HAS_MTLLIB | OBJ_HAS_OBJECTS});
+  for (ULONG i = 0; i < m->faceCount; ++i) {
+    EXPECT_EQ(m->faces[i].group, 0);
+    EXPECT_EQ(m->faces[i].material, 0);
+  }
+
+  PluginOpts opts = DefaultOpts();
+  opts.geomFlags |= GEOM_WHOLE_GROUP_NAMES;
+  m = Read(std::string(kTriangle) + "g a b\tc\nf 1 2 3\ng solo\nf 1 2 3\n", opts);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(GroupNames(*m), (std::vector<std::string>{"a b\tc", "solo"}));
+  EXPECT_TRUE(m->m_pGroupList->First()->multiName);
+  for (const char* word : {"a", "b", "c", "solo"}) EXPECT_TRUE(m->m_pGroupList->IsKnownName(String(word))) << word;
+  EXPECT_FALSE(m->m_pGroupList->IsKnownName(String("a b\tc")));
+  EXPECT_EQ(m->groupNameCount, 4);
+  EXPECT_EQ(m->faces[0].group, 0);
+  EXPECT_EQ(m->faces[1].group, 1);
+}
+
+TEST_F(ObjReaderTest, EntriesCountTheirFacesAndIndexThem) {
+  const std::string text = std::string(kSquare) +
+                           "usemtl red\ng top\nf 1 2 3\n"
+                           "usemtl blue\nf 1 3 4\n"
+                           "g side\nusemtl red\nf 1 2 4\n"
+                           "o second\ng top\nf 2 3 4\n";
+  Importer m = Read(text);
+  ASSERT_TRUE(m);
+  ASSERT_EQ(m->faceCount, 4u);
+  // Faces before "o" belong to the file's object; groups and materials by first use.
+  EXPECT_EQ(GroupNames(*m), (std::vector<std::string>{"top", "side"}));
+  ioGroup* top = m->m_pGroupList->FindByName(String("top"));
+  ASSERT_TRUE(top);
+  EXPECT_EQ(top->faceCount, 3u);
+  ASSERT_EQ(top->faceIndexCount, 3u);
+  EXPECT_EQ(top->faceIndices[0], 0u);
+  EXPECT_EQ(top->faceIndices[1], 1u);
+  EXPECT_EQ(top->faceIndices[2], 3u);
+  ioMaterial* red = m->m_pMaterialList->FindByName(String("red"));
+  ASSERT_TRUE(red);
+  EXPECT_EQ(red->faceCount, 3u);
+  meshObj* second = m->m_pMeshObjList->FindByName(String("second"));
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->faceCount, 1u);
+  EXPECT_EQ(m->faces[3].meshObj, second->index);
+}
+
+TEST_F(ObjReaderTest, NgonsAreSplitByTheHostAndRecorded) {
+  // A convex hexagon and a concave (L-shaped) hexagon.
+  const std::string points =
+      "v 0 0 0\nv 2 0 0\nv 3 1 0\nv 2 2 0\nv 0 2 0\nv -1 1 0\n"
+      "v 0 0 1\nv 2 0 1\nv 2 1 1\nv 1 1 1\nv 1 2 1\nv 0 2 1\n";
+  for (const Bool reverse : {FALSE, TRUE}) {
+    SCOPED_TRACE(reverse ? "reversed" : "in order");
+    PluginOpts opts = DefaultOpts();
+    if (reverse) opts.geomFlags |= GEOM_REVERSE_ORDER;
+    Importer m = Read(points + "f 1 2 3 4 5 6\nf 7 8 9 10 11 12\nf 1 2 3\n", opts);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->ngonCount, 2u);
+    ASSERT_EQ(m->ngons.Count(), 2);
+    EXPECT_EQ(m->ngonParts.Count(), 2);
+    ULONG inNgons = 0;
+    LONG record = 0;
+    for (linkNode* node = m->ngons.First(); node; node = node->Next(), ++record) {
+      const NgonRecord* r = static_cast<const NgonRecord*>(node->Data());
+      ASSERT_EQ(r->cornerCount, 6);
+      ASSERT_GT(r->polygonCount, 0);
+      ASSERT_LE(r->polygonCount, 4);
+      for (LONG k = 0; k < 6; ++k) EXPECT_EQ(r->corners[k], 6 * record + (reverse ? 5 - k : k));
+      // The polygons are faces of this n-gon, and each uses only its corners.
+      for (LONG p = 0; p < r->polygonCount; ++p) {
+        const ObjFace& f = m->faces[r->polygons[p]];
+        EXPECT_EQ(f.sequence, r->polygons[p]);
+        for (int k = 0; k < 4; ++k) {
+          EXPECT_GE(f.v[k], 6 * record);
+          EXPECT_LT(f.v[k], 6 * record + 6);
+        }
+      }
+      inNgons += static_cast<ULONG>(r->polygonCount);
+    }
+    EXPECT_EQ(m->faceCount, inNgons + 1);  // and the triangle after them
+    EXPECT_EQ(m->faces[m->faceCount - 1].v[0], 0);
+    EXPECT_EQ(m->m_pMeshObjList->First()->faceCount, m->faceCount);
+  }
+}
+
+TEST_F(ObjReaderTest, NgonsThatCannotBeSplitAreDroppedAlone) {
+  // Collinear corners, an out-of-range corner, then a sound pentagon.
+  const std::string text =
+      "v 0 0 0\nv 1 0 0\nv 2 0 0\nv 3 0 0\nv 4 0 0\n"
+      "v 0 0 1\nv 2 0 1\nv 3 1 1\nv 1 2 1\nv -1 1 1\n"
+      "f 1 2 3 4 5\nf 6 7 8 9 99\nf 6 7 8 9 10\n";
+  Importer m = Read(text);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->ngonsNotSplit, 2u);
+  EXPECT_TRUE(ConsoleHas("2 faces of more than 4 corners could not be split"));
+  EXPECT_EQ(m->ngonCount, 3u);
+  const NgonRecord* last = static_cast<const NgonRecord*>(m->ngons.Last()->Data());
+  EXPECT_GT(last->polygonCount, 0);
+  EXPECT_EQ(last->corners[0], 5);
+  EXPECT_EQ(m->faceCount, static_cast<ULONG>(last->polygonCount));
+}
+
+TEST_F(ObjReaderTest, LineElements) {
+  const std::string text = std::string(kSquare) + "g wire\nl 1 2 3\nl 1/1 2/2\nl 1//4 3//2 -1//1\nl 5\n";
+  Importer m = Read(text);  // without the option: ignored
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->segmentCount, 0u);
+  EXPECT_EQ(m->faceCount, 0u);
+
+  PluginOpts opts = DefaultOpts();
+  opts.layoutFlags |= IMP_LINE_ELEMENTS;
+  m = Read(text, opts);
+  ASSERT_TRUE(m);
+  ASSERT_EQ(m->segmentCount, 3u);
+  EXPECT_EQ(m->contentFlags & OBJ_HAS_SEGMENTS, ULONG{OBJ_HAS_SEGMENTS});
+  const std::vector<std::vector<LONG>> expected = {{0, 1, 2}, {0, 1}, {0, 2, 3}};
+  for (ULONG i = 0; i < 3; ++i) {
+    const ObjSegment& s = m->segments[i];
+    ASSERT_EQ(s.pointCount, static_cast<LONG>(expected[i].size()));
+    for (LONG k = 0; k < s.pointCount; ++k) {
+      EXPECT_EQ(s.points[k], expected[i][static_cast<size_t>(k)]);
+      EXPECT_EQ(s.pointUVs[k], 0);
+      EXPECT_EQ(s.pointNormals[k], 0);
+    }
+    EXPECT_EQ(s.sequence, static_cast<LONG>(i));
+    EXPECT_EQ(s.flags, 0u);
+  }
+  meshObj* object = m->m_pMeshObjList->First();
+  ASSERT_TRUE(object);
+  EXPECT_EQ(object->segCount, 3u);
+  ioGroup* wire = m->m_pGroupList->FindByName(String("wire"));
+  ASSERT_TRUE(wire);
+  EXPECT_EQ(wire->segCount, 3u);
+  ASSERT_GT(object->groupUsedCount, static_cast<ULONG>(wire->index));
+  EXPECT_EQ(object->groupUsed[wire->index], 1);
+
+  opts.layoutFlags |= IMP_LINES_AS_FACES;
+  m = Read(text, opts);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->segmentCount, 0u);
+  EXPECT_EQ(m->faceCount, 2u);  // "l 1 2 3" and the normal-index form; two corners make no face
+}
+
+TEST_F(ObjReaderTest, OnlyCommentsFailsToParse) {
+  EXPECT_FALSE(Read("# nothing here\n# at all\n"));
+  EXPECT_TRUE(ConsoleHas("File Parsing Failed"));
+  EXPECT_FALSE(Read(""));
+}
+
+TEST_F(ObjReaderTest, CapacitiesSkipWholeStatements) {
+  std::string bigFace = "f";
+  for (int i = 0; i < 501; ++i) bigFace += " 1";
+  std::string longFace = "f 1 2 3";
+  while (longFace.size() < 2100) longFace += " 1";
+  const std::string longComment = "# " + std::string(3000, 'c') + " v 1 1 1";
+  const std::string longName = "g " + std::string(300, 'n');
+  const std::string text = std::string(kTriangle) + bigFace + "\n" + longFace + "\n" + longComment + "\n" + longName +
+                           "\nf 1 2 3\n";
+  Importer m = Read(text);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->vertexCount, 3u);  // nothing of the long lines was read as a statement
+  EXPECT_EQ(m->faceCount, 1u);
+  EXPECT_EQ(m->facesTooLarge, 1u);
+  EXPECT_EQ(m->linesTooLong, 1u);  // the face; the comment does not count
+  EXPECT_TRUE(ConsoleHas("1 faces with more than 500 corners were skipped"));
+  EXPECT_TRUE(ConsoleHas("1 lines longer than 2047 characters were skipped"));
+  EXPECT_EQ(GroupNames(*m), (std::vector<std::string>{"default_Grp", std::string(255, 'n')}));
+}
+
+TEST_F(ObjReaderTest, DamagedFilesNeitherCrashNorMisread) {
+  // No final line end; a continuation at the very end; CR line ends; a NUL byte.
+  Importer m = Read(std::string(kTriangle) + "f 1 2 \\\n3");
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->faceCount, 1u);
+  m = Read(std::string(kTriangle) + "f 1 2 3 \\");
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->faceCount, 1u);
+  m = Read("v 0 0 0\rv 1 0 0\r\rv 0 1 0\rf 1 2 3");
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->faceCount, 1u);
+  m = Read(std::string("v 0 0 0\nv 1 0\0 0\nv 1 1 1\n", 25));
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->vertexCount, 2u);
+
+  // A UTF-16 file reads as nothing the reader knows.
+  std::string wide = "\xFF\xFE";
+  for (char c : std::string(kTriangle) + "f 1 2 3\n") {
+    wide += c;
+    wide += '\0';
+  }
+  EXPECT_FALSE(Read(wide));
+
+  // Binary garbage: whatever is read, the model stays within its arrays.
+  std::mt19937 random(99);
+  for (int round = 0; round < 20; ++round) {
+    std::string bytes;
+    for (int i = 0; i < 4000; ++i) {
+      const unsigned pick = random() % 100;
+      bytes += pick < 30 ? "v 1 2 3\nf 1 2 3 4 5 6\nl 1 2\ng x y\n"[random() % 37] : static_cast<char>(random());
+    }
+    PluginOpts opts = DefaultOpts();
+    opts.layoutFlags |= IMP_LINE_ELEMENTS;
+    Importer g = Read(bytes, opts, 1 + static_cast<LONG>(random() % 64));
+    if (!g) continue;
+    for (ULONG i = 0; i < g->faceCount; ++i) EXPECT_EQ(g->faces[i].sequence, static_cast<LONG>(i));
+  }
+}
+
+// Face lines of every form, well and badly written, with n-gons among them: the model
+// is the same whatever the block size, and pass 2 stores exactly what pass 1 counted.
+TEST_F(ObjReaderTest, BlockSizesAndBothPassesAgree) {
+  std::string text = "mtllib lib.mtl\n";
+  for (int i = 0; i < 12; ++i) {
+    const double angle = i * 3.14159265358979 / 6;
+    char line[96];
+    std::snprintf(line, sizeof(line), "v %.6f %.6f 0\nvt %.3f %.3f\nvn 0 0 1\n", std::cos(angle), std::sin(angle),
+                  0.5 + std::cos(angle) / 2, 0.5 + std::sin(angle) / 2);
+    text += line;
+  }
+  const char* forms[] = {"%d", "%d/%d", "%d/%d/%d", "%d//%d", "%d/%d/", "%d//", "%d/", "%dx", "-%d"};
+  std::mt19937 random(5);
+  for (int i = 0; i < 150; ++i) {
+    if (i % 17 == 0) text += "o part" + std::to_string(i % 3) + "\n";
+    if (i % 11 == 0) text += "g grp" + std::to_string(i % 4) + " other\n";
+    if (i % 13 == 0) text += "usemtl mat " + std::to_string(i % 5) + "\n";
+    if (i % 19 == 0) text += "# r side" + std::to_string(i % 2) + "\n";
+    if (i % 23 == 0) text += "l 1 2 3\n";
+    const int corners = 3 + static_cast<int>(random() % 8);
+    const int start = static_cast<int>(random() % 12);
+    const int form = static_cast<int>(random() % 4);
+    std::string line = "f";
+    for (int k = 0; k < corners; ++k) {
+      // A regular polygon's corners in order, mostly in one form.
+      const int index = 1 + (start + k) % 12;
+      const char* fmt = forms[(random() % 10 == 0) ? random() % 9 : static_cast<unsigned>(form)];
+      char token[32];
+      std::snprintf(token, sizeof(token), fmt, index, index, index);
+      line += " ";
+      line += token;
+    }
+    text += line + (i % 7 == 0 ? " \\\n" : "\n");
+  }
+  PluginOpts opts = DefaultOpts();
+  opts.layoutFlags |= IMP_LINE_ELEMENTS;
+  Importer whole = Read(text, opts);
+  ASSERT_TRUE(whole);
+  const std::string expected = Describe(*whole);
+  for (const LONG block : {1, 2, 3, 5, 7, 13, 64, 1000}) {
+    SCOPED_TRACE(block);
+    Importer m = Read(text, opts, block);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(Describe(*m), expected);
+  }
+
+  // Pass by pass: every n-gon record is met by a face of its corner count.
+  const std::string path = WriteFile("passes.obj", text);
+  ObjImporter* importer = ObjImporter::Alloc();
+  ASSERT_TRUE(importer);
+  importer->SetOptions(opts, 1.0);
+  ASSERT_EQ(importer->Open(Filename(path.c_str())), 0);
+  ASSERT_TRUE(importer->ScanObj(String("passes.obj")));
+  const ULONG ngonsCounted = importer->ngonCount;
+  ASSERT_TRUE(importer->AllocModel());
+  ASSERT_TRUE(importer->ReadObj());
+  EXPECT_EQ(importer->ngonsStored, ngonsCounted);
+  for (linkNode* node = importer->ngons.First(); node; node = node->Next()) {
+    const NgonRecord* r = static_cast<const NgonRecord*>(node->Data());
+    if (r->polygonCount == 0) continue;  // not splittable (repeated corners)
+    for (LONG k = 0; k < r->cornerCount; ++k) EXPECT_GE(r->corners[k], 0);
+  }
+  ObjImporter::Free(importer);
+}
+
+TEST_F(ObjReaderTest, StatusBarEvery64Lines) {
+  std::string text;
+  for (int i = 0; i < 640; ++i) text += "v 1 2 3\n";
+  Importer m = Read(text);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->lineTotal, 640u);
+  EXPECT_EQ(host::Status().barUpdates, 10);
+  EXPECT_EQ(host::Status().bar, 100);
+}
+
+TEST_F(ObjReaderTest, MissingMemoryAtEveryAllocation) {
+  PluginOpts opts = DefaultOpts();
+  opts.layoutFlags |= IMP_LINE_ELEMENTS;
+  const std::string path = WriteFile("mem.obj", std::string(kSquare) +
+                                                    "vt 0 0\nvn 0 0 1\no a\ng g1\nusemtl m\n# r r1\n"
+                                                    "f 1 2 3 4\nv 2 0.5 0\nf 1 2 5 3 4\nl 1 2 3\n");
+  EveryAllocation([&] {
+    ObjImporter* m = ReadObjModel(Filename(path.c_str()), opts, 1.0);
+    const bool ok = m != nullptr;
+    if (ok) {
+      EXPECT_EQ(m->segmentCount, 1u);
+      EXPECT_EQ(m->vertexCount, 5u);
+    }
+    ObjImporter::Free(m);
+    return ok;
+  });
+}
+
+}  // namespace
