@@ -3,9 +3,9 @@
 //   bench_objread [--folder DIR] [--runs N]
 //
 // The input is a grid of 1001 x 1001 points (v, vt and vn per point) and 1 000 000 quads
-// "f a/a/a b/b/b c/c/c d/d/d" in several groups and materials, about 180 MB. It is
-// written once into DIR (default: bench-data/ in the build folder) and reused while its
-// size matches the size recorded in its last line.
+// "f a/a/a b/b/b c/c/c d/d/d" in several groups and materials, about 170 MB (obj_grid.h).
+// It is written once into DIR (default: bench-data/ in the build folder) and reused
+// while its size matches the size recorded in its last line.
 //
 // Every reader runs in a fresh child process (this program again, with the hidden
 // argument --child), so that the peak resident memory the parent reads from wait4 is
@@ -19,9 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +41,7 @@
 #include "bench_util.h"
 #include "c4d.h"
 #include "host_control.h"
+#include "obj_grid.h"
 #include "objread.h"
 #include "optrecord.h"
 
@@ -56,176 +55,11 @@ constexpr const char* kProgram = "bench_objread";
 constexpr long kSide = 1001;  // points per grid side
 constexpr long kQuads = (kSide - 1) * (kSide - 1);
 constexpr long kPoints = kSide * kSide;
-constexpr int kGroups = 8;     // "g band_<k>" every kSide / kGroups rows
-constexpr int kMaterials = 5;  // "usemtl mat_<k>" every 40 rows, cycling
-constexpr long kMaterialRows = 40;
-constexpr const char* kHeader = "# kelvane bench grid 1001 x 1001 points, 1000000 quads, v1\n";
-constexpr const char* kTrailerStart = "# end of grid, ";
-constexpr int kSizeDigits = 12;  // the trailer's size field: fixed width, zero-padded
 
 void Fail(const std::string& what) { bench::Fail(kProgram, what); }
 
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// --- the input file ------------------------------------------------------------------
-
-// Streams text to a file through one fixed buffer; the file is never held in memory.
-class Writer {
- public:
-  explicit Writer(const std::string& path) : m_file(std::fopen(path.c_str(), "wb")) {
-    if (!m_file) Fail("cannot create " + path);
-  }
-  ~Writer() {
-    if (m_file) std::fclose(m_file);
-  }
-  void Put(const char* text, size_t n) {
-    if (m_used + n > sizeof(m_buffer)) Flush();
-    std::memcpy(m_buffer + m_used, text, n);
-    m_used += n;
-  }
-  void Put(const char* text) { Put(text, std::strlen(text)); }
-  void Put(char c) { Put(&c, 1); }
-  // "%.6f": std::to_chars in fixed form with a precision gives the same characters.
-  void Fixed(double value) {
-    char text[64];
-    const auto end = std::to_chars(text, text + sizeof(text), value, std::chars_format::fixed, 6).ptr;
-    Put(text, static_cast<size_t>(end - text));
-  }
-  void Integer(long value) {
-    char text[24];
-    const auto end = std::to_chars(text, text + sizeof(text), value).ptr;
-    Put(text, static_cast<size_t>(end - text));
-  }
-  unsigned long long Written() const { return m_total + m_used; }
-  void Close() {
-    Flush();
-    const bool ok = std::fclose(m_file) == 0;
-    m_file = nullptr;
-    if (!ok) Fail("writing the grid failed (disk full?)");
-  }
-
- private:
-  void Flush() {
-    if (m_used && std::fwrite(m_buffer, 1, m_used, m_file) != m_used) Fail("writing the grid failed (disk full?)");
-    m_total += m_used;
-    m_used = 0;
-  }
-  std::FILE* m_file;
-  char m_buffer[1 << 16];
-  size_t m_used = 0;
-  unsigned long long m_total = 0;
-};
-
-// A gently rolling surface, so the coordinates have signs and varied digits.
-double Height(long i, long j) { return 2.5 * std::sin(i * 0.05) * std::cos(j * 0.04) + 0.001 * ((i * 7 + j * 3) % 11); }
-
-void GenerateGrid(const std::string& path) {
-  Writer out(path);
-  out.Put(kHeader);
-  out.Put("mtllib grid.mtl\n");
-  for (long j = 0; j < kSide; ++j)
-    for (long i = 0; i < kSide; ++i) {
-      out.Put("v ");
-      out.Fixed((i - kSide / 2) * 0.1);
-      out.Put(' ');
-      out.Fixed(Height(i, j));
-      out.Put(' ');
-      out.Fixed((j - kSide / 2) * 0.1);
-      out.Put('\n');
-    }
-  for (long j = 0; j < kSide; ++j)
-    for (long i = 0; i < kSide; ++i) {
-      out.Put("vt ");
-      out.Fixed(static_cast<double>(i) / (kSide - 1));
-      out.Put(' ');
-      out.Fixed(static_cast<double>(j) / (kSide - 1));
-      out.Put('\n');
-    }
-  for (long j = 0; j < kSide; ++j)
-    for (long i = 0; i < kSide; ++i) {
-      const double dx = (Height(i + 1, j) - Height(i - 1, j)) / 0.2;
-      const double dz = (Height(i, j + 1) - Height(i, j - 1)) / 0.2;
-      const double length = std::sqrt(dx * dx + 1.0 + dz * dz);
-      out.Put("vn ");
-      out.Fixed(-dx / length);
-      out.Put(' ');
-      out.Fixed(1.0 / length);
-      out.Put(' ');
-      out.Fixed(-dz / length);
-      out.Put('\n');
-    }
-  const long rowsPerGroup = (kSide - 1 + kGroups - 1) / kGroups;
-  for (long j = 0; j < kSide - 1; ++j) {
-    if (j % rowsPerGroup == 0) {
-      out.Put("g band_");
-      out.Integer(j / rowsPerGroup);
-      out.Put('\n');
-    }
-    if (j % kMaterialRows == 0) {
-      out.Put("usemtl mat_");
-      out.Integer((j / kMaterialRows) % kMaterials);
-      out.Put('\n');
-    }
-    for (long i = 0; i < kSide - 1; ++i) {
-      const long a = j * kSide + i + 1;
-      const long corners[4] = {a, a + 1, a + kSide + 1, a + kSide};
-      out.Put('f');
-      for (const long c : corners) {
-        out.Put(' ');
-        out.Integer(c);
-        out.Put('/');
-        out.Integer(c);
-        out.Put('/');
-        out.Integer(c);
-      }
-      out.Put('\n');
-    }
-  }
-  // The last line records the file's own size, so a reused file can be checked cheaply.
-  const unsigned long long size = out.Written() + std::strlen(kTrailerStart) + kSizeDigits + std::strlen(" bytes\n");
-  char trailer[64];
-  std::snprintf(trailer, sizeof(trailer), "%s%0*llu bytes\n", kTrailerStart, kSizeDigits, size);
-  out.Put(trailer);
-  if (out.Written() != size) Fail("the grid's trailer miscounted its size");
-  out.Close();
-}
-
-// True when path is a complete grid of this generator: its header, and a trailer whose
-// size matches the file's.
-bool GridIsComplete(const std::string& path) {
-  std::error_code ec;
-  const auto size = fs::file_size(path, ec);
-  if (ec || size < 200) return false;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return false;
-  char head[128] = {};
-  char tail[64] = {};
-  const size_t headLength = std::strlen(kHeader);
-  const size_t tailLength = std::strlen(kTrailerStart) + kSizeDigits + std::strlen(" bytes\n");
-  bool ok = std::fread(head, 1, headLength, file) == headLength &&
-            std::fseek(file, -static_cast<long>(tailLength), SEEK_END) == 0 &&
-            std::fread(tail, 1, tailLength, file) == tailLength;
-  std::fclose(file);
-  if (!ok || std::memcmp(head, kHeader, headLength) != 0 ||
-      std::memcmp(tail, kTrailerStart, std::strlen(kTrailerStart)) != 0)
-    return false;
-  return std::strtoull(tail + std::strlen(kTrailerStart), nullptr, 10) == size;
-}
-
-void WriteMaterials(const std::string& path) {
-  Writer out(path);
-  static const char* const kColours[kMaterials] = {"0.8 0.1 0.1", "0.1 0.8 0.1", "0.1 0.1 0.8", "0.8 0.8 0.1",
-                                                    "0.5 0.5 0.5"};
-  for (int m = 0; m < kMaterials; ++m) {
-    out.Put("newmtl mat_");
-    out.Integer(m);
-    out.Put("\nKa 0 0 0\nKd ");
-    out.Put(kColours[m]);
-    out.Put("\nKs 0.2 0.2 0.2\nNs 20\nd 1\nillum 2\n\n");
-  }
-  out.Close();
 }
 
 // Reads the file once in 1 MiB blocks, so every reader finds it in the page cache;
@@ -465,13 +299,13 @@ int main(int argc, char** argv) {
   const std::string self = fs::read_symlink("/proc/self/exe", ec).string();
   if (ec) Fail("cannot find this program's own file");
 
-  WriteMaterials((folder / "grid.mtl").string());
-  if (GridIsComplete(path)) {
+  if (!objgrid::WriteMaterials((folder / "grid.mtl").string())) Fail("cannot write grid.mtl in " + folder.string());
+  if (objgrid::GridIsComplete(path, kSide)) {
     std::printf("Reusing %s\n", path.c_str());
   } else {
     const std::string part = path + ".part";
     const double start = Now();
-    GenerateGrid(part);
+    if (!objgrid::GenerateGrid(part, kSide)) Fail("cannot write " + part + " (disk full?)");
     fs::rename(part, path, ec);
     if (ec) Fail("cannot rename " + part + ": " + ec.message());
     std::printf("Generated %s in %.1f s\n", path.c_str(), Now() - start);
@@ -484,7 +318,7 @@ int main(int argc, char** argv) {
               "and %d materials. Each reader runs in its own process: best of %d parses, the file in the\n"
               "page cache (a plain 1 MiB-block read of it ran at %.0f MB/s). Peak = the process's maximum\n"
               "resident set, MB = 10^6 bytes.\n\n",
-              fileMB, kPoints, kQuads, kGroups, kMaterials, runs, plainRead);
+              fileMB, kPoints, kQuads, objgrid::kGroups, objgrid::kMaterials, runs, plainRead);
 
   std::vector<std::string> readers = {"kelvane"};
 #ifdef KELVANE_HAVE_TINYOBJLOADER
