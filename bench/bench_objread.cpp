@@ -387,6 +387,9 @@ int main(int argc, char** argv) {
       else
         std::printf("  %s time / our time: %6.2f x   (no goal set)\n", m.reader.c_str(), ratio);
     }
+#ifndef KELVANE_HAVE_TINYOBJLOADER
+    std::printf("  tinyobjloader time / our time:   not built with tinyobjloader (goal >= 3.00 x)\n");
+#endif
     const double peakRatio = ours.peakMB / fileMB;
     std::printf("  our peak / file size:         %6.2f x   goal <= 1.30 x: %s   (net of the baseline: %.2f x)\n",
                 peakRatio, Verdict(peakRatio <= 1.3), (ours.peakMB - baseline.peakMB) / fileMB);
