@@ -1,5 +1,5 @@
 # Thin wrapper around the CMake presets: the README's commands.
-.PHONY: deps build run test test-default test-asan bench clean
+.PHONY: deps build run test test-default test-asan fuzz bench clean
 
 deps:
 	@bash tools/install-deps.sh
@@ -14,8 +14,9 @@ run: build
 	./build/bin/kelvane scene make demo -o build/demo.kscn
 	./build/bin/kelvane scene show build/demo.kscn
 
-# Every test in the normal build and in the sanitizer build.
-test: deps test-default test-asan
+# Every test in the normal build and in the sanitizer build, then every fuzz target for
+# a bounded time.
+test: deps test-default test-asan fuzz
 
 test-default:
 	cmake --preset ci
@@ -27,10 +28,22 @@ test-asan:
 	cmake --build --preset ci-asan
 	ctest --preset ci-asan
 
+# The fuzz targets (clang, AddressSanitizer + UndefinedBehaviorSanitizer): build, write the
+# seed corpus, replay fuzz/regressions/ and fuzz each target for FUZZ_SECONDS; fails on
+# any crash, leak or timeout. Longer: make fuzz FUZZ_SECONDS=600 (docs/development.md).
+FUZZ_SECONDS ?= 20
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	bash fuzz/make_corpus.sh build-fuzz/corpus
+	bash fuzz/run_fuzzers.sh build-fuzz $(FUZZ_SECONDS)
+
 bench: build
 	./build/bin/bench_fileio
 	./build/bin/bench_scene
 	./build/bin/bench_modeling
+	./build/bin/bench_objread
 
 clean:
-	rm -rf build build-asan build-ci build-ci-asan
+	rm -rf build build-asan build-ci build-ci-asan build-fuzz

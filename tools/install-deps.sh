@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the benchmarks need, when missing.
+# Installs the Debian packages the build, the tests, the benchmarks and the fuzzers need,
+# when missing.
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config libgtest-dev uthash-dev libcli11-dev libtiff-dev zlib1g-dev)
+packages=(g++ cmake make pkg-config libgtest-dev uthash-dev libcli11-dev libtiff-dev zlib1g-dev
+          libtinyobjloader-dev libassimp-dev  # the OBJ reader's peers in bench_objread
+          clang libclang-rt-14-dev)           # the fuzz build (libFuzzer and the sanitizer runtimes)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,398 @@
+// The OBJ reader beside tinyobjloader and assimp on the same file, in the same run.
+//
+//   bench_objread [--folder DIR] [--runs N]
+//
+// The input is a grid of 1001 x 1001 points (v, vt and vn per point) and 1 000 000 quads
+// "f a/a/a b/b/b c/c/c d/d/d" in several groups and materials, about 170 MB (obj_grid.h).
+// It is written once into DIR (default: bench-data/ in the build folder) and reused
+// while its size matches the size recorded in its last line.
+//
+// Every reader runs in a fresh child process (this program again, with the hidden
+// argument --child), so that the peak resident memory the parent reads from wait4 is
+// that reader's alone. The child parses the file N times (default 3) and reports its
+// best time and the element counts. A child that only starts and ends gives the
+// baseline every child carries. Memory figures are in MB of 10^6 bytes, like MB/s.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifdef KELVANE_HAVE_TINYOBJLOADER
+#include <tiny_obj_loader.h>
+#endif
+#ifdef KELVANE_HAVE_ASSIMP
+#include <assimp/Importer.hpp>
+#include <assimp/scene.h>
+#endif
+
+#include "bench_util.h"
+#include "c4d.h"
+#include "host_control.h"
+#include "obj_grid.h"
+#include "objread.h"
+#include "optrecord.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kProgram = "bench_objread";
+constexpr long kSide = 1001;  // points per grid side
+constexpr long kQuads = (kSide - 1) * (kSide - 1);
+constexpr long kPoints = kSide * kSide;
+
+void Fail(const std::string& what) { bench::Fail(kProgram, what); }
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Reads the file once in 1 MiB blocks, so every reader finds it in the page cache;
+// returns the plain read rate in MB/s.
+double WarmPageCache(const std::string& path, unsigned long long size) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) Fail("cannot read " + path);
+  std::vector<char> block(1 << 20);
+  const double start = Now();
+  unsigned long long total = 0;
+  for (ssize_t got; (got = ::read(fd, block.data(), block.size())) > 0;) total += static_cast<unsigned long long>(got);
+  const double took = Now() - start;
+  ::close(fd);
+  if (total != size) Fail("short read of " + path);
+  return took > 0 ? size / 1e6 / took : 0.0;
+}
+
+// --- the child: one reader, N parses ---------------------------------------------------
+
+struct Counts {
+  unsigned long long vertices = 0, uvs = 0, normals = 0, faces = 0;
+  unsigned long long corners = 0;  // face corners; 0 when the reader does not tell
+};
+
+// Parses the file once and fills counts; false with the reason in *error. Only the
+// parse is timed by the caller: freeing the result happens in release.
+using ParseStep = std::function<bool(Counts* counts, std::string* error)>;
+
+int ChildMain(const std::string& reader, const std::string& path, int runs) {
+  host::EchoConsole(false);
+  host::EchoMessageBoxes(false);
+  host::DrawStatus(0);
+
+  ParseStep parse;
+  std::function<void()> release = [] {};
+  ObjImporter* importer = nullptr;
+  if (reader == "baseline") {
+    std::printf("result 0 0 0 0 0 0 0\n");
+    return 0;
+  } else if (reader == "kelvane") {
+    parse = [&](Counts* counts, std::string* error) {
+      PluginOpts opts;
+      opts.SetFromTable(kImportPresetTable[0]);
+      importer = ReadObjModel(Filename(path.c_str()), opts, opts.ScaleFactor());
+      if (!importer) {
+        *error = "ReadObjModel failed";
+        for (const auto& line : host::ConsoleLines()) *error += "\n  " + line;
+        return false;
+      }
+      *counts = {importer->vertexCount, importer->uvCount, importer->normalCount, importer->faceCount, 0};
+      return true;
+    };
+    release = [&] { ObjImporter::Free(importer); };
+  }
+#ifdef KELVANE_HAVE_TINYOBJLOADER
+  tinyobj::ObjReader* tiny = nullptr;
+  if (reader == "tinyobjloader") {
+    parse = [&](Counts* counts, std::string* error) {
+      tinyobj::ObjReaderConfig config;
+      config.triangulate = false;
+      config.vertex_color = false;  // the grid has none; spares the peer the default colours
+      config.mtl_search_path = fs::path(path).parent_path().string();
+      tiny = new tinyobj::ObjReader;
+      if (!tiny->ParseFromFile(path, config)) {
+        *error = "ParseFromFile failed: " + tiny->Error();
+        return false;
+      }
+      const tinyobj::attrib_t& attrib = tiny->GetAttrib();
+      *counts = {attrib.vertices.size() / 3, attrib.texcoords.size() / 2, attrib.normals.size() / 3, 0, 0};
+      for (const auto& shape : tiny->GetShapes()) {
+        counts->faces += shape.mesh.num_face_vertices.size();
+        counts->corners += shape.mesh.indices.size();
+      }
+      return true;
+    };
+    release = [&] {
+      delete tiny;
+      tiny = nullptr;
+    };
+  }
+#endif
+#ifdef KELVANE_HAVE_ASSIMP
+  std::unique_ptr<Assimp::Importer> assimp;
+  if (reader == "assimp") {
+    assimp = std::make_unique<Assimp::Importer>();
+    parse = [&](Counts* counts, std::string* error) {
+      const aiScene* scene = assimp->ReadFile(path, 0);
+      if (!scene) {
+        *error = std::string("ReadFile failed: ") + assimp->GetErrorString();
+        return false;
+      }
+      // Its OBJ import gives every face corner a vertex of its own: the positions,
+      // texture coordinates and normals are per corner.
+      *counts = {};
+      for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+        const aiMesh* mesh = scene->mMeshes[m];
+        counts->faces += mesh->mNumFaces;
+        counts->corners += mesh->mNumVertices;
+        if (mesh->HasTextureCoords(0)) counts->uvs += mesh->mNumVertices;
+        if (mesh->HasNormals()) counts->normals += mesh->mNumVertices;
+      }
+      return true;
+    };
+    release = [&] { assimp->FreeScene(); };
+  }
+#endif
+  if (!parse) {
+    std::printf("error no reader named %s in this build\n", reader.c_str());
+    return 1;
+  }
+
+  double best = 1e30;
+  Counts counts;
+  for (int run = 0; run < runs; ++run) {
+    std::string error;
+    const double start = Now();
+    const bool ok = parse(&counts, &error);
+    const double took = Now() - start;
+    release();
+    if (!ok) {
+      std::printf("error %s\n", error.c_str());
+      return 1;
+    }
+    best = std::min(best, took);
+  }
+  std::printf("result %.6f %d %llu %llu %llu %llu %llu\n", best, runs, counts.vertices, counts.uvs, counts.normals,
+              counts.faces, counts.corners);
+  return 0;
+}
+
+// --- the parent ------------------------------------------------------------------------
+
+struct Measurement {
+  std::string reader;
+  bool ok = false;
+  std::string error;
+  double seconds = 0;
+  int runs = 0;
+  Counts counts;
+  double peakMB = 0;  // the child's maximum resident set
+};
+
+// Runs this program as a child for one reader; its standard output comes back through
+// a pipe, its peak memory from wait4.
+Measurement Measure(const std::string& self, const std::string& reader, const std::string& path, int runs) {
+  Measurement m;
+  m.reader = reader;
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) Fail("pipe failed");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
+  const std::string runsText = std::to_string(runs);
+  std::vector<char*> args = {const_cast<char*>(self.c_str()), const_cast<char*>("--child"),
+                             const_cast<char*>(reader.c_str()), const_cast<char*>(path.c_str()),
+                             const_cast<char*>(runsText.c_str()), nullptr};
+  pid_t pid = 0;
+  const int spawned = ::posix_spawn(&pid, self.c_str(), &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeFds[1]);
+  if (spawned != 0) {
+    ::close(pipeFds[0]);
+    m.error = std::string("cannot start the child: ") + std::strerror(spawned);
+    return m;
+  }
+  std::string output;
+  char chunk[4096];
+  for (ssize_t got; (got = ::read(pipeFds[0], chunk, sizeof(chunk))) != 0;) {
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    output.append(chunk, static_cast<size_t>(got));
+  }
+  ::close(pipeFds[0]);
+  int status = 0;
+  struct rusage usage {};
+  while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  m.peakMB = usage.ru_maxrss * 1024.0 / 1e6;  // ru_maxrss is in KiB on Linux
+
+  const size_t at = output.rfind("result ");
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && at != std::string::npos &&
+      std::sscanf(output.c_str() + at, "result %lf %d %llu %llu %llu %llu %llu", &m.seconds, &m.runs,
+                  &m.counts.vertices, &m.counts.uvs, &m.counts.normals, &m.counts.faces, &m.counts.corners) == 7) {
+    m.ok = true;
+    return m;
+  }
+  const size_t err = output.rfind("error ");
+  m.error = err != std::string::npos ? output.substr(err + 6) : output;
+  while (!m.error.empty() && m.error.back() == '\n') m.error.pop_back();
+  if (WIFSIGNALED(status)) m.error += " (killed by signal " + std::to_string(WTERMSIG(status)) + ")";
+  else if (m.error.empty()) m.error = "exit status " + std::to_string(WEXITSTATUS(status));
+  return m;
+}
+
+const char* Verdict(bool met) { return met ? "met" : "NOT met"; }
+
+// Compares one count of a reader with the grid's; prints and counts a mismatch.
+int Check(const Measurement& m, const char* what, unsigned long long got, unsigned long long expected) {
+  if (got == expected) return 0;
+  std::printf("  *** COUNT MISMATCH: %s gives %llu %s, the grid has %llu ***\n", m.reader.c_str(), got, what, expected);
+  std::fprintf(stderr, "%s: COUNT MISMATCH: %s gives %llu %s, the grid has %llu\n", kProgram, m.reader.c_str(), got,
+               what, expected);
+  return 1;
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: %s [--folder DIR] [--runs N]\n", kProgram);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "--child") == 0) return ChildMain(argv[2], argv[3], std::atoi(argv[4]));
+
+  fs::path folder = fs::path(KELVANE_BUILD_DIR) / "bench-data";
+  int runs = bench::kRepeats;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--folder" && i + 1 < argc) {
+      folder = argv[++i];
+    } else if (arg == "--runs" && i + 1 < argc) {
+      runs = std::atoi(argv[++i]);
+      if (runs < 1 || runs > 100) Fail("--runs takes 1 to 100");
+    } else {
+      return Usage();
+    }
+  }
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) Fail("cannot create " + folder.string() + ": " + ec.message());
+  const std::string path = (folder / "grid.obj").string();
+  const std::string self = fs::read_symlink("/proc/self/exe", ec).string();
+  if (ec) Fail("cannot find this program's own file");
+
+  if (!objgrid::WriteMaterials((folder / "grid.mtl").string())) Fail("cannot write grid.mtl in " + folder.string());
+  if (objgrid::GridIsComplete(path, kSide)) {
+    std::printf("Reusing %s\n", path.c_str());
+  } else {
+    const std::string part = path + ".part";
+    const double start = Now();
+    if (!objgrid::GenerateGrid(part, kSide)) Fail("cannot write " + part + " (disk full?)");
+    fs::rename(part, path, ec);
+    if (ec) Fail("cannot rename " + part + ": " + ec.message());
+    std::printf("Generated %s in %.1f s\n", path.c_str(), Now() - start);
+  }
+  const unsigned long long fileBytes = fs::file_size(path, ec);
+  const double fileMB = fileBytes / 1e6;
+  const double plainRead = WarmPageCache(path, fileBytes);
+
+  std::printf("OBJ readers on one file: %.1f MB, %ld v / vt / vn, %ld quads \"f a/a/a b/b/b c/c/c d/d/d\" in %d groups\n"
+              "and %d materials. Each reader runs in its own process: best of %d parses, the file in the\n"
+              "page cache (a plain 1 MiB-block read of it ran at %.0f MB/s). Peak = the process's maximum\n"
+              "resident set, MB = 10^6 bytes.\n\n",
+              fileMB, kPoints, kQuads, objgrid::kGroups, objgrid::kMaterials, runs, plainRead);
+
+  std::vector<std::string> readers = {"kelvane"};
+#ifdef KELVANE_HAVE_TINYOBJLOADER
+  readers.push_back("tinyobjloader");
+#endif
+#ifdef KELVANE_HAVE_ASSIMP
+  readers.push_back("assimp");
+#endif
+
+  const Measurement baseline = Measure(self, "baseline", path, 1);
+  if (!baseline.ok) Fail("the baseline child failed: " + baseline.error);
+  std::vector<Measurement> results;
+  for (const auto& reader : readers) results.push_back(Measure(self, reader, path, runs));
+
+  std::printf("  %-14s %9s %9s %10s %8s %12s\n", "reader", "seconds", "MB/s", "peak MB", "x file", "x file net");
+  std::printf("  %-14s %9s %9s %10.1f %8.2f %12s\n", "(baseline)", "-", "-", baseline.peakMB,
+              baseline.peakMB / fileMB, "-");
+  int mismatches = 0;
+  for (const auto& m : results) {
+    if (!m.ok) {
+      std::printf("  %-14s FAILED: %s\n", m.reader.c_str(), m.error.c_str());
+      ++mismatches;
+      continue;
+    }
+    std::printf("  %-14s %9.3f %9.1f %10.1f %8.2f %12.2f\n", m.reader.c_str(), m.seconds, fileMB / m.seconds,
+                m.peakMB, m.peakMB / fileMB, (m.peakMB - baseline.peakMB) / fileMB);
+  }
+#ifndef KELVANE_HAVE_TINYOBJLOADER
+  std::printf("  %-14s not built with tinyobjloader\n", "tinyobjloader");
+#endif
+#ifndef KELVANE_HAVE_ASSIMP
+  std::printf("  %-14s not built with assimp\n", "assimp");
+#endif
+  std::printf("  (x file net: the peak less the baseline, over the file size)\n\n");
+
+  std::printf("Counts (assimp gives each face corner its own vertex, so it is checked by corners):\n");
+  std::printf("  %-14s %10s %10s %10s %10s %10s\n", "reader", "vertices", "uvs", "normals", "faces", "corners");
+  for (const auto& m : results) {
+    if (!m.ok) continue;
+    const bool perCorner = m.reader == "assimp";
+    std::printf("  %-14s %10s %10llu %10llu %10llu %10s\n", m.reader.c_str(),
+                perCorner ? "-" : std::to_string(m.counts.vertices).c_str(), m.counts.uvs, m.counts.normals,
+                m.counts.faces, m.counts.corners ? std::to_string(m.counts.corners).c_str() : "-");
+    mismatches += Check(m, "faces", m.counts.faces, kQuads);
+    if (perCorner) {
+      mismatches += Check(m, "corners", m.counts.corners, 4 * kQuads);
+      mismatches += Check(m, "corner uvs", m.counts.uvs, 4 * kQuads);
+      mismatches += Check(m, "corner normals", m.counts.normals, 4 * kQuads);
+    } else {
+      mismatches += Check(m, "vertices", m.counts.vertices, kPoints);
+      mismatches += Check(m, "uvs", m.counts.uvs, kPoints);
+      mismatches += Check(m, "normals", m.counts.normals, kPoints);
+      if (m.counts.corners) mismatches += Check(m, "corners", m.counts.corners, 4 * kQuads);
+    }
+  }
+  if (mismatches == 0) std::printf("  all readers agree with the grid\n");
+  std::printf("\n");
+
+  const Measurement& ours = results.front();
+  if (ours.ok) {
+    for (const auto& m : results) {
+      if (&m == &ours || !m.ok) continue;
+      const double ratio = m.seconds / ours.seconds;
+      if (m.reader == "tinyobjloader")
+        std::printf("  tinyobjloader time / our time: %6.2f x   goal >= 3.00 x: %s\n", ratio, Verdict(ratio >= 3.0));
+      else
+        std::printf("  %s time / our time: %6.2f x   (no goal set)\n", m.reader.c_str(), ratio);
+    }
+#ifndef KELVANE_HAVE_TINYOBJLOADER
+    std::printf("  tinyobjloader time / our time:   not built with tinyobjloader (goal >= 3.00 x)\n");
+#endif
+    const double peakRatio = ours.peakMB / fileMB;
+    std::printf("  our peak / file size:         %6.2f x   goal <= 1.30 x: %s   (net of the baseline: %.2f x)\n",
+                peakRatio, Verdict(peakRatio <= 1.3), (ours.peakMB - baseline.peakMB) / fileMB);
+  }
+  return mismatches ? 1 : 0;
+}
