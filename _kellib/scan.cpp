@@ -2,13 +2,14 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <system_error>
 
 namespace scan {
 namespace {
 
-inline bool IsDigit(CHAR c) { return c >= '0' && c <= '9'; }
 inline CHAR Lower(CHAR c) { return (c >= 'A' && c <= 'Z') ? static_cast<CHAR>(c - 'A' + 'a') : c; }
 
 // True when [p, end) starts with word, compared without case.
@@ -41,6 +42,74 @@ bool HasNegativeExponent(const CHAR* p, const CHAR* end, CHAR marker) {
   return false;
 }
 
+// Exact decimal conversion for short numbers: a mantissa of at most Limits<T>::digits
+// significant digits times a power of ten that T holds exactly gives the correctly
+// rounded value in one multiplication or division. Everything else (and text that is no
+// decimal number at all) returns false for the general path.
+template <class T>
+struct FastLimits;
+template <>
+struct FastLimits<double> {
+  static constexpr int digits = 15;
+  static constexpr int exponent = 22;
+};
+template <>
+struct FastLimits<float> {
+  static constexpr int digits = 7;
+  static constexpr int exponent = 10;
+};
+
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+template <class T>
+bool FastDecimal(const CHAR** q, const CHAR* end, T* value) {
+  const CHAR* p = *q;
+  std::uint64_t mantissa = 0;
+  int digits = 0;  // significant digits taken into the mantissa
+  int exponent = 0;
+  bool any = false;
+  for (; p < end && IsDigit(*p); ++p) {
+    any = true;
+    if (mantissa == 0 && *p == '0') continue;
+    if (++digits > FastLimits<T>::digits) return false;
+    mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+  }
+  if (p < end && *p == '.') {
+    for (++p; p < end && IsDigit(*p); ++p) {
+      any = true;
+      --exponent;
+      if (mantissa == 0 && *p == '0') continue;
+      if (++digits > FastLimits<T>::digits) return false;
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+    }
+  }
+  if (!any) return false;
+  if (p < end && Lower(*p) == 'e') {
+    const CHAR* e = p + 1;
+    bool negative = false;
+    if (e < end && (*e == '+' || *e == '-')) negative = *e++ == '-';
+    int written = 0;
+    for (; e < end && IsDigit(*e); ++e) {
+      if (written > 1000) return false;
+      written = written * 10 + (*e - '0');
+    }
+    exponent += negative ? -written : written;
+    p = e;  // a marker without digits is consumed too
+  }
+  if (mantissa == 0) {
+    *value = T(0);
+  } else if (exponent < -FastLimits<T>::exponent || exponent > FastLimits<T>::exponent) {
+    return false;
+  } else {
+    const T m = static_cast<T>(mantissa);
+    const T scale = static_cast<T>(kPowersOfTen[exponent < 0 ? -exponent : exponent]);
+    *value = exponent < 0 ? m / scale : m * scale;
+  }
+  *q = p;
+  return true;
+}
+
 // The magnitude after the sign, in T. *q is moved past what was consumed.
 template <class T>
 bool ScanMagnitude(const CHAR** q, const CHAR* end, T* value) {
@@ -69,6 +138,7 @@ bool ScanMagnitude(const CHAR** q, const CHAR* end, T* value) {
   }
   std::chars_format format = std::chars_format::general;
   CHAR marker = 'e';
+  if (!(c == '0' && p + 1 < end && Lower(p[1]) == 'x') && FastDecimal(q, end, value)) return true;
   if (c == '0' && p + 1 < end && Lower(p[1]) == 'x') {
     format = std::chars_format::hex;
     marker = 'p';
@@ -108,34 +178,17 @@ bool ScanReal(const CHAR** p, const CHAR* end, T* value) {
 
 }  // namespace
 
-bool ScanLong(const CHAR** p, const CHAR* end, LLONG* value) {
-  const CHAR* q = SkipSpace(*p, end);
-  bool negative = false;
-  if (q < end && (*q == '+' || *q == '-')) {
-    negative = *q == '-';
-    ++q;
+bool ScanLongSlow(const CHAR* digits, const CHAR* q, bool negative, LLONG* value) {
+  while (digits < q && *digits == '0') ++digits;  // leading zeros do not count
+  const VLONG count = q - digits;
+  std::uint64_t acc = 0;
+  if (count > 19 || (count == 19 && std::memcmp(digits, "9223372036854775807", 19) > 0)) {
+    // Beyond the range: saturate (the most negative value itself is exact).
+    *value = negative ? std::numeric_limits<LLONG>::min() : std::numeric_limits<LLONG>::max();
+    return true;
   }
-  if (q >= end || !IsDigit(*q)) return false;
-  // Accumulated as a negative number: its range reaches the most negative value.
-  constexpr LLONG kMin = std::numeric_limits<LLONG>::min();
-  LLONG acc = 0;
-  bool overflow = false;
-  for (; q < end && IsDigit(*q); ++q) {
-    const LLONG digit = *q - '0';
-    if (acc < (kMin + digit) / 10) {
-      overflow = true;
-    } else {
-      acc = acc * 10 - digit;
-    }
-  }
-  if (overflow) {
-    *value = negative ? kMin : std::numeric_limits<LLONG>::max();
-  } else if (negative) {
-    *value = acc;
-  } else {
-    *value = acc == kMin ? std::numeric_limits<LLONG>::max() : -acc;
-  }
-  *p = q;
+  for (; digits < q; ++digits) acc = acc * 10 + static_cast<std::uint64_t>(*digits - '0');
+  *value = negative ? static_cast<LLONG>(0 - acc) : static_cast<LLONG>(acc);
   return true;
 }
 

@@ -27,9 +27,29 @@ inline const CHAR* SkipSpace(const CHAR* p, const CHAR* end) {
   return p;
 }
 
+inline bool IsDigit(CHAR c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// Numbers of more than 18 digits (value from the digits in [digits, q)).
+bool ScanLongSlow(const CHAR* digits, const CHAR* q, bool negative, LLONG* value);
+
 // Each conversion returns true and moves *p past what it consumed, or returns false
 // with *p unchanged.
-bool ScanLong(const CHAR** p, const CHAR* end, LLONG* value);
+inline bool ScanLong(const CHAR** p, const CHAR* end, LLONG* value) {
+  const CHAR* q = SkipSpace(*p, end);
+  bool negative = false;
+  if (q < end && (*q == '+' || *q == '-')) {
+    negative = *q == '-';
+    ++q;
+  }
+  if (q >= end || !IsDigit(*q)) return false;
+  const CHAR* digits = q;
+  unsigned long long acc = 0;
+  for (; q < end && IsDigit(*q); ++q) acc = acc * 10 + static_cast<unsigned long long>(*q - '0');
+  *p = q;
+  if (q - digits > 18) return ScanLongSlow(digits, q, negative, value);
+  *value = negative ? -static_cast<LLONG>(acc) : static_cast<LLONG>(acc);
+  return true;
+}
 bool ScanDouble(const CHAR** p, const CHAR* end, double* value);
 bool ScanFloat(const CHAR** p, const CHAR* end, float* value);
 bool ScanWord(const CHAR** p, const CHAR* end);

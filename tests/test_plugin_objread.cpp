@@ -168,6 +168,75 @@ TEST_F(ObjReaderTest, EveryFaceFormAndIndexKind) {
   }
 }
 
+// A face line as the C library's sscanf reads it: the first form whose line pattern
+// gives all conversions, then every blank-separated token that fits its token pattern.
+struct LibraryFace {
+  int form = -1;
+  std::vector<std::vector<long>> corners;
+};
+
+LibraryFace ReadWithLibrary(const std::string& text) {
+  static const char* linePatterns[] = {
+      " %ld/%ld/%ld %ld/%ld/%ld %ld/%ld/%ld", " %ld//%ld %ld//%ld %ld//%ld", " %ld/%ld %ld/%ld %ld/%ld",
+      " %ld/%ld/ %ld/%ld/ %ld/%ld/",         " %ld// %ld// %ld//",          " %ld/ %ld/ %ld/",
+      " %ld %ld %ld"};
+  static const int lineConversions[] = {9, 6, 6, 6, 3, 3, 3};
+  static const char* tokenPatterns[] = {"%ld/%ld/%ld", "%ld//%ld", "%ld/%ld", "%ld/%ld/", "%ld//", "%ld/", "%ld"};
+  static const int tokenConversions[] = {3, 2, 2, 2, 1, 1, 1};
+  LibraryFace face;
+  long v[9];
+  for (int i = 0; i < 7 && face.form < 0; ++i)
+    if (std::sscanf(text.c_str(), linePatterns[i], &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8]) ==
+        lineConversions[i])
+      face.form = i;
+  if (face.form < 0) return face;
+  std::string copy = text;
+  for (char* token = std::strtok(copy.data(), " \t"); token; token = std::strtok(nullptr, " \t")) {
+    long t[3];
+    if (std::sscanf(token, tokenPatterns[face.form], &t[0], &t[1], &t[2]) == tokenConversions[face.form])
+      face.corners.push_back(std::vector<long>(t, t + tokenConversions[face.form]));
+  }
+  return face;
+}
+
+TEST_F(ObjReaderTest, FaceLinesReadAsTheLibraryReadsThem) {
+  const char* pieces[] = {"1", "2", "3", "-1", "-4", "+2", "0", "/", "/", "//", " ", " ", "\t", "x", "\v"};
+  const ULONG kFlags[] = {0xC0, 0x40, 0x80, 0x80, 0, 0, 0};
+  std::mt19937 random(11);
+  std::string text = std::string(kSquare) + "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\n";
+  std::vector<LibraryFace> expected;
+  while (expected.size() < 400) {
+    std::string line;
+    const int count = 4 + static_cast<int>(random() % 14);
+    for (int k = 0; k < count; ++k) line += pieces[random() % (sizeof(pieces) / sizeof(pieces[0]))];
+    const LibraryFace face = ReadWithLibrary(line);
+    if (face.corners.size() > 4) continue;  // n-gons are covered elsewhere
+    if (face.corners.size() >= 3) expected.push_back(face);
+    text += "f" + line + "\n";
+  }
+  Importer m = Read(text);
+  ASSERT_TRUE(m);
+  ASSERT_EQ(m->faceCount, expected.size());
+  auto resolve = [](long written) { return written > 0 ? written - 1 : written < 0 ? 4 + written : -1; };
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const LibraryFace& want = expected[i];
+    const ObjFace& f = m->faces[i];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(f.flags, kFlags[want.form]);
+    ASSERT_EQ(f.cornerCount, static_cast<LONG>(want.corners.size()));
+    for (size_t k = 0; k < want.corners.size(); ++k) {
+      const std::vector<long>& c = want.corners[k];
+      EXPECT_EQ(f.v[k], resolve(c[0]));
+      if (f.flags & FACE_HAS_UVS) {
+        EXPECT_EQ(f.vt[k], resolve(c[1]));
+      }
+      if (f.flags & FACE_HAS_NORMALS) {
+        EXPECT_EQ(f.vn[k], resolve(c.back()));
+      }
+    }
+  }
+}
+
 TEST_F(ObjReaderTest, LinesThatAreNoFaces) {
   const char* lines[] = {"f 1 2", "f", "f 1/2/3 4/5/6", "f a b c", "foo", "f 1 2 3 extra",  // the last is a face
                          "s 1", "vp 0.5", "mg 1 2", "# f 1 2 3", "l 1 2 3"};

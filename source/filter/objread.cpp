@@ -10,32 +10,36 @@
 
 namespace {
 
-// A face or line element form: the whole-line pattern that selects it, and the pattern
-// each blank-separated token must fit. Token conversions give the vertex index first,
-// then the texture index when FACE_HAS_UVS, then the normal index when FACE_HAS_NORMALS.
+// A face or line element form. Its shape is what one corner looks like ("n" a number as
+// scanf's "%ld" reads it, "/" itself); the whole-line pattern that selects the form is
+// the shape three times for a face, twice for a line element, each after white space
+// (" %ld/%ld/%ld %ld/%ld/%ld %ld/%ld/%ld" for the first). Every blank-separated token
+// must then fit the shape (" %ld/%ld/%ld" read from the token alone). A token gives the
+// vertex index first, then the texture index with FACE_HAS_UVS, then the normal index
+// with FACE_HAS_NORMALS.
 struct IndexForm {
-  const CHAR* linePattern;
-  LONG lineConversions;
-  const CHAR* tokenPattern;
-  LONG tokenConversions;
+  const CHAR* shape;
+  LONG numbers;  // "n" in shape
   ULONG flags;
 };
 
 const IndexForm kFaceForms[] = {
-    {" %ld/%ld/%ld %ld/%ld/%ld %ld/%ld/%ld", 9, "%ld/%ld/%ld", 3, FACE_HAS_UVS | FACE_HAS_NORMALS},
-    {" %ld//%ld %ld//%ld %ld//%ld", 6, "%ld//%ld", 2, FACE_HAS_NORMALS},
-    {" %ld/%ld %ld/%ld %ld/%ld", 6, "%ld/%ld", 2, FACE_HAS_UVS},
-    {" %ld/%ld/ %ld/%ld/ %ld/%ld/", 6, "%ld/%ld/", 2, FACE_HAS_UVS},
-    {" %ld// %ld// %ld//", 3, "%ld//", 1, 0},
-    {" %ld/ %ld/ %ld/", 3, "%ld/", 1, 0},
-    {" %ld %ld %ld", 3, "%ld", 1, 0},
+    {"n/n/n", 3, FACE_HAS_UVS | FACE_HAS_NORMALS},
+    {"n//n", 2, FACE_HAS_NORMALS},
+    {"n/n", 2, FACE_HAS_UVS},
+    {"n/n/", 2, FACE_HAS_UVS},
+    {"n//", 1, 0},
+    {"n/", 1, 0},
+    {"n", 1, 0},
 };
+constexpr LONG kFaceRepeats = 3;
 
 const IndexForm kSegmentForms[] = {
-    {" %ld %ld", 2, "%ld", 1, 0},
-    {" %ld/ %ld/", 2, "%ld/", 1, 0},
-    {" %ld// %ld//", 2, "%ld//", 1, 0},
+    {"n", 1, 0},
+    {"n/", 1, 0},
+    {"n//", 1, 0},
 };
+constexpr LONG kSegmentRepeats = 2;
 
 // The raw indices of one face or line element, as written.
 struct IndexTokens {
@@ -47,17 +51,56 @@ struct IndexTokens {
   LLONG normal[OBJ_MAX_FACE_CORNERS];
 };
 
+// The conversions the whole-line pattern of shape makes on [p, end), as sscanf counts
+// them: white space in the pattern and before each number matches any run of it.
+LONG MatchLinePattern(const CHAR* p, const CHAR* end, const CHAR* shape, LONG repeats) {
+  LONG conversions = 0;
+  for (LONG r = 0; r < repeats; ++r) {
+    p = scan::SkipSpace(p, end);
+    for (const CHAR* op = shape; *op; ++op) {
+      if (*op == 'n') {
+        LLONG ignored;
+        if (!scan::ScanLong(&p, end, &ignored)) return conversions;
+        ++conversions;
+      } else {
+        if (p >= end || *p != *op) return conversions;
+        ++p;
+      }
+    }
+  }
+  return conversions;
+}
+
+// A number inside one blank-separated token at *p: like "%ld", but the white space it
+// may skip never includes the blank or tab that ends the token.
+template <bool kValues>
+inline bool TokenNumber(const CHAR** p, const CHAR* end, LLONG* value) {
+  const CHAR* q = *p;
+  while (q < end && scan::IsSpace(*q) && !scan::IsBlank(*q)) ++q;
+  if (q >= end || scan::IsBlank(*q)) return false;
+  if (kValues) {
+    *p = q;
+    return scan::ScanLong(p, end, value);
+  }
+  if (*q == '+' || *q == '-') ++q;
+  if (q >= end || !scan::IsDigit(*q)) return false;
+  while (q < end && scan::IsDigit(*q)) ++q;
+  *p = q;
+  return true;
+}
+
 // Selects the first form whose line pattern gives all its conversions, then reads every
-// token of [text, end) that fits the form's token pattern. Both passes read a line
-// through this one function, so they always agree on its corners. More than `limit`
-// fitting tokens set tooMany and leave count 0. Returns count.
-LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, LONG formCount, LONG limit,
-                     IndexTokens* out) {
+// token of [text, end) that fits the form's shape; other tokens are skipped. Both passes
+// read a line through this one function (pass 1 without the values), so they always
+// agree on its corners. More than `limit` fitting tokens set tooMany and give 0.
+template <bool kValues>
+LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, LONG formCount, LONG repeats,
+                     LONG limit, IndexTokens* out) {
   out->form = nullptr;
   out->count = 0;
   out->tooMany = 0;
   for (LONG i = 0; i < formCount; ++i) {
-    if (scan::ScanPattern(text, end, forms[i].linePattern, nullptr, nullptr) == forms[i].lineConversions) {
+    if (MatchLinePattern(text, end, forms[i].shape, repeats) == forms[i].numbers * repeats) {
       out->form = &forms[i];
       break;
     }
@@ -66,25 +109,34 @@ LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, 
   const IndexForm& form = *out->form;
   LONG count = 0;
   const CHAR* p = text;
-  while (p < end) {
+  for (;;) {
     while (p < end && scan::IsBlank(*p)) ++p;
-    const CHAR* tokenEnd = p;
-    while (tokenEnd < end && !scan::IsBlank(*tokenEnd)) ++tokenEnd;
-    if (tokenEnd == p) break;
+    if (p >= end) break;
     LLONG values[3];
-    if (scan::ScanPattern(p, tokenEnd, form.tokenPattern, values, nullptr) == form.tokenConversions) {
+    LONG converted = 0;
+    for (const CHAR* op = form.shape; *op; ++op) {
+      if (*op == 'n') {
+        if (!TokenNumber<kValues>(&p, end, &values[converted])) break;
+        ++converted;
+      } else {
+        if (p >= end || *p != *op) break;
+        ++p;
+      }
+    }
+    if (converted == form.numbers) {
       if (count >= limit) {
         out->tooMany = 1;
-        out->count = 0;
         return 0;
       }
-      LONG k = 0;
-      out->vertex[count] = values[k++];
-      if (form.flags & FACE_HAS_UVS) out->uv[count] = values[k++];
-      if (form.flags & FACE_HAS_NORMALS) out->normal[count] = values[k++];
+      if (kValues) {
+        LONG k = 0;
+        out->vertex[count] = values[k++];
+        if (form.flags & FACE_HAS_UVS) out->uv[count] = values[k++];
+        if (form.flags & FACE_HAS_NORMALS) out->normal[count] = values[k++];
+      }
       ++count;
     }
-    p = tokenEnd;
+    while (p < end && !scan::IsBlank(*p)) ++p;  // the rest of the token
   }
   out->count = count;
   return count;
@@ -430,7 +482,7 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
       }
       case ST_FACE: {
         CreateDefaultEntries();
-        const LONG n = ReadIndexTokens(text, lineEnd, kFaceForms, 7, OBJ_MAX_FACE_CORNERS, tokens);
+        const LONG n = ReadIndexTokens<false>(text, lineEnd, kFaceForms, 7, kFaceRepeats, OBJ_MAX_FACE_CORNERS, tokens);
         if (n < 3) break;
         if (n <= 4) {
           faceCount += 1;
@@ -443,7 +495,7 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
       }
       case ST_LINE: {
         CreateDefaultEntries();
-        if (ReadIndexTokens(text, lineEnd, kSegmentForms, 3, OBJ_MAX_SEGMENT_POINTS, tokens) >= 2) ++segmentCount;
+        if (ReadIndexTokens<false>(text, lineEnd, kSegmentForms, 3, kSegmentRepeats, OBJ_MAX_SEGMENT_POINTS, tokens) >= 2) ++segmentCount;
         if (segmentCount) contentFlags |= OBJ_HAS_SEGMENTS;
         break;
       }
@@ -736,7 +788,7 @@ Bool ObjImporter::ReadObj() {
       }
       case ST_FACE: {
         if (facesStored >= faceCount) break;
-        const LONG n = ReadIndexTokens(text, lineEnd, kFaceForms, 7, OBJ_MAX_FACE_CORNERS, tokens);
+        const LONG n = ReadIndexTokens<true>(text, lineEnd, kFaceForms, 7, kFaceRepeats, OBJ_MAX_FACE_CORNERS, tokens);
         if (tokens->tooMany) ++facesTooLarge;
         if (n < 3) break;
         ObjFace* slot = &faces[facesStored];
@@ -753,7 +805,8 @@ Bool ObjImporter::ReadObj() {
       case ST_LINE: {
         if (segmentsStored >= segmentCount) break;
         if (object) object->MarkGroupUsed(curGroup);
-        const LONG n = ReadIndexTokens(text, lineEnd, kSegmentForms, 3, OBJ_MAX_SEGMENT_POINTS, tokens);
+        const LONG n =
+            ReadIndexTokens<true>(text, lineEnd, kSegmentForms, 3, kSegmentRepeats, OBJ_MAX_SEGMENT_POINTS, tokens);
         if (tokens->tooMany) ++segmentsTooLarge;
         if (n < 2) break;
         ObjSegment& segment = segments[segmentsStored];
