@@ -106,7 +106,8 @@ class ioMaterialList {
 
   // Reads an open MTL file from its current position into the entries it names
   // ("newmtl" of a name not in the list reads into nothing). Malformed lines are
-  // skipped. Prints the time taken, labelled "LoadMTLs()". True when the file was read.
+  // skipped. Prints the time taken, labelled "LoadMTLs()". Reading allocates nothing
+  // and cannot fail: the result is always true.
   Bool LoadMTLs(TextReader& reader);
   // The first step of reading a lone MTL file: an entry for every "newmtl" name (blanks
   // turned into "_"). Returns Count() afterwards, or -1 after reporting a memory failure
