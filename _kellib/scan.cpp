@@ -66,25 +66,27 @@ template <class T>
 bool FastDecimal(const CHAR** q, const CHAR* end, T* value) {
   const CHAR* p = *q;
   std::uint64_t mantissa = 0;
-  int digits = 0;  // significant digits taken into the mantissa
   int exponent = 0;
-  bool any = false;
-  for (; p < end && IsDigit(*p); ++p) {
-    any = true;
-    if (mantissa == 0 && *p == '0') continue;
-    if (++digits > FastLimits<T>::digits) return false;
-    mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
-  }
+  // Leading zeros, before and after the point, are no significant digits.
+  const CHAR* start = p;
+  while (p < end && *p == '0') ++p;
+  const CHAR* digits = p;
+  for (; p < end && IsDigit(*p); ++p) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+  VLONG significant = p - digits;
+  bool any = p > start;
   if (p < end && *p == '.') {
-    for (++p; p < end && IsDigit(*p); ++p) {
-      any = true;
-      --exponent;
-      if (mantissa == 0 && *p == '0') continue;
-      if (++digits > FastLimits<T>::digits) return false;
+    const CHAR* fraction = ++p;
+    if (significant == 0)
+      while (p < end && *p == '0') ++p;
+    const CHAR* fractionDigits = p;
+    for (; p < end && IsDigit(*p) && significant + (p - fractionDigits) < 20; ++p)
       mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
-    }
+    significant += p - fractionDigits;
+    if (p < end && IsDigit(*p)) return false;  // too many digits for this path
+    exponent = -static_cast<int>(p - fraction);
+    any = any || p > fraction;
   }
-  if (!any) return false;
+  if (!any || significant > FastLimits<T>::digits) return false;
   if (p < end && Lower(*p) == 'e') {
     const CHAR* e = p + 1;
     bool negative = false;

@@ -51,6 +51,16 @@ inline bool ScanLong(const CHAR** p, const CHAR* end, LLONG* value) {
   return true;
 }
 bool ScanDouble(const CHAR** p, const CHAR* end, double* value);
+// True when "%f" reads a number at the start of [p, end); the value is computed only
+// when the text does not start like a plain decimal number.
+inline bool ReadsAsReal(const CHAR* p, const CHAR* end) {
+  const CHAR* q = SkipSpace(p, end);
+  if (q < end && (*q == '+' || *q == '-')) ++q;
+  if (q < end && IsDigit(*q) && !(*q == '0' && q + 1 < end && (q[1] == 'x' || q[1] == 'X'))) return true;
+  if (q + 1 < end && *q == '.' && IsDigit(q[1])) return true;
+  double ignored;
+  return ScanDouble(&p, end, &ignored);
+}
 bool ScanFloat(const CHAR** p, const CHAR* end, float* value);
 bool ScanWord(const CHAR** p, const CHAR* end);
 

@@ -154,18 +154,22 @@ inline LONG ResolveIndex(LLONG written, ULONG storedSoFar) {
   return static_cast<LONG>(resolved);
 }
 
-// Reads the first `count` blank-separated tokens of [text, end) as numbers. False when
-// there are fewer or one does not read.
+// Reads the first `count` blank-separated tokens of [text, end) as numbers ("%f" each;
+// kValues: stored into values). False when there are fewer or one does not read.
+template <bool kValues>
 Bool ReadNumbers(const CHAR* text, const CHAR* end, LONG count, Real* values) {
+  // A number never takes in a blank or tab, so it can be read with the line's end as
+  // its limit; the rest of its token is skipped after it.
   const CHAR* p = text;
   for (LONG i = 0; i < count; ++i) {
     while (p < end && scan::IsBlank(*p)) ++p;
-    const CHAR* tokenEnd = p;
-    while (tokenEnd < end && !scan::IsBlank(*tokenEnd)) ++tokenEnd;
-    if (tokenEnd == p) return FALSE;
-    const CHAR* q = p;
-    if (!scan::ScanDouble(&q, tokenEnd, &values[i])) return FALSE;
-    p = tokenEnd;
+    if (p >= end) return FALSE;
+    if (kValues) {
+      if (!scan::ScanDouble(&p, end, &values[i])) return FALSE;
+    } else if (!scan::ReadsAsReal(p, end)) {
+      return FALSE;
+    }
+    while (p < end && !scan::IsBlank(*p)) ++p;
   }
   return TRUE;
 }
@@ -374,8 +378,7 @@ Bool ObjImporter::NextStatement(ULONG* tooLong) {
   m_lineLength = input.ReadLine(lineBuffer, OBJ_LINE_BUFFER_SIZE);
   if (m_lineLength <= 0) return FALSE;
   // A zero byte ends the text, as it does for every string operation on it.
-  if (const void* zero = std::memchr(lineBuffer, 0, static_cast<size_t>(m_lineLength)))
-    m_lineLength = static_cast<LONG>(static_cast<const CHAR*>(zero) - lineBuffer);
+  m_lineLength = input.TextLength();
   if (!input.LineWasCut()) return TRUE;
   // The statement does not fit: skip all of it rather than read its pieces as
   // statements of their own. Comments may be as long as they like.
@@ -462,12 +465,11 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
     Statement statement = Classify(lineBuffer, &text);
     if (statement == ST_LINE && !readLines) continue;
     if (statement == ST_LINE && linesAsFaces) statement = ST_FACE;
-    Real numbers[3];
     switch (statement) {
       case ST_VERTEX:
       case ST_NORMAL:
       case ST_UV: {
-        if (!ReadNumbers(text, lineEnd, statement == ST_UV ? 2 : 3, numbers)) break;
+        if (!ReadNumbers<false>(text, lineEnd, statement == ST_UV ? 2 : 3, nullptr)) break;
         if (statement == ST_VERTEX) {
           ++vertexCount;
           contentFlags |= OBJ_HAS_VERTICES;
@@ -757,7 +759,7 @@ Bool ObjImporter::ReadObj() {
     switch (statement) {
       case ST_VERTEX: {
         Real xyz[3];
-        if (verticesRead >= vertexCount || !ReadNumbers(text, lineEnd, 3, xyz)) break;
+        if (verticesRead >= vertexCount || !ReadNumbers<true>(text, lineEnd, 3, xyz)) break;
         Vector v(xyz[0], xyz[1], xyz[2]);
         if (geom & GEOM_SWAP_YZ) std::swap(v.y, v.z);
         if (geom & GEOM_NEGATE_Z) v.z = -v.z;
@@ -767,7 +769,7 @@ Bool ObjImporter::ReadObj() {
       }
       case ST_NORMAL: {
         Real xyz[3];
-        if (normalsRead >= normalCount || !ReadNumbers(text, lineEnd, 3, xyz)) break;
+        if (normalsRead >= normalCount || !ReadNumbers<true>(text, lineEnd, 3, xyz)) break;
         Vector n(xyz[0], xyz[1], xyz[2]);
         if (geom & GEOM_SWAP_YZ) std::swap(n.y, n.z);
         if (geom & GEOM_NEGATE_Z) n.z = -n.z;
@@ -780,7 +782,7 @@ Bool ObjImporter::ReadObj() {
       }
       case ST_UV: {
         Real uv[2];
-        if (uvsRead >= uvCount || !ReadNumbers(text, lineEnd, 2, uv)) break;
+        if (uvsRead >= uvCount || !ReadNumbers<true>(text, lineEnd, 2, uv)) break;
         if (geom & GEOM_FLIP_U) uv[0] = 1.0 - uv[0];
         if (geom & GEOM_FLIP_V) uv[1] = 1.0 - uv[1];
         uvs[uvsRead++] = Vector(uv[0], uv[1], 1.0);
