@@ -7,6 +7,7 @@
 #include "c4d.h"
 #include "ioface.h"
 #include "linknode.h"
+#include "namehash.h"
 
 class ioFaceSet : public linkNode {
  public:
@@ -109,7 +110,7 @@ class ioFaceSetList {
 
  protected:
   ioFaceSetList() = default;
-  ~ioFaceSetList() = default;
+  ~ioFaceSetList() { ClearSets(); }
 
   ioFaceSet* FirstSet() const { return static_cast<ioFaceSet*>(m_entries.First()); }
   // First entry of that name; an empty name never matches.
@@ -118,10 +119,16 @@ class ioFaceSetList {
   ioFaceSet* FindSetByIndex(LONG index) const;
   // First entry whose name equals name exactly (an empty name included).
   ioFaceSet* FindExact(const String& name) const;
-  // Appends an entry allocated with gNew; the list owns it.
-  void AppendSet(ioFaceSet* entry) { m_entries.AppendNode(entry); }
-  void ClearSets() { m_entries.Clear(); }
+  // Appends an entry allocated with gNew and indexes it by name and index; the list owns
+  // it. False when memory is missing: the entry has then been freed.
+  Bool AppendSet(ioFaceSet* entry);
+  void ClearSets();
 
  private:
   linkList m_entries;
+  // Lookups that stay fast for files of many thousands of names: the first entry of
+  // each name, and the entries by index (index = position, as entries are appended).
+  nameMap<ioFaceSet>* m_pNames = nullptr;
+  ioFaceSet** m_pByIndex = nullptr;
+  LONG m_byIndexCapacity = 0;
 };

@@ -23,7 +23,7 @@ ioGroup* ioGroupList::FindByNameOrFirst(const String& name) const {
 ioGroup* ioGroupList::FindOrAdd(const String& name, Bool multiName) {
   if (ioFaceSet* found = FindExact(name)) return static_cast<ioGroup*>(found);
   ioGroup* group = gNew ioGroup(name, Count(), multiName);
-  if (group) AppendSet(group);
+  if (!AppendSet(group)) return nullptr;
   return group;
 }
 

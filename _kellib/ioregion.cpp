@@ -14,7 +14,7 @@ ioRegion* ioRegionList::FindByNameOrFirst(const String& name) const {
 ioRegion* ioRegionList::FindOrAdd(const String& name) {
   if (ioFaceSet* found = FindExact(name)) return static_cast<ioRegion*>(found);
   ioRegion* region = gNew ioRegion(name, Count());
-  if (region) AppendSet(region);
+  if (!AppendSet(region)) return nullptr;
   return region;
 }
 

@@ -59,8 +59,10 @@ LONG MatchLinePattern(const CHAR* p, const CHAR* end, const CHAR* shape, LONG re
     p = scan::SkipSpace(p, end);
     for (const CHAR* op = shape; *op; ++op) {
       if (*op == 'n') {
-        LLONG ignored;
-        if (!scan::ScanLong(&p, end, &ignored)) return conversions;
+        p = scan::SkipSpace(p, end);
+        if (p < end && (*p == '+' || *p == '-')) ++p;
+        if (p >= end || !scan::IsDigit(*p)) return conversions;
+        while (p < end && scan::IsDigit(*p)) ++p;
         ++conversions;
       } else {
         if (p >= end || *p != *op) return conversions;
@@ -89,24 +91,27 @@ inline bool TokenNumber(const CHAR** p, const CHAR* end, LLONG* value) {
   return true;
 }
 
-// Selects the first form whose line pattern gives all its conversions, then reads every
-// token of [text, end) that fits the form's shape; other tokens are skipped. Both passes
-// read a line through this one function (pass 1 without the values), so they always
-// agree on its corners. More than `limit` fitting tokens set tooMany and give 0.
+// The index of the first form whose line pattern gives all its conversions on
+// [text, end), or kNoForm.
+constexpr UCHAR kNoForm = 0xFF;
+UCHAR SelectForm(const CHAR* text, const CHAR* end, const IndexForm* forms, LONG formCount, LONG repeats) {
+  for (LONG i = 0; i < formCount; ++i)
+    if (MatchLinePattern(text, end, forms[i].shape, repeats) == forms[i].numbers * repeats) return static_cast<UCHAR>(i);
+  return kNoForm;
+}
+
+// Reads every token of [text, end) that fits the shape of forms[form] (from
+// SelectForm); other tokens are skipped. Both passes read a line through these two
+// functions (pass 1 without the values), so they always agree on its corners. More than
+// `limit` fitting tokens set tooMany and give 0.
 template <bool kValues>
-LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, LONG formCount, LONG repeats,
-                     LONG limit, IndexTokens* out) {
-  out->form = nullptr;
+LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, UCHAR form, LONG limit,
+                     IndexTokens* out) {
+  out->form = form == kNoForm ? nullptr : &forms[form];
   out->count = 0;
   out->tooMany = 0;
-  for (LONG i = 0; i < formCount; ++i) {
-    if (MatchLinePattern(text, end, forms[i].shape, repeats) == forms[i].numbers * repeats) {
-      out->form = &forms[i];
-      break;
-    }
-  }
   if (!out->form) return 0;
-  const IndexForm& form = *out->form;
+  const IndexForm& shape = *out->form;
   LONG count = 0;
   const CHAR* p = text;
   for (;;) {
@@ -114,7 +119,7 @@ LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, 
     if (p >= end) break;
     LLONG values[3];
     LONG converted = 0;
-    for (const CHAR* op = form.shape; *op; ++op) {
+    for (const CHAR* op = shape.shape; *op; ++op) {
       if (*op == 'n') {
         if (!TokenNumber<kValues>(&p, end, &values[converted])) break;
         ++converted;
@@ -123,7 +128,7 @@ LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, 
         ++p;
       }
     }
-    if (converted == form.numbers) {
+    if (converted == shape.numbers) {
       if (count >= limit) {
         out->tooMany = 1;
         return 0;
@@ -131,8 +136,8 @@ LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, 
       if (kValues) {
         LONG k = 0;
         out->vertex[count] = values[k++];
-        if (form.flags & FACE_HAS_UVS) out->uv[count] = values[k++];
-        if (form.flags & FACE_HAS_NORMALS) out->normal[count] = values[k++];
+        if (shape.flags & FACE_HAS_UVS) out->uv[count] = values[k++];
+        if (shape.flags & FACE_HAS_NORMALS) out->normal[count] = values[k++];
       }
       ++count;
     }
@@ -356,6 +361,9 @@ void ObjImporter::ClearModel() {
   bDelete(faces);
   bDelete(ngonScratch);
   ngonScratchCount = 0;
+  GeFree(m_pForms);
+  m_formCount = m_formCapacity = m_formCursor = 0;
+  m_formsLost = FALSE;
   ngons.FreeNgonRecords();
   ngonParts.FreeNgonRecords();
   if (m_pGroupList) m_pGroupList->Clear();
@@ -389,6 +397,30 @@ Bool ObjImporter::NextStatement(ULONG* tooLong) {
   lineBuffer[0] = '#';
   lineBuffer[1] = 0;
   m_lineLength = 1;
+  return TRUE;
+}
+
+// --- the forms pass 1 chose ------------------------------------------------------------------
+
+void ObjImporter::RecordForm(UCHAR form) {
+  if (m_formsLost) return;
+  if (m_formCount == m_formCapacity) {
+    const ULONG capacity = m_formCapacity ? m_formCapacity * 2 : 4096;
+    UCHAR* grown = static_cast<UCHAR*>(GeRealloc(m_pForms, capacity));
+    if (!grown || capacity < m_formCapacity) {
+      // Pass 2 then selects every form again, as pass 1 did.
+      m_formsLost = TRUE;
+      return;
+    }
+    m_pForms = grown;
+    m_formCapacity = capacity;
+  }
+  m_pForms[m_formCount++] = form;
+}
+
+Bool ObjImporter::TakeRecordedForm(UCHAR* form) {
+  if (m_formsLost || m_formCursor >= m_formCount) return FALSE;
+  *form = m_pForms[m_formCursor++];
   return TRUE;
 }
 
@@ -448,6 +480,8 @@ void ObjImporter::ScanGroup(const CHAR* text) {
 
 Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   m_defaultObjectName = defaultObjectName;
+  m_formCount = 0;
+  m_formsLost = FALSE;
   if (m_defaultObjectName.GetLength() > OBJ_MAX_NAME_LENGTH)
     m_defaultObjectName = m_defaultObjectName.SubStr(0, OBJ_MAX_NAME_LENGTH);
   lineTotal = 0;
@@ -484,7 +518,9 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
       }
       case ST_FACE: {
         CreateDefaultEntries();
-        const LONG n = ReadIndexTokens<false>(text, lineEnd, kFaceForms, 7, kFaceRepeats, OBJ_MAX_FACE_CORNERS, tokens);
+        const UCHAR form = SelectForm(text, lineEnd, kFaceForms, 7, kFaceRepeats);
+        RecordForm(form);
+        const LONG n = ReadIndexTokens<false>(text, lineEnd, kFaceForms, form, OBJ_MAX_FACE_CORNERS, tokens);
         if (n < 3) break;
         if (n <= 4) {
           faceCount += 1;
@@ -497,7 +533,10 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
       }
       case ST_LINE: {
         CreateDefaultEntries();
-        if (ReadIndexTokens<false>(text, lineEnd, kSegmentForms, 3, kSegmentRepeats, OBJ_MAX_SEGMENT_POINTS, tokens) >= 2) ++segmentCount;
+        const UCHAR form = SelectForm(text, lineEnd, kSegmentForms, 3, kSegmentRepeats);
+        RecordForm(form);
+        if (ReadIndexTokens<false>(text, lineEnd, kSegmentForms, form, OBJ_MAX_SEGMENT_POINTS, tokens) >= 2)
+          ++segmentCount;
         if (segmentCount) contentFlags |= OBJ_HAS_SEGMENTS;
         break;
       }
@@ -721,6 +760,7 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
 
 Bool ObjImporter::ReadObj() {
   input.Rewind();
+  m_formCursor = 0;
   curMaterial = curGroup = curRegion = curMeshObj = 0;
   verticesRead = normalsRead = uvsRead = facesStored = ngonsStored = segmentsStored = 0;
   linesRead = 0;
@@ -789,8 +829,10 @@ Bool ObjImporter::ReadObj() {
         break;
       }
       case ST_FACE: {
+        UCHAR form = kNoForm;
+        if (!TakeRecordedForm(&form)) form = SelectForm(text, lineEnd, kFaceForms, 7, kFaceRepeats);
         if (facesStored >= faceCount) break;
-        const LONG n = ReadIndexTokens<true>(text, lineEnd, kFaceForms, 7, kFaceRepeats, OBJ_MAX_FACE_CORNERS, tokens);
+        const LONG n = ReadIndexTokens<true>(text, lineEnd, kFaceForms, form, OBJ_MAX_FACE_CORNERS, tokens);
         if (tokens->tooMany) ++facesTooLarge;
         if (n < 3) break;
         ObjFace* slot = &faces[facesStored];
@@ -805,10 +847,11 @@ Bool ObjImporter::ReadObj() {
         break;
       }
       case ST_LINE: {
+        UCHAR form = kNoForm;
+        if (!TakeRecordedForm(&form)) form = SelectForm(text, lineEnd, kSegmentForms, 3, kSegmentRepeats);
         if (segmentsStored >= segmentCount) break;
         if (object) object->MarkGroupUsed(curGroup);
-        const LONG n =
-            ReadIndexTokens<true>(text, lineEnd, kSegmentForms, 3, kSegmentRepeats, OBJ_MAX_SEGMENT_POINTS, tokens);
+        const LONG n = ReadIndexTokens<true>(text, lineEnd, kSegmentForms, form, OBJ_MAX_SEGMENT_POINTS, tokens);
         if (tokens->tooMany) ++segmentsTooLarge;
         if (n < 2) break;
         ObjSegment& segment = segments[segmentsStored];

@@ -149,12 +149,21 @@ class ObjImporter {
   void CreateDefaultEntries();
   void ScanGroup(const CHAR* text);
   void FreeSegments();
+  // The form each face and line element line got in pass 1, taken in order by pass 2
+  // so that it needs no second selection.
+  void RecordForm(UCHAR form);
+  Bool TakeRecordedForm(UCHAR* form);
   void PrintSkippedInput() const;
 
   String m_defaultObjectName;
   LONG m_lineLength = 0;            // characters in lineBuffer
   ULONG m_segmentSlots = 0;         // segments allocated
   linkNode* m_pNextNgon = nullptr;  // pass 2: the n-gon record of the next large face
+  UCHAR* m_pForms = nullptr;        // one form per face or line element line
+  ULONG m_formCount = 0;
+  ULONG m_formCapacity = 0;
+  ULONG m_formCursor = 0;
+  Bool m_formsLost = FALSE;         // memory ran out while recording
 };
 
 // Both passes over one file with the given options: Open, ScanObj, AllocModel, ReadObj
