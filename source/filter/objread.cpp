@@ -932,32 +932,44 @@ void ObjImporter::PrintSkippedInput() const {
     ConsolePrintf("Kelvane: %u faces of more than 4 corners could not be split and were skipped", ngonsNotSplit);
 }
 
+void ObjImporter::LoadMaterialLibrary(const Filename& objFile) {
+  if (!mtlLibName[0]) {
+    contentFlags &= ~ULONG{OBJ_HAS_MTLLIB};
+    return;
+  }
+  TextReader library;
+  if (library.Open(objFile.GetDirectory() + Filename(mtlLibName)) != FILEERROR_NONE) {
+    contentFlags &= ~ULONG{OBJ_HAS_MTLLIB};
+    return;
+  }
+  m_pMaterialList->LoadMTLs(library);
+  library.Close();
+}
+
+void ObjImporter::ConsolidateMaterials() {
+  if (!(importOpts.materialFlags & MAT_CONSOLIDATE)) return;
+  m_pMaterialList->Consolidate(importOpts.mergeToleranceR, importOpts.mergeToleranceG, importOpts.mergeToleranceB);
+  curMaterialMark = m_pMaterialList->Count();
+}
+
 Bool ObjImporter::SetListIndices() {
+  const CHAR* failed = nullptr;
   if (!m_pMeshObjList->SetFaceIndices(faces, faceCount)) {
-    ReportMemoryError("Mem: m_pMeshObjList->SetFaceIndices()");
-    return FALSE;
+    failed = "Mem: m_pMeshObjList->SetFaceIndices()";
+  } else if (!m_pMeshObjList->SetSegIndices(segments, segmentCount)) {
+    failed = "Mem: m_pMeshObjList->SetSegIndices()";
+  } else if (!m_pGroupList->SetFaceIndices(faces, faceCount)) {
+    failed = "Mem: m_pGroupList->SetFaceIndices()";
+  } else if (!m_pGroupList->SetSegIndices(segments, segmentCount)) {
+    failed = "Mem: m_pGroupList->SetSegIndices()";
+  } else if (!m_pRegionList->SetFaceIndices(faces, faceCount)) {
+    failed = "Mem: m_pRegionList->SetFaceIndices()";
+  } else if (!m_pMaterialList->SetFaceIndices(faces, faceCount)) {
+    failed = "Mem: m_pMaterialList->SetFaceIndices()";
   }
-  if (!m_pMeshObjList->SetSegIndices(segments, segmentsStored)) {
-    ReportMemoryError("Mem: m_pMeshObjList->SetSegIndices()");
-    return FALSE;
-  }
-  if (!m_pGroupList->SetFaceIndices(faces, faceCount)) {
-    ReportMemoryError("Mem: m_pGroupList->SetFaceIndices()");
-    return FALSE;
-  }
-  if (!m_pGroupList->SetSegIndices(segments, segmentsStored)) {
-    ReportMemoryError("Mem: m_pGroupList->SetSegIndices()");
-    return FALSE;
-  }
-  if (!m_pRegionList->SetFaceIndices(faces, faceCount)) {
-    ReportMemoryError("Mem: m_pRegionList->SetFaceIndices()");
-    return FALSE;
-  }
-  if (!m_pMaterialList->SetFaceIndices(faces, faceCount)) {
-    ReportMemoryError("Mem: m_pMaterialList->SetFaceIndices()");
-    return FALSE;
-  }
-  return TRUE;
+  if (!failed) return TRUE;
+  MessageDialog(String(failed));
+  return FALSE;
 }
 
 ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real scaleFactor, LONG blockSize) {
@@ -967,21 +979,24 @@ ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real sca
     return nullptr;
   }
   importer->SetOptions(opts, scaleFactor);
-  const LONG error = importer->Open(file, blockSize);
-  if (error != FILEERROR_NONE) {
-    ReportFileError(file.GetString());
+  if (importer->Open(file, blockSize) != FILEERROR_NONE) {
+    ReportFileError("Open Failed");
     ObjImporter::Free(importer);
     return nullptr;
   }
   Bool ok = importer->ScanObj(FileName(file));
-  if (!ok) GePrint(String("File Parsing Failed"));
-  ok = ok && importer->AllocModel();
+  if (!ok) ReportFileError("File Parsing Failed");
+  if (ok) {
+    importer->LoadMaterialLibrary(file);
+    importer->ConsolidateMaterials();
+    ok = importer->AllocModel();
+  }
   if (ok && !importer->ReadObj()) {
-    GePrint(String("vertex buffer allocation Failed"));
+    ReportMemoryError("vertex buffer allocation Failed");
     ok = FALSE;
   }
-  ok = ok && importer->SetListIndices();
   importer->Close();
+  ok = ok && importer->SetListIndices();
   if (!ok) ObjImporter::Free(importer);
   return importer;
 }
