@@ -535,7 +535,8 @@ TEST_F(ObjReaderTest, DamagedFilesNeitherCrashNorMisread) {
     std::string bytes;
     for (int i = 0; i < 4000; ++i) {
       const unsigned pick = random() % 100;
-      bytes += pick < 30 ? "v 1 2 3\nf 1 2 3 4 5 6\nl 1 2\ng x y\n"[random() % 37] : static_cast<char>(random());
+      static const char kWords[] = "v 1 2 3\nf 1 2 3 4 5 6\nl 1 2\ng x y\n";
+      bytes += pick < 30 ? kWords[random() % (sizeof(kWords) - 1)] : static_cast<char>(random());
     }
     PluginOpts opts = DefaultOpts();
     opts.layoutFlags |= IMP_LINE_ELEMENTS;
