@@ -128,15 +128,17 @@ LONG TextReader::ReadLine(CHAR* dst, LONG size) {
   const UCHAR* buffer = m_pBuffer;
   VLONG pos = m_pos;
   VLONG end = static_cast<VLONG>(m_blockLength);
+  // The next block into the locals; false at the end of the file.
+  auto refill = [&]() {
+    m_pos = static_cast<LONG>(pos);
+    const Bool filled = Fill();
+    buffer = m_pBuffer;
+    pos = m_pos;
+    end = static_cast<VLONG>(m_blockLength);
+    return filled;
+  };
   while (stored < limit) {
-    if (pos >= end) {
-      m_pos = static_cast<LONG>(pos);
-      const Bool filled = Fill();
-      buffer = m_pBuffer;
-      pos = m_pos;
-      end = static_cast<VLONG>(m_blockLength);
-      if (!filled) break;
-    }
+    if (pos >= end && !refill()) break;
     if (stored > 0) {
       // Past the first character only the special bytes change anything: copy the run
       // before the next one at once.
@@ -179,14 +181,7 @@ LONG TextReader::ReadLine(CHAR* dst, LONG size) {
     // The blanks are consumed here; the next call would drop them anyway. A pending
     // continuation joins the next physical line, so that counts as going on.
     for (;;) {
-      if (pos >= end) {
-        m_pos = static_cast<LONG>(pos);
-        const Bool filled = Fill();
-        buffer = m_pBuffer;
-        pos = m_pos;
-        end = static_cast<VLONG>(m_blockLength);
-        if (!filled) break;
-      }
+      if (pos >= end && !refill()) break;
       const UCHAR c = buffer[pos];
       if (!join && (c == ' ' || c == '\t')) {
         ++pos;

@@ -132,3 +132,23 @@ class ioFaceSetList {
   ioFaceSet** m_pByIndex = nullptr;
   LONG m_byIndexCapacity = 0;
 };
+
+// The typed lookups of a list whose entries are all Entry.
+template <class Entry>
+class ioFaceSetListOf : public ioFaceSetList {
+ public:
+  Entry* First() const { return static_cast<Entry*>(FirstSet()); }
+  // First entry of that name; null for an empty name or none.
+  Entry* FindByName(const String& name) const { return static_cast<Entry*>(FindSet(name)); }
+  // FindByName, else the first entry (null only for an empty list).
+  Entry* FindByNameOrFirst(const String& name) const {
+    Entry* entry = FindByName(name);
+    return entry ? entry : First();
+  }
+  // The entry of that index, else the first entry (null only for an empty list).
+  Entry* FindByIndex(LONG index) const { return static_cast<Entry*>(FindSetByIndex(index)); }
+
+ protected:
+  ioFaceSetListOf() = default;
+  ~ioFaceSetListOf() = default;
+};

@@ -15,11 +15,6 @@ ioGroupList::~ioGroupList() {
   nameHash::Destroy(&m_pKnownNames);
 }
 
-ioGroup* ioGroupList::FindByNameOrFirst(const String& name) const {
-  ioGroup* group = FindByName(name);
-  return group ? group : First();
-}
-
 ioGroup* ioGroupList::FindOrAdd(const String& name, Bool multiName) {
   if (ioFaceSet* found = FindExact(name)) return static_cast<ioGroup*>(found);
   ioGroup* group = gNew ioGroup(name, Count(), multiName);

@@ -577,57 +577,31 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
 // --- the model ----------------------------------------------------------------------------
 
 Bool ObjImporter::AllocModel() {
-  if (faceCount > 0) {
-    faces = bNew(ObjFace, faceCount);
-    if (!faces) {
-      ReportMemoryError("no Faces");
-      return FALSE;
-    }
-  }
+  // Each array's failure is reported with its own text and ends the run.
+  auto missing = [](const CHAR* what) {
+    ReportMemoryError(what);
+    return FALSE;
+  };
+  if (faceCount > 0 && !(faces = bNew(ObjFace, faceCount))) return missing("no Faces");
   if (segmentCount > 0) {
-    segments = bNew(ObjSegment, segmentCount);
-    if (!segments) {
-      ReportMemoryError("no Segments");
-      return FALSE;
-    }
+    if (!(segments = bNew(ObjSegment, segmentCount))) return missing("no Segments");
     m_segmentSlots = segmentCount;
   }
   LONG largest = 0;
   for (linkNode* node = ngons.First(); node; node = node->Next()) {
     const NgonRecord* record = static_cast<const NgonRecord*>(node->Data());
-    if (!ngonParts.AddNgonRecord(record->cornerCount, record->polygonCount)) {
-      ReportMemoryError("no Ngons");
-      return FALSE;
-    }
+    if (!ngonParts.AddNgonRecord(record->cornerCount, record->polygonCount)) return missing("no Ngons");
     if (record->cornerCount > largest) largest = record->cornerCount;
   }
   if (largest > 0) {
-    ngonScratch = bNew(LLONG, largest);
-    if (!ngonScratch) {
-      ReportMemoryError("no Ngons");
-      return FALSE;
-    }
+    if (!(ngonScratch = bNew(LLONG, largest))) return missing("no Ngons");
     ngonScratchCount = largest;
   }
   if (uvCount == 0) uvCount = 1;
-  uvs = AllocVectors(uvCount);
-  if (!uvs) {
-    ReportMemoryError("no UVs");
-    return FALSE;
-  }
+  if (!(uvs = AllocVectors(uvCount))) return missing("no UVs");
   if (normalCount == 0) normalCount = 1;
-  normals = AllocVectors(normalCount);
-  if (!normals) {
-    ReportMemoryError("no Normals");
-    return FALSE;
-  }
-  if (vertexCount > 0) {
-    vertices = AllocVectors(vertexCount);
-    if (!vertices) {
-      ReportMemoryError("no Vertices");
-      return FALSE;
-    }
-  }
+  if (!(normals = AllocVectors(normalCount))) return missing("no Normals");
+  if (vertexCount > 0 && !(vertices = AllocVectors(vertexCount))) return missing("no Vertices");
   m_pMeshObjList->SizeGroupUsed(static_cast<ULONG>(m_pGroupList->Count()));
   m_pGroupList->ResetObjectSelections();
   m_pRegionList->ResetObjectSelections();
