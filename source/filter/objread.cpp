@@ -17,27 +17,30 @@ namespace {
 // must then fit the shape (" %ld/%ld/%ld" read from the token alone). A token gives the
 // vertex index first, then the texture index with FACE_HAS_UVS, then the normal index
 // with FACE_HAS_NORMALS.
+enum Shape { SHAPE_V_T_N, SHAPE_V__N, SHAPE_V_T, SHAPE_V_T_, SHAPE_V__, SHAPE_V_, SHAPE_V };
+
 struct IndexForm {
   const CHAR* shape;
   LONG numbers;  // "n" in shape
   ULONG flags;
+  Shape id;
 };
 
 const IndexForm kFaceForms[] = {
-    {"n/n/n", 3, FACE_HAS_UVS | FACE_HAS_NORMALS},
-    {"n//n", 2, FACE_HAS_NORMALS},
-    {"n/n", 2, FACE_HAS_UVS},
-    {"n/n/", 2, FACE_HAS_UVS},
-    {"n//", 1, 0},
-    {"n/", 1, 0},
-    {"n", 1, 0},
+    {"n/n/n", 3, FACE_HAS_UVS | FACE_HAS_NORMALS, SHAPE_V_T_N},
+    {"n//n", 2, FACE_HAS_NORMALS, SHAPE_V__N},
+    {"n/n", 2, FACE_HAS_UVS, SHAPE_V_T},
+    {"n/n/", 2, FACE_HAS_UVS, SHAPE_V_T_},
+    {"n//", 1, 0, SHAPE_V__},
+    {"n/", 1, 0, SHAPE_V_},
+    {"n", 1, 0, SHAPE_V},
 };
 constexpr LONG kFaceRepeats = 3;
 
 const IndexForm kSegmentForms[] = {
-    {"n", 1, 0},
-    {"n/", 1, 0},
-    {"n//", 1, 0},
+    {"n", 1, 0, SHAPE_V},
+    {"n/", 1, 0, SHAPE_V_},
+    {"n//", 1, 0, SHAPE_V__},
 };
 constexpr LONG kSegmentRepeats = 2;
 
@@ -100,6 +103,50 @@ UCHAR SelectForm(const CHAR* text, const CHAR* end, const IndexForm* forms, LONG
   return kNoForm;
 }
 
+// One element of a corner's shape at *p: a number ('n') or the character itself.
+template <bool kValues, char kOp>
+inline bool MatchShapeElement(const CHAR** p, const CHAR* end, LLONG* values, LONG* converted) {
+  if constexpr (kOp == 'n') {
+    if (!TokenNumber<kValues>(p, end, &values[*converted])) return false;
+    ++*converted;
+    return true;
+  } else {
+    if (*p >= end || **p != kOp) return false;
+    ++*p;
+    return true;
+  }
+}
+
+// The tokens of [p, end) that fit the corner shape kOps..., stored as ReadIndexTokens
+// describes. The shape is a template argument so that each form's loop is plain code.
+template <bool kValues, char... kOps>
+LONG ReadShapedTokens(const CHAR* p, const CHAR* end, ULONG flags, LONG limit, IndexTokens* out) {
+  constexpr LONG kNumbers = ((kOps == 'n' ? 1 : 0) + ...);
+  LONG count = 0;
+  for (;;) {
+    while (p < end && scan::IsBlank(*p)) ++p;
+    if (p >= end) break;
+    LLONG values[3];
+    LONG converted = 0;
+    (MatchShapeElement<kValues, kOps>(&p, end, values, &converted) && ...);
+    if (converted == kNumbers) {
+      if (count >= limit) {
+        out->tooMany = 1;
+        return 0;
+      }
+      if (kValues) {
+        LONG k = 0;
+        out->vertex[count] = values[k++];
+        if (flags & FACE_HAS_UVS) out->uv[count] = values[k++];
+        if (flags & FACE_HAS_NORMALS) out->normal[count] = values[k++];
+      }
+      ++count;
+    }
+    while (p < end && !scan::IsBlank(*p)) ++p;  // the rest of the token
+  }
+  return count;
+}
+
 // Reads every token of [text, end) that fits the shape of forms[form] (from
 // SelectForm); other tokens are skipped. Both passes read a line through these two
 // functions (pass 1 without the values), so they always agree on its corners. More than
@@ -111,37 +158,30 @@ LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, 
   out->count = 0;
   out->tooMany = 0;
   if (!out->form) return 0;
-  const IndexForm& shape = *out->form;
+  const ULONG flags = out->form->flags;
   LONG count = 0;
-  const CHAR* p = text;
-  for (;;) {
-    while (p < end && scan::IsBlank(*p)) ++p;
-    if (p >= end) break;
-    LLONG values[3];
-    LONG converted = 0;
-    for (const CHAR* op = shape.shape; *op; ++op) {
-      if (*op == 'n') {
-        if (!TokenNumber<kValues>(&p, end, &values[converted])) break;
-        ++converted;
-      } else {
-        if (p >= end || *p != *op) break;
-        ++p;
-      }
-    }
-    if (converted == shape.numbers) {
-      if (count >= limit) {
-        out->tooMany = 1;
-        return 0;
-      }
-      if (kValues) {
-        LONG k = 0;
-        out->vertex[count] = values[k++];
-        if (shape.flags & FACE_HAS_UVS) out->uv[count] = values[k++];
-        if (shape.flags & FACE_HAS_NORMALS) out->normal[count] = values[k++];
-      }
-      ++count;
-    }
-    while (p < end && !scan::IsBlank(*p)) ++p;  // the rest of the token
+  switch (out->form->id) {
+    case SHAPE_V_T_N:
+      count = ReadShapedTokens<kValues, 'n', '/', 'n', '/', 'n'>(text, end, flags, limit, out);
+      break;
+    case SHAPE_V__N:
+      count = ReadShapedTokens<kValues, 'n', '/', '/', 'n'>(text, end, flags, limit, out);
+      break;
+    case SHAPE_V_T:
+      count = ReadShapedTokens<kValues, 'n', '/', 'n'>(text, end, flags, limit, out);
+      break;
+    case SHAPE_V_T_:
+      count = ReadShapedTokens<kValues, 'n', '/', 'n', '/'>(text, end, flags, limit, out);
+      break;
+    case SHAPE_V__:
+      count = ReadShapedTokens<kValues, 'n', '/', '/'>(text, end, flags, limit, out);
+      break;
+    case SHAPE_V_:
+      count = ReadShapedTokens<kValues, 'n', '/'>(text, end, flags, limit, out);
+      break;
+    case SHAPE_V:
+      count = ReadShapedTokens<kValues, 'n'>(text, end, flags, limit, out);
+      break;
   }
   out->count = count;
   return count;
