@@ -17,6 +17,7 @@ struct SpecialTable {
     special[static_cast<UCHAR>('\r')] = true;
     special[static_cast<UCHAR>('\\')] = true;
     special[static_cast<UCHAR>('"')] = true;
+    special[0] = true;  // noted as the end of the text
   }
 };
 constexpr SpecialTable kSpecial;
@@ -31,10 +32,12 @@ inline VLONG CopyOrdinary(CHAR* dst, const UCHAR* src, VLONG n) {
   const __m128i cr = _mm_set1_epi8('\r');
   const __m128i bs = _mm_set1_epi8('\\');
   const __m128i dq = _mm_set1_epi8('"');
+  const __m128i zero = _mm_setzero_si128();
   for (; i + 16 <= n; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
     const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
-                                     _mm_or_si128(_mm_cmpeq_epi8(v, bs), _mm_cmpeq_epi8(v, dq)));
+                                     _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, bs), _mm_cmpeq_epi8(v, dq)),
+                                                  _mm_cmpeq_epi8(v, zero)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
     const int mask = _mm_movemask_epi8(hit);
     if (mask) return i + __builtin_ctz(static_cast<unsigned>(mask));
@@ -119,20 +122,23 @@ LONG TextReader::ReadLine(CHAR* dst, LONG size) {
   bool literal = false;  // backslashes are stored as they are
   bool join = false;     // a continuation backslash waits for the line end
   bool quoted = false;
+  LONG textLength = -1;  // where the first zero byte was stored
   // The block cursor lives in locals: stores through dst may alias the members, which
   // would otherwise be reloaded after every byte.
   const UCHAR* buffer = m_pBuffer;
   VLONG pos = m_pos;
   VLONG end = static_cast<VLONG>(m_blockLength);
+  // The next block into the locals; false at the end of the file.
+  auto refill = [&]() {
+    m_pos = static_cast<LONG>(pos);
+    const Bool filled = Fill();
+    buffer = m_pBuffer;
+    pos = m_pos;
+    end = static_cast<VLONG>(m_blockLength);
+    return filled;
+  };
   while (stored < limit) {
-    if (pos >= end) {
-      m_pos = static_cast<LONG>(pos);
-      const Bool filled = Fill();
-      buffer = m_pBuffer;
-      pos = m_pos;
-      end = static_cast<VLONG>(m_blockLength);
-      if (!filled) break;
-    }
+    if (pos >= end && !refill()) break;
     if (stored > 0) {
       // Past the first character only the special bytes change anything: copy the run
       // before the next one at once.
@@ -165,6 +171,7 @@ LONG TextReader::ReadLine(CHAR* dst, LONG size) {
       if (c == '#') literal = true;
     }
     if (c == '"') quoted = !quoted;
+    if (c == 0 && textLength < 0) textLength = stored;
     dst[stored++] = static_cast<CHAR>(c);
     join = false;
   }
@@ -174,14 +181,7 @@ LONG TextReader::ReadLine(CHAR* dst, LONG size) {
     // The blanks are consumed here; the next call would drop them anyway. A pending
     // continuation joins the next physical line, so that counts as going on.
     for (;;) {
-      if (pos >= end) {
-        m_pos = static_cast<LONG>(pos);
-        const Bool filled = Fill();
-        buffer = m_pBuffer;
-        pos = m_pos;
-        end = static_cast<VLONG>(m_blockLength);
-        if (!filled) break;
-      }
+      if (pos >= end && !refill()) break;
       const UCHAR c = buffer[pos];
       if (!join && (c == ' ' || c == '\t')) {
         ++pos;
@@ -192,6 +192,7 @@ LONG TextReader::ReadLine(CHAR* dst, LONG size) {
     }
   }
   m_pos = static_cast<LONG>(pos);
+  m_textLength = textLength >= 0 ? textLength : stored;
   dst[stored] = 0;
   return stored;
 }

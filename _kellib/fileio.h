@@ -41,6 +41,9 @@ class TextReader {
   // True when the last ReadLine filled dst without reaching the line's end: the next
   // call returns the rest of that line.
   Bool LineWasCut() const { return m_lineWasCut; }
+  // Characters of the last line before its first zero byte: the length its text has as
+  // a zero-terminated string.
+  LONG TextLength() const { return m_textLength; }
 
   // The block size of the next Open (values below 1 take TEXTFILE_BLOCKSIZE). Ignored
   // while a file is open.
@@ -66,6 +69,7 @@ class TextReader {
   Bool m_isOpen = FALSE;
   Bool m_retrySeek = FALSE;    // a read fell short: seek back to m_consumed before the next one
   Bool m_lineWasCut = FALSE;
+  LONG m_textLength = 0;
 };
 
 // Collects written text and hands it to the host file one full block at a time. Adds

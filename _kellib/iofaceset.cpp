@@ -83,12 +83,52 @@ ioFaceSet* ioFaceSetList::FindSet(const String& name) const {
 }
 
 ioFaceSet* ioFaceSetList::FindExact(const String& name) const {
+  if (m_pNames) {
+    // The table keys names by their first 255 characters: check the candidate, and
+    // walk the list only for longer names that share those.
+    const nameMap<ioFaceSet>::Entry* found = m_pNames->Find(name);
+    if (!found) return nullptr;
+    if (found->value->name == name) return found->value;
+  }
   for (ioFaceSet* entry = FirstSet(); entry; entry = entry->Next())
     if (entry->name == name) return entry;
   return nullptr;
 }
 
+Bool ioFaceSetList::AppendSet(ioFaceSet* entry) {
+  if (!entry) return FALSE;
+  const LONG count = Count();
+  if (count == m_byIndexCapacity) {
+    const LONG capacity = m_byIndexCapacity ? m_byIndexCapacity * 2 : 16;
+    void* grown = capacity > m_byIndexCapacity
+                      ? GeRealloc(m_pByIndex, static_cast<VLONG>(capacity) * static_cast<VLONG>(sizeof(ioFaceSet*)))
+                      : nullptr;
+    if (!grown) {
+      gDelete(entry);
+      return FALSE;
+    }
+    m_pByIndex = static_cast<ioFaceSet**>(grown);
+    m_byIndexCapacity = capacity;
+  }
+  if (!m_pNames) m_pNames = nameMap<ioFaceSet>::Create();
+  if (!m_pNames || !m_pNames->AddEntry(entry->name, entry)) {
+    gDelete(entry);
+    return FALSE;
+  }
+  m_entries.AppendNode(entry);
+  m_pByIndex[count] = entry;
+  return TRUE;
+}
+
+void ioFaceSetList::ClearSets() {
+  m_entries.Clear();
+  nameMap<ioFaceSet>::Destroy(&m_pNames);
+  GeFree(m_pByIndex);
+  m_byIndexCapacity = 0;
+}
+
 ioFaceSet* ioFaceSetList::FindSetByIndex(LONG index) const {
+  if (index >= 0 && index < Count() && m_pByIndex[index]->index == index) return m_pByIndex[index];
   for (ioFaceSet* entry = FirstSet(); entry; entry = entry->Next())
     if (entry->index == index) return entry;
   return FirstSet();

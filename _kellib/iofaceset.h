@@ -7,6 +7,7 @@
 #include "c4d.h"
 #include "ioface.h"
 #include "linknode.h"
+#include "namehash.h"
 
 class ioFaceSet : public linkNode {
  public:
@@ -109,7 +110,7 @@ class ioFaceSetList {
 
  protected:
   ioFaceSetList() = default;
-  ~ioFaceSetList() = default;
+  ~ioFaceSetList() { ClearSets(); }
 
   ioFaceSet* FirstSet() const { return static_cast<ioFaceSet*>(m_entries.First()); }
   // First entry of that name; an empty name never matches.
@@ -118,10 +119,36 @@ class ioFaceSetList {
   ioFaceSet* FindSetByIndex(LONG index) const;
   // First entry whose name equals name exactly (an empty name included).
   ioFaceSet* FindExact(const String& name) const;
-  // Appends an entry allocated with gNew; the list owns it.
-  void AppendSet(ioFaceSet* entry) { m_entries.AppendNode(entry); }
-  void ClearSets() { m_entries.Clear(); }
+  // Appends an entry allocated with gNew and indexes it by name and index; the list owns
+  // it. False when memory is missing: the entry has then been freed.
+  Bool AppendSet(ioFaceSet* entry);
+  void ClearSets();
 
  private:
   linkList m_entries;
+  // Lookups that stay fast for files of many thousands of names: the first entry of
+  // each name, and the entries by index (index = position, as entries are appended).
+  nameMap<ioFaceSet>* m_pNames = nullptr;
+  ioFaceSet** m_pByIndex = nullptr;
+  LONG m_byIndexCapacity = 0;
+};
+
+// The typed lookups of a list whose entries are all Entry.
+template <class Entry>
+class ioFaceSetListOf : public ioFaceSetList {
+ public:
+  Entry* First() const { return static_cast<Entry*>(FirstSet()); }
+  // First entry of that name; null for an empty name or none.
+  Entry* FindByName(const String& name) const { return static_cast<Entry*>(FindSet(name)); }
+  // FindByName, else the first entry (null only for an empty list).
+  Entry* FindByNameOrFirst(const String& name) const {
+    Entry* entry = FindByName(name);
+    return entry ? entry : First();
+  }
+  // The entry of that index, else the first entry (null only for an empty list).
+  Entry* FindByIndex(LONG index) const { return static_cast<Entry*>(FindSetByIndex(index)); }
+
+ protected:
+  ioFaceSetListOf() = default;
+  ~ioFaceSetListOf() = default;
 };

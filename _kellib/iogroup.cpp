@@ -15,15 +15,10 @@ ioGroupList::~ioGroupList() {
   nameHash::Destroy(&m_pKnownNames);
 }
 
-ioGroup* ioGroupList::FindByNameOrFirst(const String& name) const {
-  ioGroup* group = FindByName(name);
-  return group ? group : First();
-}
-
 ioGroup* ioGroupList::FindOrAdd(const String& name, Bool multiName) {
   if (ioFaceSet* found = FindExact(name)) return static_cast<ioGroup*>(found);
   ioGroup* group = gNew ioGroup(name, Count(), multiName);
-  if (group) AppendSet(group);
+  if (!AppendSet(group)) return nullptr;
   return group;
 }
 

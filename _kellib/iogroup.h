@@ -51,20 +51,13 @@ class ioGroup : public ioFaceSet {
       : ioFaceSet(groupName, groupIndex, faceField, segField) {}
 };
 
-class ioGroupList : public ioFaceSetList {
+class ioGroupList : public ioFaceSetListOf<ioGroup> {
  public:
   // An empty list with an empty known-name table; null when memory is missing.
   static ioGroupList* Alloc();
   static void Free(ioGroupList*& list);
   ~ioGroupList();
 
-  ioGroup* First() const { return static_cast<ioGroup*>(FirstSet()); }
-  // First group of that name; null for an empty name or none.
-  ioGroup* FindByName(const String& name) const { return static_cast<ioGroup*>(FindSet(name)); }
-  // FindByName, else the first group (null only for an empty list).
-  ioGroup* FindByNameOrFirst(const String& name) const;
-  // The group of that index, else the first group (null only for an empty list).
-  ioGroup* FindByIndex(LONG index) const { return static_cast<ioGroup*>(FindSetByIndex(index)); }
   // The group of that name, or a new one with index = Count(), appended. A new group
   // takes multiName; an existing one keeps its own. Null when memory is missing.
   ioGroup* FindOrAdd(const String& name, Bool multiName);

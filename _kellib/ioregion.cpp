@@ -6,15 +6,10 @@ void ioRegionList::Free(ioRegionList*& list) { gDelete(list); }
 
 ioRegionList::~ioRegionList() { ClearSets(); }
 
-ioRegion* ioRegionList::FindByNameOrFirst(const String& name) const {
-  ioRegion* region = FindByName(name);
-  return region ? region : First();
-}
-
 ioRegion* ioRegionList::FindOrAdd(const String& name) {
   if (ioFaceSet* found = FindExact(name)) return static_cast<ioRegion*>(found);
   ioRegion* region = gNew ioRegion(name, Count());
-  if (region) AppendSet(region);
+  if (!AppendSet(region)) return nullptr;
   return region;
 }
 

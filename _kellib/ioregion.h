@@ -16,20 +16,13 @@ class ioRegion : public ioGroup {
       : ioGroup(regionName, regionIndex, &ioFace::region, &ObjSegment::region) {}
 };
 
-class ioRegionList : public ioFaceSetList {
+class ioRegionList : public ioFaceSetListOf<ioRegion> {
  public:
   // An empty list; null when memory is missing.
   static ioRegionList* Alloc();
   static void Free(ioRegionList*& list);
   ~ioRegionList();
 
-  ioRegion* First() const { return static_cast<ioRegion*>(FirstSet()); }
-  // First region of that name; null for an empty name or none.
-  ioRegion* FindByName(const String& name) const { return static_cast<ioRegion*>(FindSet(name)); }
-  // FindByName, else the first region (null only for an empty list).
-  ioRegion* FindByNameOrFirst(const String& name) const;
-  // The region of that index, else the first region (null only for an empty list).
-  ioRegion* FindByIndex(LONG index) const { return static_cast<ioRegion*>(FindSetByIndex(index)); }
   // The region of that name, or a new one with index = Count(), appended. Null when
   // memory is missing.
   ioRegion* FindOrAdd(const String& name);

@@ -20,7 +20,7 @@ meshObj* meshObjList::FindByName(const String& name) const {
 meshObj* meshObjList::FindOrAdd(const String& name) {
   if (ioFaceSet* found = FindExact(name)) return static_cast<meshObj*>(found);
   meshObj* entry = gNew meshObj(name, Count());
-  if (entry) AppendSet(entry);
+  if (!AppendSet(entry)) return nullptr;
   return entry;
 }
 

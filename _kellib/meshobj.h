@@ -24,18 +24,15 @@ class meshObj : public ioFaceSet {
       : ioFaceSet(objectName, objectIndex, &ioFace::meshObj, &ObjSegment::meshObj) {}
 };
 
-class meshObjList : public ioFaceSetList {
+class meshObjList : public ioFaceSetListOf<meshObj> {
  public:
   // An empty list; null when memory is missing.
   static meshObjList* Alloc();
   static void Free(meshObjList*& list);
   ~meshObjList();
 
-  meshObj* First() const { return static_cast<meshObj*>(FirstSet()); }
   // The first entry of that name, else the first entry (null only for an empty list).
   meshObj* FindByName(const String& name) const;
-  // The entry of that index, else the first entry (null only for an empty list).
-  meshObj* FindByIndex(LONG index) const { return static_cast<meshObj*>(FindSetByIndex(index)); }
   // The entry of that name, or a new one with index = Count(), appended. Null when
   // memory is missing (the list is then unchanged).
   meshObj* FindOrAdd(const String& name);

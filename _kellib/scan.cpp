@@ -42,74 +42,6 @@ bool HasNegativeExponent(const CHAR* p, const CHAR* end, CHAR marker) {
   return false;
 }
 
-// Exact decimal conversion for short numbers: a mantissa of at most Limits<T>::digits
-// significant digits times a power of ten that T holds exactly gives the correctly
-// rounded value in one multiplication or division. Everything else (and text that is no
-// decimal number at all) returns false for the general path.
-template <class T>
-struct FastLimits;
-template <>
-struct FastLimits<double> {
-  static constexpr int digits = 15;
-  static constexpr int exponent = 22;
-};
-template <>
-struct FastLimits<float> {
-  static constexpr int digits = 7;
-  static constexpr int exponent = 10;
-};
-
-constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-template <class T>
-bool FastDecimal(const CHAR** q, const CHAR* end, T* value) {
-  const CHAR* p = *q;
-  std::uint64_t mantissa = 0;
-  int digits = 0;  // significant digits taken into the mantissa
-  int exponent = 0;
-  bool any = false;
-  for (; p < end && IsDigit(*p); ++p) {
-    any = true;
-    if (mantissa == 0 && *p == '0') continue;
-    if (++digits > FastLimits<T>::digits) return false;
-    mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
-  }
-  if (p < end && *p == '.') {
-    for (++p; p < end && IsDigit(*p); ++p) {
-      any = true;
-      --exponent;
-      if (mantissa == 0 && *p == '0') continue;
-      if (++digits > FastLimits<T>::digits) return false;
-      mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
-    }
-  }
-  if (!any) return false;
-  if (p < end && Lower(*p) == 'e') {
-    const CHAR* e = p + 1;
-    bool negative = false;
-    if (e < end && (*e == '+' || *e == '-')) negative = *e++ == '-';
-    int written = 0;
-    for (; e < end && IsDigit(*e); ++e) {
-      if (written > 1000) return false;
-      written = written * 10 + (*e - '0');
-    }
-    exponent += negative ? -written : written;
-    p = e;  // a marker without digits is consumed too
-  }
-  if (mantissa == 0) {
-    *value = T(0);
-  } else if (exponent < -FastLimits<T>::exponent || exponent > FastLimits<T>::exponent) {
-    return false;
-  } else {
-    const T m = static_cast<T>(mantissa);
-    const T scale = static_cast<T>(kPowersOfTen[exponent < 0 ? -exponent : exponent]);
-    *value = exponent < 0 ? m / scale : m * scale;
-  }
-  *q = p;
-  return true;
-}
-
 // The magnitude after the sign, in T. *q is moved past what was consumed.
 template <class T>
 bool ScanMagnitude(const CHAR** q, const CHAR* end, T* value) {
@@ -138,7 +70,7 @@ bool ScanMagnitude(const CHAR** q, const CHAR* end, T* value) {
   }
   std::chars_format format = std::chars_format::general;
   CHAR marker = 'e';
-  if (!(c == '0' && p + 1 < end && Lower(p[1]) == 'x') && FastDecimal(q, end, value)) return true;
+  if (!(c == '0' && p + 1 < end && Lower(p[1]) == 'x') && detail::FastDecimal(q, end, value)) return true;
   if (c == '0' && p + 1 < end && Lower(p[1]) == 'x') {
     format = std::chars_format::hex;
     marker = 'p';
@@ -192,7 +124,7 @@ bool ScanLongSlow(const CHAR* digits, const CHAR* q, bool negative, LLONG* value
   return true;
 }
 
-bool ScanDouble(const CHAR** p, const CHAR* end, double* value) { return ScanReal(p, end, value); }
+bool ScanDoubleGeneral(const CHAR** p, const CHAR* end, double* value) { return ScanReal(p, end, value); }
 bool ScanFloat(const CHAR** p, const CHAR* end, float* value) { return ScanReal(p, end, value); }
 
 bool ScanWord(const CHAR** p, const CHAR* end) {

@@ -15,6 +15,8 @@
 //  - "%s": at least one character that is not white space.
 #pragma once
 
+#include <cstdint>
+
 #include "c4d.h"
 
 namespace scan {
@@ -50,7 +52,106 @@ inline bool ScanLong(const CHAR** p, const CHAR* end, LLONG* value) {
   *value = negative ? -static_cast<LLONG>(acc) : static_cast<LLONG>(acc);
   return true;
 }
-bool ScanDouble(const CHAR** p, const CHAR* end, double* value);
+namespace detail {
+// Exact decimal conversion for short numbers: a mantissa of at most Limits<T>::digits
+// significant digits times a power of ten that T holds exactly gives the correctly
+// rounded value in one multiplication or division. Everything else (and text that is no
+// decimal number at all) returns false for the general path.
+template <class T>
+struct FastLimits;
+template <>
+struct FastLimits<double> {
+  static constexpr int digits = 15;
+  static constexpr int exponent = 22;
+};
+template <>
+struct FastLimits<float> {
+  static constexpr int digits = 7;
+  static constexpr int exponent = 10;
+};
+
+inline constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+template <class T>
+inline bool FastDecimal(const CHAR** q, const CHAR* end, T* value) {
+  const CHAR* p = *q;
+  std::uint64_t mantissa = 0;
+  int exponent = 0;
+  // Leading zeros, before and after the point, are no significant digits.
+  const CHAR* start = p;
+  while (p < end && *p == '0') ++p;
+  const CHAR* digits = p;
+  for (; p < end && IsDigit(*p); ++p) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+  VLONG significant = p - digits;
+  bool any = p > start;
+  if (p < end && *p == '.') {
+    const CHAR* fraction = ++p;
+    if (significant == 0)
+      while (p < end && *p == '0') ++p;
+    const CHAR* fractionDigits = p;
+    for (; p < end && IsDigit(*p) && significant + (p - fractionDigits) < 20; ++p)
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+    significant += p - fractionDigits;
+    if (p < end && IsDigit(*p)) return false;  // too many digits for this path
+    exponent = -static_cast<int>(p - fraction);
+    any = any || p > fraction;
+  }
+  if (!any || significant > FastLimits<T>::digits) return false;
+  if (p < end && (*p | 0x20) == 'e') {
+    const CHAR* e = p + 1;
+    bool negative = false;
+    if (e < end && (*e == '+' || *e == '-')) negative = *e++ == '-';
+    int written = 0;
+    for (; e < end && IsDigit(*e); ++e) {
+      if (written > 1000) return false;
+      written = written * 10 + (*e - '0');
+    }
+    exponent += negative ? -written : written;
+    p = e;  // a marker without digits is consumed too
+  }
+  if (mantissa == 0) {
+    *value = T(0);
+  } else if (exponent < -FastLimits<T>::exponent || exponent > FastLimits<T>::exponent) {
+    return false;
+  } else {
+    const T m = static_cast<T>(mantissa);
+    const T scale = static_cast<T>(kPowersOfTen[exponent < 0 ? -exponent : exponent]);
+    *value = exponent < 0 ? m / scale : m * scale;
+  }
+  *q = p;
+  return true;
+}
+
+}  // namespace detail
+
+// Everything ScanDouble reads that is no short plain decimal number.
+bool ScanDoubleGeneral(const CHAR** p, const CHAR* end, double* value);
+
+inline bool ScanDouble(const CHAR** p, const CHAR* end, double* value) {
+  const CHAR* q = SkipSpace(*p, end);
+  bool negative = false;
+  if (q < end && (*q == '+' || *q == '-')) negative = *q++ == '-';
+  if (q < end && (IsDigit(*q) || *q == '.') && !(*q == '0' && q + 1 < end && (q[1] | 0x20) == 'x')) {
+    double magnitude;
+    if (detail::FastDecimal(&q, end, &magnitude)) {
+      *value = negative ? -magnitude : magnitude;
+      *p = q;
+      return true;
+    }
+  }
+  return ScanDoubleGeneral(p, end, value);
+}
+// True when "%f" reads a number at the start of [p, end); the value is computed only
+// when the text does not start like a plain decimal number.
+inline bool ReadsAsReal(const CHAR* p, const CHAR* end) {
+  const CHAR* q = SkipSpace(p, end);
+  if (q < end && (*q == '+' || *q == '-')) ++q;
+  if (q < end && IsDigit(*q) && !(*q == '0' && q + 1 < end && (q[1] == 'x' || q[1] == 'X'))) return true;
+  if (q + 1 < end && *q == '.' && IsDigit(q[1])) return true;
+  double ignored;
+  return ScanDouble(&p, end, &ignored);
+}
 bool ScanFloat(const CHAR** p, const CHAR* end, float* value);
 bool ScanWord(const CHAR** p, const CHAR* end);
 

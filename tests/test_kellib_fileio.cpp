@@ -65,6 +65,22 @@ TEST_F(TextReaderTest, CutLinesAreTold) {
   }
 }
 
+TEST_F(TextReaderTest, TextLengthEndsAtTheFirstZeroByte) {
+  const std::string path = WriteFile("zero.txt", std::string("ab\0cd\0e\n\0x\nplain\n", 17));
+  for (const LONG block : kBlockSizes) {
+    SCOPED_TRACE(block);
+    TextReader reader(block);
+    ASSERT_EQ(reader.Open(Filename(path.c_str())), 0);
+    CHAR line[64];
+    EXPECT_EQ(reader.ReadLine(line, 64), 7);
+    EXPECT_EQ(reader.TextLength(), 2);
+    EXPECT_EQ(reader.ReadLine(line, 64), 2);
+    EXPECT_EQ(reader.TextLength(), 0);
+    EXPECT_EQ(reader.ReadLine(line, 64), 5);
+    EXPECT_EQ(reader.TextLength(), 5);
+  }
+}
+
 struct ReadCase {
   const char* name;
   std::string input;

@@ -129,6 +129,37 @@ TEST_F(GroupsTest, LookupsFallBackToTheFirstEntry) {
   EXPECT_EQ(objects->FindByIndex(2), o0);
 }
 
+// Thousands of entries, and long names alike in their first 255 characters: every
+// name and index finds its own entry.
+TEST_F(GroupsTest, ManyAndLongNamesFindTheirOwnEntries) {
+  MeshObjsPtr objects(meshObjList::Alloc());
+  ASSERT_TRUE(objects);
+  const std::string prefix(255, 'p');
+  std::vector<meshObj*> made;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string name = (i % 2 ? prefix : std::string("object")) + std::to_string(i);
+    meshObj* entry = objects->FindOrAdd(String(name.c_str()));
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->index, i);
+    made.push_back(entry);
+  }
+  EXPECT_EQ(objects->Count(), 3000);
+  for (int i = 2999; i >= 0; --i) {
+    const std::string name = (i % 2 ? prefix : std::string("object")) + std::to_string(i);
+    EXPECT_EQ(objects->FindByName(String(name.c_str())), made[static_cast<size_t>(i)]) << i;
+    EXPECT_EQ(objects->FindOrAdd(String(name.c_str())), made[static_cast<size_t>(i)]) << i;
+    EXPECT_EQ(objects->FindByIndex(i), made[static_cast<size_t>(i)]) << i;
+  }
+  EXPECT_EQ(objects->Count(), 3000);
+  EXPECT_EQ(objects->FindByName(String((prefix + "x").c_str())), made[0]);  // unknown: the first entry
+  objects->Clear();
+  EXPECT_EQ(objects->Count(), 0);
+  EXPECT_EQ(objects->FindByIndex(0), nullptr);
+  meshObj* again = objects->FindOrAdd(String("object0"));
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->index, 0);
+}
+
 TEST_F(GroupsTest, AnEmptyNameNeverMatches) {
   GroupsPtr groups(ioGroupList::Alloc());
   RegionsPtr regions(ioRegionList::Alloc());

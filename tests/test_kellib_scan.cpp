@@ -54,6 +54,7 @@ void ExpectLikeLibrary(const std::string& text) {
     double d = 0;
     const bool ok = scan::ScanDouble(&p, end, &d);
     EXPECT_EQ(ok, want.ok) << "%lf on '" << text << "'";
+    EXPECT_EQ(scan::ReadsAsReal(begin, end), want.ok) << "ReadsAsReal on '" << text << "'";
     if (ok && want.ok) {
       EXPECT_TRUE(SameValue(d, want.value)) << "%lf on '" << text << "': " << d << " vs " << want.value;
       EXPECT_EQ(p - begin, want.consumed) << "%lf on '" << text << "'";

@@ -297,8 +297,9 @@ TEST_F(ObjReaderTest, NamesOfObjectsGroupsRegionsMaterials) {
   EXPECT_EQ(GroupNames(*m), std::vector<std::string>{"c"});
   EXPECT_EQ(Text(m->m_pMaterialList->First()->name), "my_mat");
   EXPECT_EQ(Text(m->m_pRegionList->First()->name), "front_side");
+  // The library does not exist, so its flag is cleared again after pass 1.
   EXPECT_EQ(m->contentFlags, ULONG{OBJ_HAS_VERTICES | OBJ_HAS_FACES | OBJ_HAS_GROUPS | OBJ_HAS_REGIONS |
-                                   OBJ_HAS_MATERIALS | OBJ_HAS_MTLLIB | OBJ_HAS_OBJECTS});
+                                   OBJ_HAS_MATERIALS | OBJ_HAS_OBJECTS});
   for (ULONG i = 0; i < m->faceCount; ++i) {
     EXPECT_EQ(m->faces[i].group, 0);
     EXPECT_EQ(m->faces[i].material, 0);
@@ -441,6 +442,44 @@ TEST_F(ObjReaderTest, LineElements) {
   EXPECT_EQ(m->faceCount, 2u);  // "l 1 2 3" and the normal-index form; two corners make no face
 }
 
+TEST_F(ObjReaderTest, MaterialLibraryBesideTheFile) {
+  WriteFile("lib.mtl",
+            "newmtl red\nKd 1 0 0\nnewmtl red2\nKd 1 0 0\nnewmtl unused\nKd 0 1 0\nnewmtl wood\nmap_Kd C:\\tex\\wood.jpg\n");
+  const std::string faces = std::string(kTriangle) + "mtllib ../elsewhere/lib.mtl\nusemtl red\nf 1 2 3\nusemtl red2\nf 1 2 3\n" +
+                            "usemtl wood\nf 1 2 3\n";
+  PluginOpts opts = DefaultOpts();
+  opts.materialFlags &= ~ULONG{MAT_CONSOLIDATE};
+  Importer m = Read(faces, opts);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->contentFlags & OBJ_HAS_MTLLIB, ULONG{OBJ_HAS_MTLLIB});
+  EXPECT_EQ(m->m_pMaterialList->Count(), 3);  // "unused" is not used by any face
+  ioMaterial* red = m->m_pMaterialList->FindByName(String("red"));
+  ASSERT_TRUE(red);
+  EXPECT_TRUE(red->hasDiffuse);
+  EXPECT_EQ(red->diffuse, Vector(1, 0, 0));
+  ioMaterial* wood = m->m_pMaterialList->FindByName(String("wood"));
+  ASSERT_TRUE(wood);
+  EXPECT_STREQ(wood->mapDiffuse, "wood.jpg");
+
+  // Merged: red2 becomes red, and the faces of both name the one entry.
+  opts.materialFlags |= MAT_CONSOLIDATE;
+  opts.mergeToleranceR = opts.mergeToleranceG = opts.mergeToleranceB = 1;
+  m = Read(faces, opts);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->m_pMaterialList->Count(), 2);
+  EXPECT_TRUE(ConsoleHas("NumMaterials: 3"));
+  EXPECT_TRUE(ConsoleHas("Merged: 2"));
+  EXPECT_EQ(m->faces[0].material, m->faces[1].material);
+  EXPECT_NE(m->faces[0].material, m->faces[2].material);
+  EXPECT_EQ(m->m_pMaterialList->FindByName(String("red2")), m->m_pMaterialList->FindByName(String("red")));
+
+  // A library that cannot be opened: the flag goes, the materials keep their defaults.
+  m = Read(std::string(kTriangle) + "mtllib missing.mtl\nusemtl red\nf 1 2 3\n", opts);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->contentFlags & OBJ_HAS_MTLLIB, 0u);
+  EXPECT_FALSE(m->m_pMaterialList->First()->hasDiffuse);
+}
+
 TEST_F(ObjReaderTest, OnlyCommentsFailsToParse) {
   EXPECT_FALSE(Read("# nothing here\n# at all\n"));
   EXPECT_TRUE(ConsoleHas("File Parsing Failed"));
@@ -496,7 +535,8 @@ TEST_F(ObjReaderTest, DamagedFilesNeitherCrashNorMisread) {
     std::string bytes;
     for (int i = 0; i < 4000; ++i) {
       const unsigned pick = random() % 100;
-      bytes += pick < 30 ? "v 1 2 3\nf 1 2 3 4 5 6\nl 1 2\ng x y\n"[random() % 37] : static_cast<char>(random());
+      static const char kWords[] = "v 1 2 3\nf 1 2 3 4 5 6\nl 1 2\ng x y\n";
+      bytes += pick < 30 ? kWords[random() % (sizeof(kWords) - 1)] : static_cast<char>(random());
     }
     PluginOpts opts = DefaultOpts();
     opts.layoutFlags |= IMP_LINE_ELEMENTS;

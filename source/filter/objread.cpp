@@ -59,8 +59,10 @@ LONG MatchLinePattern(const CHAR* p, const CHAR* end, const CHAR* shape, LONG re
     p = scan::SkipSpace(p, end);
     for (const CHAR* op = shape; *op; ++op) {
       if (*op == 'n') {
-        LLONG ignored;
-        if (!scan::ScanLong(&p, end, &ignored)) return conversions;
+        p = scan::SkipSpace(p, end);
+        if (p < end && (*p == '+' || *p == '-')) ++p;
+        if (p >= end || !scan::IsDigit(*p)) return conversions;
+        while (p < end && scan::IsDigit(*p)) ++p;
         ++conversions;
       } else {
         if (p >= end || *p != *op) return conversions;
@@ -89,24 +91,27 @@ inline bool TokenNumber(const CHAR** p, const CHAR* end, LLONG* value) {
   return true;
 }
 
-// Selects the first form whose line pattern gives all its conversions, then reads every
-// token of [text, end) that fits the form's shape; other tokens are skipped. Both passes
-// read a line through this one function (pass 1 without the values), so they always
-// agree on its corners. More than `limit` fitting tokens set tooMany and give 0.
+// The index of the first form whose line pattern gives all its conversions on
+// [text, end), or kNoForm.
+constexpr UCHAR kNoForm = 0xFF;
+UCHAR SelectForm(const CHAR* text, const CHAR* end, const IndexForm* forms, LONG formCount, LONG repeats) {
+  for (LONG i = 0; i < formCount; ++i)
+    if (MatchLinePattern(text, end, forms[i].shape, repeats) == forms[i].numbers * repeats) return static_cast<UCHAR>(i);
+  return kNoForm;
+}
+
+// Reads every token of [text, end) that fits the shape of forms[form] (from
+// SelectForm); other tokens are skipped. Both passes read a line through these two
+// functions (pass 1 without the values), so they always agree on its corners. More than
+// `limit` fitting tokens set tooMany and give 0.
 template <bool kValues>
-LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, LONG formCount, LONG repeats,
-                     LONG limit, IndexTokens* out) {
-  out->form = nullptr;
+LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, UCHAR form, LONG limit,
+                     IndexTokens* out) {
+  out->form = form == kNoForm ? nullptr : &forms[form];
   out->count = 0;
   out->tooMany = 0;
-  for (LONG i = 0; i < formCount; ++i) {
-    if (MatchLinePattern(text, end, forms[i].shape, repeats) == forms[i].numbers * repeats) {
-      out->form = &forms[i];
-      break;
-    }
-  }
   if (!out->form) return 0;
-  const IndexForm& form = *out->form;
+  const IndexForm& shape = *out->form;
   LONG count = 0;
   const CHAR* p = text;
   for (;;) {
@@ -114,7 +119,7 @@ LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, 
     if (p >= end) break;
     LLONG values[3];
     LONG converted = 0;
-    for (const CHAR* op = form.shape; *op; ++op) {
+    for (const CHAR* op = shape.shape; *op; ++op) {
       if (*op == 'n') {
         if (!TokenNumber<kValues>(&p, end, &values[converted])) break;
         ++converted;
@@ -123,7 +128,7 @@ LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, 
         ++p;
       }
     }
-    if (converted == form.numbers) {
+    if (converted == shape.numbers) {
       if (count >= limit) {
         out->tooMany = 1;
         return 0;
@@ -131,8 +136,8 @@ LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, 
       if (kValues) {
         LONG k = 0;
         out->vertex[count] = values[k++];
-        if (form.flags & FACE_HAS_UVS) out->uv[count] = values[k++];
-        if (form.flags & FACE_HAS_NORMALS) out->normal[count] = values[k++];
+        if (shape.flags & FACE_HAS_UVS) out->uv[count] = values[k++];
+        if (shape.flags & FACE_HAS_NORMALS) out->normal[count] = values[k++];
       }
       ++count;
     }
@@ -154,18 +159,22 @@ inline LONG ResolveIndex(LLONG written, ULONG storedSoFar) {
   return static_cast<LONG>(resolved);
 }
 
-// Reads the first `count` blank-separated tokens of [text, end) as numbers. False when
-// there are fewer or one does not read.
+// Reads the first `count` blank-separated tokens of [text, end) as numbers ("%f" each;
+// kValues: stored into values). False when there are fewer or one does not read.
+template <bool kValues>
 Bool ReadNumbers(const CHAR* text, const CHAR* end, LONG count, Real* values) {
+  // A number never takes in a blank or tab, so it can be read with the line's end as
+  // its limit; the rest of its token is skipped after it.
   const CHAR* p = text;
   for (LONG i = 0; i < count; ++i) {
     while (p < end && scan::IsBlank(*p)) ++p;
-    const CHAR* tokenEnd = p;
-    while (tokenEnd < end && !scan::IsBlank(*tokenEnd)) ++tokenEnd;
-    if (tokenEnd == p) return FALSE;
-    const CHAR* q = p;
-    if (!scan::ScanDouble(&q, tokenEnd, &values[i])) return FALSE;
-    p = tokenEnd;
+    if (p >= end) return FALSE;
+    if (kValues) {
+      if (!scan::ScanDouble(&p, end, &values[i])) return FALSE;
+    } else if (!scan::ReadsAsReal(p, end)) {
+      return FALSE;
+    }
+    while (p < end && !scan::IsBlank(*p)) ++p;
   }
   return TRUE;
 }
@@ -352,6 +361,9 @@ void ObjImporter::ClearModel() {
   bDelete(faces);
   bDelete(ngonScratch);
   ngonScratchCount = 0;
+  GeFree(m_pForms);
+  m_formCount = m_formCapacity = m_formCursor = 0;
+  m_formsLost = FALSE;
   ngons.FreeNgonRecords();
   ngonParts.FreeNgonRecords();
   if (m_pGroupList) m_pGroupList->Clear();
@@ -374,8 +386,7 @@ Bool ObjImporter::NextStatement(ULONG* tooLong) {
   m_lineLength = input.ReadLine(lineBuffer, OBJ_LINE_BUFFER_SIZE);
   if (m_lineLength <= 0) return FALSE;
   // A zero byte ends the text, as it does for every string operation on it.
-  if (const void* zero = std::memchr(lineBuffer, 0, static_cast<size_t>(m_lineLength)))
-    m_lineLength = static_cast<LONG>(static_cast<const CHAR*>(zero) - lineBuffer);
+  m_lineLength = input.TextLength();
   if (!input.LineWasCut()) return TRUE;
   // The statement does not fit: skip all of it rather than read its pieces as
   // statements of their own. Comments may be as long as they like.
@@ -386,6 +397,30 @@ Bool ObjImporter::NextStatement(ULONG* tooLong) {
   lineBuffer[0] = '#';
   lineBuffer[1] = 0;
   m_lineLength = 1;
+  return TRUE;
+}
+
+// --- the forms pass 1 chose ------------------------------------------------------------------
+
+void ObjImporter::RecordForm(UCHAR form) {
+  if (m_formsLost) return;
+  if (m_formCount == m_formCapacity) {
+    const ULONG capacity = m_formCapacity ? m_formCapacity * 2 : 4096;
+    UCHAR* grown = static_cast<UCHAR*>(GeRealloc(m_pForms, capacity));
+    if (!grown || capacity < m_formCapacity) {
+      // Pass 2 then selects every form again, as pass 1 did.
+      m_formsLost = TRUE;
+      return;
+    }
+    m_pForms = grown;
+    m_formCapacity = capacity;
+  }
+  m_pForms[m_formCount++] = form;
+}
+
+Bool ObjImporter::TakeRecordedForm(UCHAR* form) {
+  if (m_formsLost || m_formCursor >= m_formCount) return FALSE;
+  *form = m_pForms[m_formCursor++];
   return TRUE;
 }
 
@@ -445,6 +480,8 @@ void ObjImporter::ScanGroup(const CHAR* text) {
 
 Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   m_defaultObjectName = defaultObjectName;
+  m_formCount = 0;
+  m_formsLost = FALSE;
   if (m_defaultObjectName.GetLength() > OBJ_MAX_NAME_LENGTH)
     m_defaultObjectName = m_defaultObjectName.SubStr(0, OBJ_MAX_NAME_LENGTH);
   lineTotal = 0;
@@ -462,12 +499,11 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
     Statement statement = Classify(lineBuffer, &text);
     if (statement == ST_LINE && !readLines) continue;
     if (statement == ST_LINE && linesAsFaces) statement = ST_FACE;
-    Real numbers[3];
     switch (statement) {
       case ST_VERTEX:
       case ST_NORMAL:
       case ST_UV: {
-        if (!ReadNumbers(text, lineEnd, statement == ST_UV ? 2 : 3, numbers)) break;
+        if (!ReadNumbers<false>(text, lineEnd, statement == ST_UV ? 2 : 3, nullptr)) break;
         if (statement == ST_VERTEX) {
           ++vertexCount;
           contentFlags |= OBJ_HAS_VERTICES;
@@ -482,7 +518,9 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
       }
       case ST_FACE: {
         CreateDefaultEntries();
-        const LONG n = ReadIndexTokens<false>(text, lineEnd, kFaceForms, 7, kFaceRepeats, OBJ_MAX_FACE_CORNERS, tokens);
+        const UCHAR form = SelectForm(text, lineEnd, kFaceForms, 7, kFaceRepeats);
+        RecordForm(form);
+        const LONG n = ReadIndexTokens<false>(text, lineEnd, kFaceForms, form, OBJ_MAX_FACE_CORNERS, tokens);
         if (n < 3) break;
         if (n <= 4) {
           faceCount += 1;
@@ -495,7 +533,10 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
       }
       case ST_LINE: {
         CreateDefaultEntries();
-        if (ReadIndexTokens<false>(text, lineEnd, kSegmentForms, 3, kSegmentRepeats, OBJ_MAX_SEGMENT_POINTS, tokens) >= 2) ++segmentCount;
+        const UCHAR form = SelectForm(text, lineEnd, kSegmentForms, 3, kSegmentRepeats);
+        RecordForm(form);
+        if (ReadIndexTokens<false>(text, lineEnd, kSegmentForms, form, OBJ_MAX_SEGMENT_POINTS, tokens) >= 2)
+          ++segmentCount;
         if (segmentCount) contentFlags |= OBJ_HAS_SEGMENTS;
         break;
       }
@@ -536,57 +577,31 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
 // --- the model ----------------------------------------------------------------------------
 
 Bool ObjImporter::AllocModel() {
-  if (faceCount > 0) {
-    faces = bNew(ObjFace, faceCount);
-    if (!faces) {
-      ReportMemoryError("no Faces");
-      return FALSE;
-    }
-  }
+  // Each array's failure is reported with its own text and ends the run.
+  auto missing = [](const CHAR* what) {
+    ReportMemoryError(what);
+    return FALSE;
+  };
+  if (faceCount > 0 && !(faces = bNew(ObjFace, faceCount))) return missing("no Faces");
   if (segmentCount > 0) {
-    segments = bNew(ObjSegment, segmentCount);
-    if (!segments) {
-      ReportMemoryError("no Segments");
-      return FALSE;
-    }
+    if (!(segments = bNew(ObjSegment, segmentCount))) return missing("no Segments");
     m_segmentSlots = segmentCount;
   }
   LONG largest = 0;
   for (linkNode* node = ngons.First(); node; node = node->Next()) {
     const NgonRecord* record = static_cast<const NgonRecord*>(node->Data());
-    if (!ngonParts.AddNgonRecord(record->cornerCount, record->polygonCount)) {
-      ReportMemoryError("no Ngons");
-      return FALSE;
-    }
+    if (!ngonParts.AddNgonRecord(record->cornerCount, record->polygonCount)) return missing("no Ngons");
     if (record->cornerCount > largest) largest = record->cornerCount;
   }
   if (largest > 0) {
-    ngonScratch = bNew(LLONG, largest);
-    if (!ngonScratch) {
-      ReportMemoryError("no Ngons");
-      return FALSE;
-    }
+    if (!(ngonScratch = bNew(LLONG, largest))) return missing("no Ngons");
     ngonScratchCount = largest;
   }
   if (uvCount == 0) uvCount = 1;
-  uvs = AllocVectors(uvCount);
-  if (!uvs) {
-    ReportMemoryError("no UVs");
-    return FALSE;
-  }
+  if (!(uvs = AllocVectors(uvCount))) return missing("no UVs");
   if (normalCount == 0) normalCount = 1;
-  normals = AllocVectors(normalCount);
-  if (!normals) {
-    ReportMemoryError("no Normals");
-    return FALSE;
-  }
-  if (vertexCount > 0) {
-    vertices = AllocVectors(vertexCount);
-    if (!vertices) {
-      ReportMemoryError("no Vertices");
-      return FALSE;
-    }
-  }
+  if (!(normals = AllocVectors(normalCount))) return missing("no Normals");
+  if (vertexCount > 0 && !(vertices = AllocVectors(vertexCount))) return missing("no Vertices");
   m_pMeshObjList->SizeGroupUsed(static_cast<ULONG>(m_pGroupList->Count()));
   m_pGroupList->ResetObjectSelections();
   m_pRegionList->ResetObjectSelections();
@@ -719,6 +734,7 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
 
 Bool ObjImporter::ReadObj() {
   input.Rewind();
+  m_formCursor = 0;
   curMaterial = curGroup = curRegion = curMeshObj = 0;
   verticesRead = normalsRead = uvsRead = facesStored = ngonsStored = segmentsStored = 0;
   linesRead = 0;
@@ -757,7 +773,7 @@ Bool ObjImporter::ReadObj() {
     switch (statement) {
       case ST_VERTEX: {
         Real xyz[3];
-        if (verticesRead >= vertexCount || !ReadNumbers(text, lineEnd, 3, xyz)) break;
+        if (verticesRead >= vertexCount || !ReadNumbers<true>(text, lineEnd, 3, xyz)) break;
         Vector v(xyz[0], xyz[1], xyz[2]);
         if (geom & GEOM_SWAP_YZ) std::swap(v.y, v.z);
         if (geom & GEOM_NEGATE_Z) v.z = -v.z;
@@ -767,7 +783,7 @@ Bool ObjImporter::ReadObj() {
       }
       case ST_NORMAL: {
         Real xyz[3];
-        if (normalsRead >= normalCount || !ReadNumbers(text, lineEnd, 3, xyz)) break;
+        if (normalsRead >= normalCount || !ReadNumbers<true>(text, lineEnd, 3, xyz)) break;
         Vector n(xyz[0], xyz[1], xyz[2]);
         if (geom & GEOM_SWAP_YZ) std::swap(n.y, n.z);
         if (geom & GEOM_NEGATE_Z) n.z = -n.z;
@@ -780,15 +796,17 @@ Bool ObjImporter::ReadObj() {
       }
       case ST_UV: {
         Real uv[2];
-        if (uvsRead >= uvCount || !ReadNumbers(text, lineEnd, 2, uv)) break;
+        if (uvsRead >= uvCount || !ReadNumbers<true>(text, lineEnd, 2, uv)) break;
         if (geom & GEOM_FLIP_U) uv[0] = 1.0 - uv[0];
         if (geom & GEOM_FLIP_V) uv[1] = 1.0 - uv[1];
         uvs[uvsRead++] = Vector(uv[0], uv[1], 1.0);
         break;
       }
       case ST_FACE: {
+        UCHAR form = kNoForm;
+        if (!TakeRecordedForm(&form)) form = SelectForm(text, lineEnd, kFaceForms, 7, kFaceRepeats);
         if (facesStored >= faceCount) break;
-        const LONG n = ReadIndexTokens<true>(text, lineEnd, kFaceForms, 7, kFaceRepeats, OBJ_MAX_FACE_CORNERS, tokens);
+        const LONG n = ReadIndexTokens<true>(text, lineEnd, kFaceForms, form, OBJ_MAX_FACE_CORNERS, tokens);
         if (tokens->tooMany) ++facesTooLarge;
         if (n < 3) break;
         ObjFace* slot = &faces[facesStored];
@@ -803,10 +821,11 @@ Bool ObjImporter::ReadObj() {
         break;
       }
       case ST_LINE: {
+        UCHAR form = kNoForm;
+        if (!TakeRecordedForm(&form)) form = SelectForm(text, lineEnd, kSegmentForms, 3, kSegmentRepeats);
         if (segmentsStored >= segmentCount) break;
         if (object) object->MarkGroupUsed(curGroup);
-        const LONG n =
-            ReadIndexTokens<true>(text, lineEnd, kSegmentForms, 3, kSegmentRepeats, OBJ_MAX_SEGMENT_POINTS, tokens);
+        const LONG n = ReadIndexTokens<true>(text, lineEnd, kSegmentForms, form, OBJ_MAX_SEGMENT_POINTS, tokens);
         if (tokens->tooMany) ++segmentsTooLarge;
         if (n < 2) break;
         ObjSegment& segment = segments[segmentsStored];
@@ -887,32 +906,44 @@ void ObjImporter::PrintSkippedInput() const {
     ConsolePrintf("Kelvane: %u faces of more than 4 corners could not be split and were skipped", ngonsNotSplit);
 }
 
+void ObjImporter::LoadMaterialLibrary(const Filename& objFile) {
+  if (!mtlLibName[0]) {
+    contentFlags &= ~ULONG{OBJ_HAS_MTLLIB};
+    return;
+  }
+  TextReader library;
+  if (library.Open(objFile.GetDirectory() + Filename(mtlLibName)) != FILEERROR_NONE) {
+    contentFlags &= ~ULONG{OBJ_HAS_MTLLIB};
+    return;
+  }
+  m_pMaterialList->LoadMTLs(library);
+  library.Close();
+}
+
+void ObjImporter::ConsolidateMaterials() {
+  if (!(importOpts.materialFlags & MAT_CONSOLIDATE)) return;
+  m_pMaterialList->Consolidate(importOpts.mergeToleranceR, importOpts.mergeToleranceG, importOpts.mergeToleranceB);
+  curMaterialMark = m_pMaterialList->Count();
+}
+
 Bool ObjImporter::SetListIndices() {
+  const CHAR* failed = nullptr;
   if (!m_pMeshObjList->SetFaceIndices(faces, faceCount)) {
-    ReportMemoryError("Mem: m_pMeshObjList->SetFaceIndices()");
-    return FALSE;
+    failed = "Mem: m_pMeshObjList->SetFaceIndices()";
+  } else if (!m_pMeshObjList->SetSegIndices(segments, segmentCount)) {
+    failed = "Mem: m_pMeshObjList->SetSegIndices()";
+  } else if (!m_pGroupList->SetFaceIndices(faces, faceCount)) {
+    failed = "Mem: m_pGroupList->SetFaceIndices()";
+  } else if (!m_pGroupList->SetSegIndices(segments, segmentCount)) {
+    failed = "Mem: m_pGroupList->SetSegIndices()";
+  } else if (!m_pRegionList->SetFaceIndices(faces, faceCount)) {
+    failed = "Mem: m_pRegionList->SetFaceIndices()";
+  } else if (!m_pMaterialList->SetFaceIndices(faces, faceCount)) {
+    failed = "Mem: m_pMaterialList->SetFaceIndices()";
   }
-  if (!m_pMeshObjList->SetSegIndices(segments, segmentsStored)) {
-    ReportMemoryError("Mem: m_pMeshObjList->SetSegIndices()");
-    return FALSE;
-  }
-  if (!m_pGroupList->SetFaceIndices(faces, faceCount)) {
-    ReportMemoryError("Mem: m_pGroupList->SetFaceIndices()");
-    return FALSE;
-  }
-  if (!m_pGroupList->SetSegIndices(segments, segmentsStored)) {
-    ReportMemoryError("Mem: m_pGroupList->SetSegIndices()");
-    return FALSE;
-  }
-  if (!m_pRegionList->SetFaceIndices(faces, faceCount)) {
-    ReportMemoryError("Mem: m_pRegionList->SetFaceIndices()");
-    return FALSE;
-  }
-  if (!m_pMaterialList->SetFaceIndices(faces, faceCount)) {
-    ReportMemoryError("Mem: m_pMaterialList->SetFaceIndices()");
-    return FALSE;
-  }
-  return TRUE;
+  if (!failed) return TRUE;
+  MessageDialog(String(failed));
+  return FALSE;
 }
 
 ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real scaleFactor, LONG blockSize) {
@@ -922,21 +953,24 @@ ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real sca
     return nullptr;
   }
   importer->SetOptions(opts, scaleFactor);
-  const LONG error = importer->Open(file, blockSize);
-  if (error != FILEERROR_NONE) {
-    ReportFileError(file.GetString());
+  if (importer->Open(file, blockSize) != FILEERROR_NONE) {
+    ReportFileError("Open Failed");
     ObjImporter::Free(importer);
     return nullptr;
   }
   Bool ok = importer->ScanObj(FileName(file));
-  if (!ok) GePrint(String("File Parsing Failed"));
-  ok = ok && importer->AllocModel();
+  if (!ok) ReportFileError("File Parsing Failed");
+  if (ok) {
+    importer->LoadMaterialLibrary(file);
+    importer->ConsolidateMaterials();
+    ok = importer->AllocModel();
+  }
   if (ok && !importer->ReadObj()) {
-    GePrint(String("vertex buffer allocation Failed"));
+    ReportMemoryError("vertex buffer allocation Failed");
     ok = FALSE;
   }
-  ok = ok && importer->SetListIndices();
   importer->Close();
+  ok = ok && importer->SetListIndices();
   if (!ok) ObjImporter::Free(importer);
   return importer;
 }

@@ -70,6 +70,12 @@ class ObjImporter {
   // Pass 2 from the start of the file. False when a line element's arrays could not
   // be allocated.
   Bool ReadObj();
+  // Reads the material library that pass 1 found ("mtllib"), from the folder of
+  // objFile, into the material list. Without a library name, or when it cannot be
+  // opened, OBJ_HAS_MTLLIB is cleared and nothing is reported.
+  void LoadMaterialLibrary(const Filename& objFile);
+  // Merges near-equal materials when the options ask for it (MAT_CONSOLIDATE).
+  void ConsolidateMaterials();
   // The index lists of the four lists: which faces and segments each entry holds.
   // Reports the failing list ("Mem: m_pGroupList->SetFaceIndices()", ...) and returns
   // false when memory is missing.
@@ -149,17 +155,27 @@ class ObjImporter {
   void CreateDefaultEntries();
   void ScanGroup(const CHAR* text);
   void FreeSegments();
+  // The form each face and line element line got in pass 1, taken in order by pass 2
+  // so that it needs no second selection.
+  void RecordForm(UCHAR form);
+  Bool TakeRecordedForm(UCHAR* form);
   void PrintSkippedInput() const;
 
   String m_defaultObjectName;
   LONG m_lineLength = 0;            // characters in lineBuffer
   ULONG m_segmentSlots = 0;         // segments allocated
   linkNode* m_pNextNgon = nullptr;  // pass 2: the n-gon record of the next large face
+  UCHAR* m_pForms = nullptr;        // one form per face or line element line
+  ULONG m_formCount = 0;
+  ULONG m_formCapacity = 0;
+  ULONG m_formCursor = 0;
+  Bool m_formsLost = FALSE;         // memory ran out while recording
 };
 
-// Both passes over one file with the given options: Open, ScanObj, AllocModel, ReadObj
-// and SetListIndices. Null when a step fails; the failure has been reported ("File
-// Parsing Failed" when no vertex was found). Used by tools, the benchmark and the fuzz
+// One file read into a new importer, step by step as the import does it: Open, ScanObj,
+// LoadMaterialLibrary, ConsolidateMaterials, AllocModel, ReadObj and SetListIndices.
+// Null when a step fails; the failure has been reported ("Open Failed", "File Parsing
+// Failed", "vertex buffer allocation Failed", the memory and list-indexing texts). Used by tools, the benchmark and the fuzz
 // targets; the import command runs the same steps itself.
 ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real scaleFactor,
                           LONG blockSize = TEXTFILE_BLOCKSIZE);
