@@ -375,6 +375,29 @@ awk 'BEGIN { for (i = 0; i < 2000; i++) printf "v %d 0 0\n", i; printf "l"; for 
   obj long_segment $LINES
 awk 'BEGIN { printf "v 1 2 3"; for (i = 0; i < 3000; i++) printf " "; printf "4\nf 1 1 1\n" }' | obj long_blank_run $(block 64)
 
+# At the capacities: faces of 500 and 501 corners, lines of 2040 to 2052 characters
+# around the 2047 a line may hold, names of 250 to 262 characters around the 255 kept.
+regular 500 | obj ngon_500_corners 0
+regular 501 | obj ngon_501_corners 0
+awk 'BEGIN { printf "v 0 0 0\nv 1 0 0\nv 0 1 0\n"
+  for (k = 2040; k <= 2052; k++) { printf "g "; for (i = 2; i < k; i++) printf "%c", 97 + i % 26; printf "\nf 1 2 3\n" } }' |
+  obj line_lengths 0
+awk 'BEGIN { printf "v 0 0 0\nv 1 0 0\nv 0 1 0\n"
+  for (k = 250; k <= 262; k++) { n = ""; for (i = 0; i < k; i++) n = n sprintf("%c", 97 + (i + k) % 26)
+    printf "usemtl %s\no %s\n# r %s\nmtllib %s.mtl\ng %s %s\nf 1 2 3\n", n, n, n, n, n, n } }' |
+  obj name_lengths $WHOLE_NAMES
+obj index_extremes 0 <<'EOF'
+v 0 0 0
+v 1 0 0
+v 0 1 0
+vt 0 0
+vn 0 0 1
+f 2147483647/2147483647/2147483647 -2147483648/-2147483648/-2147483648 0/0/0
+f 9223372036854775807 -9223372036854775808 1
+f 1 2 3 -4 -5 -6 99 0
+l 2147483647 -2147483648
+EOF
+
 # The same small scene at several block sizes, so lines straddle block ends.
 for b in 1 2 3 16 100 4096; do
   printf '%s' "${square}g g1
