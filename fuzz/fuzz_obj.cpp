@@ -1,8 +1,11 @@
-// Fuzzes the OBJ reader: both passes over one file and the model they fill.
+// Fuzzes the OBJ reader: both passes over one file, its material library and the model
+// they fill.
 //
-// Input: an option word (fuzz_options.h), then the file's bytes. Every input must leave
-// the host allocator as it found it: a block still live after ObjImporter::Free is
-// reported and aborts the run, so the fuzzer keeps the input.
+// Input: an option word, the OBJ file and optionally its material library
+// (fuzz_options.h). Every input must leave the host allocator as it found it: a block
+// still live after ObjImporter::Free is reported and aborts the run, so the fuzzer
+// keeps the input.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -18,21 +21,38 @@
 
 namespace {
 
-std::string g_inputPath;
+std::string g_folder;  // of this process alone: the reader finds no other file there
+std::string g_objPath;
+std::string g_mtlPath;
 
-void RemoveInputFile() {
-  if (!g_inputPath.empty()) ::unlink(g_inputPath.c_str());
+void RemoveFiles() {
+  ::unlink(g_objPath.c_str());
+  ::unlink(g_mtlPath.c_str());
+  ::rmdir(g_folder.c_str());
 }
 
-// One file per process, so parallel fuzzing jobs do not share it; in memory when
-// /dev/shm can be written.
-std::string InputPath() {
-  std::string folder = "/dev/shm";
-  if (::access(folder.c_str(), W_OK) != 0) {
+// In memory when /dev/shm can be written.
+std::string MakeFolder() {
+  std::string parent = "/dev/shm";
+  if (::access(parent.c_str(), W_OK) != 0) {
     const char* tmp = std::getenv("TMPDIR");
-    folder = tmp && *tmp ? tmp : "/tmp";
+    parent = tmp && *tmp ? tmp : "/tmp";
   }
-  return folder + "/kelvane_fuzz_obj_" + std::to_string(::getpid()) + ".obj";
+  const std::string folder = parent + "/kelvane_fuzz_obj_" + std::to_string(::getpid());
+  if (::mkdir(folder.c_str(), 0700) != 0 && ::access(folder.c_str(), W_OK) != 0) {
+    std::fprintf(stderr, "fuzz_obj: cannot create the folder %s\n", folder.c_str());
+    std::abort();
+  }
+  return folder;
+}
+
+void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  const bool written = file && (size == 0 || std::fwrite(data, 1, size, file) == size);
+  if (!file || std::fclose(file) != 0 || !written) {
+    std::fprintf(stderr, "fuzz_obj: cannot write %s\n", path.c_str());
+    std::abort();
+  }
 }
 
 }  // namespace
@@ -42,8 +62,10 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   host::EchoConsole(false);
   host::EchoMessageBoxes(false);
   host::DrawStatus(0);
-  g_inputPath = InputPath();
-  std::atexit(RemoveInputFile);
+  g_folder = MakeFolder();
+  g_objPath = g_folder + "/input.obj";
+  g_mtlPath = g_folder + "/" + fuzzopts::kMtlFileName;
+  std::atexit(RemoveFiles);
   return 0;
 }
 
@@ -51,17 +73,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PluginOpts opts;
   opts.SetFromTable(kImportPresetTable[0]);
   const fuzzopts::Decoded options = fuzzopts::ApplyOptionWord(data, size, opts);
-  data += options.consumed;
-  size -= options.consumed;
-
-  std::FILE* file = std::fopen(g_inputPath.c_str(), "wb");
-  if (!file || (size && std::fwrite(data, 1, size, file) != size) || std::fclose(file) != 0) {
-    std::fprintf(stderr, "fuzz_obj: cannot write the input file %s\n", g_inputPath.c_str());
-    std::abort();
-  }
+  const fuzzopts::Files files = fuzzopts::SplitFiles(data + options.consumed, size - options.consumed);
+  WriteFile(g_objPath, files.obj, files.objSize);
+  if (files.mtl)
+    WriteFile(g_mtlPath, files.mtl, files.mtlSize);
+  else
+    ::unlink(g_mtlPath.c_str());
 
   const LLONG liveBefore = host::GetMemoryStats().liveBlocks;
-  ObjImporter* importer = ReadObjModel(Filename(g_inputPath.c_str()), opts, opts.ScaleFactor(), options.blockSize);
+  ObjImporter* importer = ReadObjModel(Filename(g_objPath.c_str()), opts, opts.ScaleFactor(), options.blockSize);
   ObjImporter::Free(importer);
   const LLONG liveAfter = host::GetMemoryStats().liveBlocks;
   if (liveAfter != liveBefore) {

@@ -3,8 +3,9 @@
 # small MTL files into <folder>/mtl (default folder: build-fuzz/corpus). The output is
 # the same bytes on every run: no clock, no randomness.
 #
-# fuzz_obj takes four option bytes before the file (see fuzz/fuzz_obj.cpp): every OBJ
-# seed starts with its option word, written little-endian.
+# fuzz_obj takes four option bytes before the file (fuzz/fuzz_options.h): every OBJ seed
+# starts with its option word, written little-endian. A seed may carry a material
+# library after the separator line "--- fuzz.mtl ---".
 set -euo pipefail
 export LC_ALL=C
 
@@ -15,6 +16,7 @@ rm -f "$out"/obj/*.obj "$out"/mtl/*.mtl
 # Option word bits of fuzz_obj.
 SWAP_YZ=$((1 << 0)) NEGATE_Z=$((1 << 1)) NEGATE_X=$((1 << 2)) FLIP_U=$((1 << 3)) FLIP_V=$((1 << 4))
 REVERSE=$((1 << 5)) WHOLE_NAMES=$((1 << 6)) REVERSE_NORMALS=$((1 << 7)) LINES=$((1 << 8)) LINES_AS_FACES=$((1 << 9))
+MERGE=$((1 << 10))
 block() { echo $(($1 << 16)); }  # the text reader's block size, 1..4096
 
 le32() {
@@ -25,6 +27,10 @@ le32() {
 # obj NAME WORD: the option word, then standard input.
 obj() {
   { le32 "$2"; cat; } >"$out/obj/$1.obj"
+}
+# with_mtl OBJ-TEXT MTL-TEXT: one fuzz_obj input of both files.
+with_mtl() {
+  printf '%s\n--- fuzz.mtl ---\n%s' "$1" "$2"
 }
 # mtl NAME: standard input.
 mtl() {
@@ -407,6 +413,49 @@ f 1 2 3 \\
 4
 " | obj "block_$b" "$(block "$b")"
 done
+
+# --- OBJ: with its material library ------------------------------------------------------
+
+scene="mtllib fuzz.mtl
+${square}usemtl red
+f 1 2 3
+usemtl red_again
+f 1 3 4
+usemtl green
+f 2 3 4
+usemtl not_in_library
+f 1 2 4
+usemtl red
+f 1/1/1 2/2/2 3/3/3 4/4/4
+"
+library="newmtl red
+Kd 1 0 0
+Ks 0.5 0.5 0.5
+newmtl red_again
+Kd 1 0 0
+Ks 0.5 0.5 0.5
+newmtl green
+Kd 0 1 0
+map_Kd green.png
+bump -bm 2 bump.png
+newmtl unused
+Kd 0 0 1
+d 0.5
+newmtl red
+Kd 0.9 0 0
+"
+with_mtl "$scene" "$library" | obj library 0
+with_mtl "$scene" "$library" | obj library_merged $MERGE
+with_mtl "$scene" "$library" | obj library_merged_small_blocks $((MERGE | $(block 5)))
+with_mtl "$scene" "" | obj library_empty $MERGE
+obj library_missing $MERGE <<<"$scene"
+with_mtl "${scene/mtllib fuzz.mtl/mtllib input.obj}" "" | obj library_is_the_obj $MERGE
+with_mtl "${scene/mtllib fuzz.mtl/mtllib ..}" "" | obj library_is_a_folder $MERGE
+with_mtl "${scene/mtllib fuzz.mtl/mtllib C:\\textures/fuzz.mtl}" "$library" | obj library_with_folders $MERGE
+awk 'BEGIN { printf "mtllib fuzz.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\n"
+  for (i = 0; i < 40; i++) printf "usemtl m%d\nf 1 2 3\n", i
+  printf "\n--- fuzz.mtl ---\n"
+  for (i = 0; i < 40; i++) printf "newmtl m%d\nKd %d 0 0\nNs %d\n", i, i % 3, i % 2 }' | obj library_many_merged $MERGE
 
 # --- MTL -------------------------------------------------------------------------------
 

@@ -1,5 +1,6 @@
-// The option word of the OBJ fuzz target, and the seed corpus written for it: the
-// corpus is the same bytes on every run and holds every face form the reader knows.
+// The input layout of the OBJ fuzz target (option word, OBJ file, material library),
+// and the seed corpus written for it: the corpus is the same bytes on every run and
+// holds every face form the reader knows.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -17,25 +18,28 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The documented meaning of bits 0..9 (docs/development.md); saved inputs rely on it.
+// The documented meaning of bits 0..10 (docs/development.md); saved inputs rely on it.
+// Each switch is one bit of geomFlags (g), layoutFlags (l) or materialFlags (m).
 struct Expected {
-  bool layout;
+  char word;
   ULONG bit;
 };
 const Expected kExpected[] = {
-    {false, 0x4000},   // swap Y/Z
-    {false, 0x100},    // negate Z
-    {false, 0x8000},   // negate X
-    {false, 0x40},     // flip U
-    {false, 0x80},     // flip V
-    {false, 0x20},     // reverse order
-    {false, 0x2000},   // whole group names
-    {false, 0x10000},  // reverse normals
-    {true, 0x200},     // line elements
-    {true, 0x400},     // lines as faces
+    {'g', 0x4000},   // swap Y/Z
+    {'g', 0x100},    // negate Z
+    {'g', 0x8000},   // negate X
+    {'g', 0x40},     // flip U
+    {'g', 0x80},     // flip V
+    {'g', 0x20},     // reverse order
+    {'g', 0x2000},   // whole group names
+    {'g', 0x10000},  // reverse normals
+    {'l', 0x200},    // line elements
+    {'l', 0x400},    // lines as faces
+    {'m', 0x20000},  // merge near-identical materials
 };
 const ULONG kGeomSwitches = 0x4000 | 0x100 | 0x8000 | 0x40 | 0x80 | 0x20 | 0x2000 | 0x10000;
 const ULONG kLayoutSwitches = 0x200 | 0x400;
+const ULONG kMaterialSwitches = 0x20000;
 
 std::vector<uint8_t> Word(uint32_t word) {
   return {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16), uint8_t(word >> 24)};
@@ -51,10 +55,9 @@ TEST(FuzzOptionWord, EachBitSwitchesItsOwnOption) {
     PluginOpts opts;
     const fuzzopts::Decoded decoded = Apply(1u << i, opts);
     EXPECT_EQ(decoded.consumed, 4u);
-    const ULONG geom = kExpected[i].layout ? 0 : kExpected[i].bit;
-    const ULONG layout = kExpected[i].layout ? kExpected[i].bit : 0;
-    EXPECT_EQ(opts.geomFlags, geom) << "bit " << i;
-    EXPECT_EQ(opts.layoutFlags, layout) << "bit " << i;
+    EXPECT_EQ(opts.geomFlags, kExpected[i].word == 'g' ? kExpected[i].bit : 0) << "bit " << i;
+    EXPECT_EQ(opts.layoutFlags, kExpected[i].word == 'l' ? kExpected[i].bit : 0) << "bit " << i;
+    EXPECT_EQ(opts.materialFlags, kExpected[i].word == 'm' ? kExpected[i].bit : 0) << "bit " << i;
   }
 }
 
@@ -62,19 +65,23 @@ TEST(FuzzOptionWord, OtherOptionBitsAreLeftAsThePresetHasThem) {
   PluginOpts opts;
   opts.geomFlags = 0xFFFFFFFF;
   opts.layoutFlags = 0xFFFFFFFF;
+  opts.materialFlags = 0xFFFFFFFF;
   Apply(0, opts);
   EXPECT_EQ(opts.geomFlags, ~kGeomSwitches);
   EXPECT_EQ(opts.layoutFlags, ~kLayoutSwitches);
+  EXPECT_EQ(opts.materialFlags, ~kMaterialSwitches);
 
-  Apply(0x3FF, opts);
+  Apply(0x7FF, opts);
   EXPECT_EQ(opts.geomFlags, 0xFFFFFFFFu);
   EXPECT_EQ(opts.layoutFlags, 0xFFFFFFFFu);
+  EXPECT_EQ(opts.materialFlags, 0xFFFFFFFFu);
 
-  // Bits 10..15 and 29..31 mean nothing.
+  // Bits 11..15 and 29..31 mean nothing.
   PluginOpts plain;
-  const fuzzopts::Decoded decoded = Apply(0xE000FC00u, plain);
+  const fuzzopts::Decoded decoded = Apply(0xE000F800u, plain);
   EXPECT_EQ(plain.geomFlags, 0u);
   EXPECT_EQ(plain.layoutFlags, 0u);
+  EXPECT_EQ(plain.materialFlags, 0u);
   EXPECT_EQ(decoded.blockSize, TEXTFILE_BLOCKSIZE);
 }
 
@@ -105,11 +112,44 @@ TEST(FuzzOptionWord, ShortInputIsAllFileWithNoOptions) {
     PluginOpts opts;
     opts.geomFlags = kGeomSwitches;
     opts.layoutFlags = kLayoutSwitches;
+    opts.materialFlags = kMaterialSwitches;
     const fuzzopts::Decoded decoded = fuzzopts::ApplyOptionWord(bytes, size, opts);
     EXPECT_EQ(decoded.consumed, 0u) << size;
     EXPECT_EQ(decoded.blockSize, TEXTFILE_BLOCKSIZE) << size;
     EXPECT_EQ(opts.geomFlags, 0u) << size;
     EXPECT_EQ(opts.layoutFlags, 0u) << size;
+    EXPECT_EQ(opts.materialFlags, 0u) << size;
+  }
+}
+
+std::string ObjPart(const fuzzopts::Files& files) {
+  return std::string(reinterpret_cast<const char*>(files.obj), files.objSize);
+}
+std::string MtlPart(const fuzzopts::Files& files) {
+  return files.mtl ? std::string(reinterpret_cast<const char*>(files.mtl), files.mtlSize) : "(none)";
+}
+fuzzopts::Files Split(const std::string& bytes) {
+  return fuzzopts::SplitFiles(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+TEST(FuzzInputFiles, TheFirstSeparatorLineStartsTheLibrary) {
+  const std::string sep = "\n--- fuzz.mtl ---\n";
+  const struct {
+    std::string input, obj, mtl;
+  } cases[] = {
+      {"v 1 2 3\nf 1 1 1\n", "v 1 2 3\nf 1 1 1\n", "(none)"},
+      {"", "", "(none)"},
+      {"v 1 2 3" + sep + "newmtl a\n", "v 1 2 3", "newmtl a\n"},
+      {sep, "", ""},
+      {"v" + sep + "a" + sep + "b", "v", "a" + sep + "b"},
+      {"v" + sep.substr(0, sep.size() - 1), "v" + sep.substr(0, sep.size() - 1), "(none)"},
+      {"v\n--- fuzz.mtl ---", "v\n--- fuzz.mtl ---", "(none)"},
+      {std::string("a\0b", 3) + sep + "c", std::string("a\0b", 3), "c"},
+  };
+  for (const auto& c : cases) {
+    const fuzzopts::Files files = Split(c.input);
+    EXPECT_EQ(ObjPart(files), c.obj) << c.input;
+    EXPECT_EQ(MtlPart(files), c.mtl) << c.input;
   }
 }
 
@@ -164,7 +204,8 @@ TEST_F(FuzzCorpusTest, ObjSeedsCoverFaceFormsAndStatements) {
   const std::string folder = TempDir() + "/corpus";
   ASSERT_TRUE(MakeCorpus(folder));
   std::set<std::string> faceForms, statements;
-  bool negative = false, crlf = false, continuation = false, longLine = false, largeNgon = false, smallBlock = false;
+  bool negative = false, crlf = false, continuation = false, longLine = false, largeNgon = false, smallBlock = false,
+       mergedLibrary = false;
   size_t seeds = 0;
   for (const auto& entry : fs::directory_iterator(folder + "/obj")) {
     ++seeds;
@@ -173,6 +214,8 @@ TEST_F(FuzzCorpusTest, ObjSeedsCoverFaceFormsAndStatements) {
     PluginOpts opts;
     const fuzzopts::Decoded decoded = fuzzopts::ApplyOptionWord(data, bytes.size(), opts);
     if (decoded.blockSize < 100) smallBlock = true;
+    const fuzzopts::Files files = fuzzopts::SplitFiles(data + decoded.consumed, bytes.size() - decoded.consumed);
+    if (files.mtl && files.mtlSize > 0 && (opts.materialFlags & MAT_CONSOLIDATE)) mergedLibrary = true;
     const std::string text = bytes.substr(decoded.consumed);
     if (text.find("\r\n") != std::string::npos) crlf = true;
     if (text.find("\\\n") != std::string::npos) continuation = true;
@@ -205,6 +248,7 @@ TEST_F(FuzzCorpusTest, ObjSeedsCoverFaceFormsAndStatements) {
   EXPECT_TRUE(longLine);
   EXPECT_TRUE(largeNgon);
   EXPECT_TRUE(smallBlock);
+  EXPECT_TRUE(mergedLibrary);
 
   std::set<std::string> mtlStatements;
   for (const auto& entry : fs::directory_iterator(folder + "/mtl")) {
