@@ -17,6 +17,8 @@ namespace {
 // must then fit the shape (" %ld/%ld/%ld" read from the token alone). A token gives the
 // vertex index first, then the texture index with FACE_HAS_UVS, then the normal index
 // with FACE_HAS_NORMALS.
+// The corner shapes: vertex, texture and normal index as "v/t/n", "v//n", "v/t", "v/t/",
+// "v//", "v/" and "v".
 enum Shape { SHAPE_V_T_N, SHAPE_V__N, SHAPE_V_T, SHAPE_V_T_, SHAPE_V__, SHAPE_V_, SHAPE_V };
 
 struct IndexForm {
@@ -158,31 +160,15 @@ LONG ReadIndexTokens(const CHAR* text, const CHAR* end, const IndexForm* forms, 
   out->count = 0;
   out->tooMany = 0;
   if (!out->form) return 0;
-  const ULONG flags = out->form->flags;
-  LONG count = 0;
-  switch (out->form->id) {
-    case SHAPE_V_T_N:
-      count = ReadShapedTokens<kValues, 'n', '/', 'n', '/', 'n'>(text, end, flags, limit, out);
-      break;
-    case SHAPE_V__N:
-      count = ReadShapedTokens<kValues, 'n', '/', '/', 'n'>(text, end, flags, limit, out);
-      break;
-    case SHAPE_V_T:
-      count = ReadShapedTokens<kValues, 'n', '/', 'n'>(text, end, flags, limit, out);
-      break;
-    case SHAPE_V_T_:
-      count = ReadShapedTokens<kValues, 'n', '/', 'n', '/'>(text, end, flags, limit, out);
-      break;
-    case SHAPE_V__:
-      count = ReadShapedTokens<kValues, 'n', '/', '/'>(text, end, flags, limit, out);
-      break;
-    case SHAPE_V_:
-      count = ReadShapedTokens<kValues, 'n', '/'>(text, end, flags, limit, out);
-      break;
-    case SHAPE_V:
-      count = ReadShapedTokens<kValues, 'n'>(text, end, flags, limit, out);
-      break;
-  }
+  // One compiled reader per shape, in the order of Shape.
+  using ShapeReader = LONG (*)(const CHAR*, const CHAR*, ULONG, LONG, IndexTokens*);
+  static constexpr ShapeReader kReaders[] = {
+      &ReadShapedTokens<kValues, 'n', '/', 'n', '/', 'n'>, &ReadShapedTokens<kValues, 'n', '/', '/', 'n'>,
+      &ReadShapedTokens<kValues, 'n', '/', 'n'>,           &ReadShapedTokens<kValues, 'n', '/', 'n', '/'>,
+      &ReadShapedTokens<kValues, 'n', '/', '/'>,           &ReadShapedTokens<kValues, 'n', '/'>,
+      &ReadShapedTokens<kValues, 'n'>,
+  };
+  const LONG count = kReaders[out->form->id](text, end, out->form->flags, limit, out);
   out->count = count;
   return count;
 }
