@@ -18,6 +18,35 @@ Bool FillIndices(const ioFaceSet& entry, const Record* records, ULONG total, ULO
   return TRUE;
 }
 
+// Every entry's list at once, in one scan of the table: the lists each entry's own
+// fill with n = its count would make. byIndex[k] is the entry of index k, and all
+// entries read the same record field. Fails as the entries would, at the first entry
+// whose count the table cannot hold or whose array cannot be had.
+template <class Record>
+Bool FillAllIndices(ioFaceSet* const* byIndex, LONG count, const Record* records, ULONG total,
+                    ULONG ioFaceSet::*counter, ULONG* ioFaceSet::*indices, ULONG ioFaceSet::*length,
+                    const Record* ioFaceSet::*table) {
+  // The entries before a failing one are still filled; those after it are untouched.
+  LONG filled = 0;
+  for (; filled < count; ++filled) {
+    ioFaceSet* entry = byIndex[filled];
+    const ULONG n = entry->*counter;
+    bDelete(entry->*indices);
+    entry->*length = 0;
+    entry->*table = nullptr;
+    if (n == 0) continue;
+    if (!records || total < n || !(entry->*indices = bNew(ULONG, n))) break;
+  }
+  for (ULONG i = 0; records && i < total; ++i) {
+    const LONG key = byIndex[0]->KeyOf(records[i]);
+    if (key < 0 || key >= filled) continue;
+    ioFaceSet* entry = byIndex[key];
+    if (entry->*length < entry->*counter) (entry->*indices)[(entry->*length)++] = i;
+  }
+  for (LONG e = 0; e < filled; ++e) byIndex[e]->*table = records;
+  return filled == count;
+}
+
 }  // namespace
 
 ioFaceSet::~ioFaceSet() {
@@ -65,13 +94,25 @@ Bool ioSelectionSlots::Set(LONG slot, SelectionTag* tag) {
 
 // --- the list -----------------------------------------------------------------------------
 
+Bool ioFaceSetList::IndexedByPosition() const {
+  for (LONG i = 0; i < Count(); ++i)
+    if (m_pByIndex[i]->index != i) return FALSE;
+  return Count() > 0;
+}
+
 Bool ioFaceSetList::SetFaceIndices(const ioFace* faces, ULONG faceTotal) {
+  if (IndexedByPosition())
+    return FillAllIndices(m_pByIndex, Count(), faces, faceTotal, &ioFaceSet::faceCount, &ioFaceSet::faceIndices,
+                          &ioFaceSet::faceIndexCount, &ioFaceSet::faceTable);
   for (ioFaceSet* entry = FirstSet(); entry; entry = entry->Next())
     if (!entry->SetFaceIndices(faces, faceTotal, entry->faceCount)) return FALSE;
   return TRUE;
 }
 
 Bool ioFaceSetList::SetSegIndices(const ObjSegment* segments, ULONG segTotal) {
+  if (IndexedByPosition())
+    return FillAllIndices(m_pByIndex, Count(), segments, segTotal, &ioFaceSet::segCount, &ioFaceSet::segIndices,
+                          &ioFaceSet::segIndexCount, &ioFaceSet::segTable);
   for (ioFaceSet* entry = FirstSet(); entry; entry = entry->Next())
     if (!entry->SetSegIndices(segments, segTotal, entry->segCount)) return FALSE;
   return TRUE;

@@ -102,8 +102,9 @@ class ioFaceSetList {
 
   LONG Count() const { return m_entries.Count(); }
 
-  // Each entry's SetFaceIndices with n = its faceCount, in list order; false at the
-  // first entry that fails (the entries after it keep what they had).
+  // Each entry's SetFaceIndices with n = its faceCount, in list order, made in one scan
+  // of the table; false at the first entry that fails (the entries after it keep what
+  // they had).
   Bool SetFaceIndices(const ioFace* faces, ULONG faceTotal);
   // The same over line elements with n = each entry's segCount.
   Bool SetSegIndices(const ObjSegment* segments, ULONG segTotal);
@@ -113,6 +114,8 @@ class ioFaceSetList {
   ~ioFaceSetList() { ClearSets(); }
 
   ioFaceSet* FirstSet() const { return static_cast<ioFaceSet*>(m_entries.First()); }
+  // True when every entry's index is its position (as FindOrAdd makes them).
+  Bool IndexedByPosition() const;
   // First entry of that name; an empty name never matches.
   ioFaceSet* FindSet(const String& name) const;
   // The entry whose index it is, else the first entry (null only for an empty list).

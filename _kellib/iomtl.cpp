@@ -286,9 +286,39 @@ void ioMaterialList::MarkDefault(ioMaterial* entry) {
 }
 
 Bool ioMaterialList::SetFaceIndices(const ioFace* faces, ULONG faceTotal) {
-  for (ioMaterial* entry = First(); entry; entry = entry->Next())
-    if (!entry->SetFaceIndices(faces, faceTotal)) return FALSE;
-  return TRUE;
+  // Entries numbered by position (as the list makes them) are filled in one scan of
+  // the faces; otherwise each entry scans for itself.
+  const LONG count = Count();
+  ioMaterial** byIndex = count > 0 ? bNew(ioMaterial*, count) : nullptr;
+  LONG position = 0;
+  for (ioMaterial* entry = First(); entry && byIndex; entry = entry->Next(), ++position) {
+    if (entry->index != position) bDelete(byIndex);
+    else byIndex[position] = entry;
+  }
+  if (!byIndex) {
+    for (ioMaterial* entry = First(); entry; entry = entry->Next())
+      if (!entry->SetFaceIndices(faces, faceTotal)) return FALSE;
+    return TRUE;
+  }
+  // As entry by entry: the entries before a failing one are filled, those after it
+  // keep what they had.
+  LONG filled = 0;
+  for (; filled < count; ++filled) {
+    ioMaterial* entry = byIndex[filled];
+    bDelete(entry->faceIndices);
+    entry->faceIndexCount = 0;
+    if (entry->faceCount == 0) continue;
+    if (!faces || faceTotal < entry->faceCount || !(entry->faceIndices = bNew(ULONG, entry->faceCount))) break;
+  }
+  for (ULONG i = 0; faces && i < faceTotal; ++i) {
+    const LONG key = faces[i].material;
+    if (key < 0 || key >= filled) continue;
+    ioMaterial* entry = byIndex[key];
+    if (entry->faceIndexCount < entry->faceCount)
+      entry->faceIndices[entry->faceIndexCount++] = static_cast<ULONG>(faces[i].sequence);
+  }
+  bDelete(byIndex);
+  return filled == count;
 }
 
 void ioMaterialList::ReadMTLLine(CHAR* line, ioMaterial*& current) const {

@@ -81,7 +81,7 @@ LONG MatchLinePattern(const CHAR* p, const CHAR* end, const CHAR* shape, LONG re
 // A number inside one blank-separated token at *p: like "%ld", but the white space it
 // may skip never includes the blank or tab that ends the token.
 template <bool kValues>
-inline bool TokenNumber(const CHAR** p, const CHAR* end, LLONG* value) {
+[[gnu::always_inline]] inline bool TokenNumber(const CHAR** p, const CHAR* end, LLONG* value) {
   const CHAR* q = *p;
   while (q < end && scan::IsSpace(*q) && !scan::IsBlank(*q)) ++q;
   if (q >= end || scan::IsBlank(*q)) return false;
@@ -107,7 +107,7 @@ UCHAR SelectForm(const CHAR* text, const CHAR* end, const IndexForm* forms, LONG
 
 // One element of a corner's shape at *p: a number ('n') or the character itself.
 template <bool kValues, char kOp>
-inline bool MatchShapeElement(const CHAR** p, const CHAR* end, LLONG* values, LONG* converted) {
+[[gnu::always_inline]] inline bool MatchShapeElement(const CHAR** p, const CHAR* end, LLONG* values, LONG* converted) {
   if constexpr (kOp == 'n') {
     if (!TokenNumber<kValues>(p, end, &values[*converted])) return false;
     ++*converted;
