@@ -205,6 +205,15 @@ Bool ReadNumbers(const CHAR* text, const CHAR* end, LONG count, Real* values) {
   return TRUE;
 }
 
+// The axis options of vertices and normals, in their order: y and z swapped first,
+// then z negated, then x negated.
+inline Vector MirrorAxes(Vector v, ULONG geomFlags) {
+  if (geomFlags & GEOM_SWAP_YZ) std::swap(v.y, v.z);
+  if (geomFlags & GEOM_NEGATE_Z) v.z = -v.z;
+  if (geomFlags & GEOM_NEGATE_X) v.x = -v.x;
+  return v;
+}
+
 // count zeroed vectors from the host allocator (a zero block is a zero Vector).
 #define AllocVectors(count) \
   static_cast<Vector*>(GeAlloc(static_cast<VLONG>(sizeof(Vector)) * static_cast<VLONG>(count)))
@@ -800,20 +809,13 @@ Bool ObjImporter::ReadObj() {
       case ST_VERTEX: {
         Real xyz[3];
         if (verticesRead >= vertexCount || !ReadNumbers<true>(text, lineEnd, 3, xyz)) break;
-        Vector v(xyz[0], xyz[1], xyz[2]);
-        if (geom & GEOM_SWAP_YZ) std::swap(v.y, v.z);
-        if (geom & GEOM_NEGATE_Z) v.z = -v.z;
-        if (geom & GEOM_NEGATE_X) v.x = -v.x;
-        vertices[verticesRead++] = v * scaleFactor;
+        vertices[verticesRead++] = MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom) * scaleFactor;
         break;
       }
       case ST_NORMAL: {
         Real xyz[3];
         if (normalsRead >= normalCount || !ReadNumbers<true>(text, lineEnd, 3, xyz)) break;
-        Vector n(xyz[0], xyz[1], xyz[2]);
-        if (geom & GEOM_SWAP_YZ) std::swap(n.y, n.z);
-        if (geom & GEOM_NEGATE_Z) n.z = -n.z;
-        if (geom & GEOM_NEGATE_X) n.x = -n.x;
+        Vector n = MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom);
         if (geom & GEOM_REVERSE_NORMALS) n = -n;
         const Real length = Len(n);
         if (length > 0.0) n = Vector(n.x / length, n.y / length, n.z / length);
