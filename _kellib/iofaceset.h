@@ -55,7 +55,9 @@ class ioFaceSet : public linkNode {
 };
 
 // Selection tags of the object being built, one slot per entry (or per known name):
-// a slot is filled when the first polygon of the object joins that entry.
+// a slot is filled when the first polygon of the object joins that entry. A slot whose
+// tag could not be made is skipped for the rest of the object, so that no tag made
+// later holds only part of its polygons.
 class ioSelectionSlots {
  public:
   ioSelectionSlots() = default;
@@ -68,13 +70,20 @@ class ioSelectionSlots {
   void Free();
 
   LONG Count() const { return m_count; }
-  // The slot's tag; null for an empty slot or one out of range.
-  SelectionTag* Get(LONG slot) const { return (slot >= 0 && slot < m_count) ? m_pTags[slot] : nullptr; }
+  // The slot's tag; null for an empty or skipped slot or one out of range.
+  SelectionTag* Get(LONG slot) const { return (slot >= 0 && slot < m_count) ? m_pSlots[slot].tag : nullptr; }
   // False for a slot out of range.
   Bool Set(LONG slot, SelectionTag* tag);
+  // Marks the slot as one that gets no tag on this object; true for a slot so marked.
+  void Skip(LONG slot);
+  Bool Skipped(LONG slot) const { return slot >= 0 && slot < m_count && m_pSlots[slot].skipped; }
 
  private:
-  SelectionTag** m_pTags = nullptr;
+  struct Slot {
+    SelectionTag* tag;
+    Bool skipped;
+  };
+  Slot* m_pSlots = nullptr;
   LONG m_count = 0;
 };
 
@@ -96,8 +105,9 @@ struct ioSlotFaces {
 };
 
 // Selects indices[0, count) in bs, a run of consecutive indices at a time (ascending
-// indices cost one range each), leaving out those at or past limit.
-void SelectIndices(BaseSelect* bs, const ULONG* indices, ULONG count, LONG limit);
+// indices cost one range each), leaving out those at or past limit. False when the
+// selection ran out of memory (it then stops, holding the runs before).
+Bool SelectIndices(BaseSelect* bs, const ULONG* indices, ULONG count, LONG limit);
 
 // The polygons a selection on op may name: op's polygon count for a polygon object,
 // else no bound.
@@ -122,21 +132,24 @@ struct ioObjectSelections {
   // name, on layer (when one is given), inserted after the tag inserted before it. The
   // first one made also gives op its marker tag of type markerType (first among op's
   // tags; a marker tag op already has is continued), and each new tag's name is added
-  // to the marker's list. Null for a slot out of range or when the selection tag cannot
-  // be made (the slot then stays empty). Without a marker tag (it could not be made) the
-  // selection tags are still made.
+  // to the marker's list. Null for a slot out of range, or when the selection tag
+  // cannot be made (the slot is then skipped). Without a marker tag (it could not be
+  // made) the selection tags are still made.
   SelectionTag* SlotTag(BaseObject* op, LONG slot, const String& name, LONG markerType, LayerObject* layer);
   // Selects each ref's face indices (those below limit) in its slot's selection; slots
   // without a tag are passed over. Sorts refs by slot: the indices of several sets that
   // share a slot are merged in ascending order, so that the selection is built a range
-  // at a time whatever the sets' interleaving.
-  void SelectFaces(ioSlotFaces* refs, LONG count, LONG limit);
+  // at a time whatever the sets' interleaving. False when a selection ran out of memory.
+  Bool SelectFaces(ioSlotFaces* refs, LONG count, LONG limit);
+  // Reports a selection that ran out of memory, naming the step, once per list.
+  void SelectionFailed(const CHAR* what);
 
   ioSelectionSlots slots;
   BaseTag* markerTag = nullptr;
   LONG markerNameCount = 0;
   Bool markerTried = FALSE;  // the marker tag was looked for or made on this object
   BaseTag* lastTag = nullptr;
+  Bool failureReported = FALSE;  // kept from object to object
 };
 
 // The list part shared by the group, region and mesh object lists: entries in order of

@@ -122,13 +122,14 @@ void ioGroupList::BuildSelectionTags(BaseObject* op) {
       if (refs && made < pairs) {
         refs[made] = ioSlotFaces{slot, made, group};
         ++made;
-      } else if (tag) {
-        SelectIndices(tag->GetBaseSelect(), group->faceIndices, group->faceIndexCount, limit);
+      } else if (tag && !SelectIndices(tag->GetBaseSelect(), group->faceIndices, group->faceIndexCount, limit)) {
+        m_objectSelections.SelectionFailed("ioGroupList::BuildSelectionTags()");
       }
     }
   }
   if (refs) {
-    m_objectSelections.SelectFaces(refs, made, limit);
+    if (!m_objectSelections.SelectFaces(refs, made, limit))
+      m_objectSelections.SelectionFailed("ioGroupList::BuildSelectionTags()");
     bDelete(refs);
   }
 }
@@ -142,6 +143,6 @@ void ioGroupList::AssignPolygon(BaseObject* op, LONG groupIndex, LONG polygon) {
   for (LONG i = 0; i < pieces.count; ++i) {
     SelectionTag* tag = m_objectSelections.slots.Get(slots[i]);
     if (!tag) tag = m_objectSelections.SlotTag(op, slots[i], String(pieces.piece[i]), IOTAG_GROUP_ID, m_pSelectionLayer);
-    if (tag) tag->GetBaseSelect()->Select(polygon);
+    if (tag && !tag->GetBaseSelect()->Select(polygon)) m_objectSelections.SelectionFailed("ioGroupList::AssignPolygon()");
   }
 }

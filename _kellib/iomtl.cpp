@@ -677,7 +677,8 @@ void ioMaterialList::SetTexTags(BaseObject* op, Bool makeTextureTags) {
   for (ioMaterial* entry = First(); entry; entry = entry->Next()) {
     if (!entry->faceIndices || entry->faceIndexCount == 0) continue;
     SelectionTag* tag = MakeTags(op, entry, makeTextureTags, pred);
-    if (tag) SelectIndices(tag->GetBaseSelect(), entry->faceIndices, entry->faceIndexCount, limit);
+    if (tag && !SelectIndices(tag->GetBaseSelect(), entry->faceIndices, entry->faceIndexCount, limit))
+      SelectionFailed("ioMaterialList::SetTexTags()");
   }
   ReportElapsed("SetTexTags()", GeGetMilliSeconds() - start);
 }
@@ -685,19 +686,31 @@ void ioMaterialList::SetTexTags(BaseObject* op, Bool makeTextureTags) {
 void ioMaterialList::AssignPolygon(BaseObject* op, LONG materialIndex, LONG polygon, Bool makeTextureTags) {
   if (!op || polygon < 0 || polygon >= SelectionLimit(op)) return;
   SelectionTag* tag = m_objectSelections.Get(materialIndex);
-  if (!tag) {
+  if (!tag && !m_objectSelections.Skipped(materialIndex)) {
     // First polygon of this material on the object (or an index no entry has: the first
     // entry's, as FindByIndex gives).
     ioMaterial* entry = FindByIndex(materialIndex);
     if (!entry) return;
     tag = m_objectSelections.Get(entry->index);
     if (!tag) {
-      if (entry->index < 0 || entry->index >= m_objectSelections.Count()) return;
+      const LONG slot = entry->index;
+      if (slot < 0 || slot >= m_objectSelections.Count() || m_objectSelections.Skipped(slot)) return;
       if (!m_pLastTag) m_pLastTag = LastTagOf(op);
       tag = MakeTags(op, entry, makeTextureTags, m_pLastTag);
-      if (!tag) return;
-      m_objectSelections.Set(entry->index, tag);
+      if (!tag) {
+        // No tag for this material on this object: one made later would miss polygons.
+        m_objectSelections.Skip(slot);
+        return;
+      }
+      m_objectSelections.Set(slot, tag);
     }
   }
-  tag->GetBaseSelect()->Select(polygon);
+  if (!tag) return;
+  if (!tag->GetBaseSelect()->Select(polygon)) SelectionFailed("ioMaterialList::AssignPolygon()");
+}
+
+void ioMaterialList::SelectionFailed(const CHAR* what) {
+  if (m_selectionFailureReported) return;
+  m_selectionFailureReported = TRUE;
+  ReportMemoryError(what);
 }

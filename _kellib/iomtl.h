@@ -185,8 +185,11 @@ class ioMaterialList {
   // makeTextureTags; pred becomes the last tag made. Null (nothing made) when the
   // selection tag cannot be allocated.
   SelectionTag* MakeTags(BaseObject* op, ioMaterial* entry, Bool makeTextureTags, BaseTag*& pred);
+  // Reports a selection that ran out of memory, naming the step, once per list.
+  void SelectionFailed(const CHAR* what);
 
   linkList* m_pEntries = nullptr;      // the ioMaterial records, in order of addition
   materialHash* m_pNames = nullptr;    // names and merged aliases -> entry
   BaseTag* m_pLastTag = nullptr;       // the material tag made last on the object being built
+  Bool m_selectionFailureReported = FALSE;  // a selection ran out of memory (reported once)
 };

@@ -42,12 +42,13 @@ void ioRegionList::BuildSelectionTags(BaseObject* op) {
     if (refs && made < pairs) {
       refs[made] = ioSlotFaces{region->index, made, region};
       ++made;
-    } else if (tag) {
-      SelectIndices(tag->GetBaseSelect(), region->faceIndices, region->faceIndexCount, limit);
+    } else if (tag && !SelectIndices(tag->GetBaseSelect(), region->faceIndices, region->faceIndexCount, limit)) {
+      m_objectSelections.SelectionFailed("ioRegionList::BuildSelectionTags()");
     }
   }
   if (refs) {
-    m_objectSelections.SelectFaces(refs, made, limit);
+    if (!m_objectSelections.SelectFaces(refs, made, limit))
+      m_objectSelections.SelectionFailed("ioRegionList::BuildSelectionTags()");
     bDelete(refs);
   }
 }
@@ -60,5 +61,5 @@ void ioRegionList::AssignPolygon(BaseObject* op, LONG regionIndex, LONG polygon)
     if (!region) return;
     tag = m_objectSelections.SlotTag(op, region->index, region->name, IOTAG_REGION_ID, m_pSelectionLayer);
   }
-  if (tag) tag->GetBaseSelect()->Select(polygon);
+  if (tag && !tag->GetBaseSelect()->Select(polygon)) m_objectSelections.SelectionFailed("ioRegionList::AssignPolygon()");
 }
