@@ -116,6 +116,12 @@ Bool SelectIndices(BaseSelect* bs, const ULONG* indices, ULONG count, LONG limit
   return TRUE;
 }
 
+BaseTag* LastTagOf(const BaseObject* op) {
+  BaseTag* last = op ? op->GetFirstTag() : nullptr;
+  while (last && last->GetNext()) last = last->GetNext();
+  return last;
+}
+
 SelectionTag* ioObjectSelections::SlotTag(BaseObject* op, LONG slot, const String& name, LONG markerType,
                                           LayerObject* layer) {
   if (!op || slot < 0 || slot >= slots.Count() || slots.Skipped(slot)) return nullptr;
@@ -128,6 +134,8 @@ SelectionTag* ioObjectSelections::SlotTag(BaseObject* op, LONG slot, const Strin
 
   if (!markerTried) {
     markerTried = TRUE;
+    // Our tags follow the object's own (its geometry tags stay in front).
+    if (!lastTag) lastTag = LastTagOf(op);
     markerTag = op->GetTag(markerType);
     if (markerTag) {
       // A marker the object already has keeps its names; ours follow them.
@@ -136,10 +144,12 @@ SelectionTag* ioObjectSelections::SlotTag(BaseObject* op, LONG slot, const Strin
       markerNameCount = count < 0 ? 0 : (count > data->GetEntryCount() ? data->GetEntryCount() : count);
     } else {
       markerTag = BaseTag::Alloc(markerType);
-      if (markerTag) op->InsertTag(markerTag);
       markerNameCount = 0;
+      if (markerTag) {
+        op->InsertTag(markerTag, lastTag);
+        lastTag = markerTag;
+      }
     }
-    if (markerTag && !lastTag) lastTag = markerTag;
   }
   if (markerTag) {
     BaseContainer* data = markerTag->GetDataInstance();
@@ -183,7 +193,8 @@ Bool ioObjectSelections::SelectFaces(ioSlotFaces* refs, LONG count, LONG limit) 
         out += set->faceIndices ? set->faceIndexCount : 0;
       }
       const ULONG length = static_cast<ULONG>(out - merged);
-      std::sort(merged, merged + length);
+      // Sets whose faces follow one another need no sort.
+      if (!std::is_sorted(merged, merged + length)) std::sort(merged, merged + length);
       ok = SelectIndices(bs, merged, length, limit) && ok;
       bDelete(merged);
     } else if (bs) {

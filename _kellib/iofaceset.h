@@ -115,6 +115,29 @@ inline LONG SelectionLimit(BaseObject* op) {
   return (op && op->GetType() == Opolygon) ? ToPoly(op)->GetPolygonCount() : MAXLONGl;
 }
 
+// SelectionLimit of the object being built, asked of the host once per object: the
+// host finds the count by walking the object's tags, and polygon-by-polygon building
+// asks for every polygon.
+class ioPolygonLimit {
+ public:
+  LONG Of(BaseObject* op) {
+    if (op != m_pObject) {
+      m_pObject = op;
+      m_limit = SelectionLimit(op);
+    }
+    return m_limit;
+  }
+  // For the next object (which may sit where a freed one was).
+  void Forget() { m_pObject = nullptr; }
+
+ private:
+  BaseObject* m_pObject = nullptr;
+  LONG m_limit = 0;
+};
+
+// The last of op's tags, or null.
+BaseTag* LastTagOf(const BaseObject* op);
+
 // What the scene builder keeps per object while it turns group or region entries into
 // selection tags: one slot per entry (or per known name), the marker tag made on the
 // object with the number of names written into it, and the tag inserted last.
@@ -125,14 +148,15 @@ struct ioObjectSelections {
     markerNameCount = 0;
     markerTried = FALSE;
     lastTag = nullptr;
+    polygons.Forget();
     return slots.Reset(size);
   }
 
   // The selection tag of slot on op, made on first use: a polygon selection tag named
-  // name, on layer (when one is given), inserted after the tag inserted before it. The
-  // first one made also gives op its marker tag of type markerType (first among op's
-  // tags; a marker tag op already has is continued), and each new tag's name is added
-  // to the marker's list. Null for a slot out of range, or when the selection tag
+  // name, on layer (when one is given), inserted after the tag inserted before it (the
+  // first after op's last tag). The first one made also gives op its marker tag of type
+  // markerType, inserted before it (a marker tag op already has is continued), and
+  // each new tag's name is added to the marker's list. Null for a slot out of range, or when the selection tag
   // cannot be made (the slot is then skipped). Without a marker tag (it could not be
   // made) the selection tags are still made.
   SelectionTag* SlotTag(BaseObject* op, LONG slot, const String& name, LONG markerType, LayerObject* layer);
@@ -149,6 +173,7 @@ struct ioObjectSelections {
   LONG markerNameCount = 0;
   Bool markerTried = FALSE;  // the marker tag was looked for or made on this object
   BaseTag* lastTag = nullptr;
+  ioPolygonLimit polygons;
   Bool failureReported = FALSE;  // kept from object to object
 };
 

@@ -135,7 +135,7 @@ void ioGroupList::BuildSelectionTags(BaseObject* op) {
 }
 
 void ioGroupList::AssignPolygon(BaseObject* op, LONG groupIndex, LONG polygon) {
-  if (!op || polygon < 0 || polygon >= SelectionLimit(op)) return;
+  if (!op || polygon < 0 || polygon >= m_objectSelections.polygons.Of(op)) return;
   const ioGroup* group = FindByIndex(groupIndex);
   if (!group) return;
   const LONG* slots = nullptr;

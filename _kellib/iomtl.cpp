@@ -493,6 +493,7 @@ void ioMaterialList::Clear() {
 Bool ioMaterialList::ResetObjectSelections() {
   m_pCurrentSelectionTag = nullptr;
   m_pLastTag = nullptr;
+  m_polygonLimit.Forget();
   return m_objectSelections.Reset(Count());
 }
 
@@ -579,13 +580,6 @@ void WriteChannels(Material* mat, const ioMaterial& entry, const ioMaterialBuild
   bc = BaseContainer();
   if (on) SetTexture(bc, entry.mapAlpha, opts);
   SetChannel(mat, CHANNEL_ALPHA, on, bc);
-}
-
-// The last tag on op, or null.
-BaseTag* LastTagOf(const BaseObject* op) {
-  BaseTag* last = op->GetFirstTag();
-  while (last && last->GetNext()) last = last->GetNext();
-  return last;
 }
 
 }  // namespace
@@ -684,7 +678,7 @@ void ioMaterialList::SetTexTags(BaseObject* op, Bool makeTextureTags) {
 }
 
 void ioMaterialList::AssignPolygon(BaseObject* op, LONG materialIndex, LONG polygon, Bool makeTextureTags) {
-  if (!op || polygon < 0 || polygon >= SelectionLimit(op)) return;
+  if (!op || polygon < 0 || polygon >= m_polygonLimit.Of(op)) return;
   SelectionTag* tag = m_objectSelections.Get(materialIndex);
   if (!tag && !m_objectSelections.Skipped(materialIndex)) {
     // First polygon of this material on the object (or an index no entry has: the first

@@ -191,5 +191,6 @@ class ioMaterialList {
   linkList* m_pEntries = nullptr;      // the ioMaterial records, in order of addition
   materialHash* m_pNames = nullptr;    // names and merged aliases -> entry
   BaseTag* m_pLastTag = nullptr;       // the material tag made last on the object being built
+  ioPolygonLimit m_polygonLimit;       // of the object being built
   Bool m_selectionFailureReported = FALSE;  // a selection ran out of memory (reported once)
 };

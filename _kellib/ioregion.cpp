@@ -54,7 +54,7 @@ void ioRegionList::BuildSelectionTags(BaseObject* op) {
 }
 
 void ioRegionList::AssignPolygon(BaseObject* op, LONG regionIndex, LONG polygon) {
-  if (!op || polygon < 0 || polygon >= SelectionLimit(op)) return;
+  if (!op || polygon < 0 || polygon >= m_objectSelections.polygons.Of(op)) return;
   SelectionTag* tag = m_objectSelections.slots.Get(regionIndex);
   if (!tag) {
     const ioRegion* region = FindByIndex(regionIndex);

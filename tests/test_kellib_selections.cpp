@@ -153,9 +153,9 @@ TEST_F(SelectionsTest, GroupsOfASingleObjectGetATagEachAndTheMarker) {
   ASSERT_NE(op->MakeTag(Tphong), nullptr);
 
   groups->BuildSelectionTags(op);
-  // The marker comes first, the selections after it in group order; groups without
-  // faces get none.
-  EXPECT_EQ(TagList(op), (Names{"group", "sel arm", "sel leg", "tag " + std::to_string(Tphong)}));
+  // The marker follows the object's own tags, the selections follow it in group order;
+  // groups without faces get none.
+  EXPECT_EQ(TagList(op), (Names{"tag " + std::to_string(Tphong), "group", "sel arm", "sel leg"}));
   EXPECT_EQ(MarkerNames(op, IOTAG_GROUP_ID), (Names{"arm", "leg"}));
   EXPECT_EQ(Selected(Selection(op, "arm")), (Indices{0, 2}));
   EXPECT_EQ(Selected(Selection(op, "leg")), (Indices{1, 3, 4}));
@@ -259,14 +259,15 @@ TEST_F(SelectionsTest, RegionsGetATagEachWithTheRegionMarker) {
   EXPECT_EQ(Selected(Selection(op, "default_Rgn")), (Indices{1}));
   EXPECT_EQ(Selection(op, "back")->GetLayerObject(m_doc.get()), layer);
 
-  // Groups and regions on one object: each marker heads its own selections.
+  // Groups and regions on one object: each marker heads its own selections, after the
+  // tags the object had.
   GroupsPtr groups(ioGroupList::Alloc());
   ASSERT_NE(groups, nullptr);
   ASSERT_NE(AddGroup(groups.get(), "g"), nullptr);
   std::vector<ioFace> groupFaces;
   ASSERT_TRUE(SetFaces(groups.get(), {0, 0, 0, 0}, &ioFace::group, groupFaces));
   groups->BuildSelectionTags(op);
-  EXPECT_EQ(TagList(op), (Names{"group", "sel g", "region", "sel default_Rgn", "sel back"}));
+  EXPECT_EQ(TagList(op), (Names{"region", "sel default_Rgn", "sel back", "group", "sel g"}));
 }
 
 // --- split objects ------------------------------------------------------------------------
@@ -294,7 +295,8 @@ TEST_F(SelectionsTest, SplitObjectsAssignPolygonByPolygon) {
     groups->AssignPolygon(first, groupOf[k], k);
     regions->AssignPolygon(first, regionOf[k], k);
   }
-  EXPECT_EQ(TagList(first), (Names{"region", "sel back", "sel default_Rgn", "group", "sel b", "sel a"}));
+  // Each kind's tags stay together: the group tags made later go after the earlier ones.
+  EXPECT_EQ(TagList(first), (Names{"group", "sel b", "sel a", "region", "sel back", "sel default_Rgn"}));
   EXPECT_EQ(MarkerNames(first, IOTAG_GROUP_ID), (Names{"b", "a"}));
   EXPECT_EQ(MarkerNames(first, IOTAG_REGION_ID), (Names{"back", "default_Rgn"}));
   EXPECT_EQ(Selected(Selection(first, "b")), (Indices{0, 1, 2}));
