@@ -156,9 +156,9 @@ struct ioObjectSelections {
   // name, on layer (when one is given), inserted after the tag inserted before it (the
   // first after op's last tag). The first one made also gives op its marker tag of type
   // markerType, inserted before it (a marker tag op already has is continued), and
-  // each new tag's name is added to the marker's list. Null for a slot out of range, or when the selection tag
-  // cannot be made (the slot is then skipped). Without a marker tag (it could not be
-  // made) the selection tags are still made.
+  // each new tag's name is added to the marker's list. Null for a slot out of range, or
+  // when the selection tag cannot be made (the slot is then skipped). Without a marker
+  // tag (it could not be made) the selection tags are still made.
   SelectionTag* SlotTag(BaseObject* op, LONG slot, const String& name, LONG markerType, LayerObject* layer);
   // Selects each ref's face indices (those below limit) in its slot's selection; slots
   // without a tag are passed over. Sorts refs by slot: the indices of several sets that

@@ -113,14 +113,13 @@ void ioGroupList::BuildSelectionTags(BaseObject* op) {
   LONG made = 0;
   for (const ioGroup* group = First(); group; group = group->Next()) {
     if (!group->HasFaceIndices()) continue;
-    pieces.Split(group->name, group->multiName);
-    for (LONG i = 0; i < pieces.count; ++i) {
-      LONG slot = KnownNameIndex(pieces.piece[i]);
-      if (slot < 0) slot = 0;
+    const LONG* slots = nullptr;
+    const ioNamePieces& words = PiecesOf(group, slots);
+    for (LONG i = 0; i < words.count; ++i) {
       SelectionTag* tag =
-          m_objectSelections.SlotTag(op, slot, String(pieces.piece[i]), IOTAG_GROUP_ID, m_pSelectionLayer);
+          m_objectSelections.SlotTag(op, slots[i], String(words.piece[i]), IOTAG_GROUP_ID, m_pSelectionLayer);
       if (refs && made < pairs) {
-        refs[made] = ioSlotFaces{slot, made, group};
+        refs[made] = ioSlotFaces{slots[i], made, group};
         ++made;
       } else if (tag && !SelectIndices(tag->GetBaseSelect(), group->faceIndices, group->faceIndexCount, limit)) {
         m_objectSelections.SelectionFailed("ioGroupList::BuildSelectionTags()");
@@ -142,7 +141,9 @@ void ioGroupList::AssignPolygon(BaseObject* op, LONG groupIndex, LONG polygon) {
   const ioNamePieces& pieces = PiecesOf(group, slots);
   for (LONG i = 0; i < pieces.count; ++i) {
     SelectionTag* tag = m_objectSelections.slots.Get(slots[i]);
-    if (!tag) tag = m_objectSelections.SlotTag(op, slots[i], String(pieces.piece[i]), IOTAG_GROUP_ID, m_pSelectionLayer);
-    if (tag && !tag->GetBaseSelect()->Select(polygon)) m_objectSelections.SelectionFailed("ioGroupList::AssignPolygon()");
+    if (!tag)
+      tag = m_objectSelections.SlotTag(op, slots[i], String(pieces.piece[i]), IOTAG_GROUP_ID, m_pSelectionLayer);
+    if (tag && !tag->GetBaseSelect()->Select(polygon))
+      m_objectSelections.SelectionFailed("ioGroupList::AssignPolygon()");
   }
 }

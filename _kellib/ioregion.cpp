@@ -61,5 +61,6 @@ void ioRegionList::AssignPolygon(BaseObject* op, LONG regionIndex, LONG polygon)
     if (!region) return;
     tag = m_objectSelections.SlotTag(op, region->index, region->name, IOTAG_REGION_ID, m_pSelectionLayer);
   }
-  if (tag && !tag->GetBaseSelect()->Select(polygon)) m_objectSelections.SelectionFailed("ioRegionList::AssignPolygon()");
+  if (tag && !tag->GetBaseSelect()->Select(polygon))
+    m_objectSelections.SelectionFailed("ioRegionList::AssignPolygon()");
 }

@@ -85,7 +85,8 @@ void PlainWalk(const Model& m) {
   size_t g = 0;
   for (const ioGroup* group = m.groups->First(); group; group = group->Next(), ++g)
     for (ULONG i = 0; i < group->faceIndexCount; ++i)
-      for (LONG slot : m.slots[g]) selections[static_cast<size_t>(slot)]->Select(static_cast<LONG>(group->faceIndices[i]));
+      for (LONG slot : m.slots[g])
+        selections[static_cast<size_t>(slot)]->Select(static_cast<LONG>(group->faceIndices[i]));
   for (auto& bs : selections) BaseSelect::Free(bs);
 }
 

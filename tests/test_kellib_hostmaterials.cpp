@@ -48,7 +48,8 @@ BaseContainer ChannelData(BaseMaterial* mat, LONG id) {
 
 // Which table channels are on, as a text like "colour bump".
 std::string ChannelsOn(BaseMaterial* mat) {
-  static const char* names[] = {"colour", "transparency", "luminance", "specular", "speccolour", "bump", "disp", "alpha"};
+  static const char* names[] = {"colour",     "transparency", "luminance", "specular",
+                                "speccolour", "bump",         "disp",      "alpha"};
   std::string on;
   Material* standard = Standard(mat);
   for (size_t i = 0; standard && i < std::size(kTableChannels); ++i)
@@ -327,7 +328,8 @@ TEST_F(HostMaterialsTest, EachChannelNeedsItsBitAndItsValue) {
         opts.materialFlags = asked ? kAllChannels : (kAllChannels & ~rule.flag);
         BaseMaterial* mat = Rewritten(list.get(), opts);
         ASSERT_NE(mat, nullptr);
-        EXPECT_EQ(ChannelsOn(mat), given && asked ? rule.on : "") << rule.on << " given " << given << " asked " << asked;
+        EXPECT_EQ(ChannelsOn(mat), given && asked ? rule.on : "")
+            << rule.on << " given " << given << " asked " << asked;
         // Channels outside the table are not switched.
         for (LONG id : {CHANNEL_REFLECTION, CHANNEL_ENVIRONMENT, CHANNEL_FOG, CHANNEL_GLOW, CHANNEL_DIFFUSION})
           EXPECT_TRUE(Standard(mat)->GetChannelState(id)) << id;
