@@ -129,6 +129,7 @@ SelectionTag* ioObjectSelections::SlotTag(BaseObject* op, LONG slot, const Strin
   SelectionTag* tag = SelectionTag::Alloc(Tpolygonselection);
   if (!tag) {
     slots.Skip(slot);
+    ReportLoss("Selection Tag");
     return nullptr;
   }
 
@@ -148,6 +149,10 @@ SelectionTag* ioObjectSelections::SlotTag(BaseObject* op, LONG slot, const Strin
       if (markerTag) {
         op->InsertTag(markerTag, lastTag);
         lastTag = markerTag;
+      } else if (FindPlugin(markerType, PLUGINTYPE_TAG)) {
+        // The tag type is there: memory was missing. (Without the plug-in there is no
+        // marker to make, and nothing is lost.)
+        ReportLoss(markerType == IOTAG_GROUP_ID ? "Group Tag" : "Region Tag");
       }
     }
   }
@@ -166,9 +171,9 @@ SelectionTag* ioObjectSelections::SlotTag(BaseObject* op, LONG slot, const Strin
   return tag;
 }
 
-void ioObjectSelections::SelectionFailed(const CHAR* what) {
-  if (failureReported) return;
-  failureReported = TRUE;
+void ioObjectSelections::ReportLoss(const CHAR* what) {
+  if (lossReported) return;
+  lossReported = TRUE;
   ReportMemoryError(what);
 }
 

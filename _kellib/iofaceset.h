@@ -142,14 +142,17 @@ BaseTag* LastTagOf(const BaseObject* op);
 // selection tags: one slot per entry (or per known name), the marker tag made on the
 // object with the number of names written into it, and the tag inserted last.
 struct ioObjectSelections {
-  // size empty slots and no tags. False when memory is missing (no slots then).
+  // size empty slots and no tags. False when memory is missing: there are no slots
+  // then, so the object gets none of these tags (a loss reported).
   Bool Reset(LONG size) {
     markerTag = nullptr;
     markerNameCount = 0;
     markerTried = FALSE;
     lastTag = nullptr;
     polygons.Forget();
-    return slots.Reset(size);
+    if (slots.Reset(size)) return TRUE;
+    ReportLoss("Selection Tag");
+    return FALSE;
   }
 
   // The selection tag of slot on op, made on first use: a polygon selection tag named
@@ -157,16 +160,18 @@ struct ioObjectSelections {
   // first after op's last tag). The first one made also gives op its marker tag of type
   // markerType, inserted before it (a marker tag op already has is continued), and
   // each new tag's name is added to the marker's list. Null for a slot out of range, or
-  // when the selection tag cannot be made (the slot is then skipped). Without a marker
-  // tag (it could not be made) the selection tags are still made.
+  // when the selection tag cannot be made (the slot is then skipped and the loss
+  // reported). Without a marker tag (its plug-in is missing, or memory) the selection
+  // tags are still made.
   SelectionTag* SlotTag(BaseObject* op, LONG slot, const String& name, LONG markerType, LayerObject* layer);
   // Selects each ref's face indices (those below limit) in its slot's selection; slots
   // without a tag are passed over. Sorts refs by slot: the indices of several sets that
   // share a slot are merged in ascending order, so that the selection is built a range
   // at a time whatever the sets' interleaving. False when a selection ran out of memory.
   Bool SelectFaces(ioSlotFaces* refs, LONG count, LONG limit);
-  // Reports a selection that ran out of memory, naming the step, once per list.
-  void SelectionFailed(const CHAR* what);
+  // Reports a part of the objects lost for want of memory (a tag, or polygons of a
+  // selection), naming it: the first loss of the list only.
+  void ReportLoss(const CHAR* what);
 
   ioSelectionSlots slots;
   BaseTag* markerTag = nullptr;
@@ -174,7 +179,7 @@ struct ioObjectSelections {
   Bool markerTried = FALSE;  // the marker tag was looked for or made on this object
   BaseTag* lastTag = nullptr;
   ioPolygonLimit polygons;
-  Bool failureReported = FALSE;  // kept from object to object
+  Bool lossReported = FALSE;  // kept from object to object
 };
 
 // The list part shared by the group, region and mesh object lists: entries in order of

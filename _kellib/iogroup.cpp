@@ -122,13 +122,13 @@ void ioGroupList::BuildSelectionTags(BaseObject* op) {
         refs[made] = ioSlotFaces{slots[i], made, group};
         ++made;
       } else if (tag && !SelectIndices(tag->GetBaseSelect(), group->faceIndices, group->faceIndexCount, limit)) {
-        m_objectSelections.SelectionFailed("ioGroupList::BuildSelectionTags()");
+        m_objectSelections.ReportLoss("Selection Tag");
       }
     }
   }
   if (refs) {
     if (!m_objectSelections.SelectFaces(refs, made, limit))
-      m_objectSelections.SelectionFailed("ioGroupList::BuildSelectionTags()");
+      m_objectSelections.ReportLoss("Selection Tag");
     bDelete(refs);
   }
 }
@@ -144,6 +144,6 @@ void ioGroupList::AssignPolygon(BaseObject* op, LONG groupIndex, LONG polygon) {
     if (!tag)
       tag = m_objectSelections.SlotTag(op, slots[i], String(pieces.piece[i]), IOTAG_GROUP_ID, m_pSelectionLayer);
     if (tag && !tag->GetBaseSelect()->Select(polygon))
-      m_objectSelections.SelectionFailed("ioGroupList::AssignPolygon()");
+      m_objectSelections.ReportLoss("Selection Tag");
   }
 }

@@ -43,12 +43,12 @@ void ioRegionList::BuildSelectionTags(BaseObject* op) {
       refs[made] = ioSlotFaces{region->index, made, region};
       ++made;
     } else if (tag && !SelectIndices(tag->GetBaseSelect(), region->faceIndices, region->faceIndexCount, limit)) {
-      m_objectSelections.SelectionFailed("ioRegionList::BuildSelectionTags()");
+      m_objectSelections.ReportLoss("Selection Tag");
     }
   }
   if (refs) {
     if (!m_objectSelections.SelectFaces(refs, made, limit))
-      m_objectSelections.SelectionFailed("ioRegionList::BuildSelectionTags()");
+      m_objectSelections.ReportLoss("Selection Tag");
     bDelete(refs);
   }
 }
@@ -62,5 +62,5 @@ void ioRegionList::AssignPolygon(BaseObject* op, LONG regionIndex, LONG polygon)
     tag = m_objectSelections.SlotTag(op, region->index, region->name, IOTAG_REGION_ID, m_pSelectionLayer);
   }
   if (tag && !tag->GetBaseSelect()->Select(polygon))
-    m_objectSelections.SelectionFailed("ioRegionList::AssignPolygon()");
+    m_objectSelections.ReportLoss("Selection Tag");
 }
