@@ -44,6 +44,7 @@ bench: build
 	./build/bin/bench_scene
 	./build/bin/bench_modeling
 	./build/bin/bench_objread
+	./build/bin/bench_import
 
 clean:
 	rm -rf build build-asan build-ci build-ci-asan build-fuzz
