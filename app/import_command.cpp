@@ -240,10 +240,13 @@ int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
   if (!fs::exists(status)) return ShellFail("import: no such file or folder: '" + options.path + "'");
   const bool folder = fs::is_directory(status);
 
-  // The options dialog: the preset, the flags, then what PATH and --into decide.
-  std::vector<DialogAction> actions;
+  // The options dialog: the preset, then what PATH and --into decide, then the flags,
+  // so that a flag that needs the folder source enabled (subfolders) finds it so.
+  std::vector<DialogAction> actions, flags;
   std::string error;
-  if (!OptionFlagActions(kImportDialog, options.preset, options.sets, &actions, &error)) return ShellUsage(error);
+  if (!OptionFlagActions(kImportDialog, options.preset, {}, &actions, &error) ||
+      !OptionFlagActions(kImportDialog, "", options.sets, &flags, &error))
+    return ShellUsage(error);
   const std::string source =
       ChosenBySets(options.sets, "source", {{"one-file", "one-file"}, {"whole-folder", "folder"}});
   if (!source.empty() && source != (folder ? "folder" : "one-file"))
@@ -257,6 +260,7 @@ int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
       return ShellUsage("import: --into imports into that scene, which does not go with --set document=" + document);
     actions.push_back(DialogAction::Set("document", "current"));
   }
+  actions.insert(actions.end(), flags.begin(), flags.end());
 
   BaseDocument* doc = nullptr;
   if (!options.into.empty()) {

@@ -321,7 +321,11 @@ TEST_F(ShellImportTest, IntoKeepsTheScenesObjectsAndSavesBackByDefault) {
 }
 
 TEST_F(ShellImportTest, AFolderImportsEveryObjFileUnderANullNamedAfterIt) {
-  fs::copy_file(fs::path(TempDir()) / "models/robot.obj", fs::path(TempDir()) / "models/twin.obj");
+  const fs::path models = fs::path(TempDir()) / "models";
+  fs::copy_file(models / "robot.obj", models / "twin.obj");
+  fs::create_directories(models / "parts");
+  fs::copy_file(models / "robot.obj", models / "parts/spare.obj");
+  fs::copy_file(models / "robot.mtl", models / "parts/robot.mtl");
   for (const char* args : {"import models", "import models/"}) {
     fs::remove(fs::path(TempDir()) / "models.kscn");
     const ShellRun r = Run(args);
@@ -334,9 +338,21 @@ TEST_F(ShellImportTest, AFolderImportsEveryObjFileUnderANullNamedAfterIt) {
     EXPECT_EQ(Name(top), "models");
     EXPECT_EQ(top->GetType(), Onull);
     EXPECT_FALSE(top->GetNext()) << "everything sits under the folder's null";
-    // Two files of three n-gons each.
+    // Two files of three n-gons each; the sub-folder is left out.
     EXPECT_EQ(Count(doc.get()).ngons, 6);
   }
+
+  // The sub-folder's source needs the folder source chosen first, which PATH does.
+  const ShellRun sub = Run("import models --set subfolders=on --set null-per-folder=on -o sub.kscn");
+  ASSERT_EQ(sub.exitCode, 0) << sub.out;
+  DocPtr doc = Load("sub.kscn");
+  ASSERT_TRUE(doc);
+  const SceneCounts c = Count(doc.get());
+  EXPECT_EQ(c.ngons, 9);
+  ASSERT_TRUE(c.byName.count("parts")) << sub.out;
+  EXPECT_EQ(c.byName.at("parts")->GetType(), Onull);
+  EXPECT_EQ(Name(c.byName.at("parts")->GetUp()), "models");
+  EXPECT_TRUE(c.byName.at("parts")->GetDown()) << "the sub-folder's file is built under its null";
 }
 
 TEST_F(ShellImportTest, AnMtlFileBringsItsMaterialsAndNoObject) {
