@@ -150,6 +150,7 @@ TEST_F(ShellImportTest, UsageErrorsExitWithTwoAndWriteNothing) {
       {"import models --set source=one-file", "PATH is a folder, which does not go with --set source=one-file"},
       {"import models/robot.obj --set whole-folder=on", "PATH is a file, which does not go with --set source=folder"},
       {"import models/robot.obj --frobnicate", "frobnicate"},
+      {"import models/robot.obj -o models/../models/robot.obj", "would replace PATH itself"},
   };
   for (const auto& c : cases) {
     const ShellRun r = Run(c.args);
@@ -158,6 +159,7 @@ TEST_F(ShellImportTest, UsageErrorsExitWithTwoAndWriteNothing) {
   }
   EXPECT_EQ(SceneFiles(), std::set<std::string>{"scene.kscn"});
   EXPECT_EQ(ReadFile(TempDir() + "/scene.kscn"), scene);
+  EXPECT_EQ(ReadFile(TempDir() + "/models/robot.obj"), ReadFile(SourceDir() + "/samples/robot.obj"));
 }
 
 TEST_F(ShellImportTest, FlagsThatAgreeWithPathAndIntoAreAccepted) {
@@ -174,6 +176,10 @@ TEST_F(ShellImportTest, APathThatDoesNotExistFailsClearlyAndWritesNothing) {
     EXPECT_EQ(r.exitCode, 1) << args << "\n" << r.out;
     EXPECT_TRUE(Has(r, "kelvane: import: no such file or folder: '")) << args << "\n" << r.out;
   }
+  // A device is no file to import (reading it might never end).
+  const ShellRun device = Run("import /dev/zero");
+  EXPECT_EQ(device.exitCode, 1) << device.out;
+  EXPECT_TRUE(Has(device, "kelvane: import: '/dev/zero' is neither a file nor a folder")) << device.out;
   EXPECT_TRUE(SceneFiles().empty());
 }
 
