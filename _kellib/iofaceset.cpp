@@ -1,5 +1,7 @@
 #include "iofaceset.h"
 
+#include <algorithm>
+
 namespace {
 
 // One scan for faces and line elements alike: the positions of the first n records of
@@ -90,6 +92,90 @@ Bool ioSelectionSlots::Set(LONG slot, SelectionTag* tag) {
   if (slot < 0 || slot >= m_count) return FALSE;
   m_pTags[slot] = tag;
   return TRUE;
+}
+
+// --- selection tags of one object ---------------------------------------------------------
+
+void SelectIndices(BaseSelect* bs, const ULONG* indices, ULONG count, LONG limit) {
+  if (!bs || !indices || limit <= 0) return;
+  const ULONG end = static_cast<ULONG>(limit);
+  ULONG i = 0;
+  while (i < count) {
+    const ULONG a = indices[i++];
+    if (a >= end) continue;
+    // Repeats of an index (sets sharing a slot may both hold it) continue the run.
+    ULONG b = a;
+    while (i < count && (indices[i] == b + 1 || indices[i] == b) && indices[i] < end) b = indices[i++];
+    bs->SelectAll(static_cast<LONG>(a), static_cast<LONG>(b));
+  }
+}
+
+SelectionTag* ioObjectSelections::SlotTag(BaseObject* op, LONG slot, const String& name, LONG markerType,
+                                          LayerObject* layer) {
+  if (!op || slot < 0 || slot >= slots.Count()) return nullptr;
+  if (SelectionTag* made = slots.Get(slot)) return made;
+  SelectionTag* tag = SelectionTag::Alloc(Tpolygonselection);
+  if (!tag) return nullptr;
+
+  if (!markerTried) {
+    markerTried = TRUE;
+    markerTag = op->GetTag(markerType);
+    if (markerTag) {
+      // A marker the object already has keeps its names; ours follow them.
+      const BaseContainer* data = markerTag->GetDataInstance();
+      const LONG count = data->GetLong(IOTAG_NAME_COUNT);
+      markerNameCount = count < 0 ? 0 : (count > data->GetEntryCount() ? data->GetEntryCount() : count);
+    } else {
+      markerTag = BaseTag::Alloc(markerType);
+      if (markerTag) op->InsertTag(markerTag);
+      markerNameCount = 0;
+    }
+    if (markerTag && !lastTag) lastTag = markerTag;
+  }
+  if (markerTag) {
+    BaseContainer* data = markerTag->GetDataInstance();
+    data->SetString(IOTAG_FIRST_NAME + markerNameCount, name);
+    ++markerNameCount;
+    data->SetLong(IOTAG_NAME_COUNT, markerNameCount);
+  }
+
+  tag->SetName(name);
+  if (layer) tag->SetLayerObject(layer);
+  op->InsertTag(tag, lastTag);
+  lastTag = tag;
+  slots.Set(slot, tag);
+  return tag;
+}
+
+void ioObjectSelections::SelectFaces(ioSlotFaces* refs, LONG count, LONG limit) {
+  if (!refs || count <= 0) return;
+  std::sort(refs, refs + count, [](const ioSlotFaces& a, const ioSlotFaces& b) {
+    return a.slot != b.slot ? a.slot < b.slot : a.order < b.order;
+  });
+  for (LONG first = 0; first < count;) {
+    LONG last = first + 1;
+    VULONG total = refs[first].set->faceIndexCount;
+    while (last < count && refs[last].slot == refs[first].slot) total += refs[last++].set->faceIndexCount;
+    const SelectionTag* tag = slots.Get(refs[first].slot);
+    BaseSelect* bs = tag ? tag->GetBaseSelect() : nullptr;
+    ULONG* merged = (bs && last - first > 1 && total <= 0xFFFFFFFFu) ? bNew(ULONG, total) : nullptr;
+    if (merged) {
+      ULONG* out = merged;
+      for (LONG r = first; r < last; ++r) {
+        const ioFaceSet* set = refs[r].set;
+        if (set->faceIndices) std::copy(set->faceIndices, set->faceIndices + set->faceIndexCount, out);
+        out += set->faceIndices ? set->faceIndexCount : 0;
+      }
+      const ULONG length = static_cast<ULONG>(out - merged);
+      std::sort(merged, merged + length);
+      SelectIndices(bs, merged, length, limit);
+      bDelete(merged);
+    } else if (bs) {
+      // One set, or no memory for the merge: set by set gives the same selection.
+      for (LONG r = first; r < last; ++r) SelectIndices(bs, refs[r].set->faceIndices, refs[r].set->faceIndexCount, limit);
+    }
+    first = last;
+  }
 }
 
 // --- the list -----------------------------------------------------------------------------

@@ -24,6 +24,9 @@ class ioFaceSet : public linkNode {
   // The same over line elements, into segIndices / segIndexCount.
   virtual Bool SetSegIndices(const ObjSegment* segments, ULONG segTotal, ULONG n);
 
+  // True once the set has face indices to select.
+  Bool HasFaceIndices() const { return faceIndices && faceIndexCount > 0; }
+
   // The index a face or line element names for sets of this kind.
   LONG KeyOf(const ioFace& face) const { return face.*m_faceField; }
   LONG KeyOf(const ObjSegment& segment) const { return segment.*m_segField; }
@@ -75,6 +78,33 @@ class ioSelectionSlots {
   LONG m_count = 0;
 };
 
+// The marker tags that list which selections are groups and which are regions, by
+// their plug-in IDs. Their data: the number of names, then the names in order.
+enum : LONG {
+  IOTAG_GROUP_ID = 1016210,
+  IOTAG_REGION_ID = 1016229,
+  IOTAG_NAME_COUNT = 1000,
+  IOTAG_FIRST_NAME = 1001,
+};
+
+// One set's faces bound for one slot's selection: the slot, the order in which the pair
+// was met, and the set whose face indices go there.
+struct ioSlotFaces {
+  LONG slot;
+  LONG order;
+  const ioFaceSet* set;
+};
+
+// Selects indices[0, count) in bs, a run of consecutive indices at a time (ascending
+// indices cost one range each), leaving out those at or past limit.
+void SelectIndices(BaseSelect* bs, const ULONG* indices, ULONG count, LONG limit);
+
+// The polygons a selection on op may name: op's polygon count for a polygon object,
+// else no bound.
+inline LONG SelectionLimit(BaseObject* op) {
+  return (op && op->GetType() == Opolygon) ? ToPoly(op)->GetPolygonCount() : MAXLONGl;
+}
+
 // What the scene builder keeps per object while it turns group or region entries into
 // selection tags: one slot per entry (or per known name), the marker tag made on the
 // object with the number of names written into it, and the tag inserted last.
@@ -83,13 +113,29 @@ struct ioObjectSelections {
   Bool Reset(LONG size) {
     markerTag = nullptr;
     markerNameCount = 0;
+    markerTried = FALSE;
     lastTag = nullptr;
     return slots.Reset(size);
   }
 
+  // The selection tag of slot on op, made on first use: a polygon selection tag named
+  // name, on layer (when one is given), inserted after the tag inserted before it. The
+  // first one made also gives op its marker tag of type markerType (first among op's
+  // tags; a marker tag op already has is continued), and each new tag's name is added
+  // to the marker's list. Null for a slot out of range or when the selection tag cannot
+  // be made (the slot then stays empty). Without a marker tag (it could not be made) the
+  // selection tags are still made.
+  SelectionTag* SlotTag(BaseObject* op, LONG slot, const String& name, LONG markerType, LayerObject* layer);
+  // Selects each ref's face indices (those below limit) in its slot's selection; slots
+  // without a tag are passed over. Sorts refs by slot: the indices of several sets that
+  // share a slot are merged in ascending order, so that the selection is built a range
+  // at a time whatever the sets' interleaving.
+  void SelectFaces(ioSlotFaces* refs, LONG count, LONG limit);
+
   ioSelectionSlots slots;
   BaseTag* markerTag = nullptr;
   LONG markerNameCount = 0;
+  Bool markerTried = FALSE;  // the marker tag was looked for or made on this object
   BaseTag* lastTag = nullptr;
 };
 

@@ -8,15 +8,6 @@
 #include "iofaceset.h"
 #include "namehash.h"
 
-// The marker tags that list which selections are groups and which are regions, read by
-// their plug-in IDs. Their data: the number of names, then the names in order.
-enum : LONG {
-  IOTAG_GROUP_ID = 1016210,
-  IOTAG_REGION_ID = 1016229,
-  IOTAG_NAME_COUNT = 1000,
-  IOTAG_FIRST_NAME = 1001,
-};
-
 // Calls add(name) for every name that op's marker tag of type tagType lists, in order,
 // each made safe (SafeName); names that come out empty are left out. True when op has
 // no such tag. Stops and returns false when add does.
@@ -34,6 +25,18 @@ Bool ForEachMarkerName(const BaseObject* op, LONG tagType, Add add) {
   }
   return TRUE;
 }
+
+// The names a group's faces are selected under: the words of a multi-name group, or
+// its whole name, taken from the name's first 255 bytes.
+struct ioNamePieces {
+  // Splits the first 255 bytes of name at blanks and tabs when multi; otherwise those
+  // bytes are the one piece. An empty name (or one of blanks only, when multi) has none.
+  void Split(const String& name, Bool multi);
+
+  LONG count = 0;
+  const CHAR* piece[128];  // zero-terminated, inside text; 255 bytes hold 128 words at most
+  CHAR text[256];
+};
 
 class ioGroup : public ioFaceSet {
  public:
@@ -71,6 +74,7 @@ class ioGroupList : public ioFaceSetListOf<ioGroup> {
   LONG KnownNameCount() const;
   // The number a known name was given (its selection slot on import), or -1.
   LONG KnownNameIndex(const String& name) const;
+  LONG KnownNameIndex(const CHAR* name) const;
 
   // Export: the default group (op's safe name, or "default" without op, followed by
   // "_Grp"; index 0 on an empty list) is added and known; then every name listed by
@@ -84,11 +88,29 @@ class ioGroupList : public ioFaceSetListOf<ioGroup> {
   // False when memory is missing (no slots then).
   Bool ResetObjectSelections();
 
+  // Import, single object (polygon i is face i): a selection tag per piece of every
+  // group with faces (the words of a multi-name group, each its known name's slot;
+  // a piece that is not known takes slot 0), made in group and piece order with the
+  // group marker tag, selecting each group's face indices. Starts with
+  // ResetObjectSelections; indices past op's polygons are left out.
+  void BuildSelectionTags(BaseObject* op);
+  // Import, split objects: polygon joins the selections of group groupIndex's pieces on
+  // op, each made on first use as in BuildSelectionTags. Call ResetObjectSelections
+  // before the first polygon of each object.
+  void AssignPolygon(BaseObject* op, LONG groupIndex, LONG polygon);
+
   // Import, per object being built (filled by the scene builder).
   ioObjectSelections m_objectSelections;
   LayerObject* m_pSelectionLayer = nullptr;  // layer of the selection tags, or none
 
  private:
   ioGroupList() = default;
+  // The pieces and slots of a group for AssignPolygon, kept for the next polygon (split
+  // objects meet the same group polygon after polygon).
+  const ioNamePieces& PiecesOf(const ioGroup* group, const LONG*& slots);
+
   nameHash* m_pKnownNames = nullptr;
+  const ioGroup* m_pCachedGroup = nullptr;  // the group m_cachedPieces belong to, or none
+  ioNamePieces m_cachedPieces;
+  LONG m_cachedSlots[128] = {};
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "c4d_symbols.h"
 #include "compat.h"
 #include "scan.h"
 
@@ -476,6 +477,7 @@ Bool ioMaterialList::Consolidate(Real tolR, Real tolG, Real tolB) {
   Free(merged);
   m_objectSelections.Free();
   m_pCurrentSelectionTag = nullptr;
+  m_pLastTag = nullptr;
   ConsolePrintf("Merged: %d", static_cast<int>(Count()));
   return TRUE;
 }
@@ -485,9 +487,217 @@ void ioMaterialList::Clear() {
   m_pEntries->Clear();
   m_objectSelections.Free();
   m_pCurrentSelectionTag = nullptr;
+  m_pLastTag = nullptr;
 }
 
 Bool ioMaterialList::ResetObjectSelections() {
   m_pCurrentSelectionTag = nullptr;
+  m_pLastTag = nullptr;
   return m_objectSelections.Reset(Count());
+}
+
+// --- host materials ---------------------------------------------------------------------
+
+namespace {
+
+// A channel's data with its colour and brightness.
+BaseContainer LitChannel(const Vector& colour, Real brightness) {
+  BaseContainer bc;
+  bc.SetVector(BASECHANNEL_COLOR_EX, colour);
+  bc.SetReal(BASECHANNEL_BRIGHTNESS_EX, brightness);
+  return bc;
+}
+
+// The map as the channel's texture. With a texture folder the map is looked for there
+// (and below it), and the folder it was found in is suggested to the host.
+void SetTexture(BaseContainer& bc, const CHAR* map, const ioMaterialBuildOptions& opts) {
+  bc.SetString(BASECHANNEL_TEXTURE, String(map));
+  if (!opts.texturePath.Content()) return;
+  Filename found;
+  if (GeSearchFile(Filename(opts.texturePath), Filename(map), &found))
+    bc.SetFilename(BASECHANNEL_SUGGESTEDFOLDER, found.GetDirectory());
+}
+
+// The maps of the colour, luminance and specular colour channels: only when textures
+// are asked for, and then with the shader parameters of the options.
+void SetColourTexture(BaseContainer& bc, const CHAR* map, const ioMaterialBuildOptions& opts) {
+  if (!(opts.materialFlags & IOMTL_TEXTURES) || !map[0]) return;
+  SetTexture(bc, map, opts);
+  bc.SetLong(BASECHANNEL_MIXSTRENGTH_EX, opts.shaderParam1006);
+  bc.SetLong(BASECHANNEL_MIXMODE_EX, opts.shaderParam1005);
+}
+
+// Switches the channel on or off; a channel that is on takes bc.
+void SetChannel(Material* mat, LONG id, Bool on, const BaseContainer& bc) {
+  mat->SetChannelState(id, on);
+  if (!on) return;
+  if (BaseChannel* channel = mat->GetChannel(id)) channel->SetData(bc);
+}
+
+void WriteChannels(Material* mat, const ioMaterial& entry, const ioMaterialBuildOptions& opts) {
+  const ULONG flags = opts.materialFlags;
+  auto asked = [flags](ULONG bit) { return (flags & bit) != 0; };
+
+  // Without a material library every material shows its (default) colour.
+  Bool on = asked(IOMTL_COLOR) && (!opts.libraryRead || entry.hasDiffuse);
+  BaseContainer bc = LitChannel(entry.diffuse, 1.0);
+  if (on) SetColourTexture(bc, entry.mapDiffuse, opts);
+  SetChannel(mat, CHANNEL_COLOR, on, bc);
+
+  on = asked(IOMTL_TRANSPARENCY) && entry.hasTransparency;
+  SetChannel(mat, CHANNEL_TRANSPARENCY, on, LitChannel(entry.filter, entry.transparency));
+  if (on && asked(IOMTL_REFRACTION))
+    mat->GetDataInstance()->SetReal(MATERIAL_TRANSPARENCY_REFRACTION, entry.refraction);
+
+  on = asked(IOMTL_LUMINANCE) && entry.hasAmbient;
+  bc = LitChannel(entry.ambient, 1.0);
+  if (on) SetColourTexture(bc, entry.mapAmbient, opts);
+  SetChannel(mat, CHANNEL_LUMINANCE, on, bc);
+
+  SetChannel(mat, CHANNEL_SPECULAR, asked(IOMTL_SPECULAR) && entry.hasSpecularHighlight, BaseContainer());
+
+  on = asked(IOMTL_SPECULAR_COLOR) && entry.hasSpecularColor;
+  bc = LitChannel(entry.specular, 1.0);
+  if (on) SetColourTexture(bc, entry.mapSpecular, opts);
+  SetChannel(mat, CHANNEL_SPECULARCOLOR, on, bc);
+
+  // The map channels are on only with a map, which they then always take.
+  on = asked(IOMTL_BUMP) && entry.mapBump[0];
+  bc = BaseContainer();
+  if (on) {
+    SetTexture(bc, entry.mapBump, opts);
+    bc.SetLong(BASECHANNEL_MIXMODE_EX, opts.shaderParam1005);
+  }
+  SetChannel(mat, CHANNEL_BUMP, on, bc);
+
+  on = asked(IOMTL_DISPLACEMENT) && entry.mapDisplacement[0];
+  bc = BaseContainer();
+  if (on) SetTexture(bc, entry.mapDisplacement, opts);
+  SetChannel(mat, CHANNEL_DISPLACEMENT, on, bc);
+
+  on = asked(IOMTL_ALPHA) && entry.mapAlpha[0];
+  bc = BaseContainer();
+  if (on) SetTexture(bc, entry.mapAlpha, opts);
+  SetChannel(mat, CHANNEL_ALPHA, on, bc);
+}
+
+// The last tag on op, or null.
+BaseTag* LastTagOf(const BaseObject* op) {
+  BaseTag* last = op->GetFirstTag();
+  while (last && last->GetNext()) last = last->GetNext();
+  return last;
+}
+
+}  // namespace
+
+Bool ioMaterialList::SetBaseMaterials(BaseDocument* doc, const ioMaterialBuildOptions& opts) {
+  if (!doc || !(opts.materialFlags & IOMTL_BUILD)) return TRUE;
+  const Real start = GeGetMilliSeconds();
+  StatusSetText(GeLoadString(IDS_STATUS_BUILDING_MATERIALS));
+
+  // New materials go after the document's own, in list order.
+  BaseMaterial* pred = doc->GetFirstMaterial();
+  while (pred && pred->GetNext()) pred = pred->GetNext();
+  LONG linked = 0, missing = 0;
+  for (ioMaterial* entry = First(); entry; entry = entry->Next()) {
+    entry->hostMaterial = nullptr;
+    Material* mat = nullptr;
+    Bool write = TRUE;
+    if (opts.materialFlags & IOMTL_REUSE) {
+      BaseMaterial* found = doc->SearchMaterial(entry->name);
+      if (found && found->GetType() != Mmaterial) {
+        // Another kind of material: used as it is, its channels are not ours to set.
+        entry->hostMaterial = found;
+        entry->isStandard = 0;
+        ++linked;
+        continue;
+      }
+      if (found) {
+        mat = static_cast<Material*>(found);
+        write = (opts.materialFlags & IOMTL_REWRITE_REUSED) != 0;
+      }
+    }
+    Bool made = FALSE;
+    if (!mat) {
+      mat = Material::Alloc();
+      if (!mat) {
+        ++missing;
+        continue;
+      }
+      mat->SetName(entry->name);
+      made = TRUE;
+    }
+    if (write) WriteChannels(mat, *entry, opts);
+    if (made) {
+      doc->InsertMaterial(mat, pred);
+      pred = mat;
+    }
+    mat->Update(TRUE, TRUE);
+    entry->hostMaterial = mat;
+    ++linked;
+  }
+  ReportElapsed("SetBaseMaterials()", GeGetMilliSeconds() - start);
+  if (missing > 0 && linked == 0) {
+    ReportMemoryError("Material::Alloc()");
+    return FALSE;
+  }
+  return TRUE;
+}
+
+SelectionTag* ioMaterialList::MakeTags(BaseObject* op, ioMaterial* entry, Bool makeTextureTags, BaseTag*& pred) {
+  SelectionTag* tag = SelectionTag::Alloc(Tpolygonselection);
+  if (!tag) return nullptr;
+  tag->SetName(entry->name);
+  if (m_pSelectionTagLayer) tag->SetLayerObject(m_pSelectionTagLayer);
+  op->InsertTag(tag, pred);
+  pred = tag;
+  m_pCurrentSelectionTag = tag;
+  // A texture tag needs a material to apply: entries without one (materials not made)
+  // keep only their selection.
+  if (!makeTextureTags || !entry->hostMaterial) return tag;
+  TextureTag* texture = TextureTag::Alloc();
+  if (!texture) return tag;
+  BaseContainer* data = texture->GetDataInstance();
+  data->SetString(TEXTURETAG_RESTRICTION, entry->name);
+  data->SetLong(TEXTURETAG_PROJECTION, TEXTURETAG_PROJECTION_UVW);
+  texture->SetMaterial(entry->hostMaterial);
+  if (m_pTextureTagLayer) texture->SetLayerObject(m_pTextureTagLayer);
+  op->InsertTag(texture, pred);
+  pred = texture;
+  entry->textureTag = texture;
+  return tag;
+}
+
+void ioMaterialList::SetTexTags(BaseObject* op, Bool makeTextureTags) {
+  if (!op) return;
+  const Real start = GeGetMilliSeconds();
+  StatusSetText(GeLoadString(IDS_STATUS_BUILDING_TEXTURE_TAGS));
+  const LONG limit = SelectionLimit(op);
+  BaseTag* pred = LastTagOf(op);
+  for (ioMaterial* entry = First(); entry; entry = entry->Next()) {
+    if (!entry->faceIndices || entry->faceIndexCount == 0) continue;
+    SelectionTag* tag = MakeTags(op, entry, makeTextureTags, pred);
+    if (tag) SelectIndices(tag->GetBaseSelect(), entry->faceIndices, entry->faceIndexCount, limit);
+  }
+  ReportElapsed("SetTexTags()", GeGetMilliSeconds() - start);
+}
+
+void ioMaterialList::AssignPolygon(BaseObject* op, LONG materialIndex, LONG polygon, Bool makeTextureTags) {
+  if (!op || polygon < 0 || polygon >= SelectionLimit(op)) return;
+  SelectionTag* tag = m_objectSelections.Get(materialIndex);
+  if (!tag) {
+    // First polygon of this material on the object (or an index no entry has: the first
+    // entry's, as FindByIndex gives).
+    ioMaterial* entry = FindByIndex(materialIndex);
+    if (!entry) return;
+    tag = m_objectSelections.Get(entry->index);
+    if (!tag) {
+      if (entry->index < 0 || entry->index >= m_objectSelections.Count()) return;
+      if (!m_pLastTag) m_pLastTag = LastTagOf(op);
+      tag = MakeTags(op, entry, makeTextureTags, m_pLastTag);
+      if (!tag) return;
+      m_objectSelections.Set(entry->index, tag);
+    }
+  }
+  tag->GetBaseSelect()->Select(polygon);
 }

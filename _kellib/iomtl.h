@@ -14,6 +14,32 @@
 // Map names: at most 255 characters and the terminator.
 enum : LONG { IOMTL_MAPNAME_SIZE = 256 };
 
+// The materialFlags bits the host-material step reads.
+enum : ULONG {
+  IOMTL_BUILD = 0x1,               // make host materials at all
+  IOMTL_TEXTURES = 0x2,            // maps of the colour, luminance and specular colour channels
+  IOMTL_COLOR = 0x4,
+  IOMTL_LUMINANCE = 0x8,
+  IOMTL_TRANSPARENCY = 0x10,
+  IOMTL_REFRACTION = 0x20,
+  IOMTL_BUMP = 0x80,
+  IOMTL_ALPHA = 0x100,
+  IOMTL_SPECULAR = 0x200,
+  IOMTL_SPECULAR_COLOR = 0x400,
+  IOMTL_DISPLACEMENT = 0x800,
+  IOMTL_REUSE = 0x8000,            // take the document's material of the same name
+  IOMTL_REWRITE_REUSED = 0x10000,  // and write the channels of a reused one anew
+};
+
+// What the host-material step needs of the import options.
+struct ioMaterialBuildOptions {
+  ULONG materialFlags = 0;   // the import's materialFlags bits
+  String texturePath;        // folder to look maps up in; empty: none
+  LONG shaderParam1005 = 0;
+  LONG shaderParam1006 = 0;
+  Bool libraryRead = FALSE;  // the OBJ file's material library was read (contentFlags 0x100)
+};
+
 class ioMaterial : public linkNode {
  public:
   ~ioMaterial() override;
@@ -126,6 +152,25 @@ class ioMaterialList {
   // when memory is missing (no slots then).
   Bool ResetObjectSelections();
 
+  // Makes (or reuses) a host material per entry in doc when materialFlags has
+  // IOMTL_BUILD; does nothing otherwise. With IOMTL_REUSE the document's material of
+  // the entry's name is taken: a standard one keeps its channels unless
+  // IOMTL_REWRITE_REUSED, another type is only linked (isStandard cleared). Every other
+  // entry gets a new standard material of its name, inserted after the document's
+  // materials in list order. The channels the flags name are each switched on or off
+  // and filled from the entry. Sets each entry's hostMaterial (null for one whose
+  // material could not be allocated: it is skipped). Returns FALSE only when nothing
+  // could be done for lack of memory (reported).
+  Bool SetBaseMaterials(BaseDocument* doc, const ioMaterialBuildOptions& opts);
+  // Single object (polygons in face order): per entry with faces a selection tag named
+  // after it, selecting its face indices, and when makeTextureTags and the entry has a
+  // host material, a texture tag applying it to that selection (the entry's
+  // textureTag). The tags follow op's other tags, in list order.
+  void SetTexTags(BaseObject* op, Bool makeTextureTags);
+  // Split object: polygon joins material materialIndex's selection on op, tags made as
+  // in SetTexTags on first use after ResetObjectSelections().
+  void AssignPolygon(BaseObject* op, LONG materialIndex, LONG polygon, Bool makeTextureTags);
+
   // Import, per object being built (filled by the scene builder).
   ioSelectionSlots m_objectSelections;       // the selection tag of each entry
   SelectionTag* m_pCurrentSelectionTag = nullptr;  // the selection tag made last
@@ -136,7 +181,12 @@ class ioMaterialList {
   ioMaterialList() = default;
   // Applies one MTL line to the current entry (or chooses it).
   void ReadMTLLine(CHAR* line, ioMaterial*& current) const;
+  // The entry's selection tag on op after pred, and its texture tag after that when
+  // makeTextureTags; pred becomes the last tag made. Null (nothing made) when the
+  // selection tag cannot be allocated.
+  SelectionTag* MakeTags(BaseObject* op, ioMaterial* entry, Bool makeTextureTags, BaseTag*& pred);
 
   linkList* m_pEntries = nullptr;      // the ioMaterial records, in order of addition
   materialHash* m_pNames = nullptr;    // names and merged aliases -> entry
+  BaseTag* m_pLastTag = nullptr;       // the material tag made last on the object being built
 };

@@ -26,3 +26,39 @@ void ioRegionList::Clear() {
 }
 
 Bool ioRegionList::ResetObjectSelections() { return m_objectSelections.Reset(Count()); }
+
+void ioRegionList::BuildSelectionTags(BaseObject* op) {
+  if (!op || !ResetObjectSelections()) return;
+  const LONG limit = SelectionLimit(op);
+  LONG pairs = 0;
+  for (const ioRegion* region = First(); region; region = region->Next())
+    if (region->HasFaceIndices()) ++pairs;
+  if (pairs == 0) return;
+  ioSlotFaces* refs = bNew(ioSlotFaces, pairs);
+  LONG made = 0;
+  for (const ioRegion* region = First(); region; region = region->Next()) {
+    if (!region->HasFaceIndices()) continue;
+    SelectionTag* tag = m_objectSelections.SlotTag(op, region->index, region->name, IOTAG_REGION_ID, m_pSelectionLayer);
+    if (refs && made < pairs) {
+      refs[made] = ioSlotFaces{region->index, made, region};
+      ++made;
+    } else if (tag) {
+      SelectIndices(tag->GetBaseSelect(), region->faceIndices, region->faceIndexCount, limit);
+    }
+  }
+  if (refs) {
+    m_objectSelections.SelectFaces(refs, made, limit);
+    bDelete(refs);
+  }
+}
+
+void ioRegionList::AssignPolygon(BaseObject* op, LONG regionIndex, LONG polygon) {
+  if (!op || polygon < 0 || polygon >= SelectionLimit(op)) return;
+  SelectionTag* tag = m_objectSelections.slots.Get(regionIndex);
+  if (!tag) {
+    const ioRegion* region = FindByIndex(regionIndex);
+    if (!region) return;
+    tag = m_objectSelections.SlotTag(op, region->index, region->name, IOTAG_REGION_ID, m_pSelectionLayer);
+  }
+  if (tag) tag->GetBaseSelect()->Select(polygon);
+}

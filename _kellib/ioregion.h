@@ -41,6 +41,15 @@ class ioRegionList : public ioFaceSetListOf<ioRegion> {
   // when memory is missing (no slots then).
   Bool ResetObjectSelections();
 
+  // Import, single object (polygon i is face i): a selection tag per region with faces
+  // (slot = the region's index), made in list order with the region marker tag,
+  // selecting the region's face indices. Starts with ResetObjectSelections; indices
+  // past op's polygons are left out.
+  void BuildSelectionTags(BaseObject* op);
+  // Import, split objects: polygon joins region regionIndex's selection on op, made on
+  // first use. Call ResetObjectSelections before the first polygon of each object.
+  void AssignPolygon(BaseObject* op, LONG regionIndex, LONG polygon);
+
   // Import, per object being built (filled by the scene builder).
   ioObjectSelections m_objectSelections;
   LayerObject* m_pSelectionLayer = nullptr;  // layer of the selection tags, or none

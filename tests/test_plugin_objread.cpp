@@ -82,7 +82,8 @@ class ObjReaderTest : public HostTest {
   Importer Read(const std::string& text, const PluginOpts& opts, LONG blockSize = TEXTFILE_BLOCKSIZE,
                 Real scale = 1.0) {
     const std::string path = WriteFile("model.obj", text);
-    return Importer(ReadObjModel(Filename(path.c_str()), opts, scale, blockSize));
+    // Pass 2's own result: indices as the file gives them.
+    return Importer(ReadObjModel(Filename(path.c_str()), opts, scale, blockSize, FALSE));
   }
   Importer Read(const std::string& text) { return Read(text, DefaultOpts()); }
 
@@ -382,6 +383,60 @@ TEST_F(ObjReaderTest, NgonsAreSplitByTheHostAndRecorded) {
     EXPECT_EQ(m->faces[m->faceCount - 1].v[0], 0);
     EXPECT_EQ(m->m_pMeshObjList->First()->faceCount, m->faceCount);
   }
+}
+
+TEST_F(ObjReaderTest, IndicesOutOfRangeAreTakenOutBeforeTheListsAreIndexed) {
+  // Bad faces around an n-gon, in two groups; a line element with a missing point.
+  const std::string text =
+      "v 0 0 0\nv 2 0 0\nv 3 1 0\nv 1 2 0\nv -1 1 0\nvt 0 0\nvn 0 0 1\n"
+      "g a\nf 1 2 9\nf 0 1 2\nf 1/1/1 2/1/1 3/1/1\n"
+      "g b\nf 1 2 3 4 5\nf 1/1/4 2/1/1 3/1/1\nf 1/5 2/1 3/1\nf 7 1 2\n"
+      "l 1 2 3\nl 1 6\nl 2 3\n";
+  const std::string path = WriteFile("model.obj", text);
+  PluginOpts opts = DefaultOpts();
+  opts.layoutFlags |= IMP_LINE_ELEMENTS;
+  Importer m(ReadObjModel(Filename(path.c_str()), opts, 1.0, TEXTFILE_BLOCKSIZE, TRUE));
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->facesDropped, 3u);
+  EXPECT_EQ(m->facesWithoutUVsOrNormals, 2u);
+  EXPECT_EQ(m->segmentsDropped, 1u);
+  EXPECT_TRUE(ConsoleHas("Kelvane: 5 faces had indices out of range: 3 without their points were dropped, "
+                         "2 were kept without their UVs or normals"));
+  EXPECT_TRUE(ConsoleHas("Kelvane: 1 line elements with point indices out of range were dropped"));
+
+  // What is left is numbered from 0 without gaps, every index inside its array.
+  const ULONG ngonFaces = m->faceCount - 3;
+  ASSERT_GE(ngonFaces, 2u);
+  for (ULONG i = 0; i < m->faceCount; ++i) {
+    const ObjFace& f = m->faces[i];
+    EXPECT_EQ(f.sequence, static_cast<LONG>(i));
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_LT(static_cast<ULONG>(f.v[k]), m->vertexCount);
+      if (f.flags & FACE_HAS_UVS) EXPECT_LT(static_cast<ULONG>(f.vt[k]), m->uvCount);
+      if (f.flags & FACE_HAS_NORMALS) EXPECT_LT(static_cast<ULONG>(f.vn[k]), m->normalCount);
+    }
+  }
+  EXPECT_EQ(m->faces[0].flags & (FACE_HAS_UVS | FACE_HAS_NORMALS), ULONG{FACE_HAS_UVS | FACE_HAS_NORMALS});
+  EXPECT_EQ(m->faces[1 + ngonFaces].flags & (FACE_HAS_UVS | FACE_HAS_NORMALS), ULONG{FACE_HAS_UVS});
+  EXPECT_EQ(m->faces[2 + ngonFaces].flags & (FACE_HAS_UVS | FACE_HAS_NORMALS), 0u);
+
+  // The n-gon's polygons moved down with the faces; the groups count what stayed.
+  const NgonRecord* ngon = static_cast<const NgonRecord*>(m->ngons.First()->Data());
+  ASSERT_EQ(ngon->polygonCount, static_cast<LONG>(ngonFaces));
+  for (LONG p = 0; p < ngon->polygonCount; ++p) EXPECT_EQ(ngon->polygons[p], p + 1);
+  ioGroup* a = m->m_pGroupList->FindByName(String("a"));
+  ioGroup* b = m->m_pGroupList->FindByName(String("b"));
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->faceIndexCount, 1u);
+  EXPECT_EQ(a->faceIndices[0], 0u);
+  EXPECT_EQ(b->faceIndexCount, ngonFaces + 2);
+  EXPECT_EQ(b->faceIndices[0], 1u);
+  EXPECT_EQ(m->m_pMeshObjList->First()->faceIndexCount, m->faceCount);
+
+  ASSERT_EQ(m->segmentCount, 2u);
+  EXPECT_EQ(m->segments[1].sequence, 1);
+  EXPECT_EQ(m->segments[1].points[0], 1);
+  EXPECT_EQ(b->segIndexCount, 2u);
 }
 
 TEST_F(ObjReaderTest, NgonsThatCannotBeSplitAreDroppedAlone) {

@@ -832,7 +832,7 @@ TEST_F(OptDialogTest, ABrokenDialogResourceKeepsTheDialogClosed) {
 
 // --- the commands and the shell's request ---------------------------------------------------------
 
-TEST_F(OptDialogTest, TheImportCommandRunsItsOptionStageAndSaysTheImportIsMissing) {
+TEST_F(OptDialogTest, TheImportCommandRunsItsOptionStageBeforeAskingForTheFile) {
   ASSERT_TRUE(PluginStart());
   host::ClearConsole();
   CommandData* command = FindPlugin(ID_IMPORT_PLUGIN, PLUGINTYPE_COMMAND)->GetCommand();
@@ -844,10 +844,14 @@ TEST_F(OptDialogTest, TheImportCommandRunsItsOptionStageAndSaysTheImportIsMissin
   ASSERT_EQ(host::DialogLog().size(), 1u);
   EXPECT_NE(GetWorldPluginData(PRESETS_IMPORT_CONTAINER), nullptr);
 
+  EXPECT_TRUE(host::FileSelectorTitles().empty());
+
+  // Confirmed: the file selector comes next; cancelling it imports nothing.
   Integer(IDC_IMP_SCALE, 3);
   EXPECT_FALSE(command->Execute(doc.get()));
-  EXPECT_EQ(host::ConsoleLines(),
-            std::vector<std::string>{"Kelvane: The OBJ file import is not available in this build."});
+  EXPECT_EQ(host::FileSelectorTitles(), std::vector<std::string>{GeLoadString(IDS_IMPORT_SELECT_FILE).Std()});
+  EXPECT_TRUE(host::ConsoleLines().empty());
+  EXPECT_EQ(doc->GetFirstObject(), nullptr);
   PresetStore later;
   ASSERT_TRUE(later.Load());
   EXPECT_EQ(later.Entry(kImport, 0)->scale, 3u);

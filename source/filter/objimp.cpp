@@ -3,6 +3,7 @@
 #include "c4d_symbols.h"
 #include "compat.h"
 #include "main.h"
+#include "objread.h"
 #include "optdialogs.h"
 #include "plugin_ids.h"
 #include "plugin_messages.h"
@@ -34,16 +35,219 @@ class ImportPlugin : public CommandData {
   }
 
  private:
+  LONG ImportObjFile(BaseDocument* doc);
+  // The document that receives the import: a new one named after chosen when the
+  // options ask for it (inserted and made active), else the command's.
+  BaseDocument* TargetDocument(const Filename& chosen);
+  LONG ImportFolder(const Filename& folder, BaseObject* parent);
+  LONG ImportMaterialLibrary(BaseDocument* doc, const Filename& file);
+  Bool BuildFile(BaseObject* parent);
+  LONG LoadObj(const String& defaultObjectName);
+  Filename GetLastPath() const;
+  void SetLastPath(const Filename& path);
+
   PresetStore m_presets;
+  ObjImporter* m_pImporter = nullptr;
+  BaseDocument* document = nullptr;
+  Filename objFile;
+  Real scaleFactor = 1000.0;
 };
 
 Bool ImportPlugin::Execute(BaseDocument* doc) {
-  (void)doc;
+  m_pImporter = ObjImporter::Alloc();
+  if (!m_pImporter) {
+    ReportMemoryError("ObjImporter");
+    return FALSE;
+  }
+  document = doc;
   // The dialog sets the factor; this is the importer's value before it runs.
-  Real scaleFactor = 1000.0;
-  if (!RunImportOptions(m_presets, &scaleFactor, nullptr)) return FALSE;
-  GePrint(String("Kelvane: The OBJ file import is not available in this build."));
-  return FALSE;
+  scaleFactor = 1000.0;
+  if (!RunImportOptions(m_presets, &scaleFactor, nullptr)) {
+    ObjImporter::Free(m_pImporter);
+    return FALSE;
+  }
+  m_pImporter->SetOptions(m_presets.importOpts, scaleFactor);
+  GeShowMouse(MOUSE_BUSY);
+  const LONG result = ImportObjFile(doc);
+  StatusClear();
+  GeShowMouse(MOUSE_NORMAL);
+  EventAdd();
+  ObjImporter::Free(m_pImporter);
+  document = nullptr;
+  return result != 0;
+}
+
+LONG ImportPlugin::ImportObjFile(BaseDocument* doc) {
+  Filename chosen = GetLastPath();
+  const PluginOpts& opts = m_presets.importOpts;
+  if (opts.mode == 1) {
+    const String title = GeLoadString(IDS_IMPORT_SELECT_FOLDER);
+    if (!chosen.FileSelect(FILESELECTTYPE_ANYTHING, FILESELECT_DIRECTORY, &title)) return 0;
+    BaseDocument* target = TargetDocument(chosen);
+    if (!target) return 0;
+    SetLastPath(chosen);
+    BaseObject* null = BaseObject::Alloc(Onull);
+    if (!null) {
+      ReportMemoryError("Folder Null Object");
+      return 0;
+    }
+    null->SetName(FileName(chosen));
+    target->InsertObject(null, nullptr, nullptr);
+    return ImportFolder(chosen, null);
+  }
+
+  const String title = GeLoadString(IDS_IMPORT_SELECT_FILE);
+  if (!chosen.FileSelect(FILESELECTTYPE_SCENES, FILESELECT_LOAD, &title)) return 0;
+  if (chosen.CheckSuffix(String("MTL"))) return ImportMaterialLibrary(doc, chosen);
+  if (!chosen.CheckSuffix(String("OBJ"))) {
+    MessageDialog(String("This plugin will only import Wavefront '.obj'\nor '.mtl' format files - operation canceled."));
+    return 0;
+  }
+  if (!TargetDocument(chosen)) return 0;
+  SetLastPath(chosen.GetDirectory());
+  const Real start = GeGetMilliSeconds();
+  objFile = chosen;
+  const Bool built = BuildFile(nullptr);
+  ReportElapsed("ImportObjFile() total", GeGetMilliSeconds() - start);
+  return built ? 1 : 0;
+}
+
+BaseDocument* ImportPlugin::TargetDocument(const Filename& chosen) {
+  if (!(m_presets.importOpts.layoutFlags & IMP_NEW_DOCUMENT)) return document;
+  BaseDocument* doc = BaseDocument::Alloc();
+  if (!doc) {
+    ReportMemoryError("BaseDocument");
+    return nullptr;
+  }
+  Filename name = chosen.GetFile();
+  name.SetSuffix(String("c4d"));
+  doc->SetDocumentName(name);
+  doc->SetDocumentPath(chosen.GetDirectory());
+  InsertBaseDocument(doc);
+  SetActiveDocument(doc);
+  document = doc;
+  return doc;
+}
+
+LONG ImportPlugin::ImportFolder(const Filename& folder, BaseObject* parent) {
+  BrowseFiles* browse = BrowseFiles::Alloc();
+  if (!browse) {
+    ReportMemoryError("BrowseFiles");
+    return 0;
+  }
+  const ULONG layout = m_presets.importOpts.layoutFlags;
+  LONG result = 1;
+  browse->Init(folder, 0);
+  while (result && browse->GetNext()) {
+    const Filename entry = folder + browse->GetFilename();
+    if (browse->IsDir()) {
+      if (!(layout & IMP_FOLDER_SUBFOLDERS)) continue;
+      BaseObject* under = parent;
+      if (layout & IMP_FOLDER_NULLS) {
+        if (BaseObject* null = BaseObject::Alloc(Onull)) {
+          null->SetName(browse->GetFilename().GetString());
+          document->InsertObject(null, parent, parent ? parent->GetDownLast() : nullptr);
+          under = null;
+        }
+      }
+      result = ImportFolder(entry, under);
+    } else if (entry.CheckSuffix(String("OBJ"))) {
+      objFile = entry;
+      if (!BuildFile(parent)) result = 0;
+    }
+  }
+  BrowseFiles::Free(browse);
+  return result;
+}
+
+LONG ImportPlugin::ImportMaterialLibrary(BaseDocument* doc, const Filename& file) {
+  ioMaterialList* materials = m_pImporter->m_pMaterialList;
+  m_pImporter->ClearModel();
+  TextReader mtlInput;
+  if (mtlInput.Open(file) != FILEERROR_NONE) {
+    ReportFileError("Open Failed");
+    return 0;
+  }
+  const LONG count = materials->AddMTLNames(mtlInput);
+  if (count < 0) return 0;
+  m_pImporter->curMaterialMark = count;
+  m_pImporter->contentFlags |= OBJ_HAS_MATERIALS;
+  mtlInput.Rewind();
+  materials->LoadMTLs(mtlInput);
+  mtlInput.Close();
+  // A lone library is the library of what it describes: the colour rule reads it so.
+  ioMaterialBuildOptions options;
+  const PluginOpts& opts = m_presets.importOpts;
+  options.materialFlags = opts.materialFlags;
+  options.texturePath = opts.texturePath;
+  options.shaderParam1005 = opts.shaderParam1005;
+  options.shaderParam1006 = opts.shaderParam1006;
+  options.libraryRead = TRUE;
+  materials->SetBaseMaterials(doc, options);
+  return 1;
+}
+
+Bool ImportPlugin::BuildFile(BaseObject* parent) {
+  String name = FileName(objFile);
+  if (name.GetLength() > OBJ_MAX_NAME_LENGTH) name = name.Left(OBJ_MAX_NAME_LENGTH);
+  if (LoadObj(name) != 0) {
+    GePrint(String("Failed to load: ") + objFile.GetString());
+    m_pImporter->ClearModel();
+    return FALSE;
+  }
+  m_pImporter->BuildScene(document, parent, objFile);
+  m_pImporter->ClearModel();
+  return TRUE;
+}
+
+LONG ImportPlugin::LoadObj(const String& defaultObjectName) {
+  ObjImporter& in = *m_pImporter;
+  const LONG opened = in.Open(objFile);
+  if (opened != FILEERROR_NONE) {
+    ReportFileError("Open Failed");
+    return opened;
+  }
+  in.ClearModel();
+  StatusSetText(GeLoadString(IDS_STATUS_SCANNING));
+  StatusSetSpin();
+  if (!in.ScanObj(defaultObjectName)) {
+    in.Close();
+    ReportFileError("File Parsing Failed");
+    return -7;
+  }
+  StatusSetText(String("Loading Materials..."));
+  in.LoadMaterialLibrary(objFile);
+  if (in.importOpts.materialFlags & MAT_CONSOLIDATE) StatusSetText(String("Consolidating Materials..."));
+  in.ConsolidateMaterials();
+  StatusSetText(GeLoadString(IDS_STATUS_ALLOCATING));
+  if (!in.AllocModel()) {
+    in.Close();
+    return -7;
+  }
+  StatusSetText(GeLoadString(IDS_STATUS_READING));
+  const Real start = GeGetMilliSeconds();
+  if (!in.ReadObj()) {
+    in.Close();
+    ReportMemoryError("vertex buffer allocation Failed");
+    return -7;
+  }
+  ReportElapsed("ReadObj()", GeGetMilliSeconds() - start);
+  in.Close();
+  in.DropIndicesOutOfRange();
+  return in.SetListIndices() ? 0 : -7;
+}
+
+Filename ImportPlugin::GetLastPath() const {
+  const BaseContainer* stored = GetWorldPluginData(ID_EXPORT_PLUGIN);
+  return stored ? Filename(stored->GetString(PRESETS_LAST_PATH, String())) : Filename();
+}
+
+void ImportPlugin::SetLastPath(const Filename& path) {
+  // Import and export share the remembered folder in the export command's container.
+  BaseContainer entry;
+  entry.SetString(PRESETS_LAST_PATH, path.GetString());
+  SetWorldPluginData(ID_EXPORT_PLUGIN, entry, TRUE);
+  m_presets.lastPath = path.GetString();
 }
 
 CommandData* AllocImportPlugin() { return gNew ImportPlugin; }

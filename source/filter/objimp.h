@@ -1,5 +1,5 @@
-// The OBJ import command. The file import itself is not part of this build yet: the
-// command runs its option stage and says so on the console.
+// The OBJ import command: options, then an OBJ file, an MTL file or a folder of OBJ
+// files, read and built into a document.
 #pragma once
 
 #include "c4d.h"

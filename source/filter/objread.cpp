@@ -411,6 +411,7 @@ void ObjImporter::ClearModel() {
   verticesRead = normalsRead = uvsRead = facesStored = ngonsStored = segmentsStored = 0;
   linesRead = lineTotal = 0;
   linesTooLong = facesTooLarge = segmentsTooLarge = ngonsNotSplit = 0;
+  facesDropped = facesWithoutUVsOrNormals = segmentsDropped = 0;
   mtlLibName[0] = 0;
   contentFlags = 0;
 }
@@ -920,6 +921,96 @@ Bool ObjImporter::ReadObj() {
   return TRUE;
 }
 
+namespace {
+
+inline Bool InRange(LONG index, ULONG count) { return index >= 0 && static_cast<ULONG>(index) < count; }
+
+}  // namespace
+
+void ObjImporter::DropIndicesOutOfRange() {
+  facesDropped = facesWithoutUVsOrNormals = segmentsDropped = 0;
+
+  // Faces: a corner without a point drops the face; a UV or normal index out of range
+  // leaves the face without UVs or normals. The new face numbers go to `reserved`
+  // first, so the n-gon records can follow before the faces move.
+  ULONG kept = 0;
+  for (ULONG i = 0; i < faceCount; ++i) {
+    ObjFace& face = faces[i];
+    Bool pointsExist = TRUE, uvsExist = TRUE, normalsExist = TRUE;
+    for (LONG k = 0; k < 4; ++k) {
+      pointsExist = pointsExist && InRange(face.v[k], vertexCount);
+      uvsExist = uvsExist && InRange(face.vt[k], uvCount);
+      normalsExist = normalsExist && InRange(face.vn[k], normalCount);
+    }
+    if (!pointsExist) {
+      face.reserved = -1;
+      ++facesDropped;
+      continue;
+    }
+    if (((face.flags & FACE_HAS_UVS) && !uvsExist) || ((face.flags & FACE_HAS_NORMALS) && !normalsExist)) {
+      ++facesWithoutUVsOrNormals;
+      if (!uvsExist) face.flags &= ~ULONG{FACE_HAS_UVS};
+      if (!normalsExist) face.flags &= ~ULONG{FACE_HAS_NORMALS};
+    }
+    // Without the flag the index is not looked at; keep it harmless all the same.
+    for (LONG k = 0; k < 4; ++k) {
+      if (!(face.flags & FACE_HAS_UVS)) face.vt[k] = 0;
+      if (!(face.flags & FACE_HAS_NORMALS)) face.vn[k] = 0;
+    }
+    face.reserved = static_cast<LONG>(kept++);
+  }
+  if (facesDropped) {
+    // The faces of an n-gon all have their points (their corners were checked before
+    // the split), so every n-gon polygon keeps a new number.
+    for (linkNode* node = ngons.First(); node; node = node->Next()) {
+      NgonRecord* record = static_cast<NgonRecord*>(node->Data());
+      if (!record) continue;
+      for (LONG p = 0; p < record->polygonCount; ++p) record->polygons[p] = faces[record->polygons[p]].reserved;
+    }
+    for (ULONG i = 0; i < faceCount; ++i) {
+      const ObjFace& face = faces[i];
+      if (face.reserved < 0) {
+        if (ioGroup* group = m_pGroupList->FindByIndex(face.group)) --group->faceCount;
+        if (ioRegion* region = m_pRegionList->FindByIndex(face.region)) --region->faceCount;
+        if (ioMaterial* material = m_pMaterialList->FindByIndex(face.material)) --material->faceCount;
+        if (meshObj* object = m_pMeshObjList->FindByIndex(face.meshObj)) --object->faceCount;
+        continue;
+      }
+      const ULONG to = static_cast<ULONG>(face.reserved);
+      if (to != i) faces[to] = face;
+      faces[to].sequence = static_cast<LONG>(to);
+    }
+    faceCount = kept;
+  }
+  for (ULONG i = 0; i < faceCount; ++i) faces[i].reserved = 0;
+
+  // Line elements: a point index out of range drops the element.
+  ULONG keptSegments = 0;
+  for (ULONG i = 0; i < segmentCount; ++i) {
+    ObjSegment& segment = segments[i];
+    Bool pointsExist = TRUE;
+    for (LONG k = 0; k < segment.pointCount; ++k) pointsExist = pointsExist && InRange(segment.points[k], vertexCount);
+    if (!pointsExist) {
+      ++segmentsDropped;
+      if (ioGroup* group = m_pGroupList->FindByIndex(segment.group)) --group->segCount;
+      if (ioRegion* region = m_pRegionList->FindByIndex(segment.region)) --region->segCount;
+      if (meshObj* object = m_pMeshObjList->FindByIndex(segment.meshObj)) --object->segCount;
+      bDelete(segment.points);
+      bDelete(segment.pointUVs);
+      bDelete(segment.pointNormals);
+      continue;
+    }
+    if (keptSegments != i) {
+      segments[keptSegments] = segment;
+      segment.points = segment.pointUVs = segment.pointNormals = nullptr;
+    }
+    segments[keptSegments].sequence = static_cast<LONG>(keptSegments);
+    ++keptSegments;
+  }
+  segmentCount = keptSegments;
+  PrintIndicesOutOfRange();
+}
+
 void ObjImporter::PrintSkippedInput() const {
   if (linesTooLong)
     ConsolePrintf("Kelvane: %u lines longer than %d characters were skipped", linesTooLong,
@@ -932,6 +1023,15 @@ void ObjImporter::PrintSkippedInput() const {
                   static_cast<int>(OBJ_MAX_SEGMENT_POINTS));
   if (ngonsNotSplit)
     ConsolePrintf("Kelvane: %u faces of more than 4 corners could not be split and were skipped", ngonsNotSplit);
+}
+
+void ObjImporter::PrintIndicesOutOfRange() const {
+  if (facesDropped || facesWithoutUVsOrNormals)
+    ConsolePrintf("Kelvane: %u faces had indices out of range: %u without their points were dropped, "
+                  "%u were kept without their UVs or normals",
+                  facesDropped + facesWithoutUVsOrNormals, facesDropped, facesWithoutUVsOrNormals);
+  if (segmentsDropped)
+    ConsolePrintf("Kelvane: %u line elements with point indices out of range were dropped", segmentsDropped);
 }
 
 void ObjImporter::LoadMaterialLibrary(const Filename& objFile) {
@@ -974,7 +1074,8 @@ Bool ObjImporter::SetListIndices() {
   return FALSE;
 }
 
-ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real scaleFactor, LONG blockSize) {
+ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real scaleFactor, LONG blockSize,
+                          Bool checkIndices) {
   ObjImporter* importer = ObjImporter::Alloc();
   if (!importer) {
     ReportMemoryError("ObjImporter");
@@ -998,6 +1099,7 @@ ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real sca
     ok = FALSE;
   }
   importer->Close();
+  if (ok && checkIndices) importer->DropIndicesOutOfRange();
   ok = ok && importer->SetListIndices();
   if (!ok) ObjImporter::Free(importer);
   return importer;

@@ -74,6 +74,14 @@ class ObjImporter {
   // objFile, into the material list. Without a library name, or when it cannot be
   // opened, OBJ_HAS_MTLLIB is cleared and nothing is reported.
   void LoadMaterialLibrary(const Filename& objFile);
+  // Drops faces and line elements whose point indices are out of range (renumbering the
+  // rest, the n-gon records and the entries' counts with them) and takes the UVs or
+  // normals off faces whose UV or normal indices are. Afterwards every index the scene
+  // builder reads is inside its array.
+  // Pass 2 keeps indices as the file gives them; this runs after it, before the list
+  // indices, and prints one console line for the faces and one for the line elements
+  // it changed.
+  void DropIndicesOutOfRange();
   // Merges near-equal materials when the options ask for it (MAT_CONSOLIDATE).
   void ConsolidateMaterials();
   // The index lists of the four lists: which faces and segments each entry holds.
@@ -88,6 +96,36 @@ class ObjImporter {
   // A committed temporary host polygon object whose triangles and quads cover the
   // outline of corners, or null. The caller frees it.
   PolygonObject* TriangulateNgon(LONG cornerCount, const Vector* corners);
+
+  // --- the scene builder (newmesh.cpp) ------------------------------------------------
+  // Builds the model read from file into doc, under parent (null: at the top). Objects
+  // that cannot be allocated are reported in a box and left out; the rest is built.
+  void BuildScene(BaseDocument* doc, BaseObject* parent, const Filename& file);
+  // One polygon object of every point and face.
+  void BuildSingleObject(BaseDocument* doc, BaseObject* parent, const String& name);
+  // One polygon object per entry of the list the layout names (IMP_OBJECT_PER_*).
+  void BuildSplitObjects(BaseDocument* doc, BaseObject* parent, ULONG layout);
+  void BuildSplines(BaseDocument* doc, BaseObject* parent);
+  // Moves the object's axis to the centre of its points' bounding box; the points keep
+  // their place in the scene.
+  void CenterAxis(PolygonObject* op);
+  // The UVW and normal tags of the single object (polygon i = face i).
+  void MakeUVWTag(PolygonObject* op);
+  void MakeNormalTag(PolygonObject* op);
+  // The n-gons of the single object over the polygons they were split into.
+  void RebuildNgons(PolygonObject* op);
+
+  // Layers of the last build, or null (found by name among the document's layers, or
+  // made when the options ask for them and the file has what goes on them).
+  LayerObject* polygonLayer = nullptr;
+  LayerObject* splineLayer = nullptr;
+  LayerObject* textureTagLayer = nullptr;
+  LayerObject* materialSelLayer = nullptr;
+  LayerObject* groupSelLayer = nullptr;
+  LayerObject* regionSelLayer = nullptr;
+  LayerObject* normalTagLayer = nullptr;
+  LayerObject* phongTagLayer = nullptr;
+  LayerObject* uvwTagLayer = nullptr;
 
   // --- counts: pass 1 totals, set to what was stored by pass 2 --------------------------
   ULONG vertexCount = 0;
@@ -145,6 +183,10 @@ class ObjImporter {
   ULONG facesTooLarge = 0;     // face lines of more than OBJ_MAX_FACE_CORNERS corners
   ULONG segmentsTooLarge = 0;  // line elements of more than OBJ_MAX_SEGMENT_POINTS points
   ULONG ngonsNotSplit = 0;     // faces the modeling library could not split
+  // Indices out of range, found after pass 2 before anything reads the arrays.
+  ULONG facesDropped = 0;              // a corner names a point that does not exist
+  ULONG facesWithoutUVsOrNormals = 0;  // kept; their UV or normal indices were out of range
+  ULONG segmentsDropped = 0;           // line elements naming a point that does not exist
 
  private:
   ObjImporter() = default;
@@ -160,6 +202,27 @@ class ObjImporter {
   void RecordForm(UCHAR form);
   Bool TakeRecordedForm(UCHAR* form);
   void PrintSkippedInput() const;
+  void PrintIndicesOutOfRange() const;
+
+  // Scene builder steps (newmesh.cpp).
+  struct SplitState;
+  void MakeLayers(BaseDocument* doc);
+  ULONG PolygonLayout() const;
+  Bool LayoutHasContent(ULONG layout) const;
+  ioMaterialBuildOptions MaterialOptions() const;
+  void SetCorners(const ObjFace& face, const LONG* vertexMap, CPolygon* polygon) const;
+  void SetUVW(const ObjFace& face, UVWHandle data, LONG polygon) const;
+  void SetNormals(const ObjFace& face, NormalHandle data, LONG polygon) const;
+  void FinishObject(BaseDocument* doc, PolygonObject* op);
+  Bool BuildNgon(NgonBase* base, NgonRecord& record, const CPolygon* polygons, const Vector* points);
+  Bool SortNgonsByEntry(SplitState& state, LONG NgonRecord::*field);
+  void RebuildEntryNgons(PolygonObject* op, const SplitState& state, LONG entry, ULONG stamp);
+  template <class Entry>
+  void BuildEntryObjects(BaseDocument* doc, BaseObject* parent, Entry* first, LONG entries,
+                         LONG NgonRecord::*ngonField, Bool lastWordOnly);
+  SplineObject* MakeSpline(BaseDocument* doc, BaseObject* parent, const String& name, const ULONG* segmentIndices,
+                           ULONG count, LONG onlyGroup);
+  BaseObject* MakeNull(BaseDocument* doc, BaseObject* parent, const String& name);
 
   String m_defaultObjectName;
   LONG m_lineLength = 0;            // characters in lineBuffer
@@ -173,9 +236,11 @@ class ObjImporter {
 };
 
 // One file read into a new importer, step by step as the import does it: Open, ScanObj,
-// LoadMaterialLibrary, ConsolidateMaterials, AllocModel, ReadObj and SetListIndices.
+// LoadMaterialLibrary, ConsolidateMaterials, AllocModel, ReadObj, DropIndicesOutOfRange
+// (unless checkIndices is false: the model then holds indices as the file gave them)
+// and SetListIndices.
 // Null when a step fails; the failure has been reported ("Open Failed", "File Parsing
 // Failed", "vertex buffer allocation Failed", the memory and list-indexing texts). Used by tools, the benchmark and the fuzz
 // targets; the import command runs the same steps itself.
 ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real scaleFactor,
-                          LONG blockSize = TEXTFILE_BLOCKSIZE);
+                          LONG blockSize = TEXTFILE_BLOCKSIZE, Bool checkIndices = TRUE);

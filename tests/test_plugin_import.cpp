@@ -1,0 +1,184 @@
+// The import command in-process: options from the stored "Last Used" record, the file
+// from the scripted user, the model built into the document. The scene builder's rules
+// are checked on the document the command leaves.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "c4d_symbols.h"
+#include "host_fixture.h"
+#include "lib_ngon.h"
+#include "main.h"
+#include "objread.h"
+#include "plugin_ids.h"
+#include "plugopts.h"
+#include "scene_helpers.h"
+
+namespace {
+
+class ImportTest : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    host::EchoMessageBoxes(false);
+    ASSERT_TRUE(PluginMessage(C4DPL_INIT_SYS, nullptr)) << host::ResourceError();
+    ASSERT_TRUE(PluginStart());
+    host::ClearConsole();
+    PresetStore store;
+    ASSERT_TRUE(store.Load());
+    opts = store.importOpts;
+    // A plain starting point: the current document, one object, nothing mirrored.
+    opts.layoutFlags = 0;
+    opts.geomFlags = GEOM_UVS | GEOM_NORMALS | GEOM_NGONS | GEOM_GROUPS | GEOM_REGIONS | GEOM_SCALE_MULTIPLY;
+    opts.materialFlags = MAT_NEW | MAT_COLOR;
+    opts.scale = 1;
+  }
+  void TearDown() override {
+    doc.reset();  // plug-in tags run the module's code as they go: before the registry
+    host::FreeDocuments();
+    PluginEnd();
+    resource.Free();
+    host::FreeRegistry();
+    HostTest::TearDown();
+  }
+
+  // Runs the command on path with opts stored as "Last Used"; the document that
+  // received the import is `target`.
+  bool Import(const std::string& path) {
+    PresetStore store;
+    if (!store.Load()) return false;
+    opts.CopyTo(&store.importOpts);
+    if (!store.Save()) return false;
+    if (!doc) doc.reset(BaseDocument::Alloc());
+    host::QueueFileSelection(path);
+    CommandData* command = FindPlugin(ID_IMPORT_PLUGIN, PLUGINTYPE_COMMAND)->GetCommand();
+    const bool ok = command->Execute(doc.get());
+    target = (opts.layoutFlags & IMP_NEW_DOCUMENT) ? GetActiveDocument() : doc.get();
+    return ok;
+  }
+
+  // Objects of the target document, depth first, as "name(type)".
+  std::vector<BaseObject*> Objects() const {
+    std::vector<BaseObject*> all;
+    std::function<void(BaseObject*)> walk = [&](BaseObject* op) {
+      for (; op; op = op->GetNext()) {
+        all.push_back(op);
+        walk(op->GetDown());
+      }
+    };
+    walk(target->GetFirstObject());
+    return all;
+  }
+  PolygonObject* Poly(const char* name) const {
+    BaseObject* op = target->SearchObject(String(name));
+    return op && op->GetType() == Opolygon ? ToPoly(op) : nullptr;
+  }
+
+  PluginOpts opts;
+  DocPtr doc;
+  BaseDocument* target = nullptr;
+};
+
+std::vector<LONG> Corners(const CPolygon& p) { return {p.a, p.b, p.c, p.d}; }
+
+const char* kTwoGroups =
+    "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 2 0 0\nv 2 1 0\n"
+    "vt 0 0\nvt 1 0\nvt 1 1\n"
+    "g left\nf 1/1 2/2 3/3 4/1\n"
+    "g right\nf 2/1 5/2 6/3\n";
+
+TEST_F(ImportTest, OneObjectHoldsEveryPointAndFaceInTheCornerOrder) {
+  const std::string path = WriteFile("two.obj", kTwoGroups);
+  ASSERT_TRUE(Import(path));
+  PolygonObject* op = Poly("two.obj");
+  ASSERT_NE(op, nullptr);
+  EXPECT_EQ(op->GetPointCount(), 6);
+  ASSERT_EQ(op->GetPolygonCount(), 2);
+  EXPECT_EQ(Corners(op->GetPolygonR()[0]), (std::vector<LONG>{0, 1, 2, 3}));
+  EXPECT_EQ(Corners(op->GetPolygonR()[1]), (std::vector<LONG>{1, 4, 5, 5}));
+  EXPECT_EQ(op->GetPointR()[4].x, 2.0);
+
+  opts.geomFlags |= GEOM_REVERSE_ORDER;
+  doc.reset();
+  ASSERT_TRUE(Import(path));
+  op = Poly("two.obj");
+  ASSERT_NE(op, nullptr);
+  EXPECT_EQ(Corners(op->GetPolygonR()[0]), (std::vector<LONG>{3, 2, 1, 0}));
+  EXPECT_EQ(Corners(op->GetPolygonR()[1]), (std::vector<LONG>{5, 4, 1, 1}));
+  // The UVs follow the corners: the triangle's a is the file's third corner (vt 3).
+  const UVWTag* uvw = static_cast<const UVWTag*>(op->GetTag(Tuvw));
+  ASSERT_NE(uvw, nullptr);
+  const UVWStruct t = uvw->GetSlow(1);
+  EXPECT_FLOAT_EQ(static_cast<float>(t.a.x), 1.0f);
+  EXPECT_FLOAT_EQ(static_cast<float>(t.a.y), 1.0f);
+  EXPECT_EQ(t.d.x, 0.0);
+}
+
+TEST_F(ImportTest, PerGroupObjectsHoldOnlyThePointsTheirFacesUse) {
+  opts.layoutFlags = IMP_OBJECT_PER_GROUP;
+  ASSERT_TRUE(Import(WriteFile("two.obj", kTwoGroups)));
+  BaseObject* null = target->GetFirstObject();
+  ASSERT_NE(null, nullptr);
+  EXPECT_EQ(Name(null), "two.obj");
+  PolygonObject* left = Poly("left");
+  PolygonObject* right = Poly("right");
+  ASSERT_NE(left, nullptr);
+  ASSERT_NE(right, nullptr);
+  EXPECT_EQ(left->GetUp(), null);
+  EXPECT_EQ(left->GetNext(), right);
+  EXPECT_EQ(left->GetPointCount(), 4);
+  EXPECT_EQ(right->GetPointCount(), 3);
+  EXPECT_EQ(Corners(right->GetPolygonR()[0]), (std::vector<LONG>{0, 1, 2, 2}));
+  EXPECT_EQ(right->GetPointR()[0].x, 1.0);
+  EXPECT_EQ(right->GetPointR()[1].x, 2.0);
+}
+
+TEST_F(ImportTest, APentagonBecomesOneNgonOnlyWithTheOption) {
+  const std::string path = WriteFile("penta.obj",
+                                     "v 0 0 0\nv 2 0 0\nv 3 1 0\nv 1 2 0\nv -1 1 0\n"
+                                     "f 1 2 3 4 5\n");
+  ASSERT_TRUE(Import(path));
+  PolygonObject* op = Poly("penta.obj");
+  ASSERT_NE(op, nullptr);
+  const LONG split = op->GetPolygonCount();
+  EXPECT_GE(split, 2);
+  EXPECT_EQ(op->GetNgonCount(), 1);
+  Pgon* pgons = op->GetAndBuildNgon();
+  ASSERT_NE(pgons, nullptr);
+  EXPECT_EQ(pgons[0].GetOutlineCount(), 5);
+
+  opts.geomFlags &= ~static_cast<ULONG>(GEOM_NGONS);
+  doc.reset();
+  ASSERT_TRUE(Import(path));
+  op = Poly("penta.obj");
+  ASSERT_NE(op, nullptr);
+  EXPECT_EQ(op->GetPolygonCount(), split);
+  EXPECT_EQ(op->GetNgonCount(), 0);
+}
+
+TEST_F(ImportTest, FacesWithIndicesOutOfRangeAreDroppedAndCountedOnce) {
+  const std::string path = WriteFile("bad.obj",
+                                     "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\n"
+                                     "f 1 2 3\nf 1 2 9\nf 0 1 2\nf 1/1 2/7 3/1\nf 2 3 4\n");
+  ASSERT_TRUE(Import(path));
+  PolygonObject* op = Poly("bad.obj");
+  ASSERT_NE(op, nullptr);
+  EXPECT_EQ(op->GetPolygonCount(), 3);
+  EXPECT_EQ(Corners(op->GetPolygonR()[2]), (std::vector<LONG>{1, 2, 3, 3}));
+  EXPECT_TRUE(ConsoleHas("Kelvane: 3 faces had indices out of range: 2 without their points were dropped, "
+                         "1 were kept without their UVs or normals"));
+}
+
+TEST_F(ImportTest, CenterAxisKeepsThePointsInPlace) {
+  opts.layoutFlags = IMP_CENTER_AXES;
+  ASSERT_TRUE(Import(WriteFile("far.obj", "v 20000 0 0\nv 20010 0 0\nv 20010 1 0\nv 20000 1 0\nf 1 2 3 4\n")));
+  PolygonObject* op = Poly("far.obj");
+  ASSERT_NE(op, nullptr);
+  EXPECT_DOUBLE_EQ(op->GetMl().off.x, 20005.0);
+  EXPECT_DOUBLE_EQ(op->GetPointR()[0].x, -5.0);
+  EXPECT_DOUBLE_EQ(op->GetMg().off.x + op->GetPointR()[1].x, 20010.0);
+}
+
+}  // namespace
