@@ -13,9 +13,6 @@
 // best time and the element counts. A child that only starts and ends gives the
 // baseline every child carries. Memory figures are in MB of 10^6 bytes, like MB/s.
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,13 +36,13 @@
 #endif
 
 #include "bench_util.h"
+#include "child_process.h"
 #include "c4d.h"
 #include "host_control.h"
 #include "obj_grid.h"
 #include "objread.h"
 #include "optrecord.h"
 
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -58,9 +55,7 @@ constexpr long kPoints = kSide * kSide;
 
 void Fail(const std::string& what) { bench::Fail(kProgram, what); }
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+using bench::Now;
 
 // Reads the file once in 1 MiB blocks, so every reader finds it in the page cache;
 // returns the plain read rate in MB/s.
@@ -202,59 +197,20 @@ struct Measurement {
   double peakMB = 0;  // the child's maximum resident set
 };
 
-// Runs this program as a child for one reader; its standard output comes back through
-// a pipe, its peak memory from wait4.
+// Runs this program as a child for one reader (bench::RunChild): its best time and
+// counts, and its peak memory.
 Measurement Measure(const std::string& self, const std::string& reader, const std::string& path, int runs) {
   Measurement m;
   m.reader = reader;
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) Fail("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-  posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
-  const std::string runsText = std::to_string(runs);
-  std::vector<char*> args = {const_cast<char*>(self.c_str()), const_cast<char*>("--child"),
-                             const_cast<char*>(reader.c_str()), const_cast<char*>(path.c_str()),
-                             const_cast<char*>(runsText.c_str()), nullptr};
-  pid_t pid = 0;
-  const int spawned = ::posix_spawn(&pid, self.c_str(), &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeFds[1]);
-  if (spawned != 0) {
-    ::close(pipeFds[0]);
-    m.error = std::string("cannot start the child: ") + std::strerror(spawned);
-    return m;
-  }
-  std::string output;
-  char chunk[4096];
-  for (ssize_t got; (got = ::read(pipeFds[0], chunk, sizeof(chunk))) != 0;) {
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    output.append(chunk, static_cast<size_t>(got));
-  }
-  ::close(pipeFds[0]);
-  int status = 0;
-  struct rusage usage {};
-  while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
-  m.peakMB = usage.ru_maxrss * 1024.0 / 1e6;  // ru_maxrss is in KiB on Linux
-
-  const size_t at = output.rfind("result ");
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && at != std::string::npos &&
-      std::sscanf(output.c_str() + at, "result %lf %d %llu %llu %llu %llu %llu", &m.seconds, &m.runs,
-                  &m.counts.vertices, &m.counts.uvs, &m.counts.normals, &m.counts.faces, &m.counts.corners) == 7) {
+  const bench::ChildResult child = bench::RunChild(self, {"--child", reader, path, std::to_string(runs)});
+  m.peakMB = child.peakMB;
+  if (child.ok && std::sscanf(child.result.c_str(), "%lf %d %llu %llu %llu %llu %llu", &m.seconds, &m.runs,
+                              &m.counts.vertices, &m.counts.uvs, &m.counts.normals, &m.counts.faces,
+                              &m.counts.corners) == 7) {
     m.ok = true;
     return m;
   }
-  const size_t err = output.rfind("error ");
-  m.error = err != std::string::npos ? output.substr(err + 6) : output;
-  while (!m.error.empty() && m.error.back() == '\n') m.error.pop_back();
-  if (WIFSIGNALED(status)) m.error += " (killed by signal " + std::to_string(WTERMSIG(status)) + ")";
-  else if (m.error.empty()) m.error = "exit status " + std::to_string(WEXITSTATUS(status));
+  m.error = child.ok ? "unreadable result: " + child.result : child.error;
   return m;
 }
 
@@ -299,17 +255,7 @@ int main(int argc, char** argv) {
   const std::string self = fs::read_symlink("/proc/self/exe", ec).string();
   if (ec) Fail("cannot find this program's own file");
 
-  if (!objgrid::WriteMaterials((folder / "grid.mtl").string())) Fail("cannot write grid.mtl in " + folder.string());
-  if (objgrid::GridIsComplete(path, kSide)) {
-    std::printf("Reusing %s\n", path.c_str());
-  } else {
-    const std::string part = path + ".part";
-    const double start = Now();
-    if (!objgrid::GenerateGrid(part, kSide)) Fail("cannot write " + part + " (disk full?)");
-    fs::rename(part, path, ec);
-    if (ec) Fail("cannot rename " + part + ": " + ec.message());
-    std::printf("Generated %s in %.1f s\n", path.c_str(), Now() - start);
-  }
+  bench::PrepareGrid(kProgram, folder, kSide);
   const unsigned long long fileBytes = fs::file_size(path, ec);
   const double fileMB = fileBytes / 1e6;
   const double plainRead = WarmPageCache(path, fileBytes);

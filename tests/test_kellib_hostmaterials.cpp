@@ -57,16 +57,7 @@ std::string ChannelsOn(BaseMaterial* mat) {
   return on;
 }
 
-// The selected elements of a selection tag, in order.
-Indices Selected(const BaseTag* tag) {
-  Indices out;
-  if (!tag || tag->GetType() != Tpolygonselection) return out;
-  const BaseSelect* bs = static_cast<const SelectionTag*>(tag)->GetBaseSelect();
-  LONG a = 0, b = 0;
-  for (LONG seg = 0; bs->GetRange(seg, MAXLONGl, &a, &b); ++seg)
-    for (LONG i = a; i <= b; ++i) out.push_back(i);
-  return out;
-}
+Indices Selected(const BaseTag* tag) { return SelectedIndices(tag); }
 
 // op's tags in order, but for the point and polygon tags that hold its geometry:
 // "sel <name>", "tex <restriction>" or "tag <type>".

@@ -57,15 +57,7 @@ bool SetFaces(List* list, const Indices& owners, LONG ioFace::*field, std::vecto
   return list->SetFaceIndices(faces.data(), static_cast<ULONG>(faces.size()));
 }
 
-Indices Selected(const BaseTag* tag) {
-  Indices out;
-  if (!tag || tag->GetType() != Tpolygonselection) return out;
-  const BaseSelect* bs = static_cast<const SelectionTag*>(tag)->GetBaseSelect();
-  LONG a = 0, b = 0;
-  for (LONG seg = 0; bs->GetRange(seg, MAXLONGl, &a, &b); ++seg)
-    for (LONG i = a; i <= b; ++i) out.push_back(i);
-  return out;
-}
+Indices Selected(const BaseTag* tag) { return SelectedIndices(tag); }
 
 // op's tags in order, but for its point and polygon tags: "sel <name>", "group",
 // "region" or "tag <type>".

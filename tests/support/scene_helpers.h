@@ -4,8 +4,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "c4d_basedocument.h"
+#include "c4d_gui.h"
 
 struct FreeDocument {
   void operator()(BaseDocument* doc) const { BaseDocument::Free(doc); }
@@ -68,4 +70,15 @@ inline PolygonObject* Grid(LONG w, LONG h) {
       op->GetPolygonW()[j * w + i] = CPolygon(a, a + 1, a + w + 2, a + w + 1);
     }
   return op;
+}
+
+// The selected elements of a polygon selection tag, ascending; empty for another tag.
+inline std::vector<LONG> SelectedIndices(const BaseTag* tag) {
+  std::vector<LONG> out;
+  if (!tag || tag->GetType() != Tpolygonselection) return out;
+  const BaseSelect* bs = static_cast<const SelectionTag*>(tag)->GetBaseSelect();
+  LONG a = 0, b = 0;
+  for (LONG seg = 0; bs->GetRange(seg, MAXLONGl, &a, &b); ++seg)
+    for (LONG i = a; i <= b; ++i) out.push_back(i);
+  return out;
 }
