@@ -252,32 +252,17 @@ Measurement Measure(const std::string& self, const std::string& work, const std:
 
 const char* Verdict(bool met) { return met ? "met" : "NOT met"; }
 
-int Usage() {
-  std::fprintf(stderr, "usage: %s [--folder DIR] [--runs N]\n", kProgram);
-  return 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 5 && std::strcmp(argv[1], "--child") == 0) return ChildMain(argv[2], argv[3], std::atoi(argv[4]));
 
-  fs::path folder = fs::path(KELVANE_BUILD_DIR) / "bench-data";
-  int runs = bench::kRepeats;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--folder" && i + 1 < argc) {
-      folder = argv[++i];
-    } else if (arg == "--runs" && i + 1 < argc) {
-      runs = std::atoi(argv[++i]);
-      if (runs < 1 || runs > 100) Fail("--runs takes 1 to 100");
-    } else {
-      return Usage();
-    }
-  }
+  const bench::GridOptions options =
+      bench::ParseGridOptions(kProgram, argc, argv, fs::path(KELVANE_BUILD_DIR) / "bench-data");
+  const fs::path& folder = options.folder;
+  const int runs = options.runs;
+  const std::string& self = options.self;
   std::error_code ec;
-  const std::string self = fs::read_symlink("/proc/self/exe", ec).string();
-  if (ec) Fail("cannot find this program's own file");
   const std::string path = bench::PrepareGrid(kProgram, folder, kSide);
   bench::WarmPageCache(kProgram, path);
   const double fileMB = fs::file_size(path, ec) / 1e6;

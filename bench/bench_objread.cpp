@@ -225,37 +225,18 @@ int Check(const Measurement& m, const char* what, unsigned long long got, unsign
   return 1;
 }
 
-int Usage() {
-  std::fprintf(stderr, "usage: %s [--folder DIR] [--runs N]\n", kProgram);
-  return 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 5 && std::strcmp(argv[1], "--child") == 0) return ChildMain(argv[2], argv[3], std::atoi(argv[4]));
 
-  fs::path folder = fs::path(KELVANE_BUILD_DIR) / "bench-data";
-  int runs = bench::kRepeats;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--folder" && i + 1 < argc) {
-      folder = argv[++i];
-    } else if (arg == "--runs" && i + 1 < argc) {
-      runs = std::atoi(argv[++i]);
-      if (runs < 1 || runs > 100) Fail("--runs takes 1 to 100");
-    } else {
-      return Usage();
-    }
-  }
+  const bench::GridOptions options =
+      bench::ParseGridOptions(kProgram, argc, argv, fs::path(KELVANE_BUILD_DIR) / "bench-data");
+  const fs::path& folder = options.folder;
+  const int runs = options.runs;
+  const std::string& self = options.self;
   std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (ec) Fail("cannot create " + folder.string() + ": " + ec.message());
-  const std::string path = (folder / "grid.obj").string();
-  const std::string self = fs::read_symlink("/proc/self/exe", ec).string();
-  if (ec) Fail("cannot find this program's own file");
-
-  bench::PrepareGrid(kProgram, folder, kSide);
+  const std::string path = bench::PrepareGrid(kProgram, folder, kSide);
   const unsigned long long fileBytes = fs::file_size(path, ec);
   const double fileMB = fileBytes / 1e6;
   const double plainRead = WarmPageCache(path, fileBytes);

@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -124,6 +126,36 @@ inline void WarmPageCache(const char* program, const std::string& path) {
   while (::read(fd, block.data(), block.size()) > 0) {
   }
   ::close(fd);
+}
+
+// The command line of the grid benchmarks, "[--folder DIR] [--runs N]", and this
+// program's own file (for its children). A line it cannot use prints the usage and
+// exits with 2.
+struct GridOptions {
+  std::filesystem::path folder;
+  int runs = kRepeats;
+  std::string self;
+};
+inline GridOptions ParseGridOptions(const char* program, int argc, char** argv,
+                                    const std::filesystem::path& defaultFolder) {
+  GridOptions options;
+  options.folder = defaultFolder;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--folder" && i + 1 < argc) {
+      options.folder = argv[++i];
+    } else if (arg == "--runs" && i + 1 < argc) {
+      options.runs = std::atoi(argv[++i]);
+      if (options.runs < 1 || options.runs > 100) Fail(program, "--runs takes 1 to 100");
+    } else {
+      std::fprintf(stderr, "usage: %s [--folder DIR] [--runs N]\n", program);
+      std::exit(2);
+    }
+  }
+  std::error_code ec;
+  options.self = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+  if (ec) Fail(program, "cannot find this program's own file");
+  return options;
 }
 
 }  // namespace bench
