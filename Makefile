@@ -8,11 +8,12 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default
 
-# The main job: the plug-in starts, builds the demo scene and shows it.
+# The main job: the plug-in starts, imports the bundled sample with the default import
+# options and shows the scene it built.
 run: build
 	./build/bin/kelvane plugins
-	./build/bin/kelvane scene make demo -o build/demo.kscn
-	./build/bin/kelvane scene show build/demo.kscn
+	./build/bin/kelvane import samples/robot.obj --preset "Default Import Options" -o build/sample.kscn
+	./build/bin/kelvane scene show build/sample.kscn
 
 # Every test in the normal build and in the sanitizer build, then every fuzz target for
 # a bounded time.
@@ -44,6 +45,7 @@ bench: build
 	./build/bin/bench_scene
 	./build/bin/bench_modeling
 	./build/bin/bench_objread
+	./build/bin/bench_import
 
 clean:
 	rm -rf build build-asan build-ci build-ci-asan build-fuzz

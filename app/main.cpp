@@ -60,6 +60,9 @@ int main(int argc, char** argv) {
   TagCommandOptions tagOptions;
   CLI::App* tagCommand = AddTagCommand(app, &tagOptions);
 
+  ImportCommandOptions importOptions;
+  CLI::App* importCommand = AddImportCommand(app, &importOptions);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -98,6 +101,8 @@ int main(int argc, char** argv) {
     result = RunOptionCommands(optionLine, options, module);
   else if (tagCommand->parsed())
     result = RunTagCommand(options, tagOptions);
+  else if (importCommand->parsed())
+    result = RunImportCommand(options, importOptions);
 
   module.Unload();
   StatusClear();

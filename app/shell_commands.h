@@ -61,3 +61,15 @@ struct TagCommandOptions {
 CLI::App* AddTagCommand(CLI::App& app, TagCommandOptions* options);
 // Edits the object's tag as the options say and saves the scene.
 int RunTagCommand(const ShellOptions& options, const TagCommandOptions& tag);
+
+struct ImportCommandOptions {
+  std::string path;                // the .obj or .mtl file, or the folder
+  std::string preset;              // chosen in the options dialog first
+  std::vector<std::string> sets;   // KEY=VALUE, set in the options dialog in order
+  std::string into;                // the scene to import into; empty: a new document
+  std::string output;              // the scene file to write; empty: the default
+};
+// Adds "import" to the command line; returns the command.
+CLI::App* AddImportCommand(CLI::App& app, ImportCommandOptions* options);
+// Runs the plug-in's OBJ import on PATH and saves the document it leaves active.
+int RunImportCommand(const ShellOptions& options, const ImportCommandOptions& import);

@@ -1,0 +1,315 @@
+// kelvane import: the plug-in's OBJ import command run as a person runs it in the
+// application. The import options dialog takes --preset and --set, the file selector
+// takes PATH, the command runs on the document it is given, and the document that is
+// active afterwards (the import may have made a new one) is saved as a scene file.
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "c4d.h"
+#include "host_control.h"
+#include "option_flags.h"
+#include "shell_commands.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using host::DialogAction;
+
+// The import command and its options dialog, as the plug-in registers them.
+constexpr LONG kImportCommand = 1022494;
+constexpr LONG kImportDialog = 10161;
+// Tags the plug-in gives an object to say which selections are groups and regions.
+constexpr LONG kGroupTag = 1016210;
+constexpr LONG kRegionTag = 1016229;
+constexpr LONG kTagNameCount = 1000;
+constexpr LONG kTagFirstName = 1001;
+
+std::string Lower(const std::string& text) {
+  std::string out;
+  for (const char c : text) out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+  return out;
+}
+
+bool On(const std::string& value) {
+  const std::string v = Lower(value);
+  return v == "on" || v == "yes" || v == "true" || v == "1";
+}
+
+// What the --set flags choose in a set of radios: the choice of "set=choice", or of a
+// radio's own key set on (the last flag counts). Empty when they leave the set alone.
+std::string ChosenBySets(const std::vector<std::string>& sets, const std::string& setKey,
+                         const std::map<std::string, std::string>& radioChoices) {
+  std::string chosen;
+  for (const std::string& flag : sets) {
+    const size_t equals = flag.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = flag.substr(0, equals);
+    const std::string value = flag.substr(equals + 1);
+    if (key == setKey) {
+      chosen = value;
+    } else {
+      const auto radio = radioChoices.find(key);
+      if (radio != radioChoices.end() && On(value)) chosen = radio->second;
+    }
+  }
+  return chosen;
+}
+
+// The scene file named after PATH in the current folder: "robot.obj" gives "robot.kscn",
+// the folder "models/" gives "models.kscn".
+std::string DefaultOutput(const fs::path& path) {
+  fs::path name = path.filename();
+  if (name.empty() || name == "." || name == "..") name = path.parent_path().filename();
+  std::string stem = fs::path(name).stem().string();
+  if (stem.empty() || stem == "." || stem == "..") stem = "import";
+  return stem + ".kscn";
+}
+
+// --- what an import added ---------------------------------------------------------
+
+// Every object, tag, material and layer of a document.
+class NodeSet {
+ public:
+  explicit NodeSet(const BaseDocument* doc) {
+    if (!doc) return;
+    for (const BaseObject* op = doc->GetFirstObject(); op; op = op->GetNext()) AddObject(op);
+    for (const BaseMaterial* m = doc->GetFirstMaterial(); m; m = m->GetNext()) m_nodes.insert(m);
+    for (const GeListNode* layer = doc->GetLayerObjectRoot()->GetFirst(); layer; layer = layer->GetNext())
+      AddLayer(layer);
+  }
+  bool Has(const void* node) const { return m_nodes.count(node) != 0; }
+
+ private:
+  void AddObject(const BaseObject* op) {
+    m_nodes.insert(op);
+    for (const BaseTag* tag = op->GetFirstTag(); tag; tag = tag->GetNext()) m_nodes.insert(tag);
+    for (const BaseObject* c = op->GetDown(); c; c = c->GetNext()) AddObject(c);
+  }
+  void AddLayer(const GeListNode* layer) {
+    m_nodes.insert(layer);
+    for (const GeListNode* c = layer->GetDown(); c; c = c->GetNext()) AddLayer(c);
+  }
+  std::unordered_set<const void*> m_nodes;
+};
+
+struct ImportSummary {
+  long long objects = 0, polygonObjects = 0, splineObjects = 0, nullObjects = 0;
+  long long polygons = 0, ngons = 0, points = 0;
+  long long materials = 0, layers = 0;
+  long long selections = 0, groupSelections = 0, regionSelections = 0, materialSelections = 0;
+};
+
+std::set<std::string> TagNames(const BaseObject* op, LONG type) {
+  std::set<std::string> names;
+  const BaseTag* tag = op->GetTag(type);
+  if (!tag) return names;
+  const BaseContainer* bc = tag->GetDataInstance();
+  const LONG count = bc->GetLong(kTagNameCount);
+  for (LONG i = 0; i < count && i < bc->GetEntryCount(); ++i) names.insert(bc->GetString(kTagFirstName + i).Std());
+  return names;
+}
+
+// Counts what is in doc and not in before. A selection is a group or a region when the
+// object's group or region tag lists its name, a material's when a texture tag of the
+// object is restricted to it.
+class Summarizer {
+ public:
+  Summarizer(const NodeSet& before, ImportSummary* summary) : m_before(before), m_summary(summary) {}
+
+  void Document(const BaseDocument* doc) {
+    for (const BaseObject* op = doc->GetFirstObject(); op; op = op->GetNext()) Object(op);
+    for (const BaseMaterial* m = doc->GetFirstMaterial(); m; m = m->GetNext())
+      if (!m_before.Has(m)) ++m_summary->materials;
+    for (const GeListNode* layer = doc->GetLayerObjectRoot()->GetFirst(); layer; layer = layer->GetNext()) Layer(layer);
+  }
+
+ private:
+  void Object(const BaseObject* op) {
+    if (!m_before.Has(op)) {
+      ++m_summary->objects;
+      const LONG type = op->GetType();
+      if (type == Opolygon) {
+        const auto* poly = static_cast<const PolygonObject*>(op);
+        ++m_summary->polygonObjects;
+        m_summary->polygons += poly->GetPolygonCount();
+        m_summary->ngons += poly->GetNgonCount();
+        m_summary->points += poly->GetPointCount();
+      } else if (type == Ospline) {
+        ++m_summary->splineObjects;
+        m_summary->points += static_cast<const SplineObject*>(op)->GetPointCount();
+      } else if (type == Onull) {
+        ++m_summary->nullObjects;
+      }
+    }
+    Selections(op);
+    for (const BaseObject* c = op->GetDown(); c; c = c->GetNext()) Object(c);
+  }
+
+  void Selections(const BaseObject* op) {
+    const std::set<std::string> groups = TagNames(op, kGroupTag);
+    const std::set<std::string> regions = TagNames(op, kRegionTag);
+    std::set<std::string> materials;
+    for (const BaseTag* tag = op->GetFirstTag(); tag; tag = tag->GetNext())
+      if (tag->GetType() == Ttexture) materials.insert(tag->GetDataInstance()->GetString(TEXTURETAG_RESTRICTION).Std());
+    for (const BaseTag* tag = op->GetFirstTag(); tag; tag = tag->GetNext()) {
+      if (tag->GetType() != Tpolygonselection || m_before.Has(tag)) continue;
+      const std::string name = tag->GetName().Std();
+      ++m_summary->selections;
+      if (groups.count(name))
+        ++m_summary->groupSelections;
+      else if (regions.count(name))
+        ++m_summary->regionSelections;
+      else if (materials.count(name))
+        ++m_summary->materialSelections;
+    }
+  }
+
+  void Layer(const GeListNode* layer) {
+    if (!m_before.Has(layer)) ++m_summary->layers;
+    for (const GeListNode* c = layer->GetDown(); c; c = c->GetNext()) Layer(c);
+  }
+
+  const NodeSet& m_before;
+  ImportSummary* m_summary;
+};
+
+// "6 polygon, 1 spline, 2 null" and what else there is, in parentheses; "" for none.
+std::string Breakdown(long long total, const std::vector<std::pair<long long, const char*>>& parts) {
+  std::string text;
+  long long named = 0;
+  for (const auto& part : parts) {
+    named += part.first;
+    if (part.first) text += (text.empty() ? "" : ", ") + std::to_string(part.first) + " " + part.second;
+  }
+  if (total > named) text += (text.empty() ? "" : ", ") + std::to_string(total - named) + " other";
+  return text.empty() ? std::string() : " (" + text + ")";
+}
+
+void PrintSummary(const std::string& path, const ImportSummary& s, double seconds) {
+  std::printf("Imported %s\n", path.c_str());
+  std::printf("  objects:        %lld%s\n", s.objects,
+              Breakdown(s.objects, {{s.polygonObjects, "polygon"}, {s.splineObjects, "spline"}, {s.nullObjects, "null"}})
+                  .c_str());
+  std::printf("  polygons:       %lld\n", s.polygons);
+  std::printf("  n-gons:         %lld\n", s.ngons);
+  std::printf("  points:         %lld\n", s.points);
+  std::printf("  materials:      %lld\n", s.materials);
+  std::printf("  selection tags: %lld%s\n", s.selections,
+              Breakdown(s.selections, {{s.groupSelections, "groups"},
+                                       {s.regionSelections, "regions"},
+                                       {s.materialSelections, "materials"}})
+                  .c_str());
+  std::printf("  layers:         %lld\n", s.layers);
+  std::printf("  time:           %.3f s\n", seconds);
+}
+
+CommandData* ImportCommand() {
+  for (const BasePlugin* plugin : host::RegisteredPlugins())
+    if (plugin->GetID() == kImportCommand && plugin->GetPluginType() == PLUGINTYPE_COMMAND) return plugin->GetCommand();
+  return nullptr;
+}
+
+}  // namespace
+
+CLI::App* AddImportCommand(CLI::App& app, ImportCommandOptions* options) {
+  CLI::App* command = app.add_subcommand("import", "Import a Wavefront OBJ file, an MTL library or a folder of OBJ files");
+  command->add_option("PATH", options->path, "The .obj or .mtl file, or the folder")->required();
+  command->add_option("--preset", options->preset, "Choose this import preset first (its name as listed)");
+  command->add_option("--set", options->sets, "Set an import option: KEY=VALUE (repeatable; see 'options import --keys')")
+      ->allow_extra_args(false);
+  command->add_option("--into", options->into, "Import into this scene file (default: a new empty document)");
+  command->add_option("-o,--output", options->output,
+                      "The scene file to write (default: the --into scene, else PATH's name with .kscn here)");
+  return command;
+}
+
+int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
+  std::error_code ec;
+  const fs::path path = fs::absolute(fs::path(options.path), ec).lexically_normal();
+  if (ec || options.path.empty()) return ShellUsage("import: PATH '" + options.path + "' cannot be used");
+  const fs::file_status status = fs::status(path, ec);
+  if (!fs::exists(status)) return ShellFail("import: no such file or folder: '" + options.path + "'");
+  const bool folder = fs::is_directory(status);
+
+  // The options dialog: the preset, then what PATH and --into decide, then the flags,
+  // so that a flag that needs the folder source enabled (subfolders) finds it so.
+  std::vector<DialogAction> actions, flags;
+  std::string error;
+  if (!OptionFlagActions(kImportDialog, options.preset, {}, &actions, &error) ||
+      !OptionFlagActions(kImportDialog, "", options.sets, &flags, &error))
+    return ShellUsage(error);
+  const std::string source =
+      ChosenBySets(options.sets, "source", {{"one-file", "one-file"}, {"whole-folder", "folder"}});
+  if (!source.empty() && source != (folder ? "folder" : "one-file"))
+    return ShellUsage(std::string("import: PATH is ") + (folder ? "a folder" : "a file") +
+                      ", which does not go with --set source=" + source);
+  actions.push_back(DialogAction::Set("source", folder ? "folder" : "one-file"));
+  if (!options.into.empty()) {
+    const std::string document =
+        ChosenBySets(options.sets, "document", {{"new-document", "new"}, {"current-document", "current"}});
+    if (!document.empty() && document != "current")
+      return ShellUsage("import: --into imports into that scene, which does not go with --set document=" + document);
+    actions.push_back(DialogAction::Set("document", "current"));
+  }
+  actions.insert(actions.end(), flags.begin(), flags.end());
+
+  BaseDocument* doc = nullptr;
+  if (!options.into.empty()) {
+    doc = host::LoadScene(options.into, &error);
+    if (!doc) return ShellFail("cannot load scene '" + options.into + "': " + error);
+  } else {
+    doc = BaseDocument::Alloc();
+    if (!doc) return ShellFail("import: not enough memory for a new document");
+  }
+  // From here on the host owns the document.
+  InsertBaseDocument(doc);
+  SetActiveDocument(doc);
+
+  CommandData* command = ImportCommand();
+  if (!command)
+    return ShellFail("the plug-in has not registered its import command " + std::to_string(kImportCommand) +
+                     " (is its name missing from res/?)");
+
+  const std::string output = !options.output.empty() ? options.output
+                             : !options.into.empty() ? options.into
+                                                     : DefaultOutput(path);
+  const NodeSet before(doc);
+
+  // A refused flag ends the dialog with Cancel instead of importing with other options.
+  host::SetStrictDialogs(true);
+  host::ClearUserLog();
+  const std::string dialog = std::to_string(kImportDialog);
+  for (const DialogAction& a : actions) host::QueueDialogAction(a.For(dialog));
+  host::QueueDialogAction(DialogAction::Ok().For(dialog));
+  host::QueueFileSelection(path.string());
+
+  const auto start = std::chrono::steady_clock::now();
+  const Bool imported = command->Execute(doc);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  if (!host::DialogErrors().empty()) {
+    for (const std::string& line : host::DialogErrors()) ShellFail(line);
+    return ShellFail("import: the options dialog refused a flag; nothing was imported and no file written");
+  }
+  if (!imported) return ShellFail("import: nothing was imported from '" + options.path + "'; no file written");
+
+  const BaseDocument* result = GetActiveDocument();
+  if (!result) return ShellFail("import: the host has no active document after the import; no file written");
+  // A new document holds nothing from before.
+  const NodeSet none(nullptr);
+  ImportSummary summary;
+  Summarizer(result == doc ? before : none, &summary).Document(result);
+  PrintSummary(options.path, summary, seconds);
+  if (!host::SaveScene(result, output, &error)) return ShellFail("cannot save scene '" + output + "': " + error);
+  std::printf("Wrote %s\n", output.c_str());
+  return 0;
+}
