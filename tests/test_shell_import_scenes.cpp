@@ -518,6 +518,43 @@ TEST_F(ShellImportScenesTest, AGroupOfSeveralNamesSelectsItsFacesInEachName) {
   EXPECT_EQ(Selected(op, "c"), (std::vector<LONG>{1, 2}));
 }
 
+TEST_F(ShellImportScenesTest, SelectionsAreMadeOnlyWhenAskedFor) {
+  WriteFile("layouts.obj", kLayouts);
+  WriteFile("layouts.mtl", kLayoutsMtl);
+  // The per-group layout still splits by group; "left" has a red and a blue face.
+  for (const char* layout : {"single-object", "per-group"}) {
+    SCOPED_TRACE(layout);
+    DocPtr doc = ImportAndLoad("layouts.obj",
+                               std::string(kPlain) + " --set groups=off --set regions=off --set layout=" + layout);
+    ASSERT_TRUE(doc);
+    PolygonObject* op = Poly(doc.get(), std::string(layout) == "per-group" ? "left" : "layouts.obj");
+    ASSERT_TRUE(op);
+    EXPECT_FALSE(op->GetTag(kGroupTag));
+    EXPECT_FALSE(op->GetTag(kRegionTag));
+    // What remains are the material selections, each with its texture tag.
+    EXPECT_EQ(Names(TagsOf(op, Tpolygonselection)), (std::vector<std::string>{"red", "blue"}));
+    EXPECT_EQ(TagsOf(op, Ttexture).size(), 2u);
+  }
+}
+
+TEST_F(ShellImportScenesTest, WindowsLineEndsAndTabsLeaveNoTraceInNames) {
+  WriteFile("crlf.obj",
+            "mtllib crlf.mtl\r\nv 0 0 0\r\nv 1 0 0\r\nv 0 1 0\r\no thing \r\ng\tleft side\r\n"
+            "# r top part\r\nusemtl my mat\r\nf 1 2 3\r\n");
+  WriteFile("crlf.mtl", "newmtl my mat\r\nKd 1 0 0\r\nmap_Kd  C:\\tex\\wood grain.jpg \r\n");
+  DocPtr doc = ImportAndLoad("crlf.obj", std::string(kPlain) + " --set layout=per-object --set whole-group-names=on");
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(DocTree(doc.get()), "crlf.obj{thing}");
+  PolygonObject* op = Poly(doc.get(), "thing");
+  ASSERT_TRUE(op);
+  EXPECT_EQ(Listed(op, kGroupTag), (std::vector<std::string>{"left", "side"}));
+  EXPECT_EQ(Listed(op, kRegionTag), std::vector<std::string>{"top_part"});
+  EXPECT_EQ(MaterialNames(doc.get()), std::vector<std::string>{"my_mat"});
+  ASSERT_TRUE(Mat(doc.get(), "my_mat"));
+  EXPECT_EQ(Texture(Mat(doc.get(), "my_mat"), CHANNEL_COLOR), "wood grain.jpg");
+  EXPECT_TRUE(Near(Channel(Mat(doc.get(), "my_mat"), CHANNEL_COLOR).GetVector(BASECHANNEL_COLOR_EX), Vector(1, 0, 0)));
+}
+
 TEST_F(ShellImportScenesTest, FacesBeforeTheFirstObjectStatementFormAnObjectNamedAfterTheFile) {
   // The default mesh object takes the file's name; the per-object layout names objects by
   // the last word of their entry's name.
@@ -977,11 +1014,16 @@ TEST_F(ShellImportScenesTest, TexturesAreLookedUpInTheTextureFolder) {
   EXPECT_EQ(Texture(full, CHANNEL_BUMP), "bump.png");
   EXPECT_EQ(Channel(full, CHANNEL_BUMP).GetFilename(BASECHANNEL_SUGGESTEDFOLDER).GetString().Std(), "");
 
-  // Without a texture folder nothing is looked up.
-  DocPtr none = ImportAndLoad("full.obj", kPlain);
-  ASSERT_TRUE(none);
-  EXPECT_EQ(Channel(Mat(none.get(), "full"), CHANNEL_COLOR).GetFilename(BASECHANNEL_SUGGESTEDFOLDER).GetString().Std(),
-            "");
+  // Without a texture folder, or with one that does not exist, nothing is found.
+  for (const std::string& sets : {std::string(), " --set 'texture-path=" + TempDir() + "/no/such/folder'"}) {
+    SCOPED_TRACE(sets);
+    DocPtr none = ImportAndLoad("full.obj", kPlain + sets);
+    ASSERT_TRUE(none);
+    Material* mat = Mat(none.get(), "full");
+    ASSERT_TRUE(mat);
+    EXPECT_EQ(Texture(mat, CHANNEL_COLOR), "wood.jpg");
+    EXPECT_EQ(Channel(mat, CHANNEL_COLOR).GetFilename(BASECHANNEL_SUGGESTEDFOLDER).GetString().Std(), "");
+  }
 }
 
 // A file using red, blue and a name the scene has as another kind of material.
@@ -1335,7 +1377,7 @@ TEST_F(ShellImportScenesTest, ALoneLibraryBringsEveryMaterialAndNoObject) {
   EXPECT_EQ(Texture(full, CHANNEL_COLOR), "wood.jpg");
   EXPECT_TRUE(full->GetChannelState(CHANNEL_TRANSPARENCY));
   EXPECT_TRUE(Near(Channel(Mat(doc.get(), "unused"), CHANNEL_COLOR).GetVector(BASECHANNEL_COLOR_EX), Vector(1, 0, 0)));
-  EXPECT_FALSE(Mat(doc.get(), "plain")->GetChannelState(CHANNEL_COLOR));
+  ASSERT_TRUE(Mat(doc.get(), "plain"));
 
   // Into a scene with "full" already: reused and rewritten by the built-in preset.
   WriteScene("scene.kscn", [](BaseDocument* d) {
@@ -1398,13 +1440,14 @@ TEST_F(ShellImportScenesTest, IndicesOutOfRangeDropWhatTheyBreakAndAreReportedOn
             "f 0 1 2\n"              // index 0 names nothing
             "f -9 1 2\n"             // before the first point
             "f 1/1 2/7 3/1\n"        // no UV 7: kept without UVs
+            "f 1 2 4294967299\n"     // past every count, not wrapped round to point 3
             "g lost\nf 1 2 8\n"      // the group loses its only face
             "g ngon\nf 2 5 6 7 3\n"  // a pentagon after the dropped faces
             "l 1 2\nl 1 99\n");
   const std::vector<Vector> pentagon = {Vector(1, 0, 0), Vector(2, 0, 0), Vector(3, 1, 0), Vector(2, 2, 0),
                                         Vector(1, 1, 0)};
   const std::string faces =
-      "Kelvane: 5 faces had indices out of range: 4 without their points were dropped, 1 were kept without their UVs "
+      "Kelvane: 6 faces had indices out of range: 5 without their points were dropped, 1 were kept without their UVs "
       "or normals\n";
   const std::string lines = "Kelvane: 1 line elements with point indices out of range were dropped\n";
 
