@@ -239,6 +239,8 @@ int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
   const fs::file_status status = fs::status(path, ec);
   if (!fs::exists(status)) return ShellFail("import: no such file or folder: '" + options.path + "'");
   const bool folder = fs::is_directory(status);
+  if (!folder && !fs::is_regular_file(status))
+    return ShellFail("import: '" + options.path + "' is neither a file nor a folder");
 
   // The options dialog: the preset, then what PATH and --into decide, then the flags,
   // so that a flag that needs the folder source enabled (subfolders) finds it so.
@@ -262,6 +264,12 @@ int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
   }
   actions.insert(actions.end(), flags.begin(), flags.end());
 
+  const std::string output = !options.output.empty() ? options.output
+                             : !options.into.empty() ? options.into
+                                                     : DefaultOutput(path);
+  if (fs::equivalent(fs::path(output), path, ec))
+    return ShellUsage("import: the scene file '" + output + "' would replace PATH itself");
+
   BaseDocument* doc = nullptr;
   if (!options.into.empty()) {
     doc = host::LoadScene(options.into, &error);
@@ -279,9 +287,6 @@ int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
     return ShellFail("the plug-in has not registered its import command " + std::to_string(kImportCommand) +
                      " (is its name missing from res/?)");
 
-  const std::string output = !options.output.empty() ? options.output
-                             : !options.into.empty() ? options.into
-                                                     : DefaultOutput(path);
   const NodeSet before(doc);
 
   // A refused flag ends the dialog with Cancel instead of importing with other options.

@@ -150,6 +150,7 @@ TEST_F(ShellImportTest, UsageErrorsExitWithTwoAndWriteNothing) {
       {"import models --set source=one-file", "PATH is a folder, which does not go with --set source=one-file"},
       {"import models/robot.obj --set whole-folder=on", "PATH is a file, which does not go with --set source=folder"},
       {"import models/robot.obj --frobnicate", "frobnicate"},
+      {"import models/robot.obj -o models/../models/robot.obj", "would replace PATH itself"},
   };
   for (const auto& c : cases) {
     const ShellRun r = Run(c.args);
@@ -158,6 +159,7 @@ TEST_F(ShellImportTest, UsageErrorsExitWithTwoAndWriteNothing) {
   }
   EXPECT_EQ(SceneFiles(), std::set<std::string>{"scene.kscn"});
   EXPECT_EQ(ReadFile(TempDir() + "/scene.kscn"), scene);
+  EXPECT_EQ(ReadFile(TempDir() + "/models/robot.obj"), ReadFile(SourceDir() + "/samples/robot.obj"));
 }
 
 TEST_F(ShellImportTest, FlagsThatAgreeWithPathAndIntoAreAccepted) {
@@ -174,6 +176,10 @@ TEST_F(ShellImportTest, APathThatDoesNotExistFailsClearlyAndWritesNothing) {
     EXPECT_EQ(r.exitCode, 1) << args << "\n" << r.out;
     EXPECT_TRUE(Has(r, "kelvane: import: no such file or folder: '")) << args << "\n" << r.out;
   }
+  // A device is no file to import (reading it might never end).
+  const ShellRun device = Run("import /dev/zero");
+  EXPECT_EQ(device.exitCode, 1) << device.out;
+  EXPECT_TRUE(Has(device, "kelvane: import: '/dev/zero' is neither a file nor a folder")) << device.out;
   EXPECT_TRUE(SceneFiles().empty());
 }
 
@@ -300,9 +306,10 @@ TEST_F(ShellImportTest, IntoKeepsTheScenesObjectsAndSavesBackByDefault) {
   DocPtr out = Load("out.kscn");
   ASSERT_TRUE(out);
   const SceneCounts c = Count(out.get());
-  ASSERT_GE(c.names.size(), 3u);
-  EXPECT_EQ(c.names[0], "Keep");
-  EXPECT_EQ(c.names[1], "Floor");
+  // The scene's own objects stay as they were; the import adds its own beside them.
+  ASSERT_TRUE(c.byName.count("Keep") && c.byName.count("Floor")) << copy.out;
+  EXPECT_EQ(c.byName.at("Floor")->GetUp(), c.byName.at("Keep"));
+  EXPECT_TRUE(c.byName.count("robot.obj")) << copy.out;
   // The summary counts what the import added, not what the scene had.
   EXPECT_EQ(Summary(copy, "objects"), c.objects - 2) << copy.out;
   EXPECT_EQ(Summary(copy, "polygons"), c.polygons - 4) << copy.out;
@@ -316,7 +323,7 @@ TEST_F(ShellImportTest, IntoKeepsTheScenesObjectsAndSavesBackByDefault) {
   DocPtr saved = Load("scene.kscn");
   ASSERT_TRUE(saved);
   const SceneCounts s = Count(saved.get());
-  EXPECT_EQ(s.names[0], "Keep");
+  EXPECT_TRUE(s.byName.count("Keep"));
   EXPECT_EQ(s.objects, c.objects);
 }
 
