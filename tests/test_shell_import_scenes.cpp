@@ -1350,6 +1350,29 @@ TEST_F(FolderImportTest, FilesOfAFolderShareOnlyTheDocument) {
       Near(Channel(Mat(reused.get(), "paint"), CHANNEL_COLOR).GetVector(BASECHANNEL_COLOR_EX), Vector(0, 1, 0)));
 }
 
+TEST_F(FolderImportTest, AFolderWithoutObjFilesGivesItsNullAlone) {
+  fs::create_directories(fs::path(TempDir()) / "empty/inner");
+  WriteFile("empty/readme.txt", "v 0 0 0\n");
+  WriteFile("empty/inner/deep.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  DocPtr doc = ImportAndLoad("empty", kPlain);
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(DocTree(doc.get()), "empty{}");
+}
+
+TEST_F(FolderImportTest, SuffixesAreMatchedWithoutRegardToCase) {
+  WriteFile("models/sub/E.OBJ", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  WriteFile("LIB.Mtl", "newmtl shiny\nKd 0 1 0\n");
+  DocPtr folder = ImportAndLoad("models/sub", kPlain);
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(Children(folder->GetFirstObject()), (std::vector<std::string>{"E.OBJ", "c.obj"}));
+  DocPtr file = ImportAndLoad("models/sub/E.OBJ", kPlain);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(DocTree(file.get()), "E.OBJ");
+  DocPtr library = ImportAndLoad("LIB.Mtl", kPlain);
+  ASSERT_TRUE(library);
+  EXPECT_EQ(MaterialNames(library.get()), std::vector<std::string>{"shiny"});
+}
+
 TEST_F(FolderImportTest, AFileThatCannotBeOpenedStopsTheWalkAndNothingIsWritten) {
   // A link to nothing is listed as a file but cannot be opened.
   fs::create_symlink(fs::path(TempDir()) / "nowhere.obj", fs::path(TempDir()) / "models/broken.obj");
@@ -1443,13 +1466,14 @@ TEST_F(ShellImportScenesTest, IndicesOutOfRangeDropWhatTheyBreakAndAreReportedOn
             "f 1 2 4294967299\n"     // past every count, not wrapped round to point 3
             "g lost\nf 1 2 8\n"      // the group loses its only face
             "g ngon\nf 2 5 6 7 3\n"  // a pentagon after the dropped faces
-            "l 1 2\nl 1 99\n");
+            "l 1 2\nl 1 99\n"
+            "g gone\nl 99 1\n");  // a group whose only line element is dropped
   const std::vector<Vector> pentagon = {Vector(1, 0, 0), Vector(2, 0, 0), Vector(3, 1, 0), Vector(2, 2, 0),
                                         Vector(1, 1, 0)};
   const std::string faces =
       "Kelvane: 6 faces had indices out of range: 5 without their points were dropped, 1 were kept without their UVs "
       "or normals\n";
-  const std::string lines = "Kelvane: 1 line elements with point indices out of range were dropped\n";
+  const std::string lines = "Kelvane: 2 line elements with point indices out of range were dropped\n";
 
   ShellRun run;
   DocPtr single = ImportAndLoad("broken.obj", std::string(kPlain) + " --set spline-layout=single", &run);
@@ -1478,6 +1502,11 @@ TEST_F(ShellImportScenesTest, IndicesOutOfRangeDropWhatTheyBreakAndAreReportedOn
   ASSERT_EQ(ngon->GetNgonCount(), 1);
   EXPECT_TRUE(SameLoop(Outline(ngon, 0), pentagon));
   EXPECT_EQ(Poly(split.get(), "keep")->GetPolygonCount(), 2);
+
+  // A spline per group: the group that lost its element gets no empty spline.
+  DocPtr groups = ImportAndLoad("broken.obj", std::string(kPlain) + " --set spline-layout=per-group");
+  ASSERT_TRUE(groups);
+  EXPECT_EQ(Subtree(FindIn(groups->GetFirstObject(), "Splines", Onull)), "Splines{ngon<2>}");
 }
 
 TEST_F(ShellImportScenesTest, AnImportIntoANewDocumentNamesItAfterTheFile) {
