@@ -73,6 +73,23 @@ PolygonObject* Poly(const BaseDocument* doc, const std::string& name) {
   return ToPoly(FindIn(doc->GetFirstObject(), name, Opolygon));
 }
 
+// Point i of op; the origin, with a failure recorded, when there is no such point.
+Vector PointOf(const PointObject* op, LONG i) {
+  if (op && i >= 0 && i < op->GetPointCount()) return op->GetPointR()[i];
+  ADD_FAILURE() << "no point " << i;
+  return Vector();
+}
+
+// The point indices of polygon i; empty, with a failure recorded, when there is none.
+std::vector<LONG> Corners(const PolygonObject* op, LONG i) {
+  if (!op || i < 0 || i >= op->GetPolygonCount()) {
+    ADD_FAILURE() << "no polygon " << i;
+    return {};
+  }
+  const CPolygon& p = op->GetPolygonR()[i];
+  return {p.a, p.b, p.c, p.d};
+}
+
 // Corner positions of polygon i (a triangle repeats c in d).
 std::vector<Vector> CornerPoints(const PolygonObject* op, LONG i) {
   const CPolygon& p = op->GetPolygonR()[i];
@@ -170,8 +187,11 @@ Material* Mat(const BaseDocument* doc, const std::string& name) {
   return nullptr;
 }
 
-BaseContainer Channel(Material* mat, LONG id) { return mat->GetChannel(id)->GetData(); }
-std::string Texture(Material* mat, LONG id) { return Channel(mat, id).GetString(BASECHANNEL_TEXTURE).Std(); }
+// A channel's data; empty when there is no such material.
+BaseContainer Channel(Material* mat, LONG id) { return mat ? mat->GetChannel(id)->GetData() : BaseContainer(); }
+std::string Texture(Material* mat, LONG id) {
+  return mat ? Channel(mat, id).GetString(BASECHANNEL_TEXTURE).Std() : "<no material>";
+}
 
 const TextureTag* TextureTagFor(const BaseObject* op, const std::string& restriction) {
   for (const BaseTag* tag : TagsOf(op, Ttexture))
@@ -179,6 +199,34 @@ const TextureTag* TextureTagFor(const BaseObject* op, const std::string& restric
       return static_cast<const TextureTag*>(tag);
   return nullptr;
 }
+
+// The texture coordinates and the normals of polygon i; zeros, with a failure recorded,
+// when the object has no such tag or the tag no such entry.
+UVWStruct UVWOf(const BaseObject* op, LONG i) {
+  const auto* tag = op ? static_cast<const UVWTag*>(op->GetTag(Tuvw)) : nullptr;
+  if (tag && i < tag->GetDataCount()) return tag->GetSlow(i);
+  ADD_FAILURE() << "no texture coordinates for polygon " << i;
+  return UVWStruct();
+}
+
+NormalStruct NormalsOf(const BaseObject* op, LONG i) {
+  const auto* tag = op ? static_cast<const VariableTag*>(op->GetTag(Tnormal)) : nullptr;
+  NormalStruct n;
+  if (tag && i < tag->GetDataCount()) {
+    NormalTag::Get(tag->GetDataAddressR(), i, n);
+    return n;
+  }
+  ADD_FAILURE() << "no normals for polygon " << i;
+  return NormalStruct();
+}
+
+// The material the object's texture tag for that selection applies, or null.
+BaseMaterial* MaterialOf(const BaseObject* op, const std::string& restriction) {
+  const TextureTag* tag = op ? TextureTagFor(op, restriction) : nullptr;
+  return tag ? tag->GetMaterial() : nullptr;
+}
+
+LONG TypeOf(const BaseList2D* node) { return node ? node->GetType() : -1; }
 
 size_t Occurrences(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -319,13 +367,13 @@ TEST_F(ShellImportScenesTest, OneObjectHoldsEveryPointAndFaceWithItsSelections) 
   PolygonObject* op = Poly(doc.get(), "layouts.obj");
   ASSERT_TRUE(op);
   ASSERT_EQ(op->GetPointCount(), 8);
-  for (LONG i = 0; i < 8; ++i) EXPECT_TRUE(Near(op->GetPointR()[i], kP[i + 1])) << i;
+  for (LONG i = 0; i < 8; ++i) EXPECT_TRUE(Near(PointOf(op, i), kP[i + 1])) << i;
   ASSERT_EQ(op->GetPolygonCount(), 4);
   EXPECT_TRUE(HasCorners(op, 0, kFace0));
   EXPECT_TRUE(HasCorners(op, 1, kFace1));
   EXPECT_TRUE(HasCorners(op, 2, kFace2));
   EXPECT_TRUE(HasCorners(op, 3, kFace3));
-  EXPECT_EQ(op->GetPolygonR()[1].c, op->GetPolygonR()[1].d);
+  EXPECT_EQ(Corners(op, 1)[2], Corners(op, 1)[3]);
 
   // Selections in face order, and the marker tags listing which are groups and regions.
   EXPECT_EQ(Listed(op, kGroupTag), (std::vector<std::string>{"left", "right"}));
@@ -478,7 +526,7 @@ TEST_F(ShellImportScenesTest, ALayoutWithoutItsKindOfEntryInTheFileBuildsOneObje
   ASSERT_TRUE(op);
   EXPECT_EQ(op->GetPointCount(), 2);
   EXPECT_EQ(op->GetPolygonCount(), 0);
-  EXPECT_TRUE(Near(op->GetPointR()[1], Vector(4, 5, 6)));
+  EXPECT_TRUE(Near(PointOf(op, 1), Vector(4, 5, 6)));
   EXPECT_FALSE(op->GetTag(Tphong));
 }
 
@@ -639,7 +687,8 @@ TEST_F(ShellImportScenesTest, SplinePointsFollowTheirSegmentsAndTheClosedOption)
   ASSERT_TRUE(spline);
   const std::vector<Real> xs = {0, 1, 1, 2, 2, 3, 3, 4, 5};
   ASSERT_EQ(spline->GetPointCount(), static_cast<LONG>(xs.size()));
-  for (size_t i = 0; i < xs.size(); ++i) EXPECT_TRUE(Near(spline->GetPointR()[i], Vector(xs[i], 0, 0))) << i;
+  for (size_t i = 0; i < xs.size(); ++i)
+    EXPECT_TRUE(Near(PointOf(spline, static_cast<LONG>(i)), Vector(xs[i], 0, 0))) << i;
   EXPECT_FALSE(spline->IsClosed());
   for (LONG s = 0; s < spline->GetSegmentCount(); ++s) EXPECT_FALSE(spline->GetSegmentR()[s].closed);
   EXPECT_EQ(spline->GetInterpolationType(), SPLINETYPE_LINEAR);
@@ -655,7 +704,7 @@ TEST_F(ShellImportScenesTest, SplinePointsFollowTheirSegmentsAndTheClosedOption)
   ASSERT_EQ(last->GetSegmentCount(), 1);
   EXPECT_TRUE(last->GetSegmentR()[0].closed);
   ASSERT_EQ(last->GetPointCount(), 3);
-  EXPECT_TRUE(Near(last->GetPointR()[2], Vector(5, 0, 0)));
+  EXPECT_TRUE(Near(PointOf(last, 2), Vector(5, 0, 0)));
 }
 
 TEST_F(ShellImportScenesTest, LineElementsCanBeFacesOrLeftOut) {
@@ -664,6 +713,7 @@ TEST_F(ShellImportScenesTest, LineElementsCanBeFacesOrLeftOut) {
   DocPtr splines = ImportAndLoad("mixed.obj", std::string(kPlain) + " --set spline-layout=single");
   ASSERT_TRUE(splines);
   EXPECT_EQ(DocTree(splines.get()), "mixed.obj{mixed.obj Spline<2,3>}");
+  ASSERT_TRUE(Poly(splines.get(), "mixed.obj"));
   EXPECT_EQ(Poly(splines.get(), "mixed.obj")->GetPolygonCount(), 1);
 
   // As faces: the element of three points is a triangle; one of two points is no face.
@@ -678,6 +728,7 @@ TEST_F(ShellImportScenesTest, LineElementsCanBeFacesOrLeftOut) {
   DocPtr none = ImportAndLoad("mixed.obj", std::string(kPlain) + " --set line-elements=off");
   ASSERT_TRUE(none);
   EXPECT_EQ(DocTree(none.get()), "mixed.obj");
+  ASSERT_TRUE(Poly(none.get(), "mixed.obj"));
   EXPECT_EQ(Poly(none.get(), "mixed.obj")->GetPolygonCount(), 1);
 }
 
@@ -743,6 +794,7 @@ TEST_F(ShellImportScenesTest, SplitObjectsRebuildTheirOwnNgons) {
   }
   DocPtr flat = ImportAndLoad("ngons.obj", std::string(kPlain) + " --set layout=per-group --set ngons=off");
   ASSERT_TRUE(flat);
+  ASSERT_TRUE(Poly(flat.get(), "a") && Poly(flat.get(), "b"));
   EXPECT_EQ(Poly(flat.get(), "a")->GetNgonCount(), 0);
   EXPECT_EQ(Poly(flat.get(), "b")->GetNgonCount(), 0);
 }
@@ -758,10 +810,8 @@ TEST_F(ShellImportScenesTest, ReverseWindingTurnsCornersTexturesAndNormals) {
   ASSERT_TRUE(doc);
   PolygonObject* op = Poly(doc.get(), "turn.obj");
   ASSERT_TRUE(op);
-  const CPolygon& tri = op->GetPolygonR()[0];
-  EXPECT_EQ(std::vector<LONG>({tri.a, tri.b, tri.c, tri.d}), (std::vector<LONG>{2, 1, 0, 0}));
-  const CPolygon& quad = op->GetPolygonR()[1];
-  EXPECT_EQ(std::vector<LONG>({quad.a, quad.b, quad.c, quad.d}), (std::vector<LONG>{3, 2, 1, 0}));
+  EXPECT_EQ(Corners(op, 0), (std::vector<LONG>{2, 1, 0, 0}));
+  EXPECT_EQ(Corners(op, 1), (std::vector<LONG>{3, 2, 1, 0}));
 
   const UVWTag* uvw = static_cast<const UVWTag*>(op->GetTag(Tuvw));
   ASSERT_TRUE(uvw);
@@ -804,10 +854,8 @@ TEST_F(ShellImportScenesTest, AxisOptionsMoveThePointsAndEachMirrorTurnsTheWindi
     ASSERT_TRUE(doc);
     PolygonObject* op = Poly(doc.get(), "axes.obj");
     ASSERT_TRUE(op);
-    EXPECT_TRUE(Near(op->GetPointR()[0], c.first));
-    const CPolygon& p = op->GetPolygonR()[0];
-    EXPECT_EQ(std::vector<LONG>({p.a, p.b, p.c, p.d}),
-              c.reversed ? std::vector<LONG>({2, 1, 0, 0}) : std::vector<LONG>({0, 1, 2, 2}));
+    EXPECT_TRUE(Near(PointOf(op, 0), c.first));
+    EXPECT_EQ(Corners(op, 0), c.reversed ? std::vector<LONG>({2, 1, 0, 0}) : std::vector<LONG>({0, 1, 2, 2}));
     const VariableTag* normals = static_cast<const VariableTag*>(op->GetTag(Tnormal));
     ASSERT_TRUE(normals);
     NormalStruct n;
@@ -832,18 +880,15 @@ TEST_F(ShellImportScenesTest, TheScaleMultipliesOrDividesPointsButNotNormalsOrTe
     ASSERT_TRUE(doc);
     PolygonObject* op = Poly(doc.get(), "scale.obj");
     ASSERT_TRUE(op);
-    EXPECT_TRUE(Near(op->GetPointR()[0], Vector(1, 2, 3) * c.factor));
-    EXPECT_TRUE(Near(op->GetPointR()[2], Vector(0, 8, 0) * c.factor));
-    NormalStruct n;
-    NormalTag::Get(static_cast<const VariableTag*>(op->GetTag(Tnormal))->GetDataAddressR(), 0, n);
-    EXPECT_TRUE(Near(n.b, Vector(0, 0, 1)));
-    EXPECT_TRUE(Near(static_cast<const UVWTag*>(op->GetTag(Tuvw))->GetSlow(0).b, Vector(0.5, 0.25, 1)));
+    EXPECT_TRUE(Near(PointOf(op, 0), Vector(1, 2, 3) * c.factor));
+    EXPECT_TRUE(Near(PointOf(op, 2), Vector(0, 8, 0) * c.factor));
+    EXPECT_TRUE(Near(NormalsOf(op, 0).b, Vector(0, 0, 1)));
+    EXPECT_TRUE(Near(UVWOf(op, 0).b, Vector(0.5, 0.25, 1)));
   }
   // The texture options flip coordinates in place.
   DocPtr flipped = ImportAndLoad("scale.obj", std::string(kPlain) + " --set flip-u=on --set flip-v=on");
   ASSERT_TRUE(flipped);
-  EXPECT_TRUE(Near(static_cast<const UVWTag*>(Poly(flipped.get(), "scale.obj")->GetTag(Tuvw))->GetSlow(0).a,
-                   Vector(0.5, 0.75, 1)));
+  EXPECT_TRUE(Near(UVWOf(Poly(flipped.get(), "scale.obj"), 0).a, Vector(0.5, 0.75, 1)));
 }
 
 TEST_F(ShellImportScenesTest, CentredAxesKeepEveryPointInPlace) {
@@ -857,7 +902,7 @@ TEST_F(ShellImportScenesTest, CentredAxesKeepEveryPointInPlace) {
   ASSERT_TRUE(op);
   EXPECT_TRUE(Near(op->GetMl().off, Vector(9990, 3, 3)));
   EXPECT_TRUE(Near(op->GetMl().v1, Vector(1, 0, 0)));
-  EXPECT_TRUE(Near(op->GetMg().off + op->GetPointR()[1], Vector(20010, 0, 0)));
+  EXPECT_TRUE(Near(op->GetMg().off + PointOf(op, 1), Vector(20010, 0, 0)));
 
   DocPtr split = ImportAndLoad("far.obj", "--set negate-z=off --set centre-axes=on --set layout=per-group");
   ASSERT_TRUE(split);
@@ -865,14 +910,15 @@ TEST_F(ShellImportScenesTest, CentredAxesKeepEveryPointInPlace) {
   PolygonObject* other = Poly(split.get(), "other");
   ASSERT_TRUE(near && other);
   EXPECT_TRUE(Near(near->GetMl().off, Vector(20005, 2, -1)));
-  EXPECT_TRUE(Near(near->GetPointR()[0], Vector(-5, -2, 1)));
+  EXPECT_TRUE(Near(PointOf(near, 0), Vector(-5, -2, 1)));
   EXPECT_TRUE(Near(other->GetMl().off, Vector(-20, 3, 4)));
-  EXPECT_TRUE(Near(other->GetMg().off + other->GetPointR()[2], Vector(-10, 6, 8)));
+  EXPECT_TRUE(Near(other->GetMg().off + PointOf(other, 2), Vector(-10, 6, 8)));
 
   DocPtr still = ImportAndLoad("far.obj", "--set negate-z=off --set centre-axes=off");
   ASSERT_TRUE(still);
+  ASSERT_TRUE(Poly(still.get(), "far.obj"));
   EXPECT_TRUE(Near(Poly(still.get(), "far.obj")->GetMl().off, Vector(0, 0, 0)));
-  EXPECT_TRUE(Near(Poly(still.get(), "far.obj")->GetPointR()[1], Vector(20010, 0, 0)));
+  EXPECT_TRUE(Near(PointOf(Poly(still.get(), "far.obj"), 1), Vector(20010, 0, 0)));
 }
 
 TEST_F(ShellImportScenesTest, PhongTagsCarryTheAngleLimit) {
@@ -892,6 +938,7 @@ TEST_F(ShellImportScenesTest, PhongTagsCarryTheAngleLimit) {
   }
   DocPtr off = ImportAndLoad("layouts.obj", std::string(kPlain) + " --set phong-tags=off");
   ASSERT_TRUE(off);
+  ASSERT_TRUE(Poly(off.get(), "layouts.obj"));
   EXPECT_FALSE(Poly(off.get(), "layouts.obj")->GetTag(Tphong));
 }
 
@@ -1032,7 +1079,7 @@ const char* const kModesObj =
     "usemtl red\nf 1 2 3\nusemtl blue\nf 2 4 3\nusemtl fogged\nf 1 4 2\n";
 const char* const kModesMtl = "newmtl red\nKd 1 0 0\nnewmtl blue\nKd 0 0 1\nnewmtl fogged\nKd 1 1 0\n";
 
-class MaterialModesTest : public ShellImportScenesTest {
+class ShellImportMaterialModesTest : public ShellImportScenesTest {
  protected:
   void SetUp() override {
     ShellImportScenesTest::SetUp();
@@ -1061,7 +1108,7 @@ class MaterialModesTest : public ShellImportScenesTest {
   }
 };
 
-TEST_F(MaterialModesTest, NoMaterialsLeavesTheSceneAloneButKeepsTheSelections) {
+TEST_F(ShellImportMaterialModesTest, NoMaterialsLeavesTheSceneAloneButKeepsTheSelections) {
   DocPtr doc = Into("--set materials=none");
   ASSERT_TRUE(doc);
   EXPECT_EQ(MaterialNames(doc.get()), (std::vector<std::string>{"red", "fogged"}));
@@ -1072,25 +1119,25 @@ TEST_F(MaterialModesTest, NoMaterialsLeavesTheSceneAloneButKeepsTheSelections) {
   EXPECT_TRUE(TagsOf(op, Ttexture).empty());
 }
 
-TEST_F(MaterialModesTest, NewMaterialsAreMadeBesideTheScenesOwn) {
+TEST_F(ShellImportMaterialModesTest, NewMaterialsAreMadeBesideTheScenesOwn) {
   DocPtr doc = Into("--set materials=new");
   ASSERT_TRUE(doc);
-  EXPECT_EQ(MaterialNames(doc.get()), (std::vector<std::string>{"red", "fogged", "red", "blue", "fogged"}));
+  ASSERT_EQ(MaterialNames(doc.get()), (std::vector<std::string>{"red", "fogged", "red", "blue", "fogged"}));
   BaseMaterial* oldRed = doc->GetFirstMaterial();
   BaseMaterial* newRed = oldRed->GetNext()->GetNext();
   PolygonObject* op = Poly(doc.get(), "modes.obj");
   ASSERT_TRUE(op);
   ASSERT_TRUE(TextureTagFor(op, "red"));
-  EXPECT_EQ(TextureTagFor(op, "red")->GetMaterial(), newRed);
+  EXPECT_EQ(MaterialOf(op, "red"), newRed);
   EXPECT_TRUE(
       Near(Channel(static_cast<Material*>(newRed), CHANNEL_COLOR).GetVector(BASECHANNEL_COLOR_EX), Vector(1, 0, 0)));
   EXPECT_TRUE(
       Near(Channel(static_cast<Material*>(oldRed), CHANNEL_COLOR).GetVector(BASECHANNEL_COLOR_EX), Vector(0, 1, 0)));
   ASSERT_TRUE(TextureTagFor(op, "fogged"));
-  EXPECT_EQ(TextureTagFor(op, "fogged")->GetMaterial()->GetType(), Mmaterial);
+  EXPECT_EQ(TypeOf(MaterialOf(op, "fogged")), Mmaterial);
 }
 
-TEST_F(MaterialModesTest, ReusedMaterialsAreLinkedNotDuplicated) {
+TEST_F(ShellImportMaterialModesTest, ReusedMaterialsAreLinkedNotDuplicated) {
   DocPtr doc = Into("--set materials=reuse --set rewrite-materials=off");
   ASSERT_TRUE(doc);
   EXPECT_EQ(MaterialNames(doc.get()), (std::vector<std::string>{"red", "fogged", "blue"}));
@@ -1101,16 +1148,16 @@ TEST_F(MaterialModesTest, ReusedMaterialsAreLinkedNotDuplicated) {
   PolygonObject* op = Poly(doc.get(), "modes.obj");
   ASSERT_TRUE(op);
   for (const char* name : {"red", "blue", "fogged"}) ASSERT_TRUE(TextureTagFor(op, name)) << name;
-  EXPECT_EQ(TextureTagFor(op, "red")->GetMaterial(), red);
-  EXPECT_EQ(TextureTagFor(op, "blue")->GetMaterial(), Mat(doc.get(), "blue"));
+  EXPECT_EQ(MaterialOf(op, "red"), red);
+  EXPECT_EQ(MaterialOf(op, "blue"), Mat(doc.get(), "blue"));
   // Another kind of material is linked as it is.
-  const BaseMaterial* fog = TextureTagFor(op, "fogged")->GetMaterial();
+  const BaseMaterial* fog = MaterialOf(op, "fogged");
   ASSERT_TRUE(fog);
   EXPECT_EQ(fog->GetType(), Mfog);
   EXPECT_EQ(Name(fog), "fogged");
 }
 
-TEST_F(MaterialModesTest, ReusedMaterialsCanBeRewrittenFromTheFile) {
+TEST_F(ShellImportMaterialModesTest, ReusedMaterialsCanBeRewrittenFromTheFile) {
   DocPtr doc = Into("--set materials=reuse --set rewrite-materials=on");
   ASSERT_TRUE(doc);
   EXPECT_EQ(MaterialNames(doc.get()), (std::vector<std::string>{"red", "fogged", "blue"}));
@@ -1121,9 +1168,9 @@ TEST_F(MaterialModesTest, ReusedMaterialsCanBeRewrittenFromTheFile) {
   PolygonObject* op = Poly(doc.get(), "modes.obj");
   ASSERT_TRUE(op);
   ASSERT_TRUE(TextureTagFor(op, "red"));
-  EXPECT_EQ(TextureTagFor(op, "red")->GetMaterial(), red);
+  EXPECT_EQ(MaterialOf(op, "red"), red);
   ASSERT_TRUE(TextureTagFor(op, "fogged"));
-  EXPECT_EQ(TextureTagFor(op, "fogged")->GetMaterial()->GetType(), Mfog) << "never rewritten";
+  EXPECT_EQ(TypeOf(MaterialOf(op, "fogged")), Mfog) << "never rewritten";
 }
 
 TEST_F(ShellImportScenesTest, DuplicateMaterialsMergeWithinTheTolerance) {
@@ -1158,6 +1205,7 @@ TEST_F(ShellImportScenesTest, DuplicateMaterialsMergeWithinTheTolerance) {
       ImportAndLoad("merge.obj", std::string(kPlain) + " --set consolidate-materials=on --set layout=per-material");
   ASSERT_TRUE(split);
   EXPECT_EQ(DocTree(split.get()), "merge.obj{a c mapped}");
+  ASSERT_TRUE(Poly(split.get(), "a"));
   EXPECT_EQ(Poly(split.get(), "a")->GetPolygonCount(), 2);
 
   DocPtr apart = ImportAndLoad("merge.obj", std::string(kPlain) + " --set consolidate-materials=off", &run);
@@ -1236,7 +1284,7 @@ TEST_F(ShellImportScenesTest, LayersAreMadeOnlyForWhatTheFileHasAndReusedByName)
 
 // --- folders and lone libraries ------------------------------------------------------------
 
-class FolderImportTest : public ShellImportScenesTest {
+class ShellImportFolderTest : public ShellImportScenesTest {
  protected:
   void SetUp() override {
     ShellImportScenesTest::SetUp();
@@ -1259,7 +1307,7 @@ class FolderImportTest : public ShellImportScenesTest {
   }
 };
 
-TEST_F(FolderImportTest, TheTopFolderOnlyUnderANullNamedAfterIt) {
+TEST_F(ShellImportFolderTest, TheTopFolderOnlyUnderANullNamedAfterIt) {
   DocPtr doc = ImportAndLoad("models", kPlain);
   ASSERT_TRUE(doc);
   BaseObject* top = doc->GetFirstObject();
@@ -1276,15 +1324,17 @@ TEST_F(FolderImportTest, TheTopFolderOnlyUnderANullNamedAfterIt) {
   EXPECT_FALSE(FindIn(top, ".hidden.obj", Opolygon));
 }
 
-TEST_F(FolderImportTest, SubfoldersFlatOrUnderANullEach) {
+TEST_F(ShellImportFolderTest, SubfoldersFlatOrUnderANullEach) {
   DocPtr flat = ImportAndLoad("models", std::string(kPlain) + " --set subfolders=on");
   ASSERT_TRUE(flat);
   EXPECT_EQ(Children(flat->GetFirstObject()), (std::vector<std::string>{"a.obj", "b.obj", "c.obj", "d.obj"}));
-  EXPECT_TRUE(Near(Poly(flat.get(), "d.obj")->GetPointR()[1], Vector(3, 0, 0)));
+  ASSERT_TRUE(Poly(flat.get(), "d.obj"));
+  EXPECT_TRUE(Near(PointOf(Poly(flat.get(), "d.obj"), 1), Vector(3, 0, 0)));
 
   DocPtr nested = ImportAndLoad("models", std::string(kPlain) + " --set subfolders=on --set null-per-folder=on");
   ASSERT_TRUE(nested);
   BaseObject* top = nested->GetFirstObject();
+  ASSERT_TRUE(top);
   EXPECT_EQ(Children(top), (std::vector<std::string>{"a.obj", "b.obj", "sub"}));
   BaseObject* sub = FindIn(top->GetDown(), "sub", Onull);
   ASSERT_TRUE(sub);
@@ -1299,7 +1349,7 @@ TEST_F(FolderImportTest, SubfoldersFlatOrUnderANullEach) {
   EXPECT_FALSE(Exists("refused.kscn"));
 }
 
-TEST_F(FolderImportTest, FilesOfAFolderShareOnlyTheDocument) {
+TEST_F(ShellImportFolderTest, FilesOfAFolderShareOnlyTheDocument) {
   // Each file has its own groups and its own library beside it; both use "paint".
   WriteFile("models/a.obj", "mtllib a.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\ng ga\nusemtl paint\nf 1 2 3\n");
   WriteFile("models/a.mtl", "newmtl paint\nKd 1 0 0\n");
@@ -1327,8 +1377,8 @@ TEST_F(FolderImportTest, FilesOfAFolderShareOnlyTheDocument) {
   // New materials: one "paint" per file, each from the library beside its file.
   EXPECT_EQ(MaterialNames(doc.get()), (std::vector<std::string>{"paint", "paint", "other"}));
   ASSERT_TRUE(TextureTagFor(ga, "paint") && TextureTagFor(gc, "paint"));
-  auto* red = static_cast<Material*>(TextureTagFor(ga, "paint")->GetMaterial());
-  auto* green = static_cast<Material*>(TextureTagFor(gc, "paint")->GetMaterial());
+  auto* red = static_cast<Material*>(MaterialOf(ga, "paint"));
+  auto* green = static_cast<Material*>(MaterialOf(gc, "paint"));
   ASSERT_TRUE(red && green);
   EXPECT_NE(red, green);
   EXPECT_TRUE(Near(Channel(red, CHANNEL_COLOR).GetVector(BASECHANNEL_COLOR_EX), Vector(1, 0, 0)));
@@ -1345,12 +1395,12 @@ TEST_F(FolderImportTest, FilesOfAFolderShareOnlyTheDocument) {
   ga = Poly(reused.get(), "ga");
   gc = Poly(reused.get(), "gc");
   ASSERT_TRUE(ga && gc && TextureTagFor(ga, "paint") && TextureTagFor(gc, "paint"));
-  EXPECT_EQ(TextureTagFor(ga, "paint")->GetMaterial(), TextureTagFor(gc, "paint")->GetMaterial());
+  EXPECT_EQ(MaterialOf(ga, "paint"), MaterialOf(gc, "paint"));
   EXPECT_TRUE(
       Near(Channel(Mat(reused.get(), "paint"), CHANNEL_COLOR).GetVector(BASECHANNEL_COLOR_EX), Vector(0, 1, 0)));
 }
 
-TEST_F(FolderImportTest, AFolderWithoutObjFilesGivesItsNullAlone) {
+TEST_F(ShellImportFolderTest, AFolderWithoutObjFilesGivesItsNullAlone) {
   fs::create_directories(fs::path(TempDir()) / "empty/inner");
   WriteFile("empty/readme.txt", "v 0 0 0\n");
   WriteFile("empty/inner/deep.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
@@ -1359,7 +1409,7 @@ TEST_F(FolderImportTest, AFolderWithoutObjFilesGivesItsNullAlone) {
   EXPECT_EQ(DocTree(doc.get()), "empty{}");
 }
 
-TEST_F(FolderImportTest, SuffixesAreMatchedWithoutRegardToCase) {
+TEST_F(ShellImportFolderTest, SuffixesAreMatchedWithoutRegardToCase) {
   WriteFile("models/sub/E.OBJ", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
   WriteFile("LIB.Mtl", "newmtl shiny\nKd 0 1 0\n");
   DocPtr folder = ImportAndLoad("models/sub", kPlain);
@@ -1373,7 +1423,7 @@ TEST_F(FolderImportTest, SuffixesAreMatchedWithoutRegardToCase) {
   EXPECT_EQ(MaterialNames(library.get()), std::vector<std::string>{"shiny"});
 }
 
-TEST_F(FolderImportTest, AFileThatCannotBeOpenedStopsTheWalkAndNothingIsWritten) {
+TEST_F(ShellImportFolderTest, AFileThatCannotBeOpenedStopsTheWalkAndNothingIsWritten) {
   // A link to nothing is listed as a file but cannot be opened.
   fs::create_symlink(fs::path(TempDir()) / "nowhere.obj", fs::path(TempDir()) / "models/broken.obj");
   const ShellRun r = Import("models", "models.kscn", kPlain);
@@ -1501,6 +1551,7 @@ TEST_F(ShellImportScenesTest, IndicesOutOfRangeDropWhatTheyBreakAndAreReportedOn
   EXPECT_EQ(ngon->GetPointCount(), 5);
   ASSERT_EQ(ngon->GetNgonCount(), 1);
   EXPECT_TRUE(SameLoop(Outline(ngon, 0), pentagon));
+  ASSERT_TRUE(Poly(split.get(), "keep"));
   EXPECT_EQ(Poly(split.get(), "keep")->GetPolygonCount(), 2);
 
   // A spline per group: the group that lost its element gets no empty spline.
