@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "compat.h"
+
 namespace {
 
 // One scan for faces and line elements alike: the positions of the first n records of
@@ -71,33 +73,36 @@ Bool ioFaceSet::SetSegIndices(const ObjSegment* segments, ULONG segTotal, ULONG 
 // --- selection slots --------------------------------------------------------------------
 
 Bool ioSelectionSlots::Reset(LONG size) {
-  if (size == m_count && m_pTags) {
-    for (LONG i = 0; i < m_count; ++i) m_pTags[i] = nullptr;
-    return TRUE;
+  if (size != m_count || !m_pSlots) {
+    Free();
+    if (size <= 0) return size == 0;
+    m_pSlots = bNew(Slot, size);
+    if (!m_pSlots) return FALSE;
+    m_count = size;
   }
-  Free();
-  if (size <= 0) return size == 0;
-  m_pTags = bNew(SelectionTag*, size);
-  if (!m_pTags) return FALSE;
-  m_count = size;
+  for (LONG i = 0; i < m_count; ++i) m_pSlots[i] = Slot{nullptr, FALSE};
   return TRUE;
 }
 
 void ioSelectionSlots::Free() {
-  bDelete(m_pTags);
+  bDelete(m_pSlots);
   m_count = 0;
 }
 
 Bool ioSelectionSlots::Set(LONG slot, SelectionTag* tag) {
   if (slot < 0 || slot >= m_count) return FALSE;
-  m_pTags[slot] = tag;
+  m_pSlots[slot].tag = tag;
   return TRUE;
+}
+
+void ioSelectionSlots::Skip(LONG slot) {
+  if (slot >= 0 && slot < m_count) m_pSlots[slot] = Slot{nullptr, TRUE};
 }
 
 // --- selection tags of one object ---------------------------------------------------------
 
-void SelectIndices(BaseSelect* bs, const ULONG* indices, ULONG count, LONG limit) {
-  if (!bs || !indices || limit <= 0) return;
+Bool SelectIndices(BaseSelect* bs, const ULONG* indices, ULONG count, LONG limit) {
+  if (!bs || !indices || limit <= 0) return TRUE;
   const ULONG end = static_cast<ULONG>(limit);
   ULONG i = 0;
   while (i < count) {
@@ -106,19 +111,32 @@ void SelectIndices(BaseSelect* bs, const ULONG* indices, ULONG count, LONG limit
     // Repeats of an index (sets sharing a slot may both hold it) continue the run.
     ULONG b = a;
     while (i < count && (indices[i] == b + 1 || indices[i] == b) && indices[i] < end) b = indices[i++];
-    bs->SelectAll(static_cast<LONG>(a), static_cast<LONG>(b));
+    if (!bs->SelectAll(static_cast<LONG>(a), static_cast<LONG>(b))) return FALSE;
   }
+  return TRUE;
+}
+
+BaseTag* LastTagOf(const BaseObject* op) {
+  BaseTag* last = op ? op->GetFirstTag() : nullptr;
+  while (last && last->GetNext()) last = last->GetNext();
+  return last;
 }
 
 SelectionTag* ioObjectSelections::SlotTag(BaseObject* op, LONG slot, const String& name, LONG markerType,
                                           LayerObject* layer) {
-  if (!op || slot < 0 || slot >= slots.Count()) return nullptr;
+  if (!op || slot < 0 || slot >= slots.Count() || slots.Skipped(slot)) return nullptr;
   if (SelectionTag* made = slots.Get(slot)) return made;
   SelectionTag* tag = SelectionTag::Alloc(Tpolygonselection);
-  if (!tag) return nullptr;
+  if (!tag) {
+    slots.Skip(slot);
+    ReportLoss("Selection Tag");
+    return nullptr;
+  }
 
   if (!markerTried) {
     markerTried = TRUE;
+    // Our tags follow the object's own (its geometry tags stay in front).
+    if (!lastTag) lastTag = LastTagOf(op);
     markerTag = op->GetTag(markerType);
     if (markerTag) {
       // A marker the object already has keeps its names; ours follow them.
@@ -127,10 +145,16 @@ SelectionTag* ioObjectSelections::SlotTag(BaseObject* op, LONG slot, const Strin
       markerNameCount = count < 0 ? 0 : (count > data->GetEntryCount() ? data->GetEntryCount() : count);
     } else {
       markerTag = BaseTag::Alloc(markerType);
-      if (markerTag) op->InsertTag(markerTag);
       markerNameCount = 0;
+      if (markerTag) {
+        op->InsertTag(markerTag, lastTag);
+        lastTag = markerTag;
+      } else if (FindPlugin(markerType, PLUGINTYPE_TAG)) {
+        // The tag type is there: memory was missing. (Without the plug-in there is no
+        // marker to make, and nothing is lost.)
+        ReportLoss(markerType == IOTAG_GROUP_ID ? "Group Tag" : "Region Tag");
+      }
     }
-    if (markerTag && !lastTag) lastTag = markerTag;
   }
   if (markerTag) {
     BaseContainer* data = markerTag->GetDataInstance();
@@ -147,8 +171,15 @@ SelectionTag* ioObjectSelections::SlotTag(BaseObject* op, LONG slot, const Strin
   return tag;
 }
 
-void ioObjectSelections::SelectFaces(ioSlotFaces* refs, LONG count, LONG limit) {
-  if (!refs || count <= 0) return;
+void ioObjectSelections::ReportLoss(const CHAR* what) {
+  if (lossReported) return;
+  lossReported = TRUE;
+  ReportMemoryError(what);
+}
+
+Bool ioObjectSelections::SelectFaces(ioSlotFaces* refs, LONG count, LONG limit) {
+  if (!refs || count <= 0) return TRUE;
+  Bool ok = TRUE;
   std::sort(refs, refs + count, [](const ioSlotFaces& a, const ioSlotFaces& b) {
     return a.slot != b.slot ? a.slot < b.slot : a.order < b.order;
   });
@@ -167,15 +198,18 @@ void ioObjectSelections::SelectFaces(ioSlotFaces* refs, LONG count, LONG limit) 
         out += set->faceIndices ? set->faceIndexCount : 0;
       }
       const ULONG length = static_cast<ULONG>(out - merged);
-      std::sort(merged, merged + length);
-      SelectIndices(bs, merged, length, limit);
+      // Sets whose faces follow one another need no sort.
+      if (!std::is_sorted(merged, merged + length)) std::sort(merged, merged + length);
+      ok = SelectIndices(bs, merged, length, limit) && ok;
       bDelete(merged);
     } else if (bs) {
       // One set, or no memory for the merge: set by set gives the same selection.
-      for (LONG r = first; r < last; ++r) SelectIndices(bs, refs[r].set->faceIndices, refs[r].set->faceIndexCount, limit);
+      for (LONG r = first; r < last; ++r)
+        ok = SelectIndices(bs, refs[r].set->faceIndices, refs[r].set->faceIndexCount, limit) && ok;
     }
     first = last;
   }
+  return ok;
 }
 
 // --- the list -----------------------------------------------------------------------------

@@ -55,7 +55,9 @@ class ioFaceSet : public linkNode {
 };
 
 // Selection tags of the object being built, one slot per entry (or per known name):
-// a slot is filled when the first polygon of the object joins that entry.
+// a slot is filled when the first polygon of the object joins that entry. A slot whose
+// tag could not be made is skipped for the rest of the object, so that no tag made
+// later holds only part of its polygons.
 class ioSelectionSlots {
  public:
   ioSelectionSlots() = default;
@@ -68,13 +70,20 @@ class ioSelectionSlots {
   void Free();
 
   LONG Count() const { return m_count; }
-  // The slot's tag; null for an empty slot or one out of range.
-  SelectionTag* Get(LONG slot) const { return (slot >= 0 && slot < m_count) ? m_pTags[slot] : nullptr; }
+  // The slot's tag; null for an empty or skipped slot or one out of range.
+  SelectionTag* Get(LONG slot) const { return (slot >= 0 && slot < m_count) ? m_pSlots[slot].tag : nullptr; }
   // False for a slot out of range.
   Bool Set(LONG slot, SelectionTag* tag);
+  // Marks the slot as one that gets no tag on this object; true for a slot so marked.
+  void Skip(LONG slot);
+  Bool Skipped(LONG slot) const { return slot >= 0 && slot < m_count && m_pSlots[slot].skipped; }
 
  private:
-  SelectionTag** m_pTags = nullptr;
+  struct Slot {
+    SelectionTag* tag;
+    Bool skipped;
+  };
+  Slot* m_pSlots = nullptr;
   LONG m_count = 0;
 };
 
@@ -96,8 +105,9 @@ struct ioSlotFaces {
 };
 
 // Selects indices[0, count) in bs, a run of consecutive indices at a time (ascending
-// indices cost one range each), leaving out those at or past limit.
-void SelectIndices(BaseSelect* bs, const ULONG* indices, ULONG count, LONG limit);
+// indices cost one range each), leaving out those at or past limit. False when the
+// selection ran out of memory (it then stops, holding the runs before).
+Bool SelectIndices(BaseSelect* bs, const ULONG* indices, ULONG count, LONG limit);
 
 // The polygons a selection on op may name: op's polygon count for a polygon object,
 // else no bound.
@@ -105,38 +115,71 @@ inline LONG SelectionLimit(BaseObject* op) {
   return (op && op->GetType() == Opolygon) ? ToPoly(op)->GetPolygonCount() : MAXLONGl;
 }
 
+// SelectionLimit of the object being built, asked of the host once per object: the
+// host finds the count by walking the object's tags, and polygon-by-polygon building
+// asks for every polygon.
+class ioPolygonLimit {
+ public:
+  LONG Of(BaseObject* op) {
+    if (op != m_pObject) {
+      m_pObject = op;
+      m_limit = SelectionLimit(op);
+    }
+    return m_limit;
+  }
+  // For the next object (which may sit where a freed one was).
+  void Forget() { m_pObject = nullptr; }
+
+ private:
+  BaseObject* m_pObject = nullptr;
+  LONG m_limit = 0;
+};
+
+// The last of op's tags, or null.
+BaseTag* LastTagOf(const BaseObject* op);
+
 // What the scene builder keeps per object while it turns group or region entries into
 // selection tags: one slot per entry (or per known name), the marker tag made on the
 // object with the number of names written into it, and the tag inserted last.
 struct ioObjectSelections {
-  // size empty slots and no tags. False when memory is missing (no slots then).
+  // size empty slots and no tags. False when memory is missing: there are no slots
+  // then, so the object gets none of these tags (a loss reported).
   Bool Reset(LONG size) {
     markerTag = nullptr;
     markerNameCount = 0;
     markerTried = FALSE;
     lastTag = nullptr;
-    return slots.Reset(size);
+    polygons.Forget();
+    if (slots.Reset(size)) return TRUE;
+    ReportLoss("Selection Tag");
+    return FALSE;
   }
 
   // The selection tag of slot on op, made on first use: a polygon selection tag named
-  // name, on layer (when one is given), inserted after the tag inserted before it. The
-  // first one made also gives op its marker tag of type markerType (first among op's
-  // tags; a marker tag op already has is continued), and each new tag's name is added
-  // to the marker's list. Null for a slot out of range or when the selection tag cannot
-  // be made (the slot then stays empty). Without a marker tag (it could not be made) the
-  // selection tags are still made.
+  // name, on layer (when one is given), inserted after the tag inserted before it (the
+  // first after op's last tag). The first one made also gives op its marker tag of type
+  // markerType, inserted before it (a marker tag op already has is continued), and
+  // each new tag's name is added to the marker's list. Null for a slot out of range, or
+  // when the selection tag cannot be made (the slot is then skipped and the loss
+  // reported). Without a marker tag (its plug-in is missing, or memory) the selection
+  // tags are still made.
   SelectionTag* SlotTag(BaseObject* op, LONG slot, const String& name, LONG markerType, LayerObject* layer);
   // Selects each ref's face indices (those below limit) in its slot's selection; slots
   // without a tag are passed over. Sorts refs by slot: the indices of several sets that
   // share a slot are merged in ascending order, so that the selection is built a range
-  // at a time whatever the sets' interleaving.
-  void SelectFaces(ioSlotFaces* refs, LONG count, LONG limit);
+  // at a time whatever the sets' interleaving. False when a selection ran out of memory.
+  Bool SelectFaces(ioSlotFaces* refs, LONG count, LONG limit);
+  // Reports a part of the objects lost for want of memory (a tag, or polygons of a
+  // selection), naming it: the first loss of the list only.
+  void ReportLoss(const CHAR* what);
 
   ioSelectionSlots slots;
   BaseTag* markerTag = nullptr;
   LONG markerNameCount = 0;
   Bool markerTried = FALSE;  // the marker tag was looked for or made on this object
   BaseTag* lastTag = nullptr;
+  ioPolygonLimit polygons;
+  Bool lossReported = FALSE;  // kept from object to object
 };
 
 // The list part shared by the group, region and mesh object lists: entries in order of

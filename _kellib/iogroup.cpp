@@ -113,35 +113,37 @@ void ioGroupList::BuildSelectionTags(BaseObject* op) {
   LONG made = 0;
   for (const ioGroup* group = First(); group; group = group->Next()) {
     if (!group->HasFaceIndices()) continue;
-    pieces.Split(group->name, group->multiName);
-    for (LONG i = 0; i < pieces.count; ++i) {
-      LONG slot = KnownNameIndex(pieces.piece[i]);
-      if (slot < 0) slot = 0;
+    const LONG* slots = nullptr;
+    const ioNamePieces& words = PiecesOf(group, slots);
+    for (LONG i = 0; i < words.count; ++i) {
       SelectionTag* tag =
-          m_objectSelections.SlotTag(op, slot, String(pieces.piece[i]), IOTAG_GROUP_ID, m_pSelectionLayer);
+          m_objectSelections.SlotTag(op, slots[i], String(words.piece[i]), IOTAG_GROUP_ID, m_pSelectionLayer);
       if (refs && made < pairs) {
-        refs[made] = ioSlotFaces{slot, made, group};
+        refs[made] = ioSlotFaces{slots[i], made, group};
         ++made;
-      } else if (tag) {
-        SelectIndices(tag->GetBaseSelect(), group->faceIndices, group->faceIndexCount, limit);
+      } else if (tag && !SelectIndices(tag->GetBaseSelect(), group->faceIndices, group->faceIndexCount, limit)) {
+        m_objectSelections.ReportLoss("Selection Tag");
       }
     }
   }
   if (refs) {
-    m_objectSelections.SelectFaces(refs, made, limit);
+    if (!m_objectSelections.SelectFaces(refs, made, limit))
+      m_objectSelections.ReportLoss("Selection Tag");
     bDelete(refs);
   }
 }
 
 void ioGroupList::AssignPolygon(BaseObject* op, LONG groupIndex, LONG polygon) {
-  if (!op || polygon < 0 || polygon >= SelectionLimit(op)) return;
+  if (!op || polygon < 0 || polygon >= m_objectSelections.polygons.Of(op)) return;
   const ioGroup* group = FindByIndex(groupIndex);
   if (!group) return;
   const LONG* slots = nullptr;
   const ioNamePieces& pieces = PiecesOf(group, slots);
   for (LONG i = 0; i < pieces.count; ++i) {
     SelectionTag* tag = m_objectSelections.slots.Get(slots[i]);
-    if (!tag) tag = m_objectSelections.SlotTag(op, slots[i], String(pieces.piece[i]), IOTAG_GROUP_ID, m_pSelectionLayer);
-    if (tag) tag->GetBaseSelect()->Select(polygon);
+    if (!tag)
+      tag = m_objectSelections.SlotTag(op, slots[i], String(pieces.piece[i]), IOTAG_GROUP_ID, m_pSelectionLayer);
+    if (tag && !tag->GetBaseSelect()->Select(polygon))
+      m_objectSelections.ReportLoss("Selection Tag");
   }
 }

@@ -85,7 +85,8 @@ class ioGroupList : public ioFaceSetListOf<ioGroup> {
   // Deletes every group, forgets the known names and the per-object selections.
   void Clear();
   // Empties the per-object selections for the next object: one slot per known name.
-  // False when memory is missing (no slots then).
+  // False when memory is missing (no slots then: the object gets no group tags, a loss
+  // reported).
   Bool ResetObjectSelections();
 
   // Import, single object (polygon i is face i): a selection tag per piece of every

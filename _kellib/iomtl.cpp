@@ -493,7 +493,11 @@ void ioMaterialList::Clear() {
 Bool ioMaterialList::ResetObjectSelections() {
   m_pCurrentSelectionTag = nullptr;
   m_pLastTag = nullptr;
-  return m_objectSelections.Reset(Count());
+  m_polygonLimit.Forget();
+  if (m_objectSelections.Reset(Count())) return TRUE;
+  // The object gets no material tags.
+  ReportLoss("Selection Tag");
+  return FALSE;
 }
 
 // --- host materials ---------------------------------------------------------------------
@@ -527,39 +531,45 @@ void SetColourTexture(BaseContainer& bc, const CHAR* map, const ioMaterialBuildO
   bc.SetLong(BASECHANNEL_MIXMODE_EX, opts.shaderParam1005);
 }
 
-// Switches the channel on or off; a channel that is on takes bc.
-void SetChannel(Material* mat, LONG id, Bool on, const BaseContainer& bc) {
+// Switches the channel on or off; a channel that is on takes bc. False when bc's texture
+// did not take (the host makes it a shader of the material, which memory may refuse).
+Bool SetChannel(Material* mat, LONG id, Bool on, const BaseContainer& bc) {
   mat->SetChannelState(id, on);
-  if (!on) return;
-  if (BaseChannel* channel = mat->GetChannel(id)) channel->SetData(bc);
+  BaseChannel* channel = on ? mat->GetChannel(id) : nullptr;
+  if (!channel) return TRUE;
+  channel->SetData(bc);
+  const GeData* texture = bc.GetDataPointer(BASECHANNEL_TEXTURE);
+  return !texture || channel->GetData().GetString(BASECHANNEL_TEXTURE) == texture->GetString();
 }
 
-void WriteChannels(Material* mat, const ioMaterial& entry, const ioMaterialBuildOptions& opts) {
+// The channels of the table, each switched on or off. False when a texture did not take.
+Bool WriteChannels(Material* mat, const ioMaterial& entry, const ioMaterialBuildOptions& opts) {
   const ULONG flags = opts.materialFlags;
+  Bool took = TRUE;
   auto asked = [flags](ULONG bit) { return (flags & bit) != 0; };
 
   // Without a material library every material shows its (default) colour.
   Bool on = asked(IOMTL_COLOR) && (!opts.libraryRead || entry.hasDiffuse);
   BaseContainer bc = LitChannel(entry.diffuse, 1.0);
   if (on) SetColourTexture(bc, entry.mapDiffuse, opts);
-  SetChannel(mat, CHANNEL_COLOR, on, bc);
+  took = SetChannel(mat, CHANNEL_COLOR, on, bc) && took;
 
   on = asked(IOMTL_TRANSPARENCY) && entry.hasTransparency;
-  SetChannel(mat, CHANNEL_TRANSPARENCY, on, LitChannel(entry.filter, entry.transparency));
+  took = SetChannel(mat, CHANNEL_TRANSPARENCY, on, LitChannel(entry.filter, entry.transparency)) && took;
   if (on && asked(IOMTL_REFRACTION))
     mat->GetDataInstance()->SetReal(MATERIAL_TRANSPARENCY_REFRACTION, entry.refraction);
 
   on = asked(IOMTL_LUMINANCE) && entry.hasAmbient;
   bc = LitChannel(entry.ambient, 1.0);
   if (on) SetColourTexture(bc, entry.mapAmbient, opts);
-  SetChannel(mat, CHANNEL_LUMINANCE, on, bc);
+  took = SetChannel(mat, CHANNEL_LUMINANCE, on, bc) && took;
 
   SetChannel(mat, CHANNEL_SPECULAR, asked(IOMTL_SPECULAR) && entry.hasSpecularHighlight, BaseContainer());
 
   on = asked(IOMTL_SPECULAR_COLOR) && entry.hasSpecularColor;
   bc = LitChannel(entry.specular, 1.0);
   if (on) SetColourTexture(bc, entry.mapSpecular, opts);
-  SetChannel(mat, CHANNEL_SPECULARCOLOR, on, bc);
+  took = SetChannel(mat, CHANNEL_SPECULARCOLOR, on, bc) && took;
 
   // The map channels are on only with a map, which they then always take.
   on = asked(IOMTL_BUMP) && entry.mapBump[0];
@@ -568,24 +578,18 @@ void WriteChannels(Material* mat, const ioMaterial& entry, const ioMaterialBuild
     SetTexture(bc, entry.mapBump, opts);
     bc.SetLong(BASECHANNEL_MIXMODE_EX, opts.shaderParam1005);
   }
-  SetChannel(mat, CHANNEL_BUMP, on, bc);
+  took = SetChannel(mat, CHANNEL_BUMP, on, bc) && took;
 
   on = asked(IOMTL_DISPLACEMENT) && entry.mapDisplacement[0];
   bc = BaseContainer();
   if (on) SetTexture(bc, entry.mapDisplacement, opts);
-  SetChannel(mat, CHANNEL_DISPLACEMENT, on, bc);
+  took = SetChannel(mat, CHANNEL_DISPLACEMENT, on, bc) && took;
 
   on = asked(IOMTL_ALPHA) && entry.mapAlpha[0];
   bc = BaseContainer();
   if (on) SetTexture(bc, entry.mapAlpha, opts);
-  SetChannel(mat, CHANNEL_ALPHA, on, bc);
-}
-
-// The last tag on op, or null.
-BaseTag* LastTagOf(const BaseObject* op) {
-  BaseTag* last = op->GetFirstTag();
-  while (last && last->GetNext()) last = last->GetNext();
-  return last;
+  took = SetChannel(mat, CHANNEL_ALPHA, on, bc) && took;
+  return took;
 }
 
 }  // namespace
@@ -622,12 +626,13 @@ Bool ioMaterialList::SetBaseMaterials(BaseDocument* doc, const ioMaterialBuildOp
       mat = Material::Alloc();
       if (!mat) {
         ++missing;
+        ReportLoss("Material");
         continue;
       }
       mat->SetName(entry->name);
       made = TRUE;
     }
-    if (write) WriteChannels(mat, *entry, opts);
+    if (write && !WriteChannels(mat, *entry, opts)) ReportLoss("Material Texture");
     if (made) {
       doc->InsertMaterial(mat, pred);
       pred = mat;
@@ -637,16 +642,15 @@ Bool ioMaterialList::SetBaseMaterials(BaseDocument* doc, const ioMaterialBuildOp
     ++linked;
   }
   ReportElapsed("SetBaseMaterials()", GeGetMilliSeconds() - start);
-  if (missing > 0 && linked == 0) {
-    ReportMemoryError("Material::Alloc()");
-    return FALSE;
-  }
-  return TRUE;
+  return missing == 0 || linked > 0;
 }
 
 SelectionTag* ioMaterialList::MakeTags(BaseObject* op, ioMaterial* entry, Bool makeTextureTags, BaseTag*& pred) {
   SelectionTag* tag = SelectionTag::Alloc(Tpolygonselection);
-  if (!tag) return nullptr;
+  if (!tag) {
+    ReportLoss("Selection Tag");
+    return nullptr;
+  }
   tag->SetName(entry->name);
   if (m_pSelectionTagLayer) tag->SetLayerObject(m_pSelectionTagLayer);
   op->InsertTag(tag, pred);
@@ -656,7 +660,10 @@ SelectionTag* ioMaterialList::MakeTags(BaseObject* op, ioMaterial* entry, Bool m
   // keep only their selection.
   if (!makeTextureTags || !entry->hostMaterial) return tag;
   TextureTag* texture = TextureTag::Alloc();
-  if (!texture) return tag;
+  if (!texture) {
+    ReportLoss("Texture Tag");
+    return tag;
+  }
   BaseContainer* data = texture->GetDataInstance();
   data->SetString(TEXTURETAG_RESTRICTION, entry->name);
   data->SetLong(TEXTURETAG_PROJECTION, TEXTURETAG_PROJECTION_UVW);
@@ -677,27 +684,40 @@ void ioMaterialList::SetTexTags(BaseObject* op, Bool makeTextureTags) {
   for (ioMaterial* entry = First(); entry; entry = entry->Next()) {
     if (!entry->faceIndices || entry->faceIndexCount == 0) continue;
     SelectionTag* tag = MakeTags(op, entry, makeTextureTags, pred);
-    if (tag) SelectIndices(tag->GetBaseSelect(), entry->faceIndices, entry->faceIndexCount, limit);
+    if (tag && !SelectIndices(tag->GetBaseSelect(), entry->faceIndices, entry->faceIndexCount, limit))
+      ReportLoss("Selection Tag");
   }
   ReportElapsed("SetTexTags()", GeGetMilliSeconds() - start);
 }
 
 void ioMaterialList::AssignPolygon(BaseObject* op, LONG materialIndex, LONG polygon, Bool makeTextureTags) {
-  if (!op || polygon < 0 || polygon >= SelectionLimit(op)) return;
+  if (!op || polygon < 0 || polygon >= m_polygonLimit.Of(op)) return;
   SelectionTag* tag = m_objectSelections.Get(materialIndex);
-  if (!tag) {
+  if (!tag && !m_objectSelections.Skipped(materialIndex)) {
     // First polygon of this material on the object (or an index no entry has: the first
     // entry's, as FindByIndex gives).
     ioMaterial* entry = FindByIndex(materialIndex);
     if (!entry) return;
     tag = m_objectSelections.Get(entry->index);
     if (!tag) {
-      if (entry->index < 0 || entry->index >= m_objectSelections.Count()) return;
+      const LONG slot = entry->index;
+      if (slot < 0 || slot >= m_objectSelections.Count() || m_objectSelections.Skipped(slot)) return;
       if (!m_pLastTag) m_pLastTag = LastTagOf(op);
       tag = MakeTags(op, entry, makeTextureTags, m_pLastTag);
-      if (!tag) return;
-      m_objectSelections.Set(entry->index, tag);
+      if (!tag) {
+        // No tag for this material on this object: one made later would miss polygons.
+        m_objectSelections.Skip(slot);
+        return;
+      }
+      m_objectSelections.Set(slot, tag);
     }
   }
-  tag->GetBaseSelect()->Select(polygon);
+  if (!tag) return;
+  if (!tag->GetBaseSelect()->Select(polygon)) ReportLoss("Selection Tag");
+}
+
+void ioMaterialList::ReportLoss(const CHAR* what) {
+  if (m_lossReported) return;
+  m_lossReported = TRUE;
+  ReportMemoryError(what);
 }

@@ -149,7 +149,8 @@ class ioMaterialList {
   // Deletes every entry and name and forgets the per-object selections.
   void Clear();
   // Empties the per-object selections for the next object: one slot per entry. False
-  // when memory is missing (no slots then).
+  // when memory is missing (no slots then: the object gets no material tags, a loss
+  // reported).
   Bool ResetObjectSelections();
 
   // Makes (or reuses) a host material per entry in doc when materialFlags has
@@ -159,8 +160,8 @@ class ioMaterialList {
   // entry gets a new standard material of its name, inserted after the document's
   // materials in list order. The channels the flags name are each switched on or off
   // and filled from the entry. Sets each entry's hostMaterial (null for one whose
-  // material could not be allocated: it is skipped). Returns FALSE only when nothing
-  // could be done for lack of memory (reported).
+  // material could not be allocated: it is skipped, and the first loss reported).
+  // Returns FALSE only when nothing could be done for lack of memory.
   Bool SetBaseMaterials(BaseDocument* doc, const ioMaterialBuildOptions& opts);
   // Single object (polygons in face order): per entry with faces a selection tag named
   // after it, selecting its face indices, and when makeTextureTags and the entry has a
@@ -185,8 +186,13 @@ class ioMaterialList {
   // makeTextureTags; pred becomes the last tag made. Null (nothing made) when the
   // selection tag cannot be allocated.
   SelectionTag* MakeTags(BaseObject* op, ioMaterial* entry, Bool makeTextureTags, BaseTag*& pred);
+  // Reports a part of the scene lost for want of memory (a material, a tag, polygons of
+  // a selection), naming it: the first loss of the list only.
+  void ReportLoss(const CHAR* what);
 
   linkList* m_pEntries = nullptr;      // the ioMaterial records, in order of addition
   materialHash* m_pNames = nullptr;    // names and merged aliases -> entry
   BaseTag* m_pLastTag = nullptr;       // the material tag made last on the object being built
+  ioPolygonLimit m_polygonLimit;       // of the object being built
+  Bool m_lossReported = FALSE;
 };

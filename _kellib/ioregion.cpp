@@ -42,23 +42,25 @@ void ioRegionList::BuildSelectionTags(BaseObject* op) {
     if (refs && made < pairs) {
       refs[made] = ioSlotFaces{region->index, made, region};
       ++made;
-    } else if (tag) {
-      SelectIndices(tag->GetBaseSelect(), region->faceIndices, region->faceIndexCount, limit);
+    } else if (tag && !SelectIndices(tag->GetBaseSelect(), region->faceIndices, region->faceIndexCount, limit)) {
+      m_objectSelections.ReportLoss("Selection Tag");
     }
   }
   if (refs) {
-    m_objectSelections.SelectFaces(refs, made, limit);
+    if (!m_objectSelections.SelectFaces(refs, made, limit))
+      m_objectSelections.ReportLoss("Selection Tag");
     bDelete(refs);
   }
 }
 
 void ioRegionList::AssignPolygon(BaseObject* op, LONG regionIndex, LONG polygon) {
-  if (!op || polygon < 0 || polygon >= SelectionLimit(op)) return;
+  if (!op || polygon < 0 || polygon >= m_objectSelections.polygons.Of(op)) return;
   SelectionTag* tag = m_objectSelections.slots.Get(regionIndex);
   if (!tag) {
     const ioRegion* region = FindByIndex(regionIndex);
     if (!region) return;
     tag = m_objectSelections.SlotTag(op, region->index, region->name, IOTAG_REGION_ID, m_pSelectionLayer);
   }
-  if (tag) tag->GetBaseSelect()->Select(polygon);
+  if (tag && !tag->GetBaseSelect()->Select(polygon))
+    m_objectSelections.ReportLoss("Selection Tag");
 }

@@ -38,7 +38,8 @@ class ioRegionList : public ioFaceSetListOf<ioRegion> {
   // Deletes every region and forgets the per-object selections.
   void Clear();
   // Empties the per-object selections for the next object: one slot per region. False
-  // when memory is missing (no slots then).
+  // when memory is missing (no slots then: the object gets no region tags, a loss
+  // reported).
   Bool ResetObjectSelections();
 
   // Import, single object (polygon i is face i): a selection tag per region with faces

@@ -1,5 +1,5 @@
-// Fuzzes the OBJ reader: both passes over one file, its material library and the model
-// they fill.
+// Fuzzes the OBJ import: both passes of the reader over one file, its material library,
+// the model they fill, and the scene the builder makes of it in a document.
 //
 // Input: an option word, the OBJ file and optionally its material library
 // (fuzz_options.h). Every input must leave the host allocator as it found it: a block
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "c4d.h"
+#include "c4d_basedocument.h"
 #include "fuzz_options.h"
 #include "host_control.h"
 #include "objread.h"
@@ -73,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PluginOpts opts;
   opts.SetFromTable(kImportPresetTable[0]);
   const fuzzopts::Decoded options = fuzzopts::ApplyOptionWord(data, size, opts);
+  AdjustConfirmedImportOpts(opts);
   const fuzzopts::Files files = fuzzopts::SplitFiles(data + options.consumed, size - options.consumed);
   WriteFile(g_objPath, files.obj, files.objSize);
   if (files.mtl)
@@ -82,6 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const LLONG liveBefore = host::GetMemoryStats().liveBlocks;
   ObjImporter* importer = ReadObjModel(Filename(g_objPath.c_str()), opts, opts.ScaleFactor(), options.blockSize);
+  if (importer) {
+    BaseDocument* doc = BaseDocument::Alloc();
+    if (doc) importer->BuildScene(doc, nullptr, Filename(g_objPath.c_str()));
+    BaseDocument::Free(doc);
+  }
   ObjImporter::Free(importer);
   const LLONG liveAfter = host::GetMemoryStats().liveBlocks;
   if (liveAfter != liveBefore) {

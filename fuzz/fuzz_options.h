@@ -2,7 +2,7 @@
 // material library after a separator line.
 //
 // The option word is the first four bytes, little-endian:
-//   bits 0..10   one switch each, in the order of kSwitches
+//   bits 0..15   one switch each, in the order of kSwitches
 //   bits 16..28  the text reader's block size: 1..kMaxBlockSize as given, anything else
 //                the default block size
 // An input shorter than four bytes has no option word: every switch off, the default
@@ -35,6 +35,10 @@ constexpr Switch kSwitches[] = {
     {Word::Geom, GEOM_FLIP_U},            {Word::Geom, GEOM_FLIP_V},          {Word::Geom, GEOM_REVERSE_ORDER},
     {Word::Geom, GEOM_WHOLE_GROUP_NAMES}, {Word::Geom, GEOM_REVERSE_NORMALS}, {Word::Layout, IMP_LINE_ELEMENTS},
     {Word::Layout, IMP_LINES_AS_FACES},   {Word::Material, MAT_CONSOLIDATE},
+    // The scene builder's layouts: polygon objects per group, mesh object, region or
+    // material, and one spline per line element.
+    {Word::Layout, IMP_OBJECT_PER_GROUP}, {Word::Layout, IMP_OBJECT_PER_MESH}, {Word::Layout, IMP_OBJECT_PER_REGION},
+    {Word::Layout, IMP_OBJECT_PER_MATERIAL}, {Word::Layout, IMP_SPLINE_PER_SEGMENT},
 };
 constexpr size_t kSwitchCount = sizeof(kSwitches) / sizeof(kSwitches[0]);
 constexpr uint32_t kMaxBlockSize = 4096;

@@ -16,7 +16,8 @@ rm -f "$out"/obj/*.obj "$out"/mtl/*.mtl
 # Option word bits of fuzz_obj.
 SWAP_YZ=$((1 << 0)) NEGATE_Z=$((1 << 1)) NEGATE_X=$((1 << 2)) FLIP_U=$((1 << 3)) FLIP_V=$((1 << 4))
 REVERSE=$((1 << 5)) WHOLE_NAMES=$((1 << 6)) REVERSE_NORMALS=$((1 << 7)) LINES=$((1 << 8)) LINES_AS_FACES=$((1 << 9))
-MERGE=$((1 << 10))
+MERGE=$((1 << 10)) PER_GROUP=$((1 << 11)) PER_MESH=$((1 << 12)) PER_REGION=$((1 << 13)) PER_MATERIAL=$((1 << 14))
+SPLINE_PER_SEGMENT=$((1 << 15))
 block() { echo $(($1 << 16)); }  # the text reader's block size, 1..4096
 
 le32() {
@@ -447,6 +448,34 @@ Kd 0.9 0 0
 with_mtl "$scene" "$library" | obj library 0
 with_mtl "$scene" "$library" | obj library_merged $MERGE
 with_mtl "$scene" "$library" | obj library_merged_small_blocks $((MERGE | $(block 5)))
+# A scene with every kind of entry, in each object layout and with one spline per line
+# element.
+layouts="mtllib fuzz.mtl
+${square}v 3 1 0
+v 1 3 0
+vt 0 0
+vt 1 0
+vt 1 1
+vn 0 0 1
+o body
+g arm left
+usemtl red
+# r front
+f 1/1/1 2/2/1 3/3/1 4/1/1
+f 1 2 5 3 6
+g torso
+usemtl green
+# r back
+f 1/1 2/2 3/3
+o wire
+g torso
+l 1 2 3
+l 4 5
+"
+with_mtl "$layouts" "$library" | obj layout_per_group $((PER_GROUP | LINES))
+with_mtl "$layouts" "$library" | obj layout_per_mesh $((PER_MESH | LINES | SPLINE_PER_SEGMENT))
+with_mtl "$layouts" "$library" | obj layout_per_region $((PER_REGION | REVERSE | LINES))
+with_mtl "$layouts" "$library" | obj layout_per_material $((PER_MATERIAL | MERGE | LINES | WHOLE_NAMES))
 with_mtl "$scene" "" | obj library_empty $MERGE
 obj library_missing $MERGE <<<"$scene"
 with_mtl "${scene/mtllib fuzz.mtl/mtllib input.obj}" "" | obj library_is_the_obj $MERGE

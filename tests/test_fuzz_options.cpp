@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The documented meaning of bits 0..10 (docs/development.md); saved inputs rely on it.
+// The documented meaning of bits 0..15 (docs/development.md); saved inputs rely on it.
 // Each switch is one bit of geomFlags (g), layoutFlags (l) or materialFlags (m).
 struct Expected {
   char word;
@@ -36,9 +36,14 @@ const Expected kExpected[] = {
     {'l', 0x200},    // line elements
     {'l', 0x400},    // lines as faces
     {'m', 0x20000},  // merge near-identical materials
+    {'l', 0x4},      // polygon objects per group
+    {'l', 0x2},      // per mesh object
+    {'l', 0x8},      // per region
+    {'l', 0x10},     // per material
+    {'l', 0x2000},   // one spline per line element
 };
 const ULONG kGeomSwitches = 0x4000 | 0x100 | 0x8000 | 0x40 | 0x80 | 0x20 | 0x2000 | 0x10000;
-const ULONG kLayoutSwitches = 0x200 | 0x400;
+const ULONG kLayoutSwitches = 0x200 | 0x400 | 0x4 | 0x2 | 0x8 | 0x10 | 0x2000;
 const ULONG kMaterialSwitches = 0x20000;
 
 std::vector<uint8_t> Word(uint32_t word) {
@@ -71,14 +76,14 @@ TEST(FuzzOptionWord, OtherOptionBitsAreLeftAsThePresetHasThem) {
   EXPECT_EQ(opts.layoutFlags, ~kLayoutSwitches);
   EXPECT_EQ(opts.materialFlags, ~kMaterialSwitches);
 
-  Apply(0x7FF, opts);
+  Apply(0xFFFF, opts);
   EXPECT_EQ(opts.geomFlags, 0xFFFFFFFFu);
   EXPECT_EQ(opts.layoutFlags, 0xFFFFFFFFu);
   EXPECT_EQ(opts.materialFlags, 0xFFFFFFFFu);
 
-  // Bits 11..15 and 29..31 mean nothing.
+  // Bits 29..31 mean nothing.
   PluginOpts plain;
-  const fuzzopts::Decoded decoded = Apply(0xE000F800u, plain);
+  const fuzzopts::Decoded decoded = Apply(0xE0000000u, plain);
   EXPECT_EQ(plain.geomFlags, 0u);
   EXPECT_EQ(plain.layoutFlags, 0u);
   EXPECT_EQ(plain.materialFlags, 0u);

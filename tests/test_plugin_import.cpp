@@ -182,3 +182,92 @@ TEST_F(ImportTest, CenterAxisKeepsThePointsInPlace) {
 }
 
 }  // namespace
+
+namespace {
+
+// The document as text: every object with its type, counts, layer and tags, then the
+// materials and layers. Two imports that built the same scene give the same text.
+std::string DescribeScene(BaseDocument* doc) {
+  std::string text;
+  auto layerName = [&](const BaseList2D* node) {
+    const LayerObject* layer = node->GetLayerObject(doc);
+    return layer ? " @" + layer->GetName().Std() : std::string();
+  };
+  std::function<void(BaseObject*, int)> walk = [&](BaseObject* op, int depth) {
+    for (; op; op = op->GetNext()) {
+      text += std::string(static_cast<size_t>(depth) * 2, ' ') + Name(op) + " " + std::to_string(op->GetType());
+      if (op->IsInstanceOf(Opoint)) text += " p" + std::to_string(ToPoint(op)->GetPointCount());
+      if (op->GetType() == Opolygon)
+        text += " f" + std::to_string(ToPoly(op)->GetPolygonCount()) + " n" + std::to_string(ToPoly(op)->GetNgonCount());
+      text += layerName(op) + "\n";
+      for (BaseTag* tag = op->GetFirstTag(); tag; tag = tag->GetNext()) {
+        text += std::string(static_cast<size_t>(depth) * 2 + 2, ' ') + "tag " + std::to_string(tag->GetType()) + " " +
+                Name(tag) + layerName(tag);
+        if (tag->GetType() == Tpolygonselection)
+          text += " s" + std::to_string(static_cast<SelectionTag*>(tag)->GetBaseSelect()->GetCount());
+        text += "\n";
+      }
+      walk(op->GetDown(), depth + 1);
+    }
+  };
+  walk(doc->GetFirstObject(), 0);
+  for (BaseMaterial* mat = doc->GetFirstMaterial(); mat; mat = mat->GetNext()) text += "material " + Name(mat) + "\n";
+  for (GeListNode* layer = doc->GetLayerObjectRoot()->GetFirst(); layer; layer = layer->GetNext())
+    text += "layer " + Name(static_cast<BaseList2D*>(layer)) + "\n";
+  return text;
+}
+
+const char* kEverything =
+    "mtllib all.mtl\n"
+    "v 0 0 0\nv 2 0 0\nv 3 1 0\nv 1 2 0\nv -1 1 0\nv 0 0 1\nv 1 0 1\nv 1 1 1\n"
+    "vt 0 0\nvt 1 0\nvt 1 1\nvn 0 0 1\n"
+    "o body\ng arm left\nusemtl red\n# r front\n"
+    "f 1/1/1 2/2/1 3/3/1 4/1/1 5/2/1\n"
+    "g torso\nusemtl blue\nf 6/1/1 7/2/1 8/3/1\n"
+    "o wire\ng torso\nl 1 2 3\nl 6 7\n";
+const char* kEverythingMtl =
+    "newmtl red\nKd 1 0 0\nmap_Kd red.png\nnewmtl blue\nKd 0 0 1\nd 0.5\nbump b.png\n";
+
+}  // namespace
+
+TEST_F(ImportTest, MissingMemoryAtEveryAllocationOfAWholeImport) {
+  WriteFile("all.mtl", kEverythingMtl);
+  const std::string path = WriteFile("all.obj", kEverything);
+  opts.layoutFlags = IMP_OBJECT_PER_GROUP | IMP_LINE_ELEMENTS | IMP_SPLINE_PER_GROUP | IMP_SPLINE_NULL_PER_MESH |
+                     IMP_LAYER_POLYGON_OBJECTS | IMP_LAYER_GROUP_SELECTIONS | IMP_PHONG_TAGS | IMP_CENTER_AXES;
+  opts.geomFlags |= GEOM_MATERIALS;
+  opts.materialFlags = MAT_REUSE | MAT_COLOR | MAT_TRANSPARENCY | MAT_BUMP | MAT_LOAD_TEXTURES;
+  ASSERT_TRUE(Import(path));
+  const std::string whole = DescribeScene(target);
+  ASSERT_NE(whole.find("  left 5100"), std::string::npos) << whole;
+  ASSERT_NE(whole.find("Splines"), std::string::npos) << whole;
+
+  LLONG runs = 0, reported = 0;
+  host::KeepSettingsInMemory(true);  // the runs need not write the settings file each time
+  EveryAllocation([&] {
+    doc.reset();
+    host::FreeDocuments();
+    host::ClearConsole();
+    host::ClearUserLog();
+    const LLONG liveBefore = host::GetMemoryStats().liveBlocks;
+    doc.reset(BaseDocument::Alloc());
+    if (!doc) return false;  // the test's own document, not the import
+    const bool ok = Import(path);
+    const std::string scene = DescribeScene(target);
+    const bool complete = ok && scene == whole;
+    const bool told = !host::MessageBoxes().empty() || ConsoleHas("Kelvane: Memory Allocation Error") ||
+                      ConsoleHas("Failed to load: ") || ConsoleHas("could not be split") ||
+                      ConsoleHas("could not be opened") ||
+                      !host::DialogErrors().empty();  // the host's own report of a dialog that failed
+    ++runs;
+    if (told) ++reported;
+    EXPECT_TRUE(complete || told) << "run " << runs << " lost part of the scene without a word:\n"
+                                   << scene << (host::DialogErrors().empty() ? "" : host::DialogErrors().back());
+    doc.reset();
+    host::FreeDocuments();
+    EXPECT_LE(host::GetMemoryStats().liveBlocks, liveBefore) << "run " << runs;
+    return complete;
+  });
+  host::KeepSettingsInMemory(false);
+  EXPECT_GT(reported, 0);
+}

@@ -412,8 +412,12 @@ TEST_F(ObjReaderTest, IndicesOutOfRangeAreTakenOutBeforeTheListsAreIndexed) {
     EXPECT_EQ(f.sequence, static_cast<LONG>(i));
     for (int k = 0; k < 4; ++k) {
       EXPECT_LT(static_cast<ULONG>(f.v[k]), m->vertexCount);
-      if (f.flags & FACE_HAS_UVS) EXPECT_LT(static_cast<ULONG>(f.vt[k]), m->uvCount);
-      if (f.flags & FACE_HAS_NORMALS) EXPECT_LT(static_cast<ULONG>(f.vn[k]), m->normalCount);
+      if (f.flags & FACE_HAS_UVS) {
+        EXPECT_LT(static_cast<ULONG>(f.vt[k]), m->uvCount);
+      }
+      if (f.flags & FACE_HAS_NORMALS) {
+        EXPECT_LT(static_cast<ULONG>(f.vn[k]), m->normalCount);
+      }
     }
   }
   EXPECT_EQ(m->faces[0].flags & (FACE_HAS_UVS | FACE_HAS_NORMALS), ULONG{FACE_HAS_UVS | FACE_HAS_NORMALS});

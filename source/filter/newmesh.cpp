@@ -18,6 +18,15 @@ constexpr ULONG kMaxCount = 0x7FFFFFFF;  // host counts are 32-bit signed
 // "Polygon Object Allocation Failed" and its kin: one box, the build of that object ends.
 void AllocationFailed(const CHAR* what) { MessageDialog(String(what)); }
 
+// Pieces that an object can do without (a layer, a tag, a null, the n-gons): the object
+// is built without them, and the first such loss of a build is reported.
+Bool g_lossReported = FALSE;
+void PartLost(const CHAR* what) {
+  if (g_lossReported) return;
+  g_lossReported = TRUE;
+  ReportMemoryError(what);
+}
+
 // Which stored corner becomes host corner 0..3: (a, b, c, d) or, reversed, (d, c, b, a);
 // a triangle (a, b, c, c) or (c, b, a, a).
 struct CornerOrder {
@@ -43,7 +52,10 @@ LayerObject* FindOrMakeLayer(BaseDocument* doc, const String& name) {
     if (layer->GetName().Compare(name) == 0) return layer;
   }
   LayerObject* layer = LayerObject::Alloc();
-  if (!layer) return nullptr;
+  if (!layer) {
+    PartLost("Layer");
+    return nullptr;
+  }
   layer->SetName(name);
   root->InsertLast(layer);
   return layer;
@@ -161,12 +173,15 @@ Bool ObjImporter::LayoutHasContent(ULONG layout) const {
 void ObjImporter::BuildScene(BaseDocument* doc, BaseObject* parent, const Filename& file) {
   const ULONG layout = PolygonLayout();
   const String fileName = FileName(file);
+  g_lossReported = FALSE;
   if ((contentFlags & OBJ_HAS_SEGMENTS) || LayoutHasContent(layout)) {
     BaseObject* null = BaseObject::Alloc(Onull);
     if (null) {
       null->SetName(fileName);
       doc->InsertObject(null, parent, nullptr);
       parent = null;
+    } else {
+      PartLost("Null Object");
     }
   }
   MakeLayers(doc);
@@ -187,6 +202,8 @@ void ObjImporter::FinishObject(BaseDocument* doc, PolygonObject* op) {
   if (op->GetPolygonCount() && (importOpts.layoutFlags & IMP_PHONG_TAGS)) {
     if (op->SetPhong(TRUE, TRUE, importOpts.smoothAngle)) {
       if (BaseTag* phong = op->GetTag(Tphong)) phong->SetLayerObject(phongTagLayer);
+    } else {
+      PartLost("Phong Tag");
     }
   }
   op->Message(MSG_UPDATE);
@@ -213,7 +230,10 @@ void ObjImporter::CenterAxis(PolygonObject* op) {
 void ObjImporter::MakeUVWTag(PolygonObject* op) {
   if (!faceCount || !(contentFlags & OBJ_HAS_UVS)) return;
   UVWTag* tag = UVWTag::Alloc(static_cast<LONG>(faceCount));
-  if (!tag) return;
+  if (!tag) {
+    PartLost("UVW Tag");
+    return;
+  }
   tag->SetLayerObject(uvwTagLayer);
   StatusSetText(GeLoadString(IDS_STATUS_BUILDING_UVW));
   UVWHandle data = tag->GetDataAddressW();
@@ -224,7 +244,10 @@ void ObjImporter::MakeUVWTag(PolygonObject* op) {
 void ObjImporter::MakeNormalTag(PolygonObject* op) {
   if (!faceCount || !(contentFlags & OBJ_HAS_NORMALS)) return;
   NormalTag* tag = NormalTag::Alloc(static_cast<LONG>(faceCount));
-  if (!tag) return;
+  if (!tag) {
+    PartLost("Normal Tag");
+    return;
+  }
   StatusSetText(GeLoadString(IDS_STATUS_BUILDING_NORMALS));
   NormalHandle data = tag->GetDataAddressW();
   for (ULONG i = 0; i < faceCount; ++i) SetNormals(faces[i], data, static_cast<LONG>(i));
@@ -270,14 +293,20 @@ Bool ObjImporter::BuildNgon(NgonBase* base, NgonRecord& record, const CPolygon* 
   outer[written - 1] |= NGON_EDGE_SEGMENTEND;
   for (LONG p = 0; p < members; ++p)
     if (record.edgeCounts[p] == 0) outer[written++] = (record.polygons[p] * 4) | NGON_EDGE_MEMBER;
-  return base->BuildNgon(nullptr, outer, 0, written, polygons, points) != NOTOK;
+  if (base->BuildNgon(nullptr, outer, 0, written, polygons, points) != NOTOK) return TRUE;
+  // The outline matched its polygons, so only missing memory refuses it.
+  PartLost("Ngons");
+  return FALSE;
 }
 
 void ObjImporter::RebuildNgons(PolygonObject* op) {
   StatusSetText(GeLoadString(IDS_STATUS_REBUILDING_NGONS));
-  if (!op->ResizeObject(op->GetPointCount(), op->GetPolygonCount(), static_cast<LONG>(ngonCount))) return;
-  NgonBase* base = op->GetNgonBase();
-  if (!base) return;
+  NgonBase* base = nullptr;
+  if (!op->ResizeObject(op->GetPointCount(), op->GetPolygonCount(), static_cast<LONG>(ngonCount)) ||
+      !(base = op->GetNgonBase())) {
+    PartLost("Ngons");
+    return;
+  }
   op->Message(MSG_UPDATE);
   const CPolygon* polygons = op->GetPolygonR();
   const Vector* points = op->GetPointR();
@@ -286,7 +315,7 @@ void ObjImporter::RebuildNgons(PolygonObject* op) {
     NgonRecord* record = static_cast<NgonRecord*>(node->Data());
     if (record && record->polygonCount > 0) BuildNgon(base, *record, polygons, points);
   }
-  base->InitMap();
+  if (!base->InitMap()) PartLost("Ngons");
 }
 
 // --- one object for everything ---------------------------------------------------------
@@ -389,9 +418,11 @@ void ObjImporter::RebuildEntryNgons(PolygonObject* op, const SplitState& state, 
   const LONG first = state.ngonStart[entry], last = state.ngonStart[entry + 1];
   if (first == last) return;
   StatusSetText(GeLoadString(IDS_STATUS_REBUILDING_NGONS));
-  if (!op->ResizeObject(op->GetPointCount(), op->GetPolygonCount(), last - first)) return;
-  NgonBase* base = op->GetNgonBase();
-  if (!base) return;
+  NgonBase* base = nullptr;
+  if (!op->ResizeObject(op->GetPointCount(), op->GetPolygonCount(), last - first) || !(base = op->GetNgonBase())) {
+    PartLost("Ngons");
+    return;
+  }
   op->Message(MSG_UPDATE);
   const CPolygon* polygons = op->GetPolygonR();
   const Vector* points = op->GetPointR();
@@ -410,7 +441,7 @@ void ObjImporter::RebuildEntryNgons(PolygonObject* op, const SplitState& state, 
     part.cornerCount = record.cornerCount;
     BuildNgon(base, part, polygons, points);
   }
-  base->InitMap();
+  if (!base->InitMap()) PartLost("Ngons");
 }
 
 template <class Entry>
@@ -469,6 +500,8 @@ void ObjImporter::BuildEntryObjects(BaseDocument* doc, BaseObject* parent, Entry
 
     NormalTag* normalTag = wantNormals ? NormalTag::Alloc(static_cast<LONG>(count)) : nullptr;
     UVWTag* uvwTag = wantUVs ? UVWTag::Alloc(static_cast<LONG>(count)) : nullptr;
+    if (wantNormals && !normalTag) PartLost("Normal Tag");
+    if (wantUVs && !uvwTag) PartLost("UVW Tag");
     if (uvwTag) {
       uvwTag->SetLayerObject(uvwTagLayer);
       op->InsertTag(uvwTag, LastTag(op));
@@ -575,7 +608,10 @@ SplineObject* ObjImporter::MakeSpline(BaseDocument* doc, BaseObject* parent, con
 
 BaseObject* ObjImporter::MakeNull(BaseDocument* doc, BaseObject* parent, const String& name) {
   BaseObject* null = BaseObject::Alloc(Onull);
-  if (!null) return parent;  // without the null its children go to its parent
+  if (!null) {
+    PartLost("Null Object");
+    return parent;  // without the null its children go to its parent
+  }
   null->SetName(name);
   doc->InsertObject(null, parent, parent ? parent->GetDownLast() : nullptr);
   return null;

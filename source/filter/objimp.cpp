@@ -62,7 +62,9 @@ Bool ImportPlugin::Execute(BaseDocument* doc) {
   document = doc;
   // The dialog sets the factor; this is the importer's value before it runs.
   scaleFactor = 1000.0;
-  if (!RunImportOptions(m_presets, &scaleFactor, nullptr)) {
+  Bool opened = FALSE;
+  if (!RunImportOptions(m_presets, &scaleFactor, &opened)) {
+    if (!opened) GePrint(String("Kelvane: The import options dialog could not be opened."));
     ObjImporter::Free(m_pImporter);
     return FALSE;
   }
@@ -212,7 +214,7 @@ LONG ImportPlugin::LoadObj(const String& defaultObjectName) {
   StatusSetSpin();
   if (!in.ScanObj(defaultObjectName)) {
     in.Close();
-    ReportFileError("File Parsing Failed");
+    if (!in.scanOutOfMemory) ReportFileError("File Parsing Failed");
     return -7;
   }
   StatusSetText(String("Loading Materials..."));

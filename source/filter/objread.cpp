@@ -464,21 +464,32 @@ Bool ObjImporter::TakeRecordedForm(UCHAR* form) {
 
 void ObjImporter::CreateDefaultEntries() {
   if (curMeshObjMark == 0) {
-    if (m_pMeshObjList->FindOrAdd(m_defaultObjectName)) curMeshObjMark = m_pMeshObjList->Count();
+    if (m_pMeshObjList->FindOrAdd(m_defaultObjectName))
+      curMeshObjMark = m_pMeshObjList->Count();
+    else
+      scanOutOfMemory = TRUE;
   }
   if (curGroupMark == 0) {
     const String name("default_Grp");
     groupNameCount = m_pGroupList->AddKnownName(name);
-    if (m_pGroupList->FindOrAdd(name, FALSE)) curGroupMark = m_pGroupList->Count();
+    if (groupNameCount && m_pGroupList->FindOrAdd(name, FALSE))
+      curGroupMark = m_pGroupList->Count();
+    else
+      scanOutOfMemory = TRUE;
   }
   if (curRegionMark == 0) {
-    if (m_pRegionList->FindOrAdd(String("default_Rgn"))) curRegionMark = m_pRegionList->Count();
+    if (m_pRegionList->FindOrAdd(String("default_Rgn")))
+      curRegionMark = m_pRegionList->Count();
+    else
+      scanOutOfMemory = TRUE;
   }
   if (curMaterialMark == 0) {
     ioMaterial* material = m_pMaterialList->FindOrAdd(nullptr, String("default_Mat"));
     if (material) {
       m_pMaterialList->MarkDefault(material);
       curMaterialMark = m_pMaterialList->Count();
+    } else {
+      scanOutOfMemory = TRUE;
     }
   }
 }
@@ -489,7 +500,10 @@ void ObjImporter::ScanGroup(const CHAR* text) {
   Bool multiName = FALSE;
   const String name = GroupName(text, whole, &multiName);
   if (name.GetLength() == 0) return;
-  if (!m_pGroupList->FindOrAdd(name, multiName)) return;
+  if (!m_pGroupList->FindOrAdd(name, multiName)) {
+    scanOutOfMemory = TRUE;
+    return;
+  }
   if (multiName) {
     // Every word of a multi-name group is a group of its own for the selection tags.
     CHAR buffer[OBJ_LINE_BUFFER_SIZE];
@@ -504,11 +518,13 @@ void ObjImporter::ScanGroup(const CHAR* text) {
       *wordEnd = 0;
       if (wordEnd - p > OBJ_MAX_NAME_LENGTH) p[OBJ_MAX_NAME_LENGTH] = 0;
       groupNameCount = m_pGroupList->AddKnownName(String(p));
+      if (!groupNameCount) scanOutOfMemory = TRUE;
       *wordEnd = saved;
       p = wordEnd;
     }
   } else {
     groupNameCount = m_pGroupList->AddKnownName(name);
+    if (!groupNameCount) scanOutOfMemory = TRUE;
   }
   curGroupMark = m_pGroupList->Count();
   contentFlags |= OBJ_HAS_GROUPS;
@@ -518,6 +534,7 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   m_defaultObjectName = defaultObjectName;
   m_formCount = 0;
   m_formsLost = FALSE;
+  scanOutOfMemory = FALSE;
   if (m_defaultObjectName.GetLength() > OBJ_MAX_NAME_LENGTH)
     m_defaultObjectName = m_defaultObjectName.SubStr(0, OBJ_MAX_NAME_LENGTH);
   lineTotal = 0;
@@ -561,7 +578,10 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
         if (n <= 4) {
           faceCount += 1;
         } else {
-          if (ngons.AddNgonRecord(n, n)) ++ngonCount;
+          if (ngons.AddNgonRecord(n, n))
+            ++ngonCount;
+          else
+            scanOutOfMemory = TRUE;
           faceCount += static_cast<ULONG>(n - 2);
         }
         if (faceCount) contentFlags |= OBJ_HAS_FACES;
@@ -581,18 +601,27 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
         break;
       case ST_REGION:
         if (scan::ScanPattern(text, lineEnd, "r %s", nullptr, nullptr) == 1) {
-          if (m_pRegionList->FindOrAdd(StatementName(text + 2))) curRegionMark = m_pRegionList->Count();
+          if (m_pRegionList->FindOrAdd(StatementName(text + 2)))
+            curRegionMark = m_pRegionList->Count();
+          else
+            scanOutOfMemory = TRUE;
           contentFlags |= OBJ_HAS_REGIONS;
         }
         break;
       case ST_OBJECT: {
         if (!HasWord(text)) break;
-        if (m_pMeshObjList->FindOrAdd(StatementName(text))) curMeshObjMark = m_pMeshObjList->Count();
+        if (m_pMeshObjList->FindOrAdd(StatementName(text)))
+          curMeshObjMark = m_pMeshObjList->Count();
+        else
+          scanOutOfMemory = TRUE;
         contentFlags |= OBJ_HAS_OBJECTS;
         break;
       }
       case ST_MATERIAL: {
-        if (m_pMaterialList->FindOrAdd(nullptr, StatementName(text))) curMaterialMark = m_pMaterialList->Count();
+        if (m_pMaterialList->FindOrAdd(nullptr, StatementName(text)))
+          curMaterialMark = m_pMaterialList->Count();
+        else
+          scanOutOfMemory = TRUE;
         contentFlags |= OBJ_HAS_MATERIALS;
         break;
       }
@@ -607,6 +636,10 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
     }
   }
   bDelete(tokens);
+  if (scanOutOfMemory) {
+    ReportMemoryError("ScanObj()");
+    return FALSE;
+  }
   return vertexCount > 0;
 }
 
@@ -638,7 +671,7 @@ Bool ObjImporter::AllocModel() {
   if (normalCount == 0) normalCount = 1;
   if (!(normals = AllocVectors(normalCount))) return missing("no Normals");
   if (vertexCount > 0 && !(vertices = AllocVectors(vertexCount))) return missing("no Vertices");
-  m_pMeshObjList->SizeGroupUsed(static_cast<ULONG>(m_pGroupList->Count()));
+  if (!m_pMeshObjList->SizeGroupUsed(static_cast<ULONG>(m_pGroupList->Count()))) return missing("no Groups");
   m_pGroupList->ResetObjectSelections();
   m_pRegionList->ResetObjectSelections();
   m_pMaterialList->ResetObjectSelections();
@@ -651,6 +684,11 @@ PolygonObject* ObjImporter::TriangulateNgon(LONG cornerCount, const Vector* corn
   PolygonObject* object = PolygonObject::Alloc(0, 0);
   Modeling* modeling = Modeling::Alloc();
   LONG* ids = bNew(LONG, cornerCount);
+  if (!object || !modeling || !ids) {
+    // The face is sound; memory is what is missing. Said once per read.
+    if (!m_ngonMemoryReported) ReportMemoryError("TriangulateNgon()");
+    m_ngonMemoryReported = TRUE;
+  }
   Bool ok = object && modeling && ids && modeling->InitObject(object, 0);
   if (ok) {
     for (LONG i = 0; ok && i < cornerCount; ++i) {
@@ -775,6 +813,7 @@ Bool ObjImporter::ReadObj() {
   verticesRead = normalsRead = uvsRead = facesStored = ngonsStored = segmentsStored = 0;
   linesRead = 0;
   linesTooLong = facesTooLarge = segmentsTooLarge = ngonsNotSplit = 0;
+  m_ngonMemoryReported = FALSE;
   ioGroup* group = m_pGroupList->FindByIndex(0);
   ioRegion* region = m_pRegionList->FindByIndex(0);
   ioMaterial* material = m_pMaterialList->FindByIndex(0);
@@ -1040,7 +1079,10 @@ void ObjImporter::LoadMaterialLibrary(const Filename& objFile) {
     return;
   }
   TextReader library;
-  if (library.Open(objFile.GetDirectory() + Filename(mtlLibName)) != FILEERROR_NONE) {
+  const LONG opened = library.Open(objFile.GetDirectory() + Filename(mtlLibName));
+  if (opened != FILEERROR_NONE) {
+    // A library that is not there is no error; one that memory cannot hold is.
+    if (opened == FILEERROR_MEMORY) ReportMemoryError("LoadMTLs()");
     contentFlags &= ~ULONG{OBJ_HAS_MTLLIB};
     return;
   }
@@ -1088,7 +1130,7 @@ ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real sca
     return nullptr;
   }
   Bool ok = importer->ScanObj(FileName(file));
-  if (!ok) ReportFileError("File Parsing Failed");
+  if (!ok && !importer->scanOutOfMemory) ReportFileError("File Parsing Failed");
   if (ok) {
     importer->LoadMaterialLibrary(file);
     importer->ConsolidateMaterials();

@@ -60,7 +60,8 @@ class ObjImporter {
   // Frees the model arrays and empties the lists and counts, ready for another file.
   void ClearModel();
 
-  // Pass 1 over the open file. True when at least one vertex was counted.
+  // Pass 1 over the open file. True when at least one vertex was counted; false also
+  // when memory ran out (reported, scanOutOfMemory set).
   // defaultObjectName names the mesh object of faces and line elements that come
   // before any "o" statement (the file's name without its folder).
   Bool ScanObj(const String& defaultObjectName);
@@ -183,6 +184,7 @@ class ObjImporter {
   ULONG facesTooLarge = 0;     // face lines of more than OBJ_MAX_FACE_CORNERS corners
   ULONG segmentsTooLarge = 0;  // line elements of more than OBJ_MAX_SEGMENT_POINTS points
   ULONG ngonsNotSplit = 0;     // faces the modeling library could not split
+  Bool scanOutOfMemory = FALSE;  // pass 1 could not record a name or an n-gon
   // Indices out of range, found after pass 2 before anything reads the arrays.
   ULONG facesDropped = 0;              // a corner names a point that does not exist
   ULONG facesWithoutUVsOrNormals = 0;  // kept; their UV or normal indices were out of range
@@ -233,6 +235,7 @@ class ObjImporter {
   ULONG m_formCapacity = 0;
   ULONG m_formCursor = 0;
   Bool m_formsLost = FALSE;         // memory ran out while recording
+  Bool m_ngonMemoryReported = FALSE;  // pass 2 said that an n-gon could not be split for memory
 };
 
 // One file read into a new importer, step by step as the import does it: Open, ScanObj,
