@@ -133,9 +133,11 @@ std::vector<BaseTag*> TagsOf(const BaseObject* op, LONG type) {
   return tags;
 }
 
+// The tags' names in alphabetical order (the order of tags on an object is not fixed).
 std::vector<std::string> Names(const std::vector<BaseTag*>& tags) {
   std::vector<std::string> names;
   for (const BaseTag* tag : tags) names.push_back(Name(tag));
+  std::sort(names.begin(), names.end());
   return names;
 }
 
@@ -580,7 +582,7 @@ TEST_F(ShellImportScenesTest, SelectionsAreMadeOnlyWhenAskedFor) {
     EXPECT_FALSE(op->GetTag(kGroupTag));
     EXPECT_FALSE(op->GetTag(kRegionTag));
     // What remains are the material selections, each with its texture tag.
-    EXPECT_EQ(Names(TagsOf(op, Tpolygonselection)), (std::vector<std::string>{"red", "blue"}));
+    EXPECT_EQ(Names(TagsOf(op, Tpolygonselection)), (std::vector<std::string>{"blue", "red"}));
     EXPECT_EQ(TagsOf(op, Ttexture).size(), 2u);
   }
 }
@@ -1115,7 +1117,7 @@ TEST_F(ShellImportMaterialModesTest, NoMaterialsLeavesTheSceneAloneButKeepsTheSe
   PolygonObject* op = Poly(doc.get(), "modes.obj");
   ASSERT_TRUE(op);
   EXPECT_EQ(Names(TagsOf(op, Tpolygonselection)),
-            (std::vector<std::string>{"default_Grp", "default_Rgn", "red", "blue", "fogged"}));
+            (std::vector<std::string>{"blue", "default_Grp", "default_Rgn", "fogged", "red"}));
   EXPECT_TRUE(TagsOf(op, Ttexture).empty());
 }
 
