@@ -257,6 +257,7 @@ TEST_F(ImportTest, MissingMemoryAtEveryAllocationOfAWholeImport) {
     const bool complete = ok && scene == whole;
     const bool told = !host::MessageBoxes().empty() || ConsoleHas("Kelvane: Memory Allocation Error") ||
                       ConsoleHas("Failed to load: ") || ConsoleHas("could not be split") ||
+                      ConsoleHas("Error parsing Ngon edges") ||
                       ConsoleHas("could not be opened") ||
                       !host::DialogErrors().empty();  // the host's own report of a dialog that failed
     ++runs;

@@ -1300,11 +1300,10 @@ class ShellImportFolderTest : public ShellImportScenesTest {
     WriteFile("models/sub/deeper/d.obj", "v 0 0 0\nv 3 0 0\nv 0 3 0\nf 1 2 3\n");
   }
 
-  // The names of the objects right under op.
+  // The names of the objects right under op, in order: the folder walk's, by name.
   static std::vector<std::string> Children(const BaseObject* op) {
     std::vector<std::string> names;
     for (const BaseObject* c = op ? op->GetDown() : nullptr; c; c = c->GetNext()) names.push_back(Name(c));
-    std::sort(names.begin(), names.end());
     return names;
   }
 };
@@ -1568,6 +1567,25 @@ TEST_F(ShellImportScenesTest, AnImportIntoANewDocumentNamesItAfterTheFile) {
   ASSERT_TRUE(doc);
   EXPECT_EQ(doc->GetDocumentName().GetString().Std(), "named.c4d");
   EXPECT_EQ(DocTree(doc.get()), "named.obj");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ShellImportScenesTest, ALoneLibraryKeepsTheColourOfMaterialsWithoutKd) {
+  // No OBJ file named this library, so the colour rule treats it as none read: a
+  // material without "Kd" keeps its colour channel, with the default colour.
+  WriteFile("lone.mtl", "newmtl plain\nKs 1 1 1\nnewmtl red\nKd 1 0 0\n");
+  DocPtr doc = ImportAndLoad("lone.mtl", kPlain);
+  ASSERT_TRUE(doc);
+  Material* plain = Mat(doc.get(), "plain");
+  Material* red = Mat(doc.get(), "red");
+  ASSERT_TRUE(plain && red);
+  EXPECT_TRUE(plain->GetChannelState(CHANNEL_COLOR));
+  EXPECT_TRUE(Near(Channel(plain, CHANNEL_COLOR).GetVector(BASECHANNEL_COLOR_EX), Vector(0.34902, 0.376471, 0.407843)));
+  EXPECT_TRUE(Near(Channel(red, CHANNEL_COLOR).GetVector(BASECHANNEL_COLOR_EX), Vector(1, 0, 0)));
+  EXPECT_FALSE(doc->GetFirstObject());
 }
 
 }  // namespace

@@ -178,7 +178,8 @@ void ObjImporter::BuildScene(BaseDocument* doc, BaseObject* parent, const Filena
     BaseObject* null = BaseObject::Alloc(Onull);
     if (null) {
       null->SetName(fileName);
-      doc->InsertObject(null, parent, nullptr);
+      // Under a folder's null the files follow one another in the walk's order.
+      doc->InsertObject(null, parent, parent ? parent->GetDownLast() : nullptr);
       parent = null;
     } else {
       PartLost("Null Object");
@@ -294,8 +295,9 @@ Bool ObjImporter::BuildNgon(NgonBase* base, NgonRecord& record, const CPolygon* 
   for (LONG p = 0; p < members; ++p)
     if (record.edgeCounts[p] == 0) outer[written++] = (record.polygons[p] * 4) | NGON_EDGE_MEMBER;
   if (base->BuildNgon(nullptr, outer, 0, written, polygons, points) != NOTOK) return TRUE;
-  // The outline matched its polygons, so only missing memory refuses it.
-  PartLost("Ngons");
+  // Refused by the host (an outline that meets itself, or no memory for it): the
+  // polygons stay as they are.
+  GePrint(String("Kelvane: Error parsing Ngon edges"));
   return FALSE;
 }
 
@@ -346,7 +348,7 @@ void ObjImporter::BuildSingleObject(BaseDocument* doc, BaseObject* parent, const
   if ((geom & GEOM_NGONS) && ngonCount) RebuildNgons(op);
 
   op->SetLayerObject(polygonLayer);
-  doc->InsertObject(op, parent, nullptr);
+  doc->InsertObject(op, parent, parent ? parent->GetDownLast() : nullptr);
   FinishObject(doc, op);
 }
 

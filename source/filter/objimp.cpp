@@ -177,14 +177,15 @@ LONG ImportPlugin::ImportMaterialLibrary(BaseDocument* doc, const Filename& file
   mtlInput.Rewind();
   materials->LoadMTLs(mtlInput);
   mtlInput.Close();
-  // A lone library is the library of what it describes: the colour rule reads it so.
   ioMaterialBuildOptions options;
   const PluginOpts& opts = m_presets.importOpts;
   options.materialFlags = opts.materialFlags;
   options.texturePath = opts.texturePath;
   options.shaderParam1005 = opts.shaderParam1005;
   options.shaderParam1006 = opts.shaderParam1006;
-  options.libraryRead = TRUE;
+  // No OBJ file named this library: the colour channel rule treats it as none read, so
+  // every material keeps its colour.
+  options.libraryRead = FALSE;
   materials->SetBaseMaterials(doc, options);
   return 1;
 }
