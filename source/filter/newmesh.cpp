@@ -18,15 +18,6 @@ constexpr ULONG kMaxCount = 0x7FFFFFFF;  // host counts are 32-bit signed
 // "Polygon Object Allocation Failed" and its kin: one box, the build of that object ends.
 void AllocationFailed(const CHAR* what) { MessageDialog(String(what)); }
 
-// Pieces that an object can do without (a layer, a tag, a null, the n-gons): the object
-// is built without them, and the first such loss of a build is reported.
-Bool g_lossReported = FALSE;
-void PartLost(const CHAR* what) {
-  if (g_lossReported) return;
-  g_lossReported = TRUE;
-  ReportMemoryError(what);
-}
-
 // Which stored corner becomes host corner 0..3: (a, b, c, d) or, reversed, (d, c, b, a);
 // a triangle (a, b, c, c) or (c, b, a, a).
 struct CornerOrder {
@@ -43,7 +34,8 @@ BaseTag* LastTag(BaseObject* op) {
   return tag;
 }
 
-// The layer of that name among the document's top layers, or a new one appended.
+// The layer of that name among the document's top layers, or a new one appended; null
+// when none could be made.
 LayerObject* FindOrMakeLayer(BaseDocument* doc, const String& name) {
   GeListHead* root = doc->GetLayerObjectRoot();
   if (!root) return nullptr;
@@ -52,10 +44,7 @@ LayerObject* FindOrMakeLayer(BaseDocument* doc, const String& name) {
     if (layer->GetName().Compare(name) == 0) return layer;
   }
   LayerObject* layer = LayerObject::Alloc();
-  if (!layer) {
-    PartLost("Layer");
-    return nullptr;
-  }
+  if (!layer) return nullptr;
   layer->SetName(name);
   root->InsertLast(layer);
   return layer;
@@ -87,6 +76,12 @@ String ObjectNameOf(const String& name, Bool lastWordOnly) {
 }
 
 }  // namespace
+
+void ObjImporter::PartLost(const CHAR* what) {
+  if (m_partLossReported) return;
+  m_partLossReported = TRUE;
+  ReportMemoryError(what);
+}
 
 // --- corners, UVs and normals of one polygon -------------------------------------------
 
@@ -131,7 +126,12 @@ void ObjImporter::SetNormals(const ObjFace& face, NormalHandle data, LONG polygo
 void ObjImporter::MakeLayers(BaseDocument* doc) {
   const ULONG layout = importOpts.layoutFlags;
   const ULONG content = contentFlags;
-  auto layer = [&](Bool wanted, LONG nameId) { return wanted ? FindOrMakeLayer(doc, GeLoadString(nameId)) : nullptr; };
+  auto layer = [&](Bool wanted, LONG nameId) -> LayerObject* {
+    if (!wanted) return nullptr;
+    LayerObject* found = FindOrMakeLayer(doc, GeLoadString(nameId));
+    if (!found) PartLost("Layer");
+    return found;
+  };
   polygonLayer = layer((layout & IMP_LAYER_POLYGON_OBJECTS) != 0, IDS_LAYER_POLYGONS);
   splineLayer = layer((layout & IMP_LAYER_SPLINE_OBJECTS) && (content & OBJ_HAS_SEGMENTS), IDS_LAYER_SPLINES);
   textureTagLayer = layer((layout & IMP_LAYER_TEXTURE_TAGS) && (content & OBJ_HAS_MATERIALS), IDS_LAYER_TEXTURES);
@@ -173,7 +173,7 @@ Bool ObjImporter::LayoutHasContent(ULONG layout) const {
 void ObjImporter::BuildScene(BaseDocument* doc, BaseObject* parent, const Filename& file) {
   const ULONG layout = PolygonLayout();
   const String fileName = FileName(file);
-  g_lossReported = FALSE;
+  m_partLossReported = FALSE;
   if ((contentFlags & OBJ_HAS_SEGMENTS) || LayoutHasContent(layout)) {
     BaseObject* null = BaseObject::Alloc(Onull);
     if (null) {

@@ -208,6 +208,9 @@ class ObjImporter {
 
   // Scene builder steps (newmesh.cpp).
   struct SplitState;
+  // Pieces that an object can do without (a layer, a tag, a null, the n-gons): the
+  // object is built without them, and the first such loss of a build is reported.
+  void PartLost(const CHAR* what);
   void MakeLayers(BaseDocument* doc);
   ULONG PolygonLayout() const;
   Bool LayoutHasContent(ULONG layout) const;
@@ -235,7 +238,8 @@ class ObjImporter {
   ULONG m_formCapacity = 0;
   ULONG m_formCursor = 0;
   Bool m_formsLost = FALSE;         // memory ran out while recording
-  Bool m_ngonMemoryReported = FALSE;  // pass 2 said that an n-gon could not be split for memory
+  Bool m_ngonMemoryReported = FALSE;
+  Bool m_partLossReported = FALSE;  // the scene builder reported a piece it left out  // pass 2 said that an n-gon could not be split for memory
 };
 
 // One file read into a new importer, step by step as the import does it: Open, ScanObj,
