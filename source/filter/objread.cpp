@@ -462,12 +462,17 @@ Bool ObjImporter::TakeRecordedForm(UCHAR* form) {
 
 // --- pass 1 -------------------------------------------------------------------------------
 
+template <class List>
+void ObjImporter::MarkEntry(const void* entry, const List& list, LONG* mark) {
+  if (entry)
+    *mark = list.Count();
+  else
+    scanOutOfMemory = TRUE;
+}
+
 void ObjImporter::CreateDefaultEntries() {
   if (curMeshObjMark == 0) {
-    if (m_pMeshObjList->FindOrAdd(m_defaultObjectName))
-      curMeshObjMark = m_pMeshObjList->Count();
-    else
-      scanOutOfMemory = TRUE;
+    MarkEntry(m_pMeshObjList->FindOrAdd(m_defaultObjectName), *m_pMeshObjList, &curMeshObjMark);
   }
   if (curGroupMark == 0) {
     const String name("default_Grp");
@@ -478,10 +483,7 @@ void ObjImporter::CreateDefaultEntries() {
       scanOutOfMemory = TRUE;
   }
   if (curRegionMark == 0) {
-    if (m_pRegionList->FindOrAdd(String("default_Rgn")))
-      curRegionMark = m_pRegionList->Count();
-    else
-      scanOutOfMemory = TRUE;
+    MarkEntry(m_pRegionList->FindOrAdd(String("default_Rgn")), *m_pRegionList, &curRegionMark);
   }
   if (curMaterialMark == 0) {
     ioMaterial* material = m_pMaterialList->FindOrAdd(nullptr, String("default_Mat"));
@@ -601,27 +603,18 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
         break;
       case ST_REGION:
         if (scan::ScanPattern(text, lineEnd, "r %s", nullptr, nullptr) == 1) {
-          if (m_pRegionList->FindOrAdd(StatementName(text + 2)))
-            curRegionMark = m_pRegionList->Count();
-          else
-            scanOutOfMemory = TRUE;
+          MarkEntry(m_pRegionList->FindOrAdd(StatementName(text + 2)), *m_pRegionList, &curRegionMark);
           contentFlags |= OBJ_HAS_REGIONS;
         }
         break;
       case ST_OBJECT: {
         if (!HasWord(text)) break;
-        if (m_pMeshObjList->FindOrAdd(StatementName(text)))
-          curMeshObjMark = m_pMeshObjList->Count();
-        else
-          scanOutOfMemory = TRUE;
+        MarkEntry(m_pMeshObjList->FindOrAdd(StatementName(text)), *m_pMeshObjList, &curMeshObjMark);
         contentFlags |= OBJ_HAS_OBJECTS;
         break;
       }
       case ST_MATERIAL: {
-        if (m_pMaterialList->FindOrAdd(nullptr, StatementName(text)))
-          curMaterialMark = m_pMaterialList->Count();
-        else
-          scanOutOfMemory = TRUE;
+        MarkEntry(m_pMaterialList->FindOrAdd(nullptr, StatementName(text)), *m_pMaterialList, &curMaterialMark);
         contentFlags |= OBJ_HAS_MATERIALS;
         break;
       }

@@ -197,6 +197,10 @@ class ObjImporter {
   // the buffer is skipped whole (counted in *tooLong when given).
   Bool NextStatement(ULONG* tooLong);
   void CreateDefaultEntries();
+  // After a FindOrAdd of pass 1: the list's count becomes the mark, or the scan
+  // remembers that memory ran out (entry null).
+  template <class List>
+  void MarkEntry(const void* entry, const List& list, LONG* mark);
   void ScanGroup(const CHAR* text);
   void FreeSegments();
   // The form each face and line element line got in pass 1, taken in order by pass 2
