@@ -437,7 +437,11 @@ void ObjImporter::RebuildEntryNgons(PolygonObject* op, const SplitState& state, 
       mapped = state.pointStamp[vertex] == stamp;
       if (mapped) part.corners[i] = state.pointMap[vertex];
     }
-    if (!mapped) continue;
+    if (!mapped) {
+      // A corner none of the n-gon's polygons uses: the outline cannot be matched.
+      GePrint(String("Kelvane: Error parsing Ngon edges"));
+      continue;
+    }
     part.polygonCount = record.polygonCount;
     for (LONG p = 0; p < record.polygonCount; ++p) part.polygons[p] = faces[record.polygons[p]].reserved;
     part.cornerCount = record.cornerCount;
