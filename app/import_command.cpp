@@ -24,15 +24,6 @@ namespace {
 
 using host::DialogAction;
 
-// The import command and its options dialog, as the plug-in registers them.
-constexpr LONG kImportCommand = 1022494;
-constexpr LONG kImportDialog = 10161;
-// Tags the plug-in gives an object to say which selections are groups and regions.
-constexpr LONG kGroupTag = 1016210;
-constexpr LONG kRegionTag = 1016229;
-constexpr LONG kTagNameCount = 1000;
-constexpr LONG kTagFirstName = 1001;
-
 std::string Lower(const std::string& text) {
   std::string out;
   for (const char c : text) out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));

@@ -19,8 +19,6 @@ namespace {
 
 using host::DialogAction;
 
-constexpr LONG kImportDialog = 10161;
-constexpr LONG kExportDialog = 10080;
 constexpr LONG kStoreButton = 10088;
 constexpr LONG kDeleteButton = 10092;
 constexpr LONG kPresetPopup = 10085;

@@ -6,6 +6,19 @@
 
 #include "ge_types.h"
 
+// What the shell knows of the plug-in by number, as the host does: the import command,
+// the options dialogs, and the group, region and export-mask tags with their data (the
+// number of names, then the names; the mask's switch for the object's children).
+constexpr LONG kImportCommand = 1022494;
+constexpr LONG kImportDialog = 10161;
+constexpr LONG kExportDialog = 10080;
+constexpr LONG kGroupTag = 1016210;
+constexpr LONG kRegionTag = 1016229;
+constexpr LONG kMaskTag = 1020082;
+constexpr LONG kTagNameCount = 1000;
+constexpr LONG kTagFirstName = 1001;
+constexpr LONG kMaskChildren = 1001;
+
 // Exit codes: a failed command, and a command line that cannot be used.
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;

@@ -16,15 +16,6 @@
 
 namespace {
 
-// The plug-in's tags as the host knows them, and their dialogs.
-constexpr LONG kGroupTag = 1016210;
-constexpr LONG kRegionTag = 1016229;
-constexpr LONG kMaskTag = 1020082;
-// Tag data: the name count and first name of a group or region tag; the mask's switch
-// for the object's children.
-constexpr LONG kNameCount = 1000;
-constexpr LONG kFirstName = 1001;
-constexpr LONG kMaskChildren = 1001;
 constexpr size_t kMaxName = 255;
 
 struct FreeDoc {
@@ -99,8 +90,8 @@ std::vector<std::string> SelectionNames(const BaseObject* op) {
 std::vector<std::string> TagNames(const BaseTag* tag) {
   std::vector<std::string> names;
   const BaseContainer* bc = tag->GetDataInstance();
-  const LONG count = std::min(bc->GetLong(kNameCount), bc->GetEntryCount());
-  for (LONG i = 0; i < count; ++i) names.push_back(bc->GetString(kFirstName + i).Std());
+  const LONG count = std::min(bc->GetLong(kTagNameCount), bc->GetEntryCount());
+  for (LONG i = 0; i < count; ++i) names.push_back(bc->GetString(kTagFirstName + i).Std());
   return names;
 }
 
