@@ -145,13 +145,7 @@ class HostMaterialsTest : public HostTest {
     return static_cast<PolygonObject*>(InsertLast(m_doc.get(), PolygonObject::Alloc(4, polygons), name));
   }
 
-  LayerObject* Layer(const char* name) {
-    LayerObject* layer = LayerObject::Alloc();
-    if (!layer) return nullptr;
-    layer->SetName(String(name));
-    m_doc->GetLayerObjectRoot()->InsertLast(layer);
-    return layer;
-  }
+  LayerObject* Layer(const char* name) { return AppendLayer(m_doc.get(), name); }
 
   // The material one entry gets in a fresh document when a standard material of its
   // name, with every channel on, is reused and rewritten: the channels the step leaves

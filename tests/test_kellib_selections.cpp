@@ -117,13 +117,7 @@ class SelectionsTest : public HostTest {
     return static_cast<PolygonObject*>(InsertLast(m_doc.get(), PolygonObject::Alloc(4, polygons), name));
   }
 
-  LayerObject* Layer(const char* name) {
-    LayerObject* layer = LayerObject::Alloc();
-    if (!layer) return nullptr;
-    layer->SetName(String(name));
-    m_doc->GetLayerObjectRoot()->InsertLast(layer);
-    return layer;
-  }
+  LayerObject* Layer(const char* name) { return AppendLayer(m_doc.get(), name); }
 
   DocPtr m_doc;
   std::vector<ioFace> m_faces;

@@ -82,3 +82,12 @@ inline std::vector<LONG> SelectedIndices(const BaseTag* tag) {
     for (LONG i = a; i <= b; ++i) out.push_back(i);
   return out;
 }
+
+// A new layer of that name appended to the document's layers; null when memory is missing.
+inline LayerObject* AppendLayer(BaseDocument* doc, const char* name) {
+  LayerObject* layer = LayerObject::Alloc();
+  if (!layer) return nullptr;
+  layer->SetName(String(name));
+  doc->GetLayerObjectRoot()->InsertLast(layer);
+  return layer;
+}
