@@ -65,10 +65,7 @@ LONG gantryBinFile::Open(const Filename& name, LONG mode, LONG bufferSize) {
   if (!m_pBuffer) return FILEERROR_MEMORY;
 
   LONG hostMode = FILEOPEN_READ;
-  if (mode == BINFILE_WRITE) {
-    if (GeFExist(name)) GeFKill(name, GE_FKILL_FORCE);
-    hostMode = FILEOPEN_READWRITE;
-  }
+  if (mode == BINFILE_WRITE) hostMode = FILEOPEN_WRITE;
   // The host's byte order has no effect on raw bytes; this class converts on its own.
   if (!m_pHostFile->Open(name, hostMode, FILEDIALOG_IGNOREOPEN, BYTEORDER_INTEL, kMacType, kMacCreator)) {
     const LONG error = m_pHostFile->GetError();
@@ -81,11 +78,29 @@ LONG gantryBinFile::Open(const Filename& name, LONG mode, LONG bufferSize) {
   return 0;
 }
 
-void gantryBinFile::Close() {
+LONG gantryBinFile::Close() {
+  LONG error = FILEERROR_NONE;
   if (m_pHostFile && m_isOpen) {
-    Flush();
+    if (m_mode == BINFILE_WRITE && m_cursor > 0 && !Flush() && m_pHostFile->GetError() == FILEERROR_NONE)
+      m_pHostFile->SetError(FILEERROR_WRITE);
+    error = m_pHostFile->GetError();
+    const Bool closed = m_pHostFile->Close();
+    if (error == FILEERROR_NONE && !closed) error = m_pHostFile->GetError() ? m_pHostFile->GetError() : FILEERROR_CLOSE;
+  }
+  const Bool writing = m_mode == BINFILE_WRITE;
+  ReleaseOpenState();
+  return writing ? error : FILEERROR_NONE;
+}
+
+void gantryBinFile::Discard() {
+  if (m_pHostFile && m_isOpen) {
+    if (m_mode == BINFILE_WRITE) m_pHostFile->SetError(FILEERROR_USERBREAK);
     m_pHostFile->Close();
   }
+  ReleaseOpenState();
+}
+
+void gantryBinFile::ReleaseOpenState() {
   m_isOpen = 0;
   GeFree(m_pBuffer);
   m_bufferFill = 0;

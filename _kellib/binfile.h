@@ -28,13 +28,19 @@ class gantryBinFile {
   static void Free(gantryBinFile*& file);
 
   // Opens name in mode BINFILE_READ or BINFILE_WRITE with an I/O buffer of bufferSize
-  // bytes. Read mode opens the file read-only; write mode deletes an existing file (even
-  // a read-only one) and creates it anew. An object that is still open is closed first.
+  // bytes. Read mode opens the file read-only; write mode writes a new file that replaces
+  // an existing one (even a read-only one) only when Close finds every byte written.
+  // An object that is still open is closed first.
   // Returns 0, FILEERROR_MEMORY when a buffer is missing, FILEERROR_INVALID for a
   // mode other than the two or a bufferSize below 1, or the host's error of a failed open.
   LONG Open(const Filename& name, LONG mode, LONG bufferSize);
   // Writes pending bytes (write mode), closes the host file and frees the buffer.
-  void Close();
+  // Returns 0 when the file is complete in its place (write mode: every byte written,
+  // the old file replaced), else the host's error code; a failed write leaves an existing
+  // file as it was and no new one.
+  LONG Close();
+  // Write mode: closes without saving; an existing file stays as it was.
+  void Discard();
   // Hands pending bytes to the host file (write mode); true when bytes were written.
   Bool Flush();
 
@@ -104,6 +110,7 @@ class gantryBinFile {
 
   gantryBinFile() = default;
   gantryBinFile(const gantryBinFile&) = delete;
+  void ReleaseOpenState();
   gantryBinFile& operator=(const gantryBinFile&) = delete;
 
   void Release();

@@ -326,6 +326,8 @@ void BufferedOutput::Flush() {
 LONG BufferedOutput::Close() {
   if (m_isOpen) {
     Flush();
+    // A file that missed a write is not saved.
+    if (m_error != FILEERROR_NONE && m_pFile->GetError() == FILEERROR_NONE) m_pFile->SetError(m_error);
     if (!m_pFile->Close() && m_error == FILEERROR_NONE) {
       m_error = m_pFile->GetError();
       if (m_error == FILEERROR_NONE) m_error = FILEERROR_CLOSE;
@@ -335,6 +337,16 @@ LONG BufferedOutput::Close() {
   m_isOpen = 0;
   m_length = 0;
   return m_error;
+}
+
+void BufferedOutput::Discard() {
+  if (m_isOpen) {
+    m_pFile->SetError(FILEERROR_USERBREAK);
+    m_pFile->Close();
+  }
+  FreeResources();
+  m_isOpen = 0;
+  m_length = 0;
 }
 
 // --- text utilities --------------------------------------------------------------------

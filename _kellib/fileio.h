@@ -108,8 +108,11 @@ class BufferedOutput {
   // Hands the pending bytes to the file.
   void Flush();
   // Flushes and closes the file and frees the buffers. Returns 0 when every write
-  // reached the file, else the host's error code of the first failed write.
+  // reached the file and the file is in its place, else the host's error code of the
+  // first failure; a failed file leaves an existing one as it was and no new one.
   LONG Close();
+  // Closes without saving: an existing file stays as it was, and the buffers are freed.
+  void Discard();
 
   // The host's error code of the first failed write since Open; 0 when none failed.
   LONG GetError() const { return m_error; }

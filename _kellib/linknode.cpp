@@ -40,6 +40,17 @@ linkNode* linkList::AppendNode(linkNode* element) {
   return element;
 }
 
+void linkList::TakeAll(linkList& other) {
+  if (&other == this || !other.m_headNode.m_pNext) return;
+  for (linkNode* node = other.m_headNode.m_pNext; node; node = node->m_pNext) node->m_pOwner = this;
+  linkNode* first = other.m_headNode.m_pNext;
+  first->m_pPrev = m_pTail;
+  m_pTail->m_pNext = first;
+  m_pTail = other.m_pTail;
+  m_count += other.m_count;
+  other.Init();
+}
+
 linkNode* linkList::GetNode(ULONG index) const {
   if (m_count <= 0 || index >= static_cast<ULONG>(m_count)) return nullptr;
   linkNode* node = m_headNode.m_pNext;

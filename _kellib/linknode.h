@@ -95,6 +95,10 @@ class linkList {
   // not freed. Nodes of other lists and the head node are ignored.
   void Remove(linkNode* node);
 
+  // Moves every node of other, in order, to the end of this list (no allocation);
+  // other is left empty.
+  void TakeAll(linkList& other);
+
   // Frees every node from the tail back to the head; payloads are not freed.
   void Clear();
   // Frees every non-null payload with the host allocator, then Clear.

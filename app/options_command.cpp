@@ -1,11 +1,14 @@
 // Every run here plays the plug-in's own option dialog through its options message:
 // the preset store loads, the dialog opens and takes the scripted user's actions, then
-// Cancel, and the store saves. The settings stay in memory while that happens; the
-// presets commands write them to the file only once the dialog did all they asked.
+// Cancel, and the store saves. Runs that only look keep the settings in memory; the one
+// run of a presets command that changes something saves through the plug-in's store,
+// which merges its change into the settings file under the settings lock, so that
+// shells running at the same time keep each other's presets.
 #include "options_command.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "dialog_text.h"
@@ -97,9 +100,19 @@ bool PlayDialog(PluginModule& module, const std::string& side, BaseDocument* doc
 // Forgets what a run changed in the settings: the next run reads the file again.
 void ForgetRun() { host::UnloadSettings(); }
 
+// The run that changes the presets saves them as it goes.
+bool PlaySaving(PluginModule& module, const std::string& side, const std::vector<DialogAction>& actions,
+                const std::vector<std::string>& texts, DialogRun* run) {
+  host::KeepSettingsInMemory(false);
+  const bool played = PlayDialog(module, side, nullptr, actions, texts, run);
+  host::KeepSettingsInMemory(true);
+  return played;
+}
+
+// Reports how the changing run's saves went.
 int Commit(const std::string& done) {
-  std::string error;
-  if (!host::WriteSettings(&error)) return ShellFail(error);
+  const std::string error = host::SettingsSaveError();
+  if (!error.empty()) return ShellFail(error);
   std::printf("%s\n", done.c_str());
   return 0;
 }
@@ -187,7 +200,7 @@ int RunAdd(const OptionCommandLine& line, PluginModule& module) {
   // Back to entry 0, so "Last Used" keeps what it held.
   actions.push_back(DialogAction::ChooseIndex("preset", 0));
   DialogRun run;
-  if (!PlayDialog(module, line.presetSide, nullptr, actions, {line.name}, &run)) return ShellFail(run.error);
+  if (!PlaySaving(module, line.presetSide, actions, {line.name}, &run)) return ShellFail(run.error);
   const auto& entries = run.Entries();
   if (entries.empty() || entries.back() != line.name)
     return ShellFail("the preset " + Quoted(line.name) + " was not added");
@@ -203,17 +216,20 @@ int RunRename(const OptionCommandLine& line, PluginModule& module) {
   if (index == 0)
     return ShellFail("the entry " + Quoted(probe.Entries().empty() ? line.name : probe.Entries()[0]) +
                 " keeps its name: it holds the options of the last run");
+  // Chosen by name again: the settings are read anew for the change, and another shell
+  // may have added or deleted presets before it.
   DialogRun run;
-  if (!PlayDialog(module, line.presetSide, nullptr,
-                  {DialogAction::ChooseIndex("preset", index), DialogAction::Click("rename-preset"),
+  if (!PlaySaving(module, line.presetSide,
+                  {DialogAction::ChooseLabel("preset", line.name), DialogAction::Click("rename-preset"),
                    DialogAction::ChooseIndex("preset", 0)},
                   {line.newName}, &run))
     return ShellFail(run.error);
   const auto& entries = run.Entries();
-  if (index < 0 || static_cast<size_t>(index) >= entries.size() || entries[static_cast<size_t>(index)] != line.newName)
+  const auto renamed = std::find(entries.begin() + 1, entries.end(), line.newName);
+  if (entries.empty() || renamed == entries.end())
     return ShellFail("the preset " + Quoted(line.name) + " was not renamed");
-  return Commit("Renamed the " + line.presetSide + " preset " + Quoted(line.name) + " (entry " + std::to_string(index) +
-                ") to " + Quoted(line.newName) + ".");
+  return Commit("Renamed the " + line.presetSide + " preset " + Quoted(line.name) + " (entry " +
+                std::to_string(renamed - entries.begin()) + ") to " + Quoted(line.newName) + ".");
 }
 
 int RunDelete(const OptionCommandLine& line, PluginModule& module) {
@@ -223,12 +239,12 @@ int RunDelete(const OptionCommandLine& line, PluginModule& module) {
   if (!probe.Enabled(kDeleteButton))
     return ShellFail("the preset " + Quoted(shown) + " is protected and cannot be deleted");
   const LONG index = probe.ChosenIndex();
+  // Chosen by name again (see RunRename); a protected or missing preset makes the strict
+  // dialog refuse the action.
   DialogRun run;
-  if (!PlayDialog(module, line.presetSide, nullptr,
-                  {DialogAction::ChooseIndex("preset", index), DialogAction::Click("delete-preset")}, {}, &run))
+  if (!PlaySaving(module, line.presetSide,
+                  {DialogAction::ChooseLabel("preset", shown), DialogAction::Click("delete-preset")}, {}, &run))
     return ShellFail(run.error);
-  if (run.Entries().size() + 1 != probe.Entries().size())
-    return ShellFail("the preset " + Quoted(shown) + " was not deleted");
   return Commit("Deleted the " + line.presetSide + " preset " + Quoted(shown) + " (entry " + std::to_string(index) +
                 ").");
 }

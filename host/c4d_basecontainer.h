@@ -159,8 +159,19 @@ class BaseContainer {
 enum : LONG { NOTOK = -1 };
 
 // World plug-in settings: one container per plug-in ID, kept in the host's settings
-// file. Null when no container is stored under the ID.
+// file, which several host processes may share. Null when no container is stored under
+// the ID.
 BaseContainer* GetWorldPluginData(LONG id);
 // Stores bc under the plug-in ID. add = TRUE merges its entries into a stored
-// container; FALSE replaces the container whole. The settings file is written at once.
+// container; FALSE replaces the container whole. Outside an update (below) the settings
+// file is read, changed and written at once, under the settings lock, so that changes
+// of other processes to other containers are kept.
 Bool SetWorldPluginData(LONG id, const BaseContainer& bc, Bool add = TRUE);
+// An update of the shared settings that spans several calls: takes the settings lock
+// (waiting while another process holds it) and reads the settings file anew, so that
+// GetWorldPluginData returns what is stored now. Changes made until the matching End are
+// written once, at the End, which releases the lock. Updates nest; only the outermost
+// pair locks and writes. Begin is false when the lock could not be had (the update then
+// works on the settings in memory); End is false when the settings could not be saved.
+Bool BeginWorldPluginDataUpdate();
+Bool EndWorldPluginDataUpdate();

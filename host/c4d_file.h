@@ -102,7 +102,17 @@ class Filename {
   String m_path;
 };
 
+namespace host::internal {
+class SafeSave;
+}
+
 // Byte access to one file.
+//
+// FILEOPEN_WRITE saves safely: the bytes go to a new temporary file beside the target,
+// which replaces the target at Close only when no error was recorded on the file (a failed
+// write, or SetError by a writer that gives up); otherwise Close removes it and the
+// target stays as it was. Every mode refuses a path that is not a regular file (a
+// device, FIFO, socket or folder) without waiting on it.
 class BaseFile {
  public:
   static BaseFile* Alloc();
@@ -112,6 +122,8 @@ class BaseFile {
   // host's signature: BaseFile transfers bytes as they are.
   Bool Open(const Filename& name, LONG mode = FILEOPEN_READ, LONG error_dialog = FILEDIALOG_IGNOREOPEN,
             LONG order = BYTEORDER_MOTOROLA, LONG type = 0x43344443 /* C4DC */, LONG creator = 0x43344431 /* C4D1 */);
+  // Ends the access; in FILEOPEN_WRITE the file is put in place now (see above). False
+  // when the file could not be closed or, when writing, was not saved.
   Bool Close();
 
   // Reads up to length bytes; returns the number read. A short read sets
@@ -129,6 +141,7 @@ class BaseFile {
  private:
   BaseFile() = default;
   int m_fd = -1;
+  host::internal::SafeSave* m_save = nullptr;  // FILEOPEN_WRITE: the file being saved
   LONG m_mode = 0;
   LONG m_error = FILEERROR_NONE;
   VLONG m_position = 0;

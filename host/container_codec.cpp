@@ -1,5 +1,7 @@
 #include "container_codec.h"
 
+#include "safe_save.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -274,19 +276,6 @@ std::string Errno(const std::string& what, const std::string& path) {
   return what + " '" + path + "': " + std::strerror(errno);
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 void EncodeContainer(const BaseContainer& bc, std::string* out, const LinkEncoder* links) { Encode(bc, out, links); }
@@ -334,38 +323,13 @@ bool WriteFramedFile(const std::string& path, const char* magic, uint32_t versio
   PutU64(&header, payload.size());
   PutU32(&header, Crc32(payload.data(), payload.size()));
 
-  const std::string tmp = path + ".tmp";
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    if (error) *error = Errno("cannot create", tmp);
-    return false;
+  SafeSave save;
+  if (!save.Begin(path, error)) return false;
+  if (!save.Write(header.data(), header.size()) || !save.Write(payload.data(), payload.size())) {
+    if (error) *error = Errno("cannot write", path);
+    return false;  // the temporary file goes with save
   }
-  if (!WriteAll(fd, header.data(), header.size()) || !WriteAll(fd, payload.data(), payload.size()) ||
-      ::fsync(fd) != 0) {
-    if (error) *error = Errno("cannot write", tmp);
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  if (::close(fd) != 0) {
-    if (error) *error = Errno("cannot write", tmp);
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    if (error) *error = Errno("cannot replace", path);
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  // The rename itself reaches the disk with the folder.
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  const int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirfd >= 0) {
-    ::fsync(dirfd);
-    ::close(dirfd);
-  }
-  return true;
+  return save.Commit(error);
 }
 
 bool ReadFramedFile(const std::string& path, const char* magic, uint32_t minVersion, uint32_t maxVersion,

@@ -15,6 +15,7 @@
 #include "c4d_general.h"
 #include "c4d_memory.h"
 #include "host_internal.h"
+#include "safe_save.h"
 
 namespace {
 
@@ -127,8 +128,8 @@ Bool BaseFile::Open(const Filename& name, LONG mode, LONG error_dialog, LONG ord
   int flags = -1;
   switch (mode) {
     case FILEOPEN_READ:
-    case FILEOPEN_READ_NOCACHE: flags = O_RDONLY; break;
-    case FILEOPEN_WRITE: flags = O_WRONLY | O_CREAT | O_TRUNC; break;
+    case FILEOPEN_READ_NOCACHE: flags = O_RDONLY | O_NONBLOCK; break;
+    case FILEOPEN_WRITE: flags = O_WRONLY; break;  // through SafeSave
     case FILEOPEN_READWRITE: flags = O_RDWR | O_CREAT; break;
     case FILEOPEN_APPEND: flags = O_WRONLY | O_CREAT; break;
     default: break;
@@ -136,15 +137,33 @@ Bool BaseFile::Open(const Filename& name, LONG mode, LONG error_dialog, LONG ord
 
   int fd = -1;
   const std::string& path = Text(name);
+  std::string refusal;
   if (flags != -1 && !path.empty() && !host::internal::OpenShouldFail()) {
-    do {
-      fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    struct stat st;
-    // A folder opens for reading on POSIX; as a file it is unusable.
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
-      ::close(fd);
-      fd = -1;
+    if (mode == FILEOPEN_WRITE) {
+      m_save = new (std::nothrow) host::internal::SafeSave;
+      if (m_save && m_save->Begin(path, &refusal)) {
+        fd = m_save->Descriptor();
+      } else {
+        delete m_save;
+        m_save = nullptr;
+      }
+    } else {
+      // A device or pipe would block the open or the reads: refused before opening.
+      refusal = host::internal::NotARegularFile(path);
+      if (!refusal.empty()) refusal = "cannot open '" + path + "': " + refusal;
+      if (refusal.empty()) {
+        do {
+          fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+      }
+      struct stat st;
+      if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        // Replaced between the check and the open.
+        ::close(fd);
+        fd = -1;
+        refusal = "cannot open '" + path + "': not a regular file";
+      }
+      if (fd >= 0 && (flags & O_NONBLOCK)) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     }
   }
   if (fd >= 0 && mode == FILEOPEN_APPEND) {
@@ -158,6 +177,8 @@ Bool BaseFile::Open(const Filename& name, LONG mode, LONG error_dialog, LONG ord
   }
   if (fd < 0) {
     m_error = FILEERROR_OPEN;
+    // The reason the plug-in's own report cannot know.
+    if (!refusal.empty()) GePrint(String("Kelvane host: ") + String(refusal));
     if (error_dialog == FILEDIALOG_ANY) MessageDialog(String("Cannot open the file\n") + name.GetString());
     return FALSE;
   }
@@ -166,6 +187,23 @@ Bool BaseFile::Open(const Filename& name, LONG mode, LONG error_dialog, LONG ord
 }
 
 Bool BaseFile::Close() {
+  if (m_save) {
+    host::internal::SafeSave* save = m_save;
+    m_save = nullptr;
+    m_fd = -1;
+    m_position = 0;
+    Bool saved = FALSE;
+    if (m_error == FILEERROR_NONE) {
+      std::string why;
+      saved = save->Commit(&why);
+      if (!saved) {
+        m_error = FILEERROR_WRITE;
+        GePrint(String("Kelvane host: ") + String(why));
+      }
+    }
+    delete save;  // removes the temporary file when it was not committed
+    return saved;
+  }
   if (m_fd < 0) return TRUE;
   const int result = ::close(m_fd);
   m_fd = -1;

@@ -239,6 +239,8 @@ void KeepSettingsInMemory(bool on);
 // Writes the settings in memory to the settings file now (a run kept in memory whose
 // changes are to stay); false with the reason.
 bool WriteSettings(std::string* error);
+// Why the last save of a settings change failed; "" when it succeeded (or none failed).
+std::string SettingsSaveError();
 
 // --- plug-in registry --------------------------------------------------------
 // Registered plug-ins in registration order.

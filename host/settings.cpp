@@ -1,7 +1,11 @@
 // World plug-in settings: one container per plug-in ID, all kept in one file of the
-// per-user settings folder. The file is read on first use and rewritten (atomically)
-// on every change, unless a preview keeps the changes in memory.
+// per-user settings folder, shared by every host process of the user. The file is read
+// on first use; every change reads it again, applies itself and writes it whole (safely),
+// under an advisory lock of the folder's lock file, so that concurrent processes never
+// lose each other's changes. A preview keeps its changes in memory.
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "c4d_basecontainer.h"
@@ -22,6 +27,10 @@ namespace {
 
 constexpr char kSettingsMagic[8] = {'K', 'V', 'S', 'E', 'T', 'T', 'N', 'G'};
 constexpr const char* kSettingsFileName = "settings.kvs";
+constexpr const char* kLockFileName = "settings.kvs.lock";
+// Updates hold the lock for milliseconds; a holder this slow is stuck, and waiting longer
+// would hang the command.
+constexpr int kLockWaitMs = 20000;
 
 struct SettingsState {
   std::string folderOverride;
@@ -34,6 +43,17 @@ struct SettingsState {
   bool inMemory = false;
   // A damaged file read in memory-only mode, still in its place.
   bool damagedInPlace = false;
+  // The open update: its depth, the lock file's descriptor (-1 when not locked) and
+  // whether the update changed anything.
+  int updateDepth = 0;
+  int lockFd = -1;
+  bool updateLocked = false;
+  bool dirty = false;
+  std::string lockProblem;      // why the open update could not lock ("" when it did)
+  // Containers changed here whose save failed: a later read of the file must not undo
+  // them, and the next good save writes them.
+  std::set<LONG> unsaved;
+  std::string lastSaveError;    // why the last save failed ("" after a good one)
 };
 
 SettingsState& State() {
@@ -78,16 +98,10 @@ void EnsureLoaded() {
   if (!State().loaded) host::LoadSettings();
 }
 
+bool EnsureFolder(std::string* error);
+
 bool WriteStore(std::string* error) {
-  const std::string folder = host::SettingsFolder();
-  std::error_code ec;
-  if (!std::filesystem::is_directory(folder, ec)) {
-    std::filesystem::create_directories(folder, ec);
-    if (ec) {
-      *error = "cannot create the folder '" + folder + "': " + ec.message();
-      return false;
-    }
-  }
+  if (!EnsureFolder(error)) return false;
   return host::internal::WriteContainerFile(host::SettingsFile(), State().store, kSettingsMagic, error);
 }
 
@@ -96,10 +110,15 @@ bool Save() {
   if (state.inMemory) return true;
   const std::string path = host::SettingsFile();
   std::string error;
-  if (WriteStore(&error)) {
+  if (!state.lockProblem.empty()) {
+    error = state.lockProblem;  // writing unlocked could drop another process's change
+  } else if (WriteStore(&error)) {
     state.writeFailureReported = false;
+    state.lastSaveError.clear();
+    state.unsaved.clear();
     return true;
   }
+  state.lastSaveError = "cannot save the settings to '" + path + "': " + error;
   if (!state.writeFailureReported) {
     state.writeFailureReported = true;
     Report("Kelvane host: cannot save the settings to '" + path + "' (" + error +
@@ -107,6 +126,86 @@ bool Save() {
            false);
   }
   return false;
+}
+
+
+bool EnsureFolder(std::string* error) {
+  const std::string folder = host::SettingsFolder();
+  std::error_code ec;
+  if (std::filesystem::is_directory(folder, ec)) return true;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) {
+    *error = "cannot create the folder '" + folder + "': " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+// Takes the settings lock: an flock on a lock file beside the store, which (unlike the
+// store) is never replaced. The kernel drops the lock of a process that dies.
+bool TakeLock(std::string* problem) {
+  SettingsState& state = State();
+  if (!EnsureFolder(problem)) return false;
+  const std::string path = host::SettingsFolder() + "/" + kLockFileName;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) {
+    *problem = "cannot open the lock file '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  for (int waited = 0;; waited += 2) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) break;
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      *problem = "cannot lock '" + path + "': " + std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
+    if (waited >= kLockWaitMs) {
+      *problem = "another process has held the lock '" + path + "' for " + std::to_string(kLockWaitMs / 1000) +
+                 " seconds";
+      ::close(fd);
+      return false;
+    }
+    ::usleep(2000);
+  }
+  state.lockFd = fd;
+  return true;
+}
+
+void DropLock() {
+  SettingsState& state = State();
+  if (state.lockFd < 0) return;
+  ::flock(state.lockFd, LOCK_UN);
+  ::close(state.lockFd);
+  state.lockFd = -1;
+}
+
+// Brings the store in memory up to the file: what another process stored since is
+// taken, container by container, assigned in place so that pointers stay valid.
+// Containers the file does not hold stay as they are.
+void Reread() {
+  SettingsState& state = State();
+  // A preview works on the settings as they were first read.
+  if (state.damagedInPlace || state.inMemory) return;
+  const std::string path = host::SettingsFile();
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return;
+  BaseContainer read;
+  std::string error;
+  bool unreadable = false;
+  if (!host::internal::ReadContainerFile(path, &read, kSettingsMagic, &error, &unreadable)) {
+    SetAside(path, (unreadable ? "cannot be read (" : "is damaged (") + error + ")");
+    return;
+  }
+  for (LONG i = 0; i < read.GetEntryCount(); ++i) {
+    const BaseContainer* stored = read.GetIndexData(i)->GetContainer();
+    if (!stored) continue;
+    const LONG id = read.GetIndexId(i);
+    if (state.unsaved.count(id)) continue;
+    if (BaseContainer* existing = state.store.GetContainerInstance(id))
+      *existing = *stored;
+    else
+      state.store.SetContainer(id, *stored);
+  }
 }
 
 }  // namespace
@@ -134,6 +233,7 @@ std::string SettingsFile() { return SettingsFolder() + "/" + kSettingsFileName; 
 void LoadSettings() {
   SettingsState& state = State();
   state.store = BaseContainer();
+  state.unsaved.clear();
   state.loaded = true;
   const std::string path = SettingsFile();
   struct stat st;
@@ -159,6 +259,8 @@ void UnloadSettings() { internal::ResetSettings(); }
 
 void KeepSettingsInMemory(bool on) { State().inMemory = on; }
 
+std::string SettingsSaveError() { return State().lastSaveError; }
+
 bool WriteSettings(std::string* error) {
   EnsureLoaded();  // an unread store is not an empty one
   SettingsState& state = State();
@@ -170,7 +272,10 @@ bool WriteSettings(std::string* error) {
     state.damagedInPlace = false;
   }
   std::string why;
-  if (WriteStore(&why)) return true;
+  if (WriteStore(&why)) {
+    state.unsaved.clear();
+    return true;
+  }
   if (error) *error = "cannot save the settings to '" + SettingsFile() + "': " + why;
   return false;
 }
@@ -186,6 +291,13 @@ void ResetSettings() {
   state.store = BaseContainer();
   state.writeFailureReported = false;
   state.damagedInPlace = false;
+  DropLock();
+  state.updateDepth = 0;
+  state.updateLocked = false;
+  state.dirty = false;
+  state.lockProblem.clear();
+  state.lastSaveError.clear();
+  state.unsaved.clear();
 }
 
 }  // namespace host::internal
@@ -197,8 +309,11 @@ BaseContainer* GetWorldPluginData(LONG id) {
 
 Bool SetWorldPluginData(LONG id, const BaseContainer& bc, Bool add) {
   EnsureLoaded();
-  // A copy first: bc may be the stored container itself or lie inside it.
+  // A copy first: bc may be the stored container itself or lie inside it, and the update
+  // below reads the file into the store.
   const BaseContainer value(bc);
+  const bool own = State().updateDepth == 0;
+  if (own) BeginWorldPluginDataUpdate();
   BaseContainer& store = State().store;
   BaseContainer* existing = store.GetContainerInstance(id);
   if (!existing) {
@@ -209,5 +324,30 @@ Bool SetWorldPluginData(LONG id, const BaseContainer& bc, Bool add) {
     // Assigned in place so that pointers from GetWorldPluginData stay valid.
     *existing = value;
   }
-  return Save();
+  State().dirty = true;
+  if (!State().inMemory) State().unsaved.insert(id);
+  return own ? EndWorldPluginDataUpdate() : TRUE;
+}
+
+Bool BeginWorldPluginDataUpdate() {
+  EnsureLoaded();
+  SettingsState& state = State();
+  if (state.updateDepth++ > 0) return state.updateLocked;
+  state.dirty = false;
+  state.lockProblem.clear();
+  state.updateLocked = state.inMemory || TakeLock(&state.lockProblem);
+  Reread();
+  return state.updateLocked;
+}
+
+Bool EndWorldPluginDataUpdate() {
+  SettingsState& state = State();
+  if (state.updateDepth == 0) return TRUE;
+  if (--state.updateDepth > 0) return TRUE;
+  const bool saved = !state.dirty || Save();
+  state.dirty = false;
+  state.lockProblem.clear();
+  state.updateLocked = false;
+  DropLock();
+  return saved;
 }

@@ -541,8 +541,12 @@ Bool PlayOptionsDialog(PresetStore& presets, OptsDialog& dialog, Bool* opened) {
   }
   const Bool confirmed = dialog.Open();
   if (opened) *opened = dialog.WasShown();
-  if (!dialog.WasShown()) return FALSE;
+  if (!dialog.WasShown()) {
+    presets.ForgetStored();
+    return FALSE;
+  }
   presets.Save();
+  presets.ForgetStored();
   return confirmed;
 }
 

@@ -443,14 +443,18 @@ TEST_F(ContainerFileTest, MissingOrUnopenableFilesAreUnreadable) {
 
 TEST_F(ContainerFileTest, AFailedWriteKeepsTheOldFile) {
   const std::string before = Written();
-  // A folder where the temporary file should go makes the write fail.
-  fs::create_directories(Path() + ".tmp");
   BaseContainer other;
   other.SetLong(1, 1);
   std::string error;
-  EXPECT_FALSE(WriteContainerFile(Path(), other, kMagic, &error));
-  EXPECT_NE(error.find(Path() + ".tmp"), std::string::npos) << error;
-  EXPECT_EQ(ReadFile(Path()), before);
+  for (LLONG budget : {0, 5, 30}) {  // the disk fills in the header, the payload, at its end
+    SCOPED_TRACE(budget);
+    host::FailWritesAfter(budget);
+    EXPECT_FALSE(WriteContainerFile(Path(), other, kMagic, &error));
+    host::ResetFaults();
+    EXPECT_NE(error.find("cannot write '" + Path() + "'"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(Path()), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(TempDir()), fs::directory_iterator()), 1);  // no temporary file
+  }
 
   EXPECT_FALSE(WriteContainerFile(TempDir() + "/no/such/folder/x.kvs", other, kMagic, &error));
   EXPECT_NE(error.find("cannot create"), std::string::npos) << error;

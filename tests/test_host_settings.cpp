@@ -277,9 +277,13 @@ TEST_F(SettingsTest, AnUnwritableFolderIsReportedAndTheCallFails) {
   // Once writing works again, a later failure is reported anew.
   host::SetSettingsFolder(TempDir() + "/ok");
   EXPECT_TRUE(SetWorldPluginData(kImport, Preset(1, "/x"), FALSE));
-  fs::create_directories(host::SettingsFile() + ".tmp");
+  host::FailWritesAfter(10);  // the disk is full
   EXPECT_FALSE(SetWorldPluginData(kImport, Preset(3, "/z"), FALSE));
   EXPECT_EQ(ConsoleCount("cannot save the settings"), 2);
+  // The session keeps its change through the next update, which reads the file again.
+  EXPECT_FALSE(SetWorldPluginData(kExport, Preset(4, "/w"), FALSE));
+  EXPECT_EQ(GetWorldPluginData(kImport)->GetLong(1000), 3);
+  host::ResetFaults();
   // The file on disk still holds the last good save.
   host::UnloadSettings();
   ASSERT_TRUE(GetWorldPluginData(kImport));

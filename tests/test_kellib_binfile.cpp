@@ -652,21 +652,42 @@ TEST_F(BinFileTest, WriteFailureAfterNBytesClosesTheFile) {
     const Vector v(1, 2, 3);
     EXPECT_FALSE(f->WriteVector(&v));
     gantryBinFile::Free(f);
-    std::string expected;
-    for (LONG x : values) expected += Be32(static_cast<uint32_t>(x));
-    EXPECT_EQ(ReadFile(path), expected.substr(0, static_cast<size_t>(limit)));
+    // The short file is not kept: no file looks complete that is not.
+    EXPECT_FALSE(std::filesystem::exists(path));
   }
 }
 
 TEST_F(BinFileTest, WriteFailureInsideARealsArrayStopsTheCall) {
-  const std::string path = Path("reals.bin");
+  const std::string path = WriteFile("reals.bin", "the cache before");
   gantryBinFile* f = OpenFile(path, BINFILE_WRITE, 1 << 12);
   std::vector<Real> reals(10000, 0.5);
   host::FailWritesAfter(20000);
   EXPECT_FALSE(f->WriteReals(reals.data(), 10000));
   EXPECT_FALSE(f->IsOpen());
   gantryBinFile::Free(f);
-  EXPECT_EQ(ReadFile(path).size(), 20000u);
+  EXPECT_EQ(ReadFile(path), "the cache before");
+}
+
+TEST_F(BinFileTest, CloseSaysWhetherTheFileIsInPlaceAndDiscardKeepsTheOldOne) {
+  const std::string path = WriteFile("cache.bin", "old");
+  gantryBinFile* f = OpenFile(path, BINFILE_WRITE, 4);
+  const LONG value = 7;
+  ASSERT_TRUE(f->WriteLong(&value));
+  f->Discard();
+  EXPECT_EQ(ReadFile(path), "old");
+
+  ASSERT_EQ(f->Open(Filename(path.c_str()), BINFILE_WRITE, 8), 0);
+  ASSERT_TRUE(f->WriteLong(&value));
+  host::FailWritesAfter(2);  // the last flush happens in Close
+  EXPECT_EQ(f->Close(), FILEERROR_WRITE);
+  host::ResetFaults();
+  EXPECT_EQ(ReadFile(path), "old");
+
+  ASSERT_EQ(f->Open(Filename(path.c_str()), BINFILE_WRITE, 4), 0);
+  ASSERT_TRUE(f->WriteLong(&value));
+  EXPECT_EQ(f->Close(), 0);
+  EXPECT_EQ(ReadFile(path), Be32(7));
+  gantryBinFile::Free(f);
 }
 
 // --- the point-cache layout --------------------------------------------------------

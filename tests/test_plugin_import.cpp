@@ -47,11 +47,12 @@ class ImportTest : public HostTest {
   // Runs the command on path with opts stored as "Last Used"; the document that
   // received the import is `target`.
   bool Import(const std::string& path) {
+    if (!doc) doc.reset(BaseDocument::Alloc());
+    target = doc.get();  // also when the import does not start
     PresetStore store;
     if (!store.Load()) return false;
     opts.CopyTo(&store.importOpts);
     if (!store.Save()) return false;
-    if (!doc) doc.reset(BaseDocument::Alloc());
     host::QueueFileSelection(path);
     CommandData* command = FindPlugin(ID_IMPORT_PLUGIN, PLUGINTYPE_COMMAND)->GetCommand();
     const bool ok = command->Execute(doc.get());

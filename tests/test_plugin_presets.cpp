@@ -266,14 +266,19 @@ TEST_F(PresetTest, FirstRunRegeneratesFivePresetsPerSide) {
   for (LONG i = 0; i < 5; ++i) ExpectSameStoredFields(*again.Entry(kImport, i), *store.Entry(kImport, i));
 }
 
-TEST_F(PresetTest, OneMissingContainerRegeneratesBoth) {
-  BaseContainer exportOnly = StoredList(1, {StoredPreset("Solo", 0, 0, 0x80000FFF)});
+TEST_F(PresetTest, OneMissingContainerIsRegeneratedAndTheStoredOneKept) {
+  // Regenerating both sides would throw away the user's presets of the side that is there.
+  BaseContainer exportOnly = StoredList(1, {StoredPreset("Last Used", 0, PRESET_PROTECTED, 0x80000FFF),
+                                            StoredPreset("Solo", 0, 0, 0x80000FFF)});
   ASSERT_TRUE(SetWorldPluginData(PRESETS_EXPORT_CONTAINER, exportOnly, FALSE));
   PresetStore store;
   ASSERT_TRUE(store.Load());
   EXPECT_EQ(store.importCount, 5);
-  EXPECT_EQ(store.exportCount, 5);
-  EXPECT_EQ(*store.GetPresetName(kExport, 1), String("Default Export Options"));
+  EXPECT_EQ(*store.GetPresetName(kImport, 1), String("Default Import Options"));
+  ASSERT_EQ(store.exportCount, 2);
+  EXPECT_EQ(*store.GetPresetName(kExport, 1), String("Solo"));
+  ASSERT_NE(GetWorldPluginData(PRESETS_IMPORT_CONTAINER), nullptr);
+  EXPECT_EQ(GetWorldPluginData(PRESETS_EXPORT_CONTAINER)->GetLong(PRESETS_COUNT), 2);
 }
 
 TEST_F(PresetTest, UpgradesStoredVersions) {
