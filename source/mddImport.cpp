@@ -1,6 +1,7 @@
 // The MDD import command: reads an MDD point cache (layout: mddformat.h) onto the active
 // point object as keys of its point-level animation track, as one undo step.
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "binfile.h"
@@ -15,6 +16,15 @@
 namespace {
 
 constexpr LONG kDrawFlags = DRAWFLAGS_NO_THREAD | DRAWFLAGS_ONLY_ACTIVE_VIEW;
+
+// The key's time in frames at rate r. File times are single floats: a time within
+// their precision of a whole frame is that frame, so that keys of a cache sampled on
+// frames lie on the frames.
+Real KeyFrames(Real seconds, Real r) {
+  const Real frames = seconds * r;
+  const Real whole = std::round(frames);
+  return std::fabs(frames - whole) <= 1e-6 * std::max<Real>(1.0, std::fabs(frames)) ? whole : frames;
+}
 
 class MddImportJob {
  public:
@@ -177,8 +187,9 @@ Bool MddImportJob::ImportKeys() {
   for (LONG i = 1; i < keys; ++i) end = std::max(end, m_pFrameTimes[timeIndex(i)]);
   end += m_offset;
   const Real r = Real(m_fps);
-  if (end > doc->GetMaxTime().Get()) doc->SetMaxTime(BaseTime(r * end, r));
-  if (end > doc->GetLoopMaxTime().Get()) doc->SetLoopMaxTime(BaseTime(r * end, r));
+  const BaseTime endTime(KeyFrames(end, r), r);
+  if (endTime > doc->GetMaxTime()) doc->SetMaxTime(endTime);
+  if (endTime > doc->GetLoopMaxTime()) doc->SetLoopMaxTime(endTime);
 
   for (LONG i = 0; i < keys; ++i) {
     if (!m_pVerts->Read(m_pMddFile)) break;
@@ -196,7 +207,7 @@ Bool MddImportJob::ImportKeys() {
 // keys first would change nothing).
 Bool MddImportJob::AddPlaKey(Real ktime) {
   const Real r = Real(m_fps);
-  const BaseTime time(r * ktime, r);
+  const BaseTime time(KeyFrames(ktime, r), r);
   LONG index = 0;
   CKey* key = m_pPlaCurve->FindKey(time, &index, FINDANIM_EXACT);
   if (!key) {
