@@ -200,7 +200,7 @@ int RunInfo(const MddCommandOptions& options) {
     }
     // Times are single floats: steps that differ by their precision are one step.
     if (hi - lo <= 1e-6 * std::max<Real>(1.0, std::fabs(s.times.back())))
-      std::printf("  step:        %s (%.6g frames per second)\n", Seconds(lo).c_str(), lo > 0 ? 1.0 / lo : 0.0);
+      std::printf("  step:        %s (%.5g frames per second)\n", Seconds(lo).c_str(), lo > 0 ? 1.0 / lo : 0.0);
     else
       std::printf("  step:        varies from %s to %s\n", Seconds(lo).c_str(), Seconds(hi).c_str());
   } else {
