@@ -173,8 +173,7 @@ Bool MddExportJob::WriteFrame(LONG frame) {
   }
   m_mg = m_pObject->GetMg();
   const Real factor = m_opts.Factor();
-  const Vector* points = ToPoint(aniMesh)->GetPointR();
-  for (LONG i = 0; i < m_numPoints; ++i) m_pBlock->Set(i, (m_mg * points[i]) * factor);
+  m_pBlock->SetAll(ToPoint(aniMesh)->GetPointR(), m_mg, factor);
   BaseObject::Free(collapsed);
   if (!m_pBlock->Write(m_pMddFile)) {
     WriteFailed();

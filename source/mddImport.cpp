@@ -216,11 +216,7 @@ Bool MddImportJob::AddPlaKey(Real ktime) {
     m_pDoc->AddUndo(UNDOTYPE_NEW, key);
   }
   m_pPlaCurve->SetKeyDefault(m_pDoc, index);
-  const Real factor = m_opts.Factor();
-  const UCHAR* p = m_pVerts->Bytes();
-  for (LONG i = 0; i < m_numVerts; ++i, p += 12)
-    m_pPoints[i] = m_inverse * Vector(factor * mdd::GetFloatBE(p), factor * mdd::GetFloatBE(p + 4),
-                                      factor * mdd::GetFloatBE(p + 8));
+  m_pVerts->GetAll(m_pPoints, m_inverse, m_opts.Factor());
   return m_pPlaTrack->FillKey(m_pDoc, m_pObject, key);
 }
 

@@ -24,19 +24,6 @@ String Text(const std::string& text) { return String(text.c_str()); }
 
 }  // namespace
 
-SReal GetFloatBE(const UCHAR* p) {
-  const uint32_t bits = GetU32BE(p);
-  SReal value;
-  std::memcpy(&value, &bits, 4);
-  return value;
-}
-
-void PutFloatBE(UCHAR* p, SReal value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, 4);
-  PutU32BE(p, bits);
-}
-
 FrameList MakeFrameList(LONG start, LONG end, LONG step) {
   FrameList list;
   const LLONG d = std::max<LONG>(step, 1);
@@ -153,6 +140,22 @@ void FrameBlock::Set(LONG i, const Vector& v) {
 Vector FrameBlock::Get(LONG i) const {
   const UCHAR* p = m_pBytes + 12 * VLONG(i);
   return Vector(GetFloatBE(p), GetFloatBE(p + 4), GetFloatBE(p + 8));
+}
+
+void FrameBlock::SetAll(const Vector* src, const Matrix& m, Real factor) {
+  UCHAR* p = m_pBytes;
+  for (LONG i = 0; i < m_points; ++i, p += 12) {
+    const Vector v = (m * src[i]) * factor;
+    PutFloatBE(p, SReal(v.x));
+    PutFloatBE(p + 4, SReal(v.y));
+    PutFloatBE(p + 8, SReal(v.z));
+  }
+}
+
+void FrameBlock::GetAll(Vector* dst, const Matrix& m, Real factor) const {
+  const UCHAR* p = m_pBytes;
+  for (LONG i = 0; i < m_points; ++i, p += 12)
+    dst[i] = m * Vector(factor * GetFloatBE(p), factor * GetFloatBE(p + 4), factor * GetFloatBE(p + 8));
 }
 
 void FrameBlock::GetAll(Vector* dst, Real factor) const {

@@ -11,6 +11,9 @@
 // may be larger than 4 GiB. Caches written here start their time table at 0.
 #pragma once
 
+#include <cstdint>
+#include <cstring>
+
 #include "binfile.h"
 #include "c4d.h"
 
@@ -75,6 +78,10 @@ class FrameBlock {
   LONG Points() const { return m_points; }
   void Set(LONG i, const Vector& v);
   Vector Get(LONG i) const;
+  // Whole frames at once: SetAll stores (m * src[i]) * factor for every point, GetAll
+  // gives dst[i] = m * (point i * factor).
+  void SetAll(const Vector* src, const Matrix& m, Real factor);
+  void GetAll(Vector* dst, const Matrix& m, Real factor) const;
   // All points widened into dst, each multiplied by factor.
   void GetAll(Vector* dst, Real factor = 1.0) const;
   // The next frame block of the file; false when it is cut short.
@@ -93,8 +100,24 @@ class FrameBlock {
   LONG m_points = 0;
 };
 
-// Big-endian float32 / int32 at p.
-SReal GetFloatBE(const UCHAR* p);
-void PutFloatBE(UCHAR* p, SReal value);
+// Big-endian float32 at p.
+inline SReal GetFloatBE(const UCHAR* p) {
+  uint32_t bits;
+  std::memcpy(&bits, p, 4);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  bits = __builtin_bswap32(bits);
+#endif
+  SReal value;
+  std::memcpy(&value, &bits, 4);
+  return value;
+}
+inline void PutFloatBE(UCHAR* p, SReal value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, 4);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  bits = __builtin_bswap32(bits);
+#endif
+  std::memcpy(p, &bits, 4);
+}
 
 }  // namespace mdd
