@@ -63,6 +63,10 @@ int main(int argc, char** argv) {
   ImportCommandOptions importOptions;
   CLI::App* importCommand = AddImportCommand(app, &importOptions);
 
+  bool docsWeb = false;
+  CLI::App* docsCommand = app.add_subcommand("docs", "Open the user guide (or with --web the home page) as the plug-in's help commands do");
+  docsCommand->add_flag("--web", docsWeb, "The home page instead of the user guide");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -103,6 +107,8 @@ int main(int argc, char** argv) {
     result = RunTagCommand(options, tagOptions);
   else if (importCommand->parsed())
     result = RunImportCommand(options, importOptions);
+  else if (docsCommand->parsed())
+    result = RunDocsCommand(docsWeb);
 
   module.Unload();
   StatusClear();
