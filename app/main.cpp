@@ -67,6 +67,10 @@ int main(int argc, char** argv) {
   MddCommandOptions mddOptions;
   CLI::App* mddCommand = AddMddCommand(app, &mddOptions);
 
+  bool docsWeb = false;
+  CLI::App* docsCommand = app.add_subcommand("docs", "Open the user guide (or with --web the home page) as the plug-in's help commands do");
+  docsCommand->add_flag("--web", docsWeb, "The home page instead of the user guide");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -109,6 +113,8 @@ int main(int argc, char** argv) {
     result = RunImportCommand(options, importOptions);
   else if (mddCommand->parsed())
     result = RunMddCommand(options, mddOptions);
+  else if (docsCommand->parsed())
+    result = RunDocsCommand(docsWeb);
 
   module.Unload();
   StatusClear();

@@ -10,6 +10,8 @@
 // the options dialogs, and the group, region and export-mask tags with their data (the
 // number of names, then the names; the mask's switch for the object's children).
 constexpr LONG kImportCommand = 1022494;
+constexpr LONG kDocsCommand = 1023090;
+constexpr LONG kWebCommand = 1023091;
 constexpr LONG kImportDialog = 10161;
 constexpr LONG kExportDialog = 10080;
 constexpr LONG kGroupTag = 1016210;
@@ -86,3 +88,7 @@ struct ImportCommandOptions {
 CLI::App* AddImportCommand(CLI::App& app, ImportCommandOptions* options);
 // Runs the plug-in's OBJ import on PATH and saves the document it leaves active.
 int RunImportCommand(const ShellOptions& options, const ImportCommandOptions& import);
+
+// Runs the plug-in's help command (the user guide, or with web the home page) and
+// prints what it opened.
+int RunDocsCommand(bool web);

@@ -73,6 +73,8 @@ LONG BaseBitmap::Init(const Filename& name) {
   const std::string& path = name.GetString().Std();
   struct stat st;
   if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return IMAGERESULT_NOTEXISTING;
+  // A pipe or device would block the reading or never end.
+  if (!S_ISREG(st.st_mode)) return IMAGERESULT_WRONGTYPE;
 
   TIFF* tif = OpenTiff(path);
   if (!tif) return IMAGERESULT_WRONGTYPE;

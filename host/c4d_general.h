@@ -63,6 +63,10 @@ void lIntel(void* data, VLONG count = 1);
 // The plug-in's own folder (where its module and its res/ folder lie).
 Filename GeGetPluginPath();
 
+// Opens a document or web address in the system's web browser. The embedded host has no
+// browser: it records the request for the host application (the shell prints it).
+Bool GeOpenHTML(const String& webaddress);
+
 // The plug-in's resource: string table and dialog layouts from its res/ folder.
 class GeResource {
  public:

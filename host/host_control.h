@@ -75,6 +75,8 @@ void SetDefaultAnswer(bool yes);
 void QueueFileSelection(const std::string& path);  // "" cancels that selector
 // Every message and question box shown (its text), oldest first.
 const std::vector<std::string>& MessageBoxes();
+// Documents and web addresses handed to GeOpenHTML, oldest first.
+const std::vector<std::string>& OpenedInBrowser();
 // Titles of the file selectors opened.
 const std::vector<std::string>& FileSelectorTitles();
 void ClearUserLog();

@@ -31,6 +31,7 @@ struct ScriptedUser {
   std::deque<std::pair<bool, std::string>> renames;
   std::vector<std::string> renamePrompts;
   std::deque<LONG> keys;
+  std::vector<std::string> opened;  // documents and addresses handed to the browser
 };
 
 std::mutex g_mutex;
@@ -155,8 +156,11 @@ const std::vector<std::string>& MessageBoxes() { return User().boxes; }
 
 const std::vector<std::string>& FileSelectorTitles() { return User().selectorTitles; }
 
+const std::vector<std::string>& OpenedInBrowser() { return User().opened; }
+
 void ClearUserLog() {
   std::lock_guard<std::mutex> lock(g_mutex);
+  User().opened.clear();
   User().boxes.clear();
   User().selectorTitles.clear();
   User().dialogErrors.clear();
@@ -411,3 +415,9 @@ void ResetUser() {
 }
 
 }  // namespace host::internal
+
+Bool GeOpenHTML(const String& webaddress) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  User().opened.push_back(webaddress.Std());
+  return TRUE;
+}

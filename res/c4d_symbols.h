@@ -93,6 +93,8 @@ enum
 
   // Relative path of the documentation inside the plug-in folder.
   IDS_DOCS_PATH = 10079,
+  // The project's home page: the web command opens it, written files name it.
+  IDS_HOME_ADDRESS = 10900,
 
   // Dialog layouts (res/dialogs/<NAME>.res).
   DLG_OBJ_EXPORT_OPTIONS = 10080,

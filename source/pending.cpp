@@ -36,13 +36,3 @@ Bool RegisterMddDeformer() {
   return RegisterObjectPlugin(ID_MDD_DEFORMER, GeLoadString(IDS_MDDDEFORMER_NAME), OBJECT_MODIFIER,
                               AllocPendingDeformer, String("Omdddeformer"), AutoBitmap("mdd_deform.tif"), 0);
 }
-
-Bool RegisterURLPlugin() {
-  return RegisterCommandFromResource(ID_URL_PLUGIN, IDS_URL_NAME, IDS_URL_HELP, "url.tif",
-                                     AllocPendingCommand<IDS_URL_NAME>);
-}
-
-Bool RegisterDocsPlugin() {
-  return RegisterCommandFromResource(ID_DOCS_PLUGIN, IDS_DOCS_NAME, IDS_DOCS_HELP, "kvpdocs.tif",
-                                     AllocPendingCommand<IDS_DOCS_NAME>);
-}

@@ -1,5 +1,8 @@
 // Host bitmaps: TIFF loading (written byte by byte here, so damaged variants are easy
 // to make), made images and pixel access, and the cache of the plug-in's images.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <set>
 #include <string>
@@ -127,6 +130,16 @@ TEST_F(BitmapTest, MissingFilesAndFoldersAreNotExisting) {
   EXPECT_EQ(m_bmp->Init(Name(TempDir() + "/none.tif")), IMAGERESULT_NOTEXISTING);
   EXPECT_EQ(m_bmp->Init(Name(TempDir())), IMAGERESULT_NOTEXISTING);
   EXPECT_EQ(m_bmp->Init(Name("")), IMAGERESULT_NOTEXISTING);
+  EXPECT_EQ(m_bmp->GetBw(), 0);
+}
+
+TEST_F(BitmapTest, APipeOrDeviceIsRefusedWithoutReadingIt) {
+  const std::string fifo = TempDir() + "/pipe.tif";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  EXPECT_EQ(m_bmp->Init(Name(fifo)), IMAGERESULT_WRONGTYPE);  // would block on open
+  if (::access("/dev/zero", R_OK) == 0) {
+    EXPECT_EQ(m_bmp->Init(Name("/dev/zero")), IMAGERESULT_WRONGTYPE);  // would never end
+  }
   EXPECT_EQ(m_bmp->GetBw(), 0);
 }
 

@@ -147,6 +147,37 @@ TEST_F(PluginStartTest, AFailedEarlyRegistrationStopsWithoutBanner) {
   EXPECT_TRUE(host::ConsoleLines().empty());
 }
 
+TEST_F(PluginStartTest, HelpCommandsOpenTheGuideInThePluginFolderAndTheHomePage) {
+  ASSERT_TRUE(PluginMessage(C4DPL_INIT_SYS, nullptr));
+  ASSERT_TRUE(PluginStart());
+  struct Case {
+    LONG id;
+    std::string opened;
+  };
+  const Case cases[] = {
+      {1023090, (GeGetPluginPath() + Filename("docs/index.html")).GetString().Std()},
+      {1023091, "https://kelvane.org/"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    const BasePlugin* plugin = FindPlugin(c.id, PLUGINTYPE_COMMAND);
+    ASSERT_NE(plugin, nullptr);
+    CommandData* command = plugin->GetCommand();
+    EXPECT_EQ(command->GetState(nullptr), 0x40000000);  // always enabled
+    host::ClearUserLog();
+    EXPECT_TRUE(command->Execute(nullptr));
+    EXPECT_EQ(host::OpenedInBrowser(), std::vector<std::string>{c.opened});
+    EXPECT_TRUE(host::MessageBoxes().empty());
+  }
+  // Nothing is said even when the guide is not there: the browser reports that.
+  host::ClearConsole();
+  const std::string elsewhere = TempDir() + "/nowhere";
+  host::SetPluginFolder(elsewhere);
+  EXPECT_TRUE(FindPlugin(1023090, PLUGINTYPE_COMMAND)->GetCommand()->Execute(nullptr));
+  EXPECT_EQ(host::OpenedInBrowser().back(), elsewhere + "/docs/index.html");
+  EXPECT_TRUE(host::ConsoleLines().empty());
+}
+
 TEST_F(PluginStartTest, AllocationFailureDuringStartLeaksNothing) {
   ASSERT_TRUE(PluginMessage(C4DPL_INIT_SYS, nullptr));
   for (LLONG n = 1; n <= 20; ++n) {

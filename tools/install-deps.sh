@@ -3,7 +3,7 @@
 # when missing.
 set -euo pipefail
 
-packages=(g++ cmake make pkg-config libgtest-dev uthash-dev libcli11-dev libtiff-dev zlib1g-dev
+packages=(g++ cmake make pkg-config libgtest-dev uthash-dev libcli11-dev libtiff-dev zlib1g-dev cmark
           libtinyobjloader-dev libassimp-dev  # the OBJ reader's peers in bench_objread
           clang libclang-rt-14-dev)           # the fuzz build (libFuzzer and the sanitizer runtimes)
 
