@@ -71,7 +71,10 @@ Bool MddExportJob::Run(BaseDocument* doc) {
   m_opts.startFrame = MddFrameOf(doc->GetTime(), docFps);
   m_opts.endFrame = MddFrameOf(doc->GetLoopMaxTime(), docFps);
   m_opts.fps = docFps;
-  if (!m_opts.Load()) return FALSE;
+  if (!m_opts.Load()) {
+    GePrint(String("Kelvane: the MDD export settings cannot be had from the host's settings."));
+    return FALSE;
+  }
   MddXpOptsDialog dialog(&m_opts);
   const Bool confirmed = dialog.Open();
   if (!dialog.WasShown()) {

@@ -83,7 +83,10 @@ Bool MddImportJob::Run(BaseDocument* doc) {
   if (!m_file.FileSelect(FILESELECTTYPE_SCENES, FILESELECT_LOAD, &title)) return FALSE;
 
   m_opts.document = doc;
-  if (!m_opts.Load()) return FALSE;
+  if (!m_opts.Load()) {
+    GePrint(String("Kelvane: the MDD import settings cannot be had from the host's settings."));
+    return FALSE;
+  }
   MddMpOptsDialog dialog(&m_opts);
   const Bool confirmed = dialog.Open();
   if (!dialog.WasShown()) {
