@@ -347,6 +347,21 @@ TEST_F(MddCommandTest, StepStaysAtLeastOneInAOneFrameDocument) {
   EXPECT_EQ(ReadCache(path).info.frames, 1);
 }
 
+TEST_F(MddCommandTest, NarrowerRangeLowersTheStep) {
+  // The document's 40 frames allow a step of 20; a range of 0..4 allows 2.
+  const std::string path = TempDir() + "/step.mdd";
+  ASSERT_TRUE(Run(ID_MDDXP_PLUGIN, DLG_MDD_EXPORT_OPTIONS_ID, animated, path,
+                  {DialogAction::Set("frame-step", "10"), DialogAction::Set("start-frame", "0"),
+                   DialogAction::Set("end-frame", "4")}));
+  const host::GadgetRecord* step = host::DialogLog().back().Find(10282);
+  ASSERT_NE(step, nullptr);
+  EXPECT_EQ(step->number, 2.0);
+  const Cache cache = ReadCache(path);
+  ASSERT_TRUE(cache.ok);
+  EXPECT_EQ(cache.info.frames, 3);
+  for (size_t k = 0; k < 3; ++k) EXPECT_EQ(cache.times[k], Real(SReal(2.0 * k / kFps)));
+}
+
 TEST_F(MddCommandTest, SettingsAreKeptUnderTheirIds) {
   const std::string path = TempDir() + "/wave.mdd";
   ASSERT_TRUE(Export(path, 0, 4, 2, {DialogAction::Set("multiply", "on"), DialogAction::Set("scale", "7")}));
