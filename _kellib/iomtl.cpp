@@ -592,6 +592,34 @@ Bool WriteChannels(Material* mat, const ioMaterial& entry, const ioMaterialBuild
   return took;
 }
 
+// The document's materials by name, the first of each name as SearchMaterial finds it,
+// so that reusing materials costs one pass over the document instead of a search of its
+// whole list per entry. Null without memory: the lookups then search.
+typedef nameMap<BaseMaterial> hostMaterialHash;
+
+hostMaterialHash* IndexMaterials(BaseDocument* doc) {
+  hostMaterialHash* index = hostMaterialHash::Create();
+  if (!index) return nullptr;
+  for (BaseMaterial* mat = doc->GetFirstMaterial(); mat; mat = mat->GetNext()) {
+    if (!index->AddEntry(mat->GetName(), mat)) {
+      hostMaterialHash::Destroy(&index);
+      return nullptr;
+    }
+  }
+  return index;
+}
+
+BaseMaterial* FindMaterial(BaseDocument* doc, const hostMaterialHash* index, const String& name) {
+  // Names are kept to nameTable::MAX_NAME_LENGTH bytes: a longer one, or a hit on a cut
+  // name, is settled by the search.
+  if (index && name.GetLength() <= nameTable::MAX_NAME_LENGTH) {
+    const hostMaterialHash::Entry* entry = index->Find(name);
+    if (!entry) return nullptr;
+    if (entry->value->GetName() == name) return entry->value;
+  }
+  return doc->SearchMaterial(name);
+}
+
 }  // namespace
 
 Bool ioMaterialList::SetBaseMaterials(BaseDocument* doc, const ioMaterialBuildOptions& opts) {
@@ -603,12 +631,13 @@ Bool ioMaterialList::SetBaseMaterials(BaseDocument* doc, const ioMaterialBuildOp
   BaseMaterial* pred = doc->GetFirstMaterial();
   while (pred && pred->GetNext()) pred = pred->GetNext();
   LONG linked = 0, missing = 0;
+  hostMaterialHash* index = (opts.materialFlags & IOMTL_REUSE) ? IndexMaterials(doc) : nullptr;
   for (ioMaterial* entry = First(); entry; entry = entry->Next()) {
     entry->hostMaterial = nullptr;
     Material* mat = nullptr;
     Bool write = TRUE;
     if (opts.materialFlags & IOMTL_REUSE) {
-      BaseMaterial* found = doc->SearchMaterial(entry->name);
+      BaseMaterial* found = FindMaterial(doc, index, entry->name);
       if (found && found->GetType() != Mmaterial) {
         // Another kind of material: used as it is, its channels are not ours to set.
         entry->hostMaterial = found;
@@ -636,11 +665,15 @@ Bool ioMaterialList::SetBaseMaterials(BaseDocument* doc, const ioMaterialBuildOp
     if (made) {
       doc->InsertMaterial(mat, pred);
       pred = mat;
+      // Found by later entries of the same name, as the search would find it; without
+      // memory for it the index is dropped and the lookups search.
+      if (index && !index->AddEntry(mat->GetName(), mat)) hostMaterialHash::Destroy(&index);
     }
     mat->Update(TRUE, TRUE);
     entry->hostMaterial = mat;
     ++linked;
   }
+  hostMaterialHash::Destroy(&index);
   ReportElapsed("SetBaseMaterials()", GeGetMilliSeconds() - start);
   return missing == 0 || linked > 0;
 }

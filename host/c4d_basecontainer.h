@@ -130,7 +130,10 @@ class BaseContainer {
   // Replaces an existing entry in place or appends a new one.
   void SetData(LONG id, const GeData& value);
   Bool RemoveData(LONG id);
-  void FlushAll() { m_entries.clear(); }
+  void FlushAll() {
+    m_entries.clear();
+    m_ascending = true;
+  }
 
   // Entry access by position: the ID at index i, or NOTOK (-1) past the end.
   LONG GetIndexId(LONG index) const;
@@ -150,10 +153,15 @@ class BaseContainer {
     bool operator==(const Entry& o) const { return id == o.id && value == o.value; }
   };
   const Entry* Find(LONG id) const;
+  // Appends an entry of an ID not yet present.
+  void Append(LONG id, GeData&& value);
   // The host's decoder appends entries without the look-up SetData does.
   friend struct BaseContainerAccess;
   LONG m_id;
   std::vector<Entry> m_entries;
+  // The entries are in ascending ID order, as they are when they were set in that order:
+  // look-ups then halve instead of walking every entry.
+  bool m_ascending = true;
 };
 
 enum : LONG { NOTOK = -1 };

@@ -1,5 +1,7 @@
 #include "c4d_basecontainer.h"
 
+#include <algorithm>
+
 #include "c4d_baselist.h"
 #include "host_internal.h"
 
@@ -112,9 +114,19 @@ BaseList2D* GeData::GetLink(const BaseDocument* doc, LONG instanceof) const {
 // --- BaseContainer ----------------------------------------------------------------
 
 const BaseContainer::Entry* BaseContainer::Find(LONG id) const {
+  if (m_ascending) {
+    const auto it = std::lower_bound(m_entries.begin(), m_entries.end(), id,
+                                     [](const Entry& e, LONG wanted) { return e.id < wanted; });
+    return it != m_entries.end() && it->id == id ? &*it : nullptr;
+  }
   for (const Entry& e : m_entries)
     if (e.id == id) return &e;
   return nullptr;
+}
+
+void BaseContainer::Append(LONG id, GeData&& value) {
+  if (!m_entries.empty() && id <= m_entries.back().id) m_ascending = false;
+  m_entries.push_back(Entry{id, std::move(value)});
 }
 
 LONG BaseContainer::GetLong(LONG id, LONG preset) const {
@@ -207,26 +219,21 @@ GeData BaseContainer::GetData(LONG id) const {
 }
 
 void BaseContainer::SetData(LONG id, const GeData& value) {
-  for (Entry& e : m_entries) {
-    if (e.id == id) {
-      e.value = value;
-      return;
-    }
+  if (const Entry* e = Find(id)) {
+    const_cast<Entry*>(e)->value = value;
+    return;
   }
   // Copied first: value may be an entry of this container, which the growth of the
   // vector would move.
   GeData copy(value);
-  m_entries.push_back(Entry{id, std::move(copy)});
+  Append(id, std::move(copy));
 }
 
 Bool BaseContainer::RemoveData(LONG id) {
-  for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-    if (it->id == id) {
-      m_entries.erase(it);
-      return TRUE;
-    }
-  }
-  return FALSE;
+  const Entry* e = Find(id);
+  if (!e) return FALSE;
+  m_entries.erase(m_entries.begin() + (e - m_entries.data()));
+  return TRUE;
 }
 
 LONG BaseContainer::GetIndexId(LONG index) const {

@@ -13,9 +13,7 @@
 // Entries of containers in place: the decoder appends without look-ups, link walks
 // rewrite node numbers.
 struct BaseContainerAccess {
-  static void Append(BaseContainer* bc, LONG id, const GeData& value) {
-    bc->m_entries.push_back(BaseContainer::Entry{id, value});
-  }
+  static void Append(BaseContainer* bc, LONG id, const GeData& value) { bc->Append(id, GeData(value)); }
   static BaseContainer* LastContainer(BaseContainer* bc) { return bc->m_entries.back().value.GetContainer(); }
   // Calls fn with the node number of every link in bc and its sub-containers; fn may
   // change it.

@@ -1,8 +1,10 @@
 // GeData and BaseContainer semantics, and the binary container codec and file.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <vector>
 
 #include "c4d_basecontainer.h"
 #include "container_codec.h"
@@ -458,6 +460,49 @@ TEST_F(ContainerFileTest, AFailedWriteKeepsTheOldFile) {
 
   EXPECT_FALSE(WriteContainerFile(TempDir() + "/no/such/folder/x.kvs", other, kMagic, &error));
   EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
+}
+
+}  // namespace
+
+namespace {
+
+// Look-ups halve while the IDs were set in ascending order and walk otherwise: either way
+// every entry is found, in the order it was set, and removals keep both right.
+TEST(BaseContainerOrderTest, EntriesAreFoundWhateverTheOrderTheyWereSetIn) {
+  const std::vector<std::vector<LONG>> orders = {
+      {1, 2, 3, 1000, 5000},        // ascending: the halving search
+      {5000, 1000, 3, 2, 1},        // descending
+      {3, 1, 1000, 2, 5000},        // mixed
+      {1, 2, 3, 2, 1000, 4},        // ascending, then an existing ID, then a smaller new one
+  };
+  for (const std::vector<LONG>& order : orders) {
+    BaseContainer bc;
+    std::vector<LONG> distinct;
+    for (const LONG id : order) {
+      bc.SetLong(id, id * 10);
+      if (std::find(distinct.begin(), distinct.end(), id) == distinct.end()) distinct.push_back(id);
+    }
+    ASSERT_EQ(bc.GetEntryCount(), static_cast<LONG>(distinct.size()));
+    for (size_t i = 0; i < distinct.size(); ++i) {
+      EXPECT_EQ(bc.GetIndexId(static_cast<LONG>(i)), distinct[i]);  // insertion order kept
+      EXPECT_EQ(bc.GetLong(distinct[i], -1), distinct[i] * 10);
+    }
+    EXPECT_EQ(bc.GetLong(999, -1), -1);
+    EXPECT_TRUE(bc.RemoveData(distinct[1]));
+    EXPECT_FALSE(bc.RemoveData(distinct[1]));
+    EXPECT_EQ(bc.GetLong(distinct[1], -1), -1);
+    for (size_t i = 0; i < distinct.size(); ++i) {
+      if (i != 1) EXPECT_EQ(bc.GetLong(distinct[i], -1), distinct[i] * 10);
+    }
+    bc.FlushAll();
+    bc.SetLong(7, 1);
+    bc.SetLong(8, 2);
+    EXPECT_EQ(bc.GetLong(8), 2);
+  }
+  // Many names set in order, as group markers are, each found.
+  BaseContainer names;
+  for (LONG i = 0; i < 20000; ++i) names.SetString(1001 + i, String("g") + LongToString(i));
+  EXPECT_EQ(names.GetString(1001 + 12345).Std(), "g12345");
 }
 
 }  // namespace
