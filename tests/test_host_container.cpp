@@ -492,7 +492,9 @@ TEST(BaseContainerOrderTest, EntriesAreFoundWhateverTheOrderTheyWereSetIn) {
     EXPECT_FALSE(bc.RemoveData(distinct[1]));
     EXPECT_EQ(bc.GetLong(distinct[1], -1), -1);
     for (size_t i = 0; i < distinct.size(); ++i) {
-      if (i != 1) EXPECT_EQ(bc.GetLong(distinct[i], -1), distinct[i] * 10);
+      if (i != 1) {
+        EXPECT_EQ(bc.GetLong(distinct[i], -1), distinct[i] * 10);
+      }
     }
     bc.FlushAll();
     bc.SetLong(7, 1);
