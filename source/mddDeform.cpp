@@ -84,6 +84,7 @@ class MddDeformer : public ObjectData {
   Bool refreshRequested = TRUE;
   Bool framesLoaded = FALSE;
   Bool keepIndices = FALSE;  // the next header load keeps 1006 / 1007 (clamped)
+  Bool endAtLast = FALSE;    // ... but puts the end index at the last frame
   BaseTime lastSeenTime = BaseTime(0.0, 1.0);
   std::mutex m_lock;
 };
@@ -189,7 +190,7 @@ Bool MddDeformer::LoadHeader(BaseContainer* bc, LONG points) {
   // scene (or a cache reloaded after it changed on disk) keeps its range.
   if (keepIndices) {
     startIndex = bc->GetLong(MDDDEFORM_START_INDEX);
-    endIndex = bc->GetLong(MDDDEFORM_END_INDEX);
+    endIndex = endAtLast ? m_numFrames - 1 : bc->GetLong(MDDDEFORM_END_INDEX);
     ClampIndices();
   } else {
     startIndex = 0;
@@ -249,8 +250,9 @@ Bool MddDeformer::ReadFrame(LONG k, Vector* dst) {
 
 Bool MddDeformer::Evaluate(BaseContainer* bc, Real x, LONG f, LONG points) {
   if (!m_pFrameTimes || !m_pVertsLft || !m_pVertsRgt || !m_pCurrVerts) {
-    if (!LoadHeader(bc, points)) return FALSE;
-    keepIndices = TRUE;
+    const Bool loaded = LoadHeader(bc, points);
+    endAtLast = FALSE;
+    if (!loaded) return FALSE;
   }
   ClampIndices();
   const Real* time = m_pFrameTimes;
@@ -430,11 +432,15 @@ Bool MddDeformer::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* o
     // Another file plays from its first to its last frame; the first file of a deformer
     // loaded from a scene keeps the scene's range.
     keepIndices = !cacheFileName.Content() && bc->GetLong(MDDDEFORM_END_INDEX) > 0;
+    endAtLast = FALSE;
     Unload(bc);
     cacheFileName = file;
     needRead = TRUE;
   } else if (points != m_numVerts || (m_pFrameTimes && !CacheUnchanged())) {
+    // The same file again: its range stays, and one that reached the last frame still
+    // does when the file now holds more or fewer frames.
     keepIndices = m_pFrameTimes != nullptr;
+    endAtLast = keepIndices && bc->GetLong(MDDDEFORM_END_INDEX) >= m_numFrames - 1;
     Unload(bc);
     cacheFileName = file;
     needRead = TRUE;
