@@ -408,8 +408,8 @@ CLI::App* AddMddCommand(CLI::App& app, MddCommandOptions* options) {
   at->add_option("--object", options->object, "The point object: its name or a path of names (\"Robot/Arm\")")
       ->required();
   at->add_option("--set", options->sets,
-                 "scale=N start-frame=N mode=none|loop|hold start-index=N end-index=N (repeatable)")
-      ->allow_extra_args(false);
+                 "scale=N start-frame=N mode=none|loop|hold start-index=N end-index=N (one or more)")
+      ->allow_extra_args(true);
   at->add_option("-o,--output", options->output, "The scene file to write (default: SCENE)");
 
   options->attachCommand = at;
