@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
   std::printf("\ntime per evaluation when the frame pair changes (deformer: best of %d over all evaluations;\n"
               "reader: every 10th evaluation of the pattern)\n",
               bench::kRepeats);
-  std::printf("  %-13s %14s %14s %10s %22s\n", "pattern", "deformer ms", "reader ms", "ratio", "deformer reads/eval");
+  std::printf("  %-13s %14s %14s %10s %22s\n", "pattern", "deformer ms", "reader ms", "ratio", "host reads/eval");
   double worstRatio = 1e30;
   bool same = true;
   std::vector<Vector> out, left, right;
