@@ -471,7 +471,11 @@ Bool MddDeformer::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* o
   const Matrix m = !(!mod_mg * op_mg);
   Vector* p = pop->GetPointW();
   for (LONG i = 0; i < points; ++i) {
-    if (i % kBreakInterval == 0 && thread && thread->TestBreak()) break;
+    if (i % kBreakInterval == 0 && thread && thread->TestBreak()) {
+      // Stopped part-way: the next pass has to deform again, even at this time.
+      refreshRequested = TRUE;
+      break;
+    }
     p[i] = m * (scale * m_pCurrVerts[i]);
   }
   appliedScale = scale;

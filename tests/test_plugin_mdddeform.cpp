@@ -399,4 +399,36 @@ TEST_F(MddDeformerTest, DeformersOnSeveralObjectsRunAtOnce) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
+TEST_F(MddDeformerTest, MissingMemoryOrABreakLeavesThePointsAlone) {
+  const std::string path = WriteFile("a.mdd", CacheBytes(4, kPoints, 0.1));
+  PolygonObject* copy = PolygonObject::Alloc(kPoints, 0);
+  ASSERT_NE(copy, nullptr);
+  doc->SetTime(BaseTime(0.15));
+  EveryAllocation([&] {
+    for (LONG i = 0; i < kPoints; ++i) copy->GetPointW()[i] = Vector(-1, -1, -1);
+    BaseObject* d = BaseObject::Alloc(ID_MDD_DEFORMER);
+    if (!d) return false;
+    d->GetDataInstance()->SetLong(MDDDEFORM_SCALE, 1);
+    d->GetDataInstance()->SetFilename(MDDDEFORM_FILE, Filename(path.c_str()));
+    auto* data = static_cast<ObjectData*>(d->GetNodeData());
+    EXPECT_TRUE(data->ModifyObject(d, doc.get(), copy, Matrix(), Matrix(), 1.0, 0, nullptr));
+    BaseObject::Free(d);
+    const Vector got = copy->GetPointR()[3];
+    const bool moved = std::fabs(got.x - 3) + std::fabs(got.y - 15) + std::fabs(got.z) < 1e-4;
+    const bool untouched = copy->GetPointR()[3] == Vector(-1, -1, -1);
+    EXPECT_TRUE(moved || untouched) << copy->GetPointR()[3].y;
+    return moved;
+  });
+  BaseObject* c = copy;
+  BaseObject::Free(c);
+
+  // The host asks to stop: no point is moved.
+  Play(path);
+  host::BreakThreadsAfter(0);
+  EXPECT_TRUE(Undeformed(0.15));
+  EXPECT_GE(host::ThreadBreakTests(), 1);
+  host::BreakThreadsAfter(-1);
+  EXPECT_NEAR(YAt(0.15), 15.0, 1e-4);  // the same time is deformed in full next time
+}
+
 }  // namespace
