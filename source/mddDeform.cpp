@@ -77,6 +77,7 @@ class MddDeformer : public ObjectData {
   LONG leftIndex = -1, rightIndex = -1;
   Real leftTime = 0.0, rightTime = 0.0;
   LONG startIndex = 0, endIndex = 0, startFrame = kUnseenFrame, playMode = kPlayNone;
+  LONG seenStartIndex = -1, seenEndIndex = -1;  // 1006 and 1007 as last read
   LONG frameRate = 30;
   Real lastTime = kUnseenTime;
   LONG lastFrame = kUnseenFrame;
@@ -453,9 +454,10 @@ Bool MddDeformer::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* o
   if (std::fabs(x - lastTime) >= 0.0001) needRead = TRUE;
   const LONG s = bc->GetLong(MDDDEFORM_START_INDEX), e = bc->GetLong(MDDDEFORM_END_INDEX);
   const LONG sf = bc->GetLong(MDDDEFORM_START_FRAME);
-  if (s != startIndex || e != endIndex || sf != startFrame) {
-    startIndex = s;
-    endIndex = e;
+  // Compared as set: the indices in use may have been brought within the cache.
+  if (s != seenStartIndex || e != seenEndIndex || sf != startFrame) {
+    startIndex = seenStartIndex = s;
+    endIndex = seenEndIndex = e;
     startFrame = sf;
     needRead = TRUE;
   }
