@@ -27,6 +27,7 @@ constexpr LONG kPlayLoop = 2;
 constexpr LONG kUnseenFrame = -100000;
 constexpr Real kUnseenTime = -100000.0;
 constexpr LONG kBreakInterval = 64;
+constexpr LLONG kMaxFrameBuffer = 256LL << 20;
 
 const CHAR* const kNoFile = "no file loaded";
 const CHAR* const kLabel = "user label/info (for keyframe/clip labeling)";
@@ -67,6 +68,7 @@ class MddDeformer : public ObjectData {
   gantryBinFile* m_pMddFile = nullptr;
   mdd::FrameBlock* m_pBlock = nullptr;  // one frame as the file holds it
   LocalFileTime m_fileStamp;
+  LONG m_bufferSize = BINFILE_BUFFERSIZE;  // of the open file: one frame, at most 256 MiB
   LONG m_numFrames = 1;   // whole frames the file holds (at most its header's count)
   LONG m_numVerts = 0;
   LONG m_headerFrames = 0;  // frames the header promises: the time table's length
@@ -187,6 +189,18 @@ Bool MddDeformer::LoadHeader(BaseContainer* bc, LONG points) {
     m_pMddFile->Close();
     return FALSE;
   }
+  // Frames are read a block at a time: a buffer of one frame keeps a change of pair from
+  // reading more than its two blocks (very large frames take several loads).
+  const LLONG frameBytes = mdd::FrameBytes(points);
+  m_bufferSize = LONG(frameBytes < kMaxFrameBuffer ? frameBytes : kMaxFrameBuffer);
+  if (m_bufferSize != BINFILE_BUFFERSIZE) {
+    m_pMddFile->Close();
+    if (m_pMddFile->Open(cacheFileName, BINFILE_READ, m_bufferSize) != 0) {
+      GePrint(Text("m_pMddFile->Open(" + Path(cacheFileName) + ") Failed."));
+      bDelete(m_pFrameTimes);
+      return FALSE;
+    }
+  }
   // A fresh deformer or a new file plays the whole cache; a deformer loaded from a
   // scene (or a cache reloaded after it changed on disk) keeps its range.
   if (keepIndices) {
@@ -230,7 +244,7 @@ Bool MddDeformer::LoadHeader(BaseContainer* bc, LONG points) {
 }
 
 Bool MddDeformer::ReadFrame(LONG k, Vector* dst) {
-  if (!m_pMddFile->IsOpen() && m_pMddFile->Open(cacheFileName, BINFILE_READ, BINFILE_BUFFERSIZE) != 0) {
+  if (!m_pMddFile->IsOpen() && m_pMddFile->Open(cacheFileName, BINFILE_READ, m_bufferSize) != 0) {
     GePrint(Text("m_pMddFile->Open(" + Path(cacheFileName) + ") Failed."));
     return FALSE;
   }

@@ -356,7 +356,10 @@ TEST_F(MddDeformerTest, ReadsOnlyWhenTheFramePairChanges) {
   const LLONG oneFrame = host::FileAccesses().reads;
   EXPECT_GE(oneFrame, 1);
   host::ResetFileAccesses();
-  EXPECT_NEAR(YAt(1.05), 105.0, 1e-4);  // a jump needs both frames
+  // A jump reads both frames, and no more than their two blocks.
+  host::FailReadsAfter(2 * mdd::FrameBytes(kPoints));
+  EXPECT_NEAR(YAt(1.05), 105.0, 1e-4);
+  host::FailReadsAfter(-1);
   EXPECT_EQ(host::FileAccesses().opens, 0);
   EXPECT_GE(host::FileAccesses().reads, 1);
 }
