@@ -277,6 +277,38 @@ TEST_F(ObjReaderTest, ElementsAndTheirOptions) {
   EXPECT_EQ(m->uvs[0], Vector(0.75, 0.75, 1.0));
 }
 
+TEST_F(ObjReaderTest, ValuesThatAreNoNumbersReadAsZeroAndAreCountedOnce) {
+  struct Case {
+    const char* line;
+    Vector read;
+    ULONG notFinite;
+    Real scale = 1.0;
+  };
+  const Case cases[] = {
+      {"v nan 1 2", Vector(0, 1, 2), 1},
+      {"v 1 inf -inf", Vector(1, 0, 0), 2},
+      {"v -NaN INF 3", Vector(0, 0, 3), 2},
+      {"v 1e999 -1e999 4", Vector(0, 0, 4), 2},     // too large for a double
+      {"v 1e308 1 2", Vector(0, 1000, 2000), 1, 1000},  // finite, but not once scaled
+      {"v 1e-320 0 0", Vector(1e-320, 0, 0), 0},      // tiny is still a number
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    host::ClearConsole();
+    Importer m = Read(std::string(c.line) + "\nv 0 0 0\nv 1 0 0\nf 1 2 3\n", DefaultOpts(), TEXTFILE_BLOCKSIZE, c.scale);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->vertices[0], c.read);
+    EXPECT_EQ(m->valuesNotFinite, c.notFinite);
+    EXPECT_EQ(ConsoleHas("were not finite numbers"), c.notFinite > 0);
+  }
+  // Texture coordinates and normals too; the normal keeps its finite direction.
+  Importer m = Read("v 0 0 0\nvt nan 0.5\nvn inf 0 2\n");
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->uvs[0], Vector(0, 0.5, 1));
+  EXPECT_EQ(m->normals[0], Vector(0, 0, 1));
+  EXPECT_EQ(m->valuesNotFinite, 2u);
+}
+
 TEST_F(ObjReaderTest, NamesOfObjectsGroupsRegionsMaterials) {
   const std::string text = std::string(kTriangle) +
                            "mtllib C:\\models\\lib one.mtl\n"

@@ -1,6 +1,7 @@
 #include "objread.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <cstring>
 
@@ -203,6 +204,18 @@ Bool ReadNumbers(const CHAR* text, const CHAR* end, LONG count, Real* values) {
     while (p < end && !scan::IsBlank(*p)) ++p;
   }
   return TRUE;
+}
+
+// Values that are no numbers (NaN, infinity, or too large to hold) become 0, so that
+// nothing built from them (centred axes, normals, bounding boxes) turns into NaN; they
+// are counted for the one report per file.
+inline Vector Finite(Vector v, ULONG* notFinite) {
+  for (Real* c : {&v.x, &v.y, &v.z})
+    if (!std::isfinite(*c)) {
+      *c = 0.0;
+      ++*notFinite;
+    }
+  return v;
 }
 
 // The axis options of vertices and normals, in their order: y and z swapped first,
@@ -410,7 +423,7 @@ void ObjImporter::ClearModel() {
   curMaterial = curGroup = curRegion = curMeshObj = 0;
   verticesRead = normalsRead = uvsRead = facesStored = ngonsStored = segmentsStored = 0;
   linesRead = lineTotal = 0;
-  linesTooLong = facesTooLarge = segmentsTooLarge = ngonsNotSplit = 0;
+  linesTooLong = facesTooLarge = segmentsTooLarge = ngonsNotSplit = valuesNotFinite = 0;
   facesDropped = facesWithoutUVsOrNormals = segmentsDropped = 0;
   mtlLibName[0] = 0;
   contentFlags = 0;
@@ -805,7 +818,7 @@ Bool ObjImporter::ReadObj() {
   curMaterial = curGroup = curRegion = curMeshObj = 0;
   verticesRead = normalsRead = uvsRead = facesStored = ngonsStored = segmentsStored = 0;
   linesRead = 0;
-  linesTooLong = facesTooLarge = segmentsTooLarge = ngonsNotSplit = 0;
+  linesTooLong = facesTooLarge = segmentsTooLarge = ngonsNotSplit = valuesNotFinite = 0;
   m_ngonMemoryReported = FALSE;
   ioGroup* group = m_pGroupList->FindByIndex(0);
   ioRegion* region = m_pRegionList->FindByIndex(0);
@@ -842,13 +855,13 @@ Bool ObjImporter::ReadObj() {
       case ST_VERTEX: {
         Real xyz[3];
         if (verticesRead >= vertexCount || !ReadNumbers<true>(text, lineEnd, 3, xyz)) break;
-        vertices[verticesRead++] = MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom) * scaleFactor;
+        vertices[verticesRead++] = Finite(MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom) * scaleFactor, &valuesNotFinite);
         break;
       }
       case ST_NORMAL: {
         Real xyz[3];
         if (normalsRead >= normalCount || !ReadNumbers<true>(text, lineEnd, 3, xyz)) break;
-        Vector n = MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom);
+        Vector n = Finite(MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom), &valuesNotFinite);
         if (geom & GEOM_REVERSE_NORMALS) n = -n;
         const Real length = Len(n);
         if (length > 0.0) n = Vector(n.x / length, n.y / length, n.z / length);
@@ -860,7 +873,7 @@ Bool ObjImporter::ReadObj() {
         if (uvsRead >= uvCount || !ReadNumbers<true>(text, lineEnd, 2, uv)) break;
         if (geom & GEOM_FLIP_U) uv[0] = 1.0 - uv[0];
         if (geom & GEOM_FLIP_V) uv[1] = 1.0 - uv[1];
-        uvs[uvsRead++] = Vector(uv[0], uv[1], 1.0);
+        uvs[uvsRead++] = Finite(Vector(uv[0], uv[1], 1.0), &valuesNotFinite);
         break;
       }
       case ST_FACE: {
@@ -1055,6 +1068,10 @@ void ObjImporter::PrintSkippedInput() const {
                   static_cast<int>(OBJ_MAX_SEGMENT_POINTS));
   if (ngonsNotSplit)
     ConsolePrintf("Kelvane: %u faces of more than 4 corners could not be split and were skipped", ngonsNotSplit);
+  if (valuesNotFinite)
+    ConsolePrintf("Kelvane: %u vertex, texture or normal values were not finite numbers (NaN or infinity) and were "
+                  "read as 0",
+                  valuesNotFinite);
 }
 
 void ObjImporter::PrintIndicesOutOfRange() const {

@@ -184,6 +184,7 @@ class ObjImporter {
   ULONG facesTooLarge = 0;     // face lines of more than OBJ_MAX_FACE_CORNERS corners
   ULONG segmentsTooLarge = 0;  // line elements of more than OBJ_MAX_SEGMENT_POINTS points
   ULONG ngonsNotSplit = 0;     // faces the modeling library could not split
+  ULONG valuesNotFinite = 0;   // v, vt and vn values (after scaling) that were NaN or infinite, read as 0
   Bool scanOutOfMemory = FALSE;  // pass 1 could not record a name or an n-gon
   // Indices out of range, found after pass 2 before anything reads the arrays.
   ULONG facesDropped = 0;              // a corner names a point that does not exist
