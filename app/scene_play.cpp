@@ -87,7 +87,7 @@ int RunSceneShowAt(const ShellOptions& options, const SceneAtOptions& at) {
     bool deformed = false;
     const PointObject* points = Evaluated(op, &deformed);
     std::printf("  %s: %d points%s, %s\n", Quoted(op->GetName().Std()).c_str(), int(points->GetPointCount()),
-                deformed ? " deformed" : "", Box(points).c_str());
+                deformed ? " after its deformers" : "", Box(points).c_str());
     const LONG listed = points->GetPointCount() < at.points ? points->GetPointCount() : at.points;
     for (LONG i = 0; i < listed; ++i)
       std::printf("    point %d: %s\n", int(i), Vec(points->GetPointR()[i]).c_str());

@@ -68,6 +68,9 @@ class MddDeformer : public ObjectData {
   gantryBinFile* m_pMddFile = nullptr;
   mdd::FrameBlock* m_pBlock = nullptr;  // one frame as the file holds it
   LocalFileTime m_fileStamp;
+  Filename m_failedName;  // the cache last refused, as it was then, and for how many points
+  LocalFileTime m_failedStamp;
+  LONG m_failedPoints = 0;
   LONG m_bufferSize = BINFILE_BUFFERSIZE;  // of the open file: one frame, at most 256 MiB
   LONG m_numFrames = 1;   // whole frames the file holds (at most its header's count)
   LONG m_numVerts = 0;
@@ -265,9 +268,20 @@ Bool MddDeformer::ReadFrame(LONG k, Vector* dst) {
 
 Bool MddDeformer::Evaluate(BaseContainer* bc, Real x, LONG f, LONG points) {
   if (!m_pFrameTimes || !m_pVertsLft || !m_pVertsRgt || !m_pCurrVerts) {
+    // A cache that was refused is tried again only when it changed on disk or the
+    // object's point count did: not read and reported at every frame.
+    LocalFileTime stamp;
+    if (!GeGetFileTime(cacheFileName, GE_FILETIME_MODIFIED, &stamp)) stamp = LocalFileTime();
+    if (m_failedName == cacheFileName && m_failedStamp == stamp && m_failedPoints == points) return FALSE;
     const Bool loaded = LoadHeader(bc, points);
     endAtLast = FALSE;
-    if (!loaded) return FALSE;
+    if (!loaded) {
+      m_failedName = cacheFileName;
+      m_failedStamp = stamp;
+      m_failedPoints = points;
+      return FALSE;
+    }
+    m_failedName = Filename();
   }
   ClampIndices();
   const Real* time = m_pFrameTimes;
@@ -419,7 +433,15 @@ void MddDeformer::CheckDirty(BaseObject* op, BaseDocument* doc) {
   const BaseTime now = doc->GetTime();
   std::lock_guard<std::mutex> lock(m_lock);
   // A cache rewritten on disk shows at once, even while the time stands still.
-  const bool changed = m_pFrameTimes && !CacheUnchanged();
+  // So does a refused or missing cache that has been mended.
+  bool changed = false;
+  if (m_pFrameTimes) {
+    changed = !CacheUnchanged();
+  } else if (m_failedName.Content()) {
+    LocalFileTime stamp;
+    if (!GeGetFileTime(m_failedName, GE_FILETIME_MODIFIED, &stamp)) stamp = LocalFileTime();
+    changed = stamp != m_failedStamp;
+  }
   if (!refreshRequested && !changed && now.Get() == lastSeenTime.Get()) return;
   lastSeenTime = now;
   op->SetDirty(DIRTYFLAGS_DATA);
