@@ -26,5 +26,4 @@ CommandData* AllocPendingCommand() {
   return gNew PendingCommand(NameString);
 }
 
-
 }  // namespace
