@@ -3,8 +3,8 @@
 //
 // The cache file stays open while the deformer holds a cache, so a change of frame pair
 // costs two seeks and two block reads; a frame the deformer already holds (the right
-// frame when the time moves on by one frame) is kept, not read again. The file's time
-// and size are looked at on every evaluation: a cache rewritten or replaced on disk is
+// frame when the time moves on by one frame) is kept, not read again. The file's time,
+// size and identity are looked at on every evaluation: a cache rewritten or replaced on disk is
 // loaded again from its header. Each deformer owns its file object and buffers; one lock
 // per deformer keeps its state whole when the host evaluates it for several objects.
 #include <algorithm>
@@ -33,6 +33,22 @@ const CHAR* const kNoFile = "no file loaded";
 const CHAR* const kLabel = "user label/info (for keyframe/clip labeling)";
 
 String Text(const std::string& s) { return String(s.c_str()); }
+
+// What tells one state of a cache file from another: its time and size, and which file
+// the name leads to (a file replaced by another has another identity). All zero when
+// there is no such file.
+struct CacheStamp {
+  LocalFileTime time;
+  FileIdentity id;
+  bool operator==(const CacheStamp& o) const { return time == o.time && id == o.id; }
+  bool operator!=(const CacheStamp& o) const { return !(*this == o); }
+};
+
+CacheStamp StampOf(const Filename& name) {
+  CacheStamp stamp;
+  if (!GeGetFileTime(name, GE_FILETIME_MODIFIED, &stamp.time) || !GeFGetIdentity(name, &stamp.id)) return CacheStamp();
+  return stamp;
+}
 std::string Path(const Filename& name) { return name.GetString().Std(); }
 
 class MddDeformer : public ObjectData {
@@ -67,9 +83,9 @@ class MddDeformer : public ObjectData {
   Filename cacheFileName;
   gantryBinFile* m_pMddFile = nullptr;
   mdd::FrameBlock* m_pBlock = nullptr;  // one frame as the file holds it
-  LocalFileTime m_fileStamp;
+  CacheStamp m_fileStamp;
   Filename m_failedName;  // the cache last refused, as it was then, and for how many points
-  LocalFileTime m_failedStamp;
+  CacheStamp m_failedStamp;
   LONG m_failedPoints = 0;
   LONG m_bufferSize = BINFILE_BUFFERSIZE;  // of the open file: one frame, at most 256 MiB
   LONG m_numFrames = 1;   // whole frames the file holds (at most its header's count)
@@ -135,13 +151,13 @@ void MddDeformer::Unload(BaseContainer* bc) {
   leftIndex = rightIndex = -1;
   framesLoaded = FALSE;
   cacheFileName = Filename();
-  m_fileStamp = LocalFileTime();
+  m_fileStamp = CacheStamp();
   if (bc) bc->SetString(MDDDEFORM_INFO, String(kNoFile));
 }
 
 Bool MddDeformer::CacheUnchanged() const {
-  LocalFileTime now;
-  return GeGetFileTime(cacheFileName, GE_FILETIME_MODIFIED, &now) && now == m_fileStamp;
+  const CacheStamp now = StampOf(cacheFileName);
+  return now.time.year != 0 && now == m_fileStamp;
 }
 
 void MddDeformer::ClampIndices() {
@@ -155,7 +171,7 @@ void MddDeformer::ClampIndices() {
 Bool MddDeformer::LoadHeader(BaseContainer* bc, LONG points) {
   framesLoaded = FALSE;
   if (m_pMddFile->IsOpen()) m_pMddFile->Close();
-  if (!GeGetFileTime(cacheFileName, GE_FILETIME_MODIFIED, &m_fileStamp)) m_fileStamp = LocalFileTime();
+  m_fileStamp = StampOf(cacheFileName);
   if (m_pMddFile->Open(cacheFileName, BINFILE_READ, BINFILE_BUFFERSIZE) != 0) {
     GePrint(Text("m_pMddFile->Open(" + Path(cacheFileName) + ") Failed."));
     return FALSE;
@@ -270,8 +286,7 @@ Bool MddDeformer::Evaluate(BaseContainer* bc, Real x, LONG f, LONG points) {
   if (!m_pFrameTimes || !m_pVertsLft || !m_pVertsRgt || !m_pCurrVerts) {
     // A cache that was refused is tried again only when it changed on disk or the
     // object's point count did: not read and reported at every frame.
-    LocalFileTime stamp;
-    if (!GeGetFileTime(cacheFileName, GE_FILETIME_MODIFIED, &stamp)) stamp = LocalFileTime();
+    const CacheStamp stamp = StampOf(cacheFileName);
     if (m_failedName == cacheFileName && m_failedStamp == stamp && m_failedPoints == points) return FALSE;
     const Bool loaded = LoadHeader(bc, points);
     endAtLast = FALSE;
@@ -438,9 +453,7 @@ void MddDeformer::CheckDirty(BaseObject* op, BaseDocument* doc) {
   if (m_pFrameTimes) {
     changed = !CacheUnchanged();
   } else if (m_failedName.Content()) {
-    LocalFileTime stamp;
-    if (!GeGetFileTime(m_failedName, GE_FILETIME_MODIFIED, &stamp)) stamp = LocalFileTime();
-    changed = stamp != m_failedStamp;
+    changed = StampOf(m_failedName) != m_failedStamp;
   }
   if (!refreshRequested && !changed && now.Get() == lastSeenTime.Get()) return;
   lastSeenTime = now;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -339,6 +340,12 @@ TEST_F(MddDeformerTest, ACacheRewrittenOnDiskIsLoadedAgain) {
   EXPECT_NEAR(YAt(0.1), 510.0, 1e-4);
   EXPECT_NEAR(YAt(0.8), 580.0, 1e-4);  // frames 3 to 8 exist only in the new file
   EXPECT_EQ(Long(MDDDEFORM_END_INDEX), 8);
+  // Replaced by another file of the same size and time (moved over it).
+  const std::string other = WriteFile("other.mdd", CacheBytes(9, kPoints, 0.1, 700.0));
+  struct timespec same[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, other.c_str(), same, 0), 0);
+  ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+  EXPECT_NEAR(YAt(0.8), 780.0, 1e-4);
   // Cut short on disk: never read with the old header.
   WriteFile("a.mdd", std::string(5, '\0'));
   struct timespec later[2] = {{0, UTIME_OMIT}, {2000000100, 0}};
