@@ -46,6 +46,16 @@ int main(int argc, char** argv) {
   std::string showFile;
   CLI::App* show = scene->add_subcommand("show", "Print a scene file as a tree");
   show->add_option("FILE", showFile, "The scene file")->required();
+  SceneAtOptions showAt;
+  CLI::Option* showFrame = show->add_option("--frame", showAt.frame, "Also show the scene evaluated at this frame");
+  CLI::Option* showTime = show->add_option("--time", showAt.seconds, "Also show the scene evaluated at this time in seconds");
+  showFrame->excludes(showTime);
+  show->add_option("--points", showAt.points, "With --frame or --time: list this many evaluated points per object")
+      ->check(CLI::Range(0, 1000000));
+  ScenePlayOptions play;
+  CLI::App* playCommand = scene->add_subcommand("play", "Evaluate a scene frame by frame and time each frame");
+  playCommand->add_option("FILE", play.file, "The scene file")->required();
+  playCommand->add_option("--frames", play.frames, "START:END")->required();
   SceneMakeOptions make;
   CLI::App* makeCommand = scene->add_subcommand("make", "Build an example scene from the host's generators");
   makeCommand->add_option("KIND", make.kind, "demo, cube, plane, grid or wave (a grid with point-level keys)")
@@ -101,8 +111,14 @@ int main(int argc, char** argv) {
   int result = kExitFailure;
   if (plugins->parsed())
     result = RunPluginsCommand(options);
-  else if (show->parsed())
+  else if (show->parsed() && (showFrame->count() || showTime->count())) {
+    showAt.file = showFile;
+    showAt.useTime = showTime->count() > 0;
+    result = RunSceneShowAt(options, showAt);
+  } else if (show->parsed())
     result = RunSceneShow(options, showFile);
+  else if (playCommand->parsed())
+    result = RunScenePlay(options, play);
   else if (makeCommand->parsed())
     result = RunSceneMake(options, make);
   else if (optionLine.Chosen())

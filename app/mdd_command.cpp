@@ -2,7 +2,8 @@
 // the application, on an object of a scene file: the object is made active, the file
 // selector takes the cache's path and the options dialog takes --frames, --fps and
 // --set. kelvane mdd info reads a cache's header, time table and first and last frames
-// through the same reader the plug-in uses.
+// through the same reader the plug-in uses. kelvane mdd attach puts the plug-in's MDD
+// deformer under an object.
 #include "mdd_command.h"
 
 #include <CLI/CLI.hpp>
@@ -303,6 +304,75 @@ int RunImport(const MddCommandOptions& options) {
   return 0;
 }
 
+// --- attach -------------------------------------------------------------------------
+
+constexpr LONG kMddDeformer = 1028662;
+
+struct DeformerKey {
+  const char* name;
+  LONG id;
+};
+const DeformerKey kDeformerKeys[] = {
+    {"scale", 1000}, {"start-frame", 1002}, {"mode", 1003}, {"start-index", 1006}, {"end-index", 1007}};
+
+// KEY=VALUE of --set for the deformer: the parameter and its value; false with the
+// reason in *error.
+bool DeformerSetting(const std::string& text, LONG* id, LONG* value, std::string* error) {
+  const size_t eq = text.find('=');
+  const std::string key = text.substr(0, eq), v = eq == std::string::npos ? "" : text.substr(eq + 1);
+  std::string keys;
+  for (const DeformerKey& k : kDeformerKeys) {
+    keys += std::string(keys.empty() ? "" : ", ") + k.name;
+    if (key != k.name) continue;
+    *id = k.id;
+    if (k.id == 1003) {
+      const char* modes[] = {"none", "hold", "loop"};
+      for (LONG m = 0; m < 3; ++m)
+        if (v == modes[m]) return *value = m, true;
+      *error = "mdd attach: mode is none, loop or hold, not '" + v + "'";
+      return false;
+    }
+    if (!ParseInt(v, value) || (k.id != 1002 && *value < 0) || (k.id == 1000 && *value < 1)) {
+      *error = "mdd attach: " + key + " takes a whole number" + (k.id == 1002 ? "" : (k.id == 1000 ? " from 1" : " from 0")) +
+               ", not '" + v + "'";
+      return false;
+    }
+    return true;
+  }
+  *error = "mdd attach: --set takes KEY=VALUE with KEY one of " + keys + ", not '" + text + "'";
+  return false;
+}
+
+int RunAttach(const MddCommandOptions& options) {
+  std::error_code ec;
+  const fs::path cache = fs::absolute(fs::path(options.cache), ec).lexically_normal();
+  if (!fs::is_regular_file(cache, ec)) return ShellFail("mdd attach: no such cache file: '" + options.cache + "'");
+  std::vector<std::pair<LONG, LONG>> settings;
+  for (const std::string& set : options.sets) {
+    LONG id = 0, value = 0;
+    std::string error;
+    if (!DeformerSetting(set, &id, &value, &error)) return ShellUsage(error);
+    settings.emplace_back(id, value);
+  }
+  const std::string output = options.output.empty() ? options.scene : options.output;
+  BaseObject* op = nullptr;
+  BaseDocument* doc = LoadWithObject(options, &op);
+  if (!doc) return kExitFailure;
+  BaseObject* deformer = BaseObject::Alloc(kMddDeformer);
+  if (!deformer || !deformer->GetNodeData())
+    return ShellFail("mdd attach: the plug-in has not registered its deformer " + std::to_string(kMddDeformer));
+  deformer->Message(MSG_MENUPREPARE);
+  deformer->InsertUnderLast(op);
+  deformer->SetParameter(DescID(DescLevel(1001)), GeData(Filename(String(cache.string().c_str()))),
+                         DESCFLAGS_SET_USERINTERACTION);
+  for (const auto& [id, value] : settings) deformer->SetParameter(DescID(DescLevel(id)), GeData(value), DESCFLAGS_SET_USERINTERACTION);
+  std::string error;
+  if (!host::SaveScene(doc, output, &error)) return ShellFail("cannot save scene '" + output + "': " + error);
+  std::printf("Attached an MDD deformer playing %s to %s\n", options.cache.c_str(), Quoted(options.object).c_str());
+  std::printf("Wrote %s\n", output.c_str());
+  return 0;
+}
+
 }  // namespace
 
 CLI::App* AddMddCommand(CLI::App& app, MddCommandOptions* options) {
@@ -332,6 +402,17 @@ CLI::App* AddMddCommand(CLI::App& app, MddCommandOptions* options) {
   CLI::App* info = mdd->add_subcommand("info", "Print a cache's frames, points, times, size check and bounds");
   info->add_option("FILE", options->cache, "The .mdd cache")->required();
 
+  CLI::App* at = mdd->add_subcommand("attach", "Put an MDD deformer playing a cache under a point object of a scene");
+  at->add_option("SCENE", options->scene, "The scene file")->required();
+  at->add_option("FILE", options->cache, "The .mdd cache")->required();
+  at->add_option("--object", options->object, "The point object: its name or a path of names (\"Robot/Arm\")")
+      ->required();
+  at->add_option("--set", options->sets,
+                 "scale=N start-frame=N mode=none|loop|hold start-index=N end-index=N (one or more)")
+      ->allow_extra_args(true);
+  at->add_option("-o,--output", options->output, "The scene file to write (default: SCENE)");
+
+  options->attachCommand = at;
   options->exportCommand = xp;
   options->importCommand = mp;
   options->infoCommand = info;
@@ -342,5 +423,6 @@ int RunMddCommand(const ShellOptions&, const MddCommandOptions& options) {
   if (options.infoCommand && options.infoCommand->parsed()) return RunInfo(options);
   if (options.exportCommand && options.exportCommand->parsed()) return RunExport(options);
   if (options.importCommand && options.importCommand->parsed()) return RunImport(options);
-  return ShellUsage("mdd: export, import or info");
+  if (options.attachCommand && options.attachCommand->parsed()) return RunAttach(options);
+  return ShellUsage("mdd: export, import, attach or info");
 }

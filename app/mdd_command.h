@@ -15,6 +15,7 @@ struct MddCommandOptions {
   CLI::App* exportCommand = nullptr;
   CLI::App* importCommand = nullptr;
   CLI::App* infoCommand = nullptr;
+  CLI::App* attachCommand = nullptr;
   std::string scene;
   std::string object;              // a name, or a path of names ("Robot/Arm")
   std::string cache;               // the .mdd file

@@ -93,6 +93,8 @@ std::string ParameterValue(const BaseContainer& bc, const host::ParameterInfo& p
     case host::ParameterKind::Long: return std::to_string(v->GetLong());
     case host::ParameterKind::Real: return Num(v->GetReal());
     case host::ParameterKind::String: return Quoted(v->GetString());
+    case host::ParameterKind::FileName: return Quoted(v->GetString());
+    case host::ParameterKind::BitmapButton: return "button";
   }
   return "?";
 }

@@ -45,6 +45,24 @@ int RunPluginsCommand(const ShellOptions& options);
 // Prints a scene file as a tree: time, layers, materials, objects with their tags.
 int RunSceneShow(const ShellOptions& options, const std::string& file);
 
+// kelvane scene show FILE --frame N / --time SECONDS [--points N]: the tree, then the
+// scene evaluated at that time with each point object's evaluated points.
+struct SceneAtOptions {
+  std::string file;
+  LONG frame = 0;
+  double seconds = 0.0;
+  bool useTime = false;  // --time given: seconds, else frame
+  LONG points = 0;       // points listed per object
+};
+int RunSceneShowAt(const ShellOptions& options, const SceneAtOptions& at);
+// kelvane scene play FILE --frames START:END: one evaluation a frame, a line each with
+// its time.
+struct ScenePlayOptions {
+  std::string file;
+  std::string frames;
+};
+int RunScenePlay(const ShellOptions& options, const ScenePlayOptions& play);
+
 class BaseDocument;
 class BaseTag;
 // A plug-in tag's parameters: by label when its plug-in has a description

@@ -30,6 +30,20 @@ enum : LONG {
   DA_ALIASLINK = 134,
 };
 
+// Custom data types a GeData can hold besides the DA_* values.
+enum : LONG {
+  CUSTOMDATATYPE_BITMAPBUTTON = 1001053,
+};
+
+// The value of a bitmap button parameter: which node and parameter it belongs to.
+struct BitmapButtonStruct {
+  BitmapButtonStruct() = default;
+  BitmapButtonStruct(BaseList2D* t_op, LONG t_id, LONG t_dirty) : op(t_op), id(t_id), dirty(t_dirty) {}
+  BaseList2D* op = nullptr;
+  LONG id = 0;
+  LONG dirty = 0;
+};
+
 class GeData {
  public:
   GeData() = default;
@@ -44,6 +58,8 @@ class GeData {
   GeData(const Filename& f) : m_type(DA_FILENAME), m_string(f.GetString()) {}  // NOLINT(google-explicit-constructor)
   GeData(const BaseTime& t) : m_type(DA_TIME), m_real(t.GetNumerator()), m_denominator(t.GetDenominator()) {}  // NOLINT
   GeData(const BaseContainer& bc);  // NOLINT(google-explicit-constructor)
+  // A custom data value; type CUSTOMDATATYPE_BITMAPBUTTON.
+  GeData(LONG type, const BitmapButtonStruct& bbs);
   GeData(const GeData& o);
   GeData& operator=(const GeData& o);
   ~GeData();
@@ -69,6 +85,8 @@ class GeData {
   static GeData LinkSerial(LLONG serial);
   // The held container, or null when the value is not a container.
   BaseContainer* GetContainer() const { return m_container.get(); }
+  // The held bitmap button value (an empty one for another type).
+  BitmapButtonStruct GetBitmapButton() const;
 
   bool operator==(const GeData& o) const;
   bool operator!=(const GeData& o) const { return !(*this == o); }

@@ -157,6 +157,26 @@ Bool GeFKill(const Filename& name, LONG flags = 0);
 // Creates a folder (its parent must exist); true when it exists afterwards.
 Bool GeFCreateDir(const Filename& name);
 
+// A file's time. nsec and size are the embedded host's additions: together with the
+// time they tell a rewritten or replaced file from the one seen before.
+struct LocalFileTime {
+  LONG year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  LONG nsec = 0;
+  LLONG size = 0;
+  bool operator==(const LocalFileTime& o) const {
+    return year == o.year && month == o.month && day == o.day && hour == o.hour && minute == o.minute &&
+           second == o.second && nsec == o.nsec && size == o.size;
+  }
+  bool operator!=(const LocalFileTime& o) const { return !(*this == o); }
+};
+enum : LONG {
+  GE_FILETIME_CREATED = 0,
+  GE_FILETIME_MODIFIED = 1,
+  GE_FILETIME_ACCESS = 2,
+};
+// The file's time of the kind mode (GE_FILETIME_*) in UTC; false when it does not exist.
+Bool GeGetFileTime(const Filename& name, LONG mode, LocalFileTime* out);
+
 // The identity of a file or folder: the same for every name (symbolic link) it is
 // reached by, different for different files.
 struct FileIdentity {

@@ -84,6 +84,17 @@ class ObjectData : public NodeData {
   virtual void GetDimension(BaseObject* op, Vector* mp, Vector* rad);
 };
 
+// The data of MSG_DESCRIPTION_COMMAND: the button that was pressed.
+struct DescriptionCommand {
+  DescID id;
+};
+// The data of MSG_DESCRIPTION_GETBITMAP: the bitmap button asking, and the bitmap to
+// fill (the host owns it).
+struct DescriptionGetBitmap {
+  DescID* id = nullptr;
+  BaseBitmap* bmp = nullptr;
+};
+
 typedef NodeData* DataAllocator();
 
 // A registered plug-in as the host keeps it.

@@ -85,12 +85,27 @@ bool GeData::operator==(const GeData& o) const {
     case DA_STRING:
     case DA_FILENAME:
       return m_string == o.m_string;
+    case CUSTOMDATATYPE_BITMAPBUTTON:
+      return m_llong == o.m_llong && m_long == o.m_long && m_real == o.m_real;
     case DA_CONTAINER:
       if (!m_container || !o.m_container) return m_container == o.m_container;
       return *m_container == *o.m_container;
     default:
       return false;
   }
+}
+
+GeData::GeData(LONG type, const BitmapButtonStruct& bbs) {
+  if (type != CUSTOMDATATYPE_BITMAPBUTTON) return;
+  m_type = type;
+  m_llong = host::internal::NodeSerial(bbs.op);
+  m_long = bbs.id;
+  m_real = bbs.dirty;
+}
+
+BitmapButtonStruct GeData::GetBitmapButton() const {
+  if (m_type != CUSTOMDATATYPE_BITMAPBUTTON) return BitmapButtonStruct();
+  return BitmapButtonStruct(LinkSerial(m_llong).GetLink(nullptr), m_long, LONG(m_real));
 }
 
 void GeData::SetBaseList2D(const BaseList2D* node) { *this = LinkSerial(host::internal::NodeSerial(node)); }

@@ -28,6 +28,8 @@ bool KindByName(const std::string& name, ParameterKind* kind) {
       {"LONG", ParameterKind::Long},
       {"REAL", ParameterKind::Real},
       {"STRING", ParameterKind::String},
+      {"FILENAME", ParameterKind::FileName},
+      {"BITMAPBUTTON", ParameterKind::BitmapButton},
   };
   const auto it = kinds.find(name);
   if (it == kinds.end()) return false;
@@ -117,6 +119,8 @@ const char* ParameterKindName(ParameterKind kind) {
     case ParameterKind::Long: return "LONG";
     case ParameterKind::Real: return "REAL";
     case ParameterKind::String: return "STRING";
+    case ParameterKind::FileName: return "FILENAME";
+    case ParameterKind::BitmapButton: return "BITMAPBUTTON";
   }
   return "?";
 }

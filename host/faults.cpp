@@ -16,6 +16,8 @@ struct FaultState {
   bool failNextOpen = false;
   LLONG readBudget = -1;
   LLONG writeBudget = -1;
+  LLONG opens = 0;  // file opens and reads since the last reset of the counts
+  LLONG reads = 0;
 };
 
 // Allocations come from evaluation threads too.
@@ -70,6 +72,17 @@ void ResetFaults() {
   g_faults = FaultState();
 }
 
+FileAccessCounts FileAccesses() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return FileAccessCounts{g_faults.opens, g_faults.reads};
+}
+
+void ResetFileAccesses() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_faults.opens = 0;
+  g_faults.reads = 0;
+}
+
 }  // namespace host
 
 namespace host::internal {
@@ -83,6 +96,7 @@ bool AllocationShouldFail() {
 
 bool OpenShouldFail() {
   std::lock_guard<std::mutex> lock(g_mutex);
+  ++g_faults.opens;
   const bool fail = g_faults.failNextOpen;
   g_faults.failNextOpen = false;
   return fail;
@@ -90,6 +104,7 @@ bool OpenShouldFail() {
 
 LLONG ReadBudget() {
   std::lock_guard<std::mutex> lock(g_mutex);
+  ++g_faults.reads;
   return g_faults.readBudget;
 }
 

@@ -45,6 +45,13 @@ void FailReadsAfter(LLONG bytes);
 void FailWritesAfter(LLONG bytes);
 // Disarms every fault.
 void ResetFaults();
+// BaseFile opens and reads (calls, of any file) since ResetFileAccesses or ResetFaults.
+struct FileAccessCounts {
+  LLONG opens = 0;
+  LLONG reads = 0;
+};
+FileAccessCounts FileAccesses();
+void ResetFileAccesses();
 
 // --- console ----------------------------------------------------------------
 // Every line printed by GePrint since the last ClearConsole.
@@ -207,8 +214,10 @@ bool DescribeDialogResource(LONG id, std::string* title, std::vector<GadgetInfo>
 // --- descriptions -----------------------------------------------------------------
 // The parameters a plug-in node shows in the attribute view, from
 // res/description/<name>.res (docs/resources.md): container ID, kind and label.
-enum class ParameterKind { Bool, Long, Real, String };
-// "BOOL", "LONG", "REAL", "STRING".
+// A file name is kept as a DA_FILENAME entry; a bitmap button holds no container entry:
+// its node answers it (GetDParameter) and hears of a press (MSG_DESCRIPTION_COMMAND).
+enum class ParameterKind { Bool, Long, Real, String, FileName, BitmapButton };
+// "BOOL", "LONG", "REAL", "STRING", "FILENAME", "BITMAPBUTTON".
 const char* ParameterKindName(ParameterKind kind);
 struct ParameterInfo {
   LONG id = 0;

@@ -26,13 +26,4 @@ CommandData* AllocPendingCommand() {
   return gNew PendingCommand(NameString);
 }
 
-class PendingDeformer : public ObjectData {};
-NodeData* AllocPendingDeformer() { return gNew PendingDeformer; }
-
 }  // namespace
-
-// The deformer registers without the empty-name check.
-Bool RegisterMddDeformer() {
-  return RegisterObjectPlugin(ID_MDD_DEFORMER, GeLoadString(IDS_MDDDEFORMER_NAME), OBJECT_MODIFIER,
-                              AllocPendingDeformer, String("Omdddeformer"), AutoBitmap("mdd_deform.tif"), 0);
-}

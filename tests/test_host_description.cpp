@@ -49,17 +49,20 @@ TEST_F(DescriptionTest, EveryKindWithSymbolsOrNumbers) {
          "  LONG MY_COUNT { LABEL \"Count\"; }\n"
          "  REAL MY_SCALE { LABEL \"Scale \\\"x\\\"\"; }\n"
          "  STRING 2000 { LABEL \"Name\"; }\n"
+         "  FILENAME 2001 { LABEL \"File\"; }\n"
+         "  BITMAPBUTTON 2002 { LABEL \"Record\"; }\n"
          "}\n");
   std::string title = "unchanged", error;
   std::vector<host::ParameterInfo> parameters;
   ASSERT_TRUE(host::DescribeDescription("Tmine", &title, &parameters, &error)) << error;
   EXPECT_EQ(title, "");
-  ASSERT_EQ(parameters.size(), 4u);
-  const host::ParameterKind kinds[] = {host::ParameterKind::Bool, host::ParameterKind::Long, host::ParameterKind::Real,
-                                       host::ParameterKind::String};
-  const LONG ids[] = {1000, 1001, 0x3F0, 2000};
-  const char* names[] = {"BOOL", "LONG", "REAL", "STRING"};
-  for (size_t i = 0; i < 4; ++i) {
+  ASSERT_EQ(parameters.size(), 6u);
+  const host::ParameterKind kinds[] = {host::ParameterKind::Bool,     host::ParameterKind::Long,
+                                       host::ParameterKind::Real,     host::ParameterKind::String,
+                                       host::ParameterKind::FileName, host::ParameterKind::BitmapButton};
+  const LONG ids[] = {1000, 1001, 0x3F0, 2000, 2001, 2002};
+  const char* names[] = {"BOOL", "LONG", "REAL", "STRING", "FILENAME", "BITMAPBUTTON"};
+  for (size_t i = 0; i < 6; ++i) {
     EXPECT_EQ(parameters[i].kind, kinds[i]) << i;
     EXPECT_EQ(parameters[i].id, ids[i]) << i;
     EXPECT_STREQ(host::ParameterKindName(parameters[i].kind), names[i]);
@@ -83,6 +86,9 @@ TEST_F(DescriptionTest, BrokenFilesAreRefusedWithFileAndLine) {
       {"DESCRIPTION Tmine\n{\n  BOOL MY_SWITCH { LABEL \"a\"; }\n\n  LONG 1000 { LABEL \"b\"; }\n}\n", 5,
        "ID 1000 is used twice (first on line 3)"},
       {"DESCRIPTION Tmine\n{\n  BOOL MY_SWITCH { }\n}\n", 3, "BOOL 1000 has no LABEL"},
+      {"DESCRIPTION Tmine\n{\n  BITMAPBUTTON 7 { }\n}\n", 3, "BITMAPBUTTON 7 has no LABEL"},
+      {"DESCRIPTION Tmine\n{\n  FILENAME { LABEL \"a\"; }\n}\n", 3, "FILENAME needs an ID"},
+      {"DESCRIPTION Tmine\n{\n  BUTTON 7 { LABEL \"a\"; }\n}\n", 3, "'BUTTON' is no parameter kind"},
       {"DESCRIPTION Tmine\n{\n  BOOL MY_SWITCH { KEY \"x\"; }\n}\n", 3, "'KEY' is no parameter property"},
       {"DESCRIPTION Tmine\n{\n  BOOL 0 { LABEL \"a\"; }\n}\n", 3, "parameter IDs are above 0"},
       {"DESCRIPTION Tmine\n{\n  BOOL { LABEL \"a\"; }\n}\n", 3, "BOOL needs an ID"},

@@ -566,4 +566,37 @@ TEST_F(FileSystemTest, BrowsingRestartsOnInitAndIsEmptyBeforeTheFirstStep) {
   EXPECT_FALSE(browse->GetNext());
 }
 
+TEST_F(BaseFileTest, FileTimeTellsARewrittenFile) {
+  const std::string path = WriteFile("t.bin", "abc");
+  LocalFileTime first, again, after;
+  ASSERT_TRUE(GeGetFileTime(Filename(path.c_str()), GE_FILETIME_MODIFIED, &first));
+  EXPECT_EQ(first.size, 3);
+  EXPECT_GE(first.year, 2000);
+  ASSERT_TRUE(GeGetFileTime(Filename(path.c_str()), GE_FILETIME_MODIFIED, &again));
+  EXPECT_EQ(first, again);
+  WriteFile("t.bin", "abcdef");
+  ASSERT_TRUE(GeGetFileTime(Filename(path.c_str()), GE_FILETIME_MODIFIED, &after));
+  EXPECT_EQ(after.size, 6);
+  EXPECT_NE(first, after);
+  EXPECT_FALSE(GeGetFileTime(Filename((TempDir() + "/none.bin").c_str()), GE_FILETIME_MODIFIED, &after));
+  EXPECT_FALSE(GeGetFileTime(Filename(TempDir().c_str()), GE_FILETIME_MODIFIED, &after));
+  EXPECT_FALSE(GeGetFileTime(Filename(path.c_str()), GE_FILETIME_MODIFIED, nullptr));
+}
+
+TEST_F(BaseFileTest, OpensAndReadsAreCounted) {
+  const std::string path = WriteFile("c.bin", std::string(100, 'x'));
+  host::ResetFileAccesses();
+  BaseFile* file = BaseFile::Alloc();
+  ASSERT_TRUE(file->Open(Filename(path.c_str()), FILEOPEN_READ));
+  char buffer[40];
+  EXPECT_EQ(file->ReadBytes(buffer, 40), 40);
+  EXPECT_EQ(file->ReadBytes(buffer, 40), 40);
+  file->Close();
+  BaseFile::Free(file);
+  EXPECT_EQ(host::FileAccesses().opens, 1);
+  EXPECT_EQ(host::FileAccesses().reads, 2);
+  host::ResetFileAccesses();
+  EXPECT_EQ(host::FileAccesses().opens, 0);
+}
+
 }  // namespace
