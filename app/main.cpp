@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
   app.add_flag("--yes", options.answerYes, "Answer Yes to every question box");
   app.add_flag("--no", options.answerNo, "Answer No to every question box");
   app.add_flag("--no-progress", options.noProgress, "Do not draw the progress line on the terminal");
+  app.add_flag("--verbose", options.verbose,
+               "Also print the console's timing lines and the trace of dialogs and file selectors");
 
   CLI::App* plugins = app.add_subcommand("plugins", "Start the plug-in and list its registrations");
 
@@ -114,6 +116,8 @@ int main(int argc, char** argv) {
   if (!options.settingsDir.empty()) host::SetSettingsFolder(options.settingsDir);
   if (options.answerNo) host::SetDefaultAnswer(false);
   host::DrawStatus(options.noProgress ? 0 : -1);
+  host::EchoDiagnostics(options.verbose);
+  host::EchoTrace(options.verbose);
 
   PluginModule module;
   std::string error;

@@ -39,6 +39,7 @@ struct ShellOptions {
   bool answerYes = false;
   bool answerNo = false;
   bool noProgress = false;
+  bool verbose = false;     // timing and trace lines on the terminal too
 };
 
 // Lists the registered plug-ins: kind, ID and name, in registration order.
