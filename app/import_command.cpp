@@ -48,7 +48,7 @@ std::string ChosenBySets(const std::vector<std::string>& sets, const std::string
     const std::string key = flag.substr(0, equals);
     const std::string value = flag.substr(equals + 1);
     if (key == setKey) {
-      chosen = value;
+      chosen = Lower(value);
     } else {
       const auto radio = radioChoices.find(key);
       if (radio != radioChoices.end() && On(value)) chosen = radio->second;
@@ -210,6 +210,16 @@ void PrintSummary(const std::string& path, const std::string& preset, const std:
   std::printf("  time:           %.3f s\n", seconds);
 }
 
+// Whether folder or one of its subfolders holds a file named *.obj (in any case).
+bool HasObjFile(const fs::path& folder) {
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
+       !ec && it != end; it.increment(ec)) {
+    if (Lower(it->path().extension().string()) == ".obj" && it->is_regular_file(ec)) return true;
+  }
+  return false;
+}
+
 // Why a scene file cannot be written at output ("" when its folder is there and writable).
 std::string OutputFolderProblem(const std::string& output) {
   std::error_code ec;
@@ -254,6 +264,9 @@ int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
   const bool folder = fs::is_directory(status);
   if (!folder && !fs::is_regular_file(status))
     return ShellFail("import: '" + options.path + "' is neither a file nor a folder");
+
+  if (folder && !HasObjFile(path))
+    return ShellFail("import: no OBJ files in " + options.path + "; nothing was imported and no file written");
 
   // The options dialog: the preset, then what PATH and --into decide, then the flags,
   // so that a flag that needs the folder source enabled (subfolders) finds it so.

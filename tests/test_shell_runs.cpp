@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "shell_run.h"
@@ -106,6 +107,42 @@ TEST_F(ShellRunsTest, AChosenSceneFileThatIsReplacedIsSaidSo) {
   // A file named with -o is the user's choice.
   const ShellRun named = Run("import models/robot.obj -o robot.kscn");
   EXPECT_TRUE(Has(named, "Wrote robot.kscn\n")) << named.out;
+}
+
+TEST_F(ShellRunsTest, ValuesAsUsersWriteThemAndWrongValuesExitTwo) {
+  struct Case {
+    const char* set;
+    int exitCode;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"layout=PER-GROUP", 0, "changed:        layout=PER-GROUP"},
+      {"source=One-File", 0, "Imported"},
+      {"scale=1", 0, "Imported"},
+      {"scale=100000", 0, "Imported"},
+      {"scale=0", 2, "scale takes a whole number from 1 to 100000, not 0"},
+      {"scale=100001", 2, "scale takes a whole number from 1 to 100000, not 100001"},
+      {"scale=ten", 2, "scale takes a whole number"},
+      {"layout=sideways", 2, "layout takes one of: single-object, per-object, per-group"},
+  };
+  for (const Case& c : cases) {
+    const ShellRun r = Run(std::string("import models/robot.obj -o out.kscn --set ") + c.set);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.set << "\n" << r.out;
+    EXPECT_TRUE(Has(r, c.says)) << c.set << "\n" << r.out;
+  }
+}
+
+TEST_F(ShellRunsTest, AFolderWithoutObjFilesIsAFailureAndWritesNothing) {
+  fs::create_directories(fs::path(TempDir()) / "empty" / "sub");
+  std::ofstream(TempDir() + "/empty/readme.txt") << "no models here\n";
+  std::ofstream(TempDir() + "/empty/sub/robot.mtl") << "newmtl a\n";
+  const ShellRun r = Run("import empty");
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_TRUE(Has(r, "no OBJ files in empty")) << r.out;
+  EXPECT_FALSE(fs::exists(fs::path(TempDir()) / "empty.kscn"));
+  // One in a subfolder, in capitals, is enough for the walk to start.
+  fs::copy_file(fs::path(TempDir()) / "models/robot.obj", fs::path(TempDir()) / "empty/sub/ROBOT.OBJ");
+  EXPECT_FALSE(Has(Run("import empty"), "no OBJ files"));
 }
 
 }  // namespace
