@@ -421,6 +421,20 @@ TEST_F(ShellOptionsTest, RenamingKeepsThePlaceAndLastUsedKeepsItsName) {
   EXPECT_EQ(last.exitCode, 1);
   EXPECT_TRUE(Has(last.err, "keeps its name")) << last.err;
   EXPECT_EQ(Run("presets rename Nowhere Somewhere").exitCode, 1);
+
+  // The defaults the shell starts from keep their names too, and blank names are refused.
+  for (const char* args : {"presets rename 'Default Import Options' Mine",
+                           "presets rename 'Default Export Options' Mine --side export"}) {
+    const RunResult refused = Run(args);
+    EXPECT_EQ(refused.exitCode, 1) << args;
+    EXPECT_TRUE(Has(refused.err, "is protected and cannot be renamed")) << refused.err;
+  }
+  for (const char* args : {"presets rename 'Import From Poser' '   '", "presets add ' '", "presets add ''"}) {
+    const RunResult blank = Run(args);
+    EXPECT_EQ(blank.exitCode, 2) << args;
+    EXPECT_TRUE(Has(blank.err, "may not be empty or only blanks")) << args << ": " << blank.err;
+  }
+  EXPECT_TRUE(Has(Run("presets list").out, "   1  Default Import Options"));
 }
 
 TEST_F(ShellOptionsTest, APreviewLeavesTheSettingsFileAsItWas) {
