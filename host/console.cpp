@@ -225,6 +225,11 @@ namespace host::internal {
 // a reset empties the console and the status but leaves them as they are.
 void ResetConsole() { host::ClearConsole(); }
 
+void LogConsoleLine(const std::string& line) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  ConsoleLog().push_back(line);
+}
+
 void ResetStatus() {
   std::lock_guard<std::mutex> lock(g_mutex);
   EraseLocked();

@@ -145,4 +145,19 @@ TEST_F(ShellRunsTest, AFolderWithoutObjFilesIsAFailureAndWritesNothing) {
   EXPECT_FALSE(Has(Run("import empty"), "no OBJ files"));
 }
 
+TEST_F(ShellRunsTest, ADamagedSettingsFileIsReportedOnceOnStandardErrorAndTheRunGoesOn) {
+  for (const char* args : {"import models/robot.obj -o d.kscn --no-progress", "presets list", "options import"}) {
+    fs::create_directories(fs::path(TempDir()) / "settings");
+    std::ofstream(TempDir() + "/settings/settings.kvs") << "not a settings file";
+    fs::remove(fs::path(TempDir()) / "settings/settings.kvs.damaged");
+    const ShellRun r = RunShell(TempDir(), args, "", true);
+    EXPECT_EQ(r.exitCode, 0) << args << "\n" << r.out << r.err;
+    size_t count = 0;
+    for (size_t at = r.err.find("is damaged"); at != std::string::npos; at = r.err.find("is damaged", at + 1)) ++count;
+    EXPECT_EQ(count, 1u) << args << "\n" << r.err;
+    EXPECT_FALSE(Has(r, "is damaged")) << "not on standard output too:\n" << r.out;
+  }
+  EXPECT_TRUE(Has(RunShell(TempDir(), "presets list"), "Default Import Options")) << "the built-in presets";
+}
+
 }  // namespace
