@@ -10,7 +10,10 @@ build: deps
 
 # The main job: the plug-in starts, imports the bundled sample with the default import
 # options and shows the scene it built.
-run: build
+run: deps
+	@echo "make run: building the host, the plug-in module, res/ and the kelvane shell (make test builds the tests too)"
+	@cmake --preset default >/dev/null
+	cmake --build --preset default --target kelvane
 	./build/bin/kelvane plugins
 	./build/bin/kelvane import samples/robot.obj --preset "Default Import Options" -o build/sample.kscn
 	./build/bin/kelvane scene show build/sample.kscn

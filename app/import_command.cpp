@@ -4,6 +4,8 @@
 // active afterwards (the import may have made a new one) is saved as a scene file.
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -46,7 +48,7 @@ std::string ChosenBySets(const std::vector<std::string>& sets, const std::string
     const std::string key = flag.substr(0, equals);
     const std::string value = flag.substr(equals + 1);
     if (key == setKey) {
-      chosen = value;
+      chosen = Lower(value);
     } else {
       const auto radio = radioChoices.find(key);
       if (radio != radioChoices.end() && On(value)) chosen = radio->second;
@@ -185,8 +187,13 @@ std::string Breakdown(long long total, const std::vector<std::pair<long long, co
   return text.empty() ? std::string() : " (" + text + ")";
 }
 
-void PrintSummary(const std::string& path, const ImportSummary& s, double seconds) {
+void PrintSummary(const std::string& path, const std::string& preset, const std::vector<std::string>& sets,
+                  const ImportSummary& s, double seconds) {
   std::printf("Imported %s\n", path.c_str());
+  std::printf("  preset:         %s\n", preset.c_str());
+  std::string changed;
+  for (const std::string& flag : sets) changed += (changed.empty() ? "" : ", ") + flag;
+  std::printf("  changed:        %s\n", changed.empty() ? "nothing" : changed.c_str());
   std::printf("  objects:        %lld%s\n", s.objects,
               Breakdown(s.objects, {{s.polygonObjects, "polygon"}, {s.splineObjects, "spline"}, {s.nullObjects, "null"}})
                   .c_str());
@@ -203,6 +210,29 @@ void PrintSummary(const std::string& path, const ImportSummary& s, double second
   std::printf("  time:           %.3f s\n", seconds);
 }
 
+// Whether folder or one of its subfolders holds a file named *.obj (in any case).
+bool HasObjFile(const fs::path& folder) {
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
+       !ec && it != end; it.increment(ec)) {
+    if (Lower(it->path().extension().string()) == ".obj" && it->is_regular_file(ec)) return true;
+  }
+  return false;
+}
+
+// Why a scene file cannot be written at output ("" when its folder is there and writable).
+std::string OutputFolderProblem(const std::string& output) {
+  std::error_code ec;
+  fs::path folder = fs::path(output).parent_path();
+  if (folder.empty()) folder = ".";
+  const fs::file_status status = fs::status(folder, ec);
+  if (!fs::exists(status)) return "no such folder '" + folder.string() + "'";
+  if (!fs::is_directory(status)) return "'" + folder.string() + "' is not a folder";
+  if (access(folder.c_str(), W_OK | X_OK) != 0) return "the folder '" + folder.string() + "' is not writable";
+  if (fs::is_directory(fs::path(output), ec)) return "it is a folder";
+  return std::string();
+}
+
 CommandData* ImportCommand() {
   for (const BasePlugin* plugin : host::RegisteredPlugins())
     if (plugin->GetID() == kImportCommand && plugin->GetPluginType() == PLUGINTYPE_COMMAND) return plugin->GetCommand();
@@ -214,7 +244,9 @@ CommandData* ImportCommand() {
 CLI::App* AddImportCommand(CLI::App& app, ImportCommandOptions* options) {
   CLI::App* command = app.add_subcommand("import", "Import a Wavefront OBJ file, an MTL library or a folder of OBJ files");
   command->add_option("PATH", options->path, "The .obj or .mtl file, or the folder")->required();
-  command->add_option("--preset", options->preset, "Choose this import preset first (its name as listed)");
+  command->add_option("--preset", options->preset,
+                      "Start from this import preset (its name as listed; default: \"" + std::string(kDefaultImportPreset) +
+                          "\"; \"Last Used\" for the previous run's options)");
   command->add_option("--set", options->sets, "Set an import option: KEY=VALUE (repeatable; see 'options import --keys')")
       ->allow_extra_args(false);
   command->add_option("--into", options->into, "Import into this scene file (default: a new empty document)");
@@ -233,11 +265,17 @@ int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
   if (!folder && !fs::is_regular_file(status))
     return ShellFail("import: '" + options.path + "' is neither a file nor a folder");
 
+  if (folder && !HasObjFile(path))
+    return ShellFail("import: no OBJ files in " + options.path + "; nothing was imported and no file written");
+
   // The options dialog: the preset, then what PATH and --into decide, then the flags,
   // so that a flag that needs the folder source enabled (subfolders) finds it so.
   std::vector<DialogAction> actions, flags;
   std::string error;
-  if (!OptionFlagActions(kImportDialog, options.preset, {}, &actions, &error) ||
+  // Every run starts from a named preset, so that two runs with the same flags give the
+  // same scene; "Last Used" is chosen only when asked for.
+  const std::string preset = options.preset.empty() ? std::string(kDefaultImportPreset) : options.preset;
+  if (!OptionFlagActions(kImportDialog, preset, {}, &actions, &error) ||
       !OptionFlagActions(kImportDialog, "", options.sets, &flags, &error))
     return ShellUsage(error);
   const std::string source =
@@ -260,6 +298,12 @@ int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
                                                      : DefaultOutput(path);
   if (fs::equivalent(fs::path(output), path, ec))
     return ShellUsage("import: the scene file '" + output + "' would replace PATH itself");
+  // The output's folder is checked first, so that a scene that cannot be written fails
+  // before a long import rather than after it.
+  if (const std::string problem = OutputFolderProblem(output); !problem.empty())
+    return ShellFail("cannot save scene '" + output + "': " + problem + "; nothing was imported");
+  // A scene file the shell named by itself is not replaced without saying so.
+  const bool replaces = options.output.empty() && options.into.empty() && fs::exists(fs::path(output), ec);
 
   BaseDocument* doc = nullptr;
   if (!options.into.empty()) {
@@ -304,8 +348,8 @@ int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
   const NodeSet none(nullptr);
   ImportSummary summary;
   Summarizer(result == doc ? before : none, &summary).Document(result);
-  PrintSummary(options.path, summary, seconds);
+  PrintSummary(options.path, preset, options.sets, summary, seconds);
   if (!host::SaveScene(result, output, &error)) return ShellFail("cannot save scene '" + output + "': " + error);
-  std::printf("Wrote %s\n", output.c_str());
+  std::printf(replaces ? "Wrote %s (replaced the file that was there)\n" : "Wrote %s\n", output.c_str());
   return 0;
 }

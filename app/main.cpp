@@ -21,6 +21,25 @@ std::string PluginFolder(const std::string& flag) {
   return ExecutableFolder();
 }
 
+// The first word of the command line that is no global option nor its value, when it
+// names no command ("" when it does or when there is none).
+std::string UnknownCommand(CLI::App& app, int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word.size() > 1 && word[0] == '-') {
+      if (word.find('=') == std::string::npos) {
+        const CLI::Option* option = app.get_option_no_throw(word);
+        if (option && option->get_expected_min() > 0) ++i;  // the option's value
+      }
+      continue;
+    }
+    for (const CLI::App* sub : app.get_subcommands({}))
+      if (sub->check_name(word)) return std::string();
+    return word;
+  }
+  return std::string();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -30,6 +49,8 @@ int main(int argc, char** argv) {
                "kelvane"};
   app.set_version_flag("--version", std::string("kelvane ") + KELVANE_VERSION);
   app.require_subcommand(1);
+  // The global options may come before or after the command ("kelvane import x.obj --yes").
+  app.fallthrough();
 
   ShellOptions options;
   app.add_option("--plugin-dir", options.pluginDir, "Folder of the plug-in module and its res/ folder");
@@ -38,6 +59,8 @@ int main(int argc, char** argv) {
   app.add_flag("--yes", options.answerYes, "Answer Yes to every question box");
   app.add_flag("--no", options.answerNo, "Answer No to every question box");
   app.add_flag("--no-progress", options.noProgress, "Do not draw the progress line on the terminal");
+  app.add_flag("--verbose", options.verbose,
+               "Also print the console's timing lines and the trace of dialogs and file selectors");
 
   CLI::App* plugins = app.add_subcommand("plugins", "Start the plug-in and list its registrations");
 
@@ -81,6 +104,14 @@ int main(int argc, char** argv) {
   CLI::App* docsCommand = app.add_subcommand("docs", "Open the user guide (or with --web the home page) as the plug-in's help commands do");
   docsCommand->add_flag("--web", docsWeb, "The home page instead of the user guide");
 
+  if (const std::string unknown = UnknownCommand(app, argc, argv); !unknown.empty()) {
+    std::string names;
+    for (const CLI::App* sub : app.get_subcommands({})) names += (names.empty() ? "" : ", ") + sub->get_name();
+    std::fprintf(stderr, "kelvane: unknown command '%s'; the commands are: %s (kelvane --help)\n", unknown.c_str(),
+                 names.c_str());
+    return kExitUsage;
+  }
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -95,6 +126,8 @@ int main(int argc, char** argv) {
   if (!options.settingsDir.empty()) host::SetSettingsFolder(options.settingsDir);
   if (options.answerNo) host::SetDefaultAnswer(false);
   host::DrawStatus(options.noProgress ? 0 : -1);
+  host::EchoDiagnostics(options.verbose);
+  host::EchoTrace(options.verbose);
 
   PluginModule module;
   std::string error;

@@ -80,16 +80,32 @@ bool Decimal(const std::string& text) {
   return end && *end == '\0' && std::isfinite(v);
 }
 
+std::string Lower(const std::string& text) {
+  std::string t;
+  for (const char c : text) t.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+  return t;
+}
+
+// The choice of a choice set that value names, in any case ("" when none).
+std::string Choice(const OptionKey& key, const std::string& value) {
+  for (const std::string& choice : key.choices)
+    if (Lower(choice) == Lower(value)) return choice;
+  return std::string();
+}
+
 bool Valid(const OptionKey& key, const std::string& value) {
   if (key.kind == "check" || key.kind == "radio") return OnOff(value);
   if (key.kind == "integer") return Whole(value);
   if (key.kind == "real") return Decimal(value);
-  if (key.kind == "choice") {
-    for (const std::string& choice : key.choices)
-      if (choice == value) return true;
-    return false;
-  }
+  if (key.kind == "choice") return !Choice(key, value).empty();
   return true;  // texts take anything; popups are checked by the dialog
+}
+
+// A valid number outside the key's range.
+bool OutOfRange(const OptionKey& key, const std::string& value) {
+  if (!key.hasLimits || (key.kind != "integer" && key.kind != "real")) return false;
+  const double v = std::strtod(value.c_str(), nullptr);
+  return v < key.min || v > key.max;
 }
 
 }  // namespace
@@ -116,7 +132,7 @@ bool DescribeOptionKeys(LONG dialogId, std::vector<OptionKey>* keys, std::string
       set->values = "one of " + Joined(set->choices, ", ");
     }
     if (g.key.empty() || !Settable(g.kind)) continue;
-    OptionKey key{g.key, host::GadgetKindName(g.kind), std::string(), g.label, {}};
+    OptionKey key{g.key, host::GadgetKindName(g.kind), std::string(), g.label, {}, g.hasLimits, g.min, g.max};
     switch (g.kind) {
       case GadgetKind::Check:
       case GadgetKind::Radio:
@@ -170,7 +186,11 @@ bool OptionFlagActions(LONG dialogId, const std::string& preset, const std::vect
       *error = "--set " + flag + ": " + name + " takes " + takes + ", not '" + value + "'";
       return false;
     }
-    out.push_back(host::DialogAction::Set(name, value));
+    if (OutOfRange(*key, value)) {
+      *error = "--set " + flag + ": " + name + " takes " + key->values + ", not " + value;
+      return false;
+    }
+    out.push_back(host::DialogAction::Set(name, key->kind == "choice" ? Choice(*key, value) : value));
   }
   *actions = std::move(out);
   return true;

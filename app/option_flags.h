@@ -14,6 +14,8 @@ struct OptionKey {
   std::string values;  // readable: "on or off", "a whole number from 1 to 16", ...
   std::string label;   // the gadget's label; for a choice set, its choices' labels
   std::vector<std::string> choices;  // a choice set's choices, in layout order
+  bool hasLimits = false;            // numbers: the range the dialog accepts
+  double min = 0, max = 0;
 };
 
 // The keys a user can set in dialog resource dialogId, in layout order (a choice set

@@ -191,8 +191,11 @@ int RunShow(const OptionCommandLine& line, PluginModule& module) {
   return 0;
 }
 
+// A name made only of blanks (or nothing) names no preset a user could choose again.
+bool Blank(const std::string& name) { return name.find_first_not_of(" \t\r\n") == std::string::npos; }
+
 int RunAdd(const OptionCommandLine& line, PluginModule& module) {
-  if (line.name.empty()) return ShellUsage("a preset name may not be empty");
+  if (Blank(line.name)) return ShellUsage("a preset name may not be empty or only blanks");
   std::vector<DialogAction> actions;
   std::string error;
   if (!OptionFlagActions(DialogOf(line.presetSide), line.from, line.presetSets, &actions, &error)) return ShellUsage(error);
@@ -209,13 +212,15 @@ int RunAdd(const OptionCommandLine& line, PluginModule& module) {
 }
 
 int RunRename(const OptionCommandLine& line, PluginModule& module) {
-  if (line.newName.empty()) return ShellUsage("a preset name may not be empty");
+  if (Blank(line.newName)) return ShellUsage("a preset name may not be empty or only blanks");
   DialogRun probe;
   if (!Probe(module, line.presetSide, line.name, &probe)) return ShellFail(probe.error);
   const LONG index = probe.ChosenIndex();
   if (index == 0)
     return ShellFail("the entry " + Quoted(probe.Entries().empty() ? line.name : probe.Entries()[0]) +
                 " keeps its name: it holds the options of the last run");
+  if (!probe.Enabled(kDeleteButton))
+    return ShellFail("the preset " + Quoted(probe.Preset()->value) + " is protected and cannot be renamed");
   // Chosen by name again: the settings are read anew for the change, and another shell
   // may have added or deleted presets before it.
   DialogRun run;

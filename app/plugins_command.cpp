@@ -15,16 +15,25 @@ const char* KindName(const BasePlugin& plugin) {
   }
 }
 
+// A menu separator is registered as a command named "#$<n>--"; it is no plug-in.
+bool Separator(const BasePlugin& plugin) {
+  const std::string name = plugin.GetName().Std();
+  return name.rfind("#$", 0) == 0 && name.size() >= 4 && name.compare(name.size() - 2, 2, "--") == 0;
+}
+
 }  // namespace
 
 int RunPluginsCommand(const ShellOptions&) {
   const auto plugins = host::RegisteredPlugins();
   std::printf("%-9s %-8s %-28s %s\n", "kind", "ID", "name", "icon");
+  size_t listed = 0;
   for (const BasePlugin* plugin : plugins) {
+    if (Separator(*plugin)) continue;
+    ++listed;
     const std::string icon = plugin->GetIconFile().Content() ? plugin->GetIconFile().Std() : "-";
     std::printf("%-9s %-8d %-28s %s\n", KindName(*plugin), plugin->GetID(), plugin->GetName().Std().c_str(),
                 icon.c_str());
   }
-  std::printf("%zu plug-ins registered.\n", plugins.size());
-  return plugins.empty() ? 1 : 0;
+  std::printf("%zu plug-ins registered.\n", listed);
+  return listed == 0 ? 1 : 0;
 }

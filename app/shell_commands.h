@@ -13,6 +13,8 @@ constexpr LONG kImportCommand = 1022494;
 constexpr LONG kDocsCommand = 1023090;
 constexpr LONG kWebCommand = 1023091;
 constexpr LONG kImportDialog = 10161;
+// The preset every import starts from unless --preset names another.
+constexpr const char* kDefaultImportPreset = "Default Import Options";
 constexpr LONG kExportDialog = 10080;
 constexpr LONG kGroupTag = 1016210;
 constexpr LONG kRegionTag = 1016229;
@@ -37,6 +39,7 @@ struct ShellOptions {
   bool answerYes = false;
   bool answerNo = false;
   bool noProgress = false;
+  bool verbose = false;     // timing and trace lines on the terminal too
 };
 
 // Lists the registered plug-ins: kind, ID and name, in registration order.

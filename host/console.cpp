@@ -28,6 +28,8 @@ std::vector<std::string>& ConsoleLog() {
   return *lines;
 }
 bool g_echoConsole = true;
+// Diagnostic console lines (the timing lines, "... elapsed = ...") are echoed too.
+bool g_echoDiagnostics = true;
 
 host::StatusState& StatusData() {
   static auto* state = new host::StatusState;
@@ -139,6 +141,7 @@ void GePrint(const String& text) {
   std::lock_guard<std::mutex> lock(g_mutex);
   ConsoleLog().push_back(text.Std());
   if (!g_echoConsole) return;
+  if (!g_echoDiagnostics && text.Std().find(" elapsed = ") != std::string::npos) return;
   static const bool stdoutIsTerminal = IsTerminal(STDOUT_FILENO);
   const bool restore = g_line.shown && stdoutIsTerminal;
   if (restore) EraseLocked();
@@ -201,6 +204,11 @@ void EchoConsole(bool on) {
   g_echoConsole = on;
 }
 
+void EchoDiagnostics(bool on) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_echoDiagnostics = on;
+}
+
 const StatusState& Status() { return StatusData(); }
 
 void DrawStatus(int mode) {
@@ -216,6 +224,11 @@ namespace host::internal {
 // Echo and drawing modes belong to the process (the shell's flags, the test main), so
 // a reset empties the console and the status but leaves them as they are.
 void ResetConsole() { host::ClearConsole(); }
+
+void LogConsoleLine(const std::string& line) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  ConsoleLog().push_back(line);
+}
 
 void ResetStatus() {
   std::lock_guard<std::mutex> lock(g_mutex);

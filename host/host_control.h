@@ -59,6 +59,9 @@ const std::vector<std::string>& ConsoleLines();
 void ClearConsole();
 // Whether GePrint also writes to standard output (on by default).
 void EchoConsole(bool on);
+// Whether diagnostic console lines (the timing lines) are echoed with the others; all
+// of them stay in ConsoleLines().
+void EchoDiagnostics(bool on);
 
 // --- status bar and pointer --------------------------------------------------
 struct StatusState {
@@ -89,6 +92,9 @@ const std::vector<std::string>& FileSelectorTitles();
 void ClearUserLog();
 // Whether box texts are printed to standard error (on by default).
 void EchoMessageBoxes(bool on);
+// Whether the scripted user's trace lines ("[dialog] ...", "[file selector] ...") are
+// echoed; message boxes are not affected.
+void EchoTrace(bool on);
 
 // --- the scripted user in dialogs ----------------------------------------------
 // What a gadget is, in dialogs built in code and in dialog resources.

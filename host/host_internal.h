@@ -40,6 +40,9 @@ void ResetEvaluation();
 // Takes the status line off the terminal before other text goes to standard error;
 // the next status update draws it again.
 void EraseStatusLine();
+// Adds a line to the console log without echoing it (for a line the caller prints on
+// standard error itself).
+void LogConsoleLine(const std::string& line);
 
 // The text of the scripted user's next file selection; false when the selector is
 // cancelled (nothing queued, or an empty entry). The title is logged.

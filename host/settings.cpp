@@ -73,9 +73,18 @@ std::string HomeFolder() {
   return ".";
 }
 
+// A line for the console log; with alsoStderr it is printed on standard error (once per
+// run: a file read again in memory-only mode is not reported again) instead of echoed.
 void Report(const std::string& line, bool alsoStderr) {
-  GePrint(String(line));
-  if (alsoStderr) std::fprintf(stderr, "%s\n", line.c_str());
+  if (!alsoStderr) {
+    GePrint(String(line));
+    return;
+  }
+  static std::set<std::string> reported;
+  if (!reported.insert(line).second) return;
+  host::internal::LogConsoleLine(line);
+  host::internal::EraseStatusLine();
+  std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 // Moves a file that cannot be used out of the way, so that the next save starts a

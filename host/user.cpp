@@ -36,6 +36,8 @@ struct ScriptedUser {
 
 std::mutex g_mutex;
 bool g_echo = true;
+// The scripted user's trace lines ("[dialog] ...", "[file selector] ...", "[text entry] ...").
+bool g_trace = true;
 
 ScriptedUser& User() {
   static auto* user = new ScriptedUser;
@@ -171,6 +173,11 @@ void ClearUserLog() {
 void EchoMessageBoxes(bool on) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_echo = on;
+}
+
+void EchoTrace(bool on) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_trace = on;
 }
 
 const char* GadgetKindName(GadgetKind kind) {
@@ -341,7 +348,7 @@ void DropDialogActions(const DialogIdentity& who) {
 void ReportDialogError(const std::string& text) {
   std::unique_lock<std::mutex> lock(g_mutex);
   User().dialogErrors.push_back(text);
-  const bool echo = g_echo;
+  const bool echo = g_echo && g_trace;
   lock.unlock();
   if (echo) Echo("[dialog] " + text + "\n");
 }
@@ -350,7 +357,7 @@ void RecordDialog(DialogRecord record) {
   std::unique_lock<std::mutex> lock(g_mutex);
   std::string line = "[dialog] " + record.title + ": " + (record.confirmed ? "OK" : "closed");
   User().dialogs.push_back(std::move(record));
-  const bool echo = g_echo;
+  const bool echo = g_echo && g_trace;
   lock.unlock();
   if (echo) Echo(line + "\n");
 }
@@ -375,7 +382,7 @@ bool NextRenameAnswer(const std::string& shown, std::string* entered) {
     text = user.renames.front().second;
     user.renames.pop_front();
   }
-  const bool echo = g_echo;
+  const bool echo = g_echo && g_trace;
   lock.unlock();
   if (echo) Echo("[text entry] " + shown + ": " + (ok ? text : std::string("(cancelled)")) + "\n");
   if (ok) *entered = text;
@@ -400,7 +407,7 @@ bool NextFileSelection(const char* title, std::string* path) {
     chosen = user.selections.front();
     user.selections.pop_front();
   }
-  const bool echo = g_echo;
+  const bool echo = g_echo && g_trace;
   lock.unlock();
   if (echo) Echo("[file selector] " + heading + ": " + (chosen.empty() ? std::string("(cancelled)") : chosen) + "\n");
   if (chosen.empty()) return false;

@@ -221,10 +221,11 @@ TEST_F(ShellImportTest, AFailedImportLeavesEveryFileAsItWas) {
   EXPECT_EQ(SceneFiles(), (std::set<std::string>{"damaged.kscn", "existing.kscn"}));
 }
 
-TEST_F(ShellImportTest, AnOutputThatCannotBeWrittenFailsAfterTheImport) {
+TEST_F(ShellImportTest, AnOutputThatCannotBeWrittenFailsBeforeTheImport) {
   const ShellRun r = Run("import models/robot.obj -o no/such/folder/robot.kscn");
   EXPECT_EQ(r.exitCode, 1) << r.out;
-  EXPECT_TRUE(Has(r, "kelvane: cannot save scene 'no/such/folder/robot.kscn': ")) << r.out;
+  EXPECT_TRUE(Has(r, "kelvane: cannot save scene 'no/such/folder/robot.kscn': no such folder")) << r.out;
+  EXPECT_FALSE(Has(r, "Imported")) << r.out;
   EXPECT_TRUE(SceneFiles().empty());
 }
 

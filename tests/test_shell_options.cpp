@@ -89,7 +89,10 @@ TEST_F(OptionFlagsTest, AValueOfTheWrongFormListsWhatTheKeyTakes) {
       {"layout=spiral",
        "--set layout=spiral: layout takes one of: single-object, per-object, per-group, per-region, per-material, "
        "not 'spiral'"},
-      {"materials=Reuse", "materials takes one of: none, new, reuse"},
+      {"materials=recycle", "materials takes one of: none, new, reuse"},
+      {"scale=0", "--set scale=0: scale takes a whole number from 1 to 100000, not 0"},
+      {"smooth-angle=-1e3", "smooth-angle takes a number from 0 to 180, not -1e3"},
+      {"merge-tolerance-g=+40", "merge-tolerance-g takes a whole number from 1 to 16, not +40"},
       {"swap-yz", "--set takes KEY=VALUE, not 'swap-yz'"},
       {"=on", "--set takes KEY=VALUE, not '=on'"},
   };
@@ -97,8 +100,10 @@ TEST_F(OptionFlagsTest, AValueOfTheWrongFormListsWhatTheKeyTakes) {
     const std::string error = Error(kImport, {"scale=3", flag});
     EXPECT_NE(error.find(message), std::string::npos) << flag << "\n  gave: " << error;
   }
-  // Numbers out of range are the dialog's to clamp, as when a person types them.
-  EXPECT_EQ(Actions(kImport, "", {"scale=0", "smooth-angle=-1e3", "merge-tolerance-g=+40"}).size(), 3u);
+  // The ends of a range, and choices in any case (set as the choice itself).
+  const auto valid = Actions(kImport, "", {"scale=1", "smooth-angle=180", "merge-tolerance-g=+16", "materials=Reuse"});
+  ASSERT_EQ(valid.size(), 4u);
+  EXPECT_EQ(valid[3], "set materials reuse");
 }
 
 TEST_F(OptionFlagsTest, KeysAreDescribedWithTheirValuesAndLabels) {
@@ -145,7 +150,7 @@ class ResourceDialog : public GeModalDialog {
 TEST_F(OptionFlagsTest, TheActionsSetTheResourcesGadgetsAndStopAtARefusal) {
   std::vector<DialogAction> actions;
   std::string error;
-  ASSERT_TRUE(OptionFlagActions(kImport, "", {"scale=0", "layout=per-region", "smooth-angle=200", "texture-path=/t",
+  ASSERT_TRUE(OptionFlagActions(kImport, "", {"scale=1", "layout=per-region", "smooth-angle=180", "texture-path=/t",
                                               "flip-u=yes", "subfolders=on", "normals=on"},
                                 &actions, &error))
       << error;
@@ -275,12 +280,12 @@ TEST_F(ShellOptionsTest, AFirstPreviewShowsLastUsedWithTheDefaultsAndWritesNothi
 
 TEST_F(ShellOptionsTest, EveryKindOfGadgetIsSetAsAPersonWouldInTheGivenOrder) {
   const RunResult r = Run(
-      "options import --set swap-yz=on --set scale=0 --set smooth-angle=45.5 --set texture-path=/tex "
+      "options import --set swap-yz=on --set scale=1 --set smooth-angle=45.5 --set texture-path=/tex "
       "--set layout=per-group --set texture-sampling=2 --set 'texture-blur=Blur: 30 %' --set source=folder "
-      "--set subfolders=on --set null-per-folder=yes --set materials=none --set merge-tolerance-g=99");
+      "--set subfolders=on --set null-per-folder=yes --set materials=none --set merge-tolerance-g=16");
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_TRUE(Has(Line(r.out, "swap-yz"), "[x] Swap Y and Z"));
-  EXPECT_TRUE(Has(Line(r.out, "scale"), "Scale: 1")) << "0 is read back as 1";
+  EXPECT_TRUE(Has(Line(r.out, "scale"), "Scale: 1"));
   EXPECT_TRUE(Has(Line(r.out, "smooth-angle"), "Angle limit (degrees): 45.5"));
   EXPECT_TRUE(Has(Line(r.out, "texture-path"), "Texture path: \"/tex\""));
   EXPECT_TRUE(Has(Line(r.out, "layout=per-group"), "(*) One object per group"));
@@ -291,7 +296,11 @@ TEST_F(ShellOptionsTest, EveryKindOfGadgetIsSetAsAPersonWouldInTheGivenOrder) {
   EXPECT_FALSE(Has(Line(r.out, "null-per-folder"), "(disabled)"));
   EXPECT_TRUE(Has(Line(r.out, "materials=none"), "(*) No materials"));
   EXPECT_TRUE(Has(Line(r.out, "rewrite-materials"), "(disabled)")) << "no materials: nothing to rewrite";
-  EXPECT_TRUE(Has(Line(r.out, "merge-tolerance-g"), "Green: 16")) << "clamped to the field's limit";
+  EXPECT_TRUE(Has(Line(r.out, "merge-tolerance-g"), "Green: 16"));
+  // Out of a field's range: refused with the range, before the dialog opens.
+  const RunResult over = Run("options import --set merge-tolerance-g=99");
+  EXPECT_EQ(over.exitCode, 2);
+  EXPECT_TRUE(Has(over.err, "merge-tolerance-g takes a whole number from 1 to 16, not 99")) << over.err;
 }
 
 TEST_F(ShellOptionsTest, UsageErrorsListKeysOrValuesAndExitTwo) {
@@ -412,6 +421,20 @@ TEST_F(ShellOptionsTest, RenamingKeepsThePlaceAndLastUsedKeepsItsName) {
   EXPECT_EQ(last.exitCode, 1);
   EXPECT_TRUE(Has(last.err, "keeps its name")) << last.err;
   EXPECT_EQ(Run("presets rename Nowhere Somewhere").exitCode, 1);
+
+  // The defaults the shell starts from keep their names too, and blank names are refused.
+  for (const char* args : {"presets rename 'Default Import Options' Mine",
+                           "presets rename 'Default Export Options' Mine --side export"}) {
+    const RunResult refused = Run(args);
+    EXPECT_EQ(refused.exitCode, 1) << args;
+    EXPECT_TRUE(Has(refused.err, "is protected and cannot be renamed")) << refused.err;
+  }
+  for (const char* args : {"presets rename 'Import From Poser' '   '", "presets add ' '", "presets add ''"}) {
+    const RunResult blank = Run(args);
+    EXPECT_EQ(blank.exitCode, 2) << args;
+    EXPECT_TRUE(Has(blank.err, "may not be empty or only blanks")) << args << ": " << blank.err;
+  }
+  EXPECT_TRUE(Has(Run("presets list").out, "   1  Default Import Options"));
 }
 
 TEST_F(ShellOptionsTest, APreviewLeavesTheSettingsFileAsItWas) {

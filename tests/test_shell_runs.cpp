@@ -1,0 +1,163 @@
+// The shell as its users run it: each import starts from the default preset unless
+// --preset says otherwise, plain output by default and the trace with --verbose, global
+// options after the command, unknown commands, and outputs checked before the import.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "shell_run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ShellRunsTest : public HostTest {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    fs::create_directories(fs::path(TempDir()) / "models");
+    for (const char* file : {"robot.obj", "robot.mtl"})
+      fs::copy_file(SourceDir() + "/samples/" + file, fs::path(TempDir()) / "models" / file);
+  }
+  ShellRun Run(const std::string& args) { return RunShell(TempDir(), args + " --no-progress"); }
+  static bool Has(const ShellRun& r, const std::string& text) { return r.out.find(text) != std::string::npos; }
+  // The summary's "objects:" line.
+  static std::string Objects(const ShellRun& r) {
+    const size_t at = r.out.find("  objects:");
+    return at == std::string::npos ? std::string() : r.out.substr(at, r.out.find('\n', at) - at);
+  }
+};
+
+TEST_F(ShellRunsTest, AnOptionSetInOneRunDoesNotLeakIntoTheNextUnlessLastUsedIsChosen) {
+  const ShellRun plain = Run("import models/robot.obj -o plain.kscn");
+  ASSERT_EQ(plain.exitCode, 0) << plain.out;
+  EXPECT_TRUE(Has(plain, "  preset:         Default Import Options\n  changed:        nothing\n")) << plain.out;
+
+  const ShellRun single = Run("import models/robot.obj --set layout=per-group -o single.kscn");
+  ASSERT_EQ(single.exitCode, 0) << single.out;
+  EXPECT_TRUE(Has(single, "  changed:        layout=per-group\n")) << single.out;
+  ASSERT_NE(Objects(single), Objects(plain)) << "the flag must change the scene for this test to mean anything";
+
+  const ShellRun again = Run("import models/robot.obj -o again.kscn");
+  ASSERT_EQ(again.exitCode, 0) << again.out;
+  EXPECT_EQ(Objects(again), Objects(plain));
+
+  // "Last Used" is still saved after each run, and chosen on request.
+  Run("import models/robot.obj --set layout=per-group -o single2.kscn");
+  const ShellRun last = Run("import models/robot.obj --preset 'Last Used' -o last.kscn");
+  ASSERT_EQ(last.exitCode, 0) << last.out;
+  EXPECT_TRUE(Has(last, "  preset:         Last Used\n")) << last.out;
+  EXPECT_EQ(Objects(last), Objects(single));
+}
+
+TEST_F(ShellRunsTest, TimingAndTraceLinesOnlyWithVerbose) {
+  struct Case {
+    const char* args;
+    bool verbose;
+  };
+  for (const Case& c : {Case{"import models/robot.obj", false}, Case{"import models/robot.obj --verbose", true},
+                        Case{"--verbose import models/robot.obj -o v.kscn", true}}) {
+    const ShellRun r = Run(c.args);
+    ASSERT_EQ(r.exitCode, 0) << c.args << "\n" << r.out;
+    EXPECT_TRUE(Has(r, "Imported models/robot.obj")) << r.out;
+    for (const char* line : {" elapsed = ", "[dialog] ", "[file selector] "})
+      EXPECT_EQ(Has(r, line), c.verbose) << c.args << ": " << line << "\n" << r.out;
+  }
+}
+
+TEST_F(ShellRunsTest, GlobalOptionsAreAcceptedAfterTheCommand) {
+  const ShellRun r = RunShell(TempDir(), "import models/robot.obj --no-progress --yes --settings-dir other -o x.kscn");
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_TRUE(fs::exists(fs::path(TempDir()) / "other")) << "--settings-dir after the command was not used";
+  EXPECT_EQ(RunShell(TempDir(), "import models/robot.obj --yes --no").exitCode, 2);
+}
+
+TEST_F(ShellRunsTest, AnUnknownCommandIsNamedAndTheCommandsListed) {
+  for (const char* args : {"frob", "--no-progress frob models", "--settings-dir s frob"}) {
+    const ShellRun r = RunShell(TempDir(), args);
+    EXPECT_EQ(r.exitCode, 2) << args;
+    EXPECT_TRUE(Has(r, "unknown command 'frob'")) << args << "\n" << r.out;
+    EXPECT_TRUE(Has(r, "import")) << r.out;
+  }
+}
+
+TEST_F(ShellRunsTest, AnUnwritableOutputFailsBeforeTheImport) {
+  fs::create_directories(fs::path(TempDir()) / "folder.kscn");
+  fs::create_directories(fs::path(TempDir()) / "locked");
+  fs::permissions(fs::path(TempDir()) / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+  const bool rootWrites = access((TempDir() + "/locked").c_str(), W_OK) == 0;
+  for (const char* output : {"no/such/folder/robot.kscn", "folder.kscn", "models/robot.obj/x.kscn", "locked/x.kscn"}) {
+    if (std::string(output).rfind("locked", 0) == 0 && rootWrites) continue;
+    const ShellRun r = Run(std::string("import models/robot.obj -o ") + output);
+    EXPECT_EQ(r.exitCode, 1) << output << "\n" << r.out;
+    EXPECT_TRUE(Has(r, std::string("kelvane: cannot save scene '") + output + "': ")) << r.out;
+    EXPECT_FALSE(Has(r, "Imported")) << "the import ran before the output was checked:\n" << r.out;
+  }
+  fs::permissions(fs::path(TempDir()) / "locked", fs::perms::owner_all);
+}
+
+TEST_F(ShellRunsTest, AChosenSceneFileThatIsReplacedIsSaidSo) {
+  const ShellRun first = Run("import models/robot.obj");
+  ASSERT_EQ(first.exitCode, 0) << first.out;
+  EXPECT_TRUE(Has(first, "Wrote robot.kscn\n")) << first.out;
+  const ShellRun second = Run("import models/robot.obj");
+  EXPECT_TRUE(Has(second, "Wrote robot.kscn (replaced the file that was there)\n")) << second.out;
+  // A file named with -o is the user's choice.
+  const ShellRun named = Run("import models/robot.obj -o robot.kscn");
+  EXPECT_TRUE(Has(named, "Wrote robot.kscn\n")) << named.out;
+}
+
+TEST_F(ShellRunsTest, ValuesAsUsersWriteThemAndWrongValuesExitTwo) {
+  struct Case {
+    const char* set;
+    int exitCode;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"layout=PER-GROUP", 0, "changed:        layout=PER-GROUP"},
+      {"source=One-File", 0, "Imported"},
+      {"scale=1", 0, "Imported"},
+      {"scale=100000", 0, "Imported"},
+      {"scale=0", 2, "scale takes a whole number from 1 to 100000, not 0"},
+      {"scale=100001", 2, "scale takes a whole number from 1 to 100000, not 100001"},
+      {"scale=ten", 2, "scale takes a whole number"},
+      {"layout=sideways", 2, "layout takes one of: single-object, per-object, per-group"},
+  };
+  for (const Case& c : cases) {
+    const ShellRun r = Run(std::string("import models/robot.obj -o out.kscn --set ") + c.set);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.set << "\n" << r.out;
+    EXPECT_TRUE(Has(r, c.says)) << c.set << "\n" << r.out;
+  }
+}
+
+TEST_F(ShellRunsTest, AFolderWithoutObjFilesIsAFailureAndWritesNothing) {
+  fs::create_directories(fs::path(TempDir()) / "empty" / "sub");
+  std::ofstream(TempDir() + "/empty/readme.txt") << "no models here\n";
+  std::ofstream(TempDir() + "/empty/sub/robot.mtl") << "newmtl a\n";
+  const ShellRun r = Run("import empty");
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_TRUE(Has(r, "no OBJ files in empty")) << r.out;
+  EXPECT_FALSE(fs::exists(fs::path(TempDir()) / "empty.kscn"));
+  // One in a subfolder, in capitals, is enough for the walk to start.
+  fs::copy_file(fs::path(TempDir()) / "models/robot.obj", fs::path(TempDir()) / "empty/sub/ROBOT.OBJ");
+  EXPECT_FALSE(Has(Run("import empty"), "no OBJ files"));
+}
+
+TEST_F(ShellRunsTest, ADamagedSettingsFileIsReportedOnceOnStandardErrorAndTheRunGoesOn) {
+  for (const char* args : {"import models/robot.obj -o d.kscn --no-progress", "presets list", "options import"}) {
+    fs::create_directories(fs::path(TempDir()) / "settings");
+    std::ofstream(TempDir() + "/settings/settings.kvs") << "not a settings file";
+    fs::remove(fs::path(TempDir()) / "settings/settings.kvs.damaged");
+    const ShellRun r = RunShell(TempDir(), args, "", true);
+    EXPECT_EQ(r.exitCode, 0) << args << "\n" << r.out << r.err;
+    size_t count = 0;
+    for (size_t at = r.err.find("is damaged"); at != std::string::npos; at = r.err.find("is damaged", at + 1)) ++count;
+    EXPECT_EQ(count, 1u) << args << "\n" << r.err;
+    EXPECT_FALSE(Has(r, "is damaged")) << "not on standard output too:\n" << r.out;
+  }
+  EXPECT_TRUE(Has(RunShell(TempDir(), "presets list"), "Default Import Options")) << "the built-in presets";
+}
+
+}  // namespace
