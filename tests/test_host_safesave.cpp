@@ -191,7 +191,9 @@ TEST_F(SafeSaveShellTest, AnOutputThatIsNotARegularFileIsRefused) {
     const fs::file_type before = fs::status(out[0] == '/' ? out : Path(out)).type();
     const ShellRun r = Run("import quad.obj -o " + out);
     EXPECT_EQ(r.exitCode, 1) << r.out;
-    EXPECT_NE(r.out.find("not a regular file"), std::string::npos) << r.out;
+    // A folder is seen before the import starts; a pipe or device when the scene is saved.
+    const char* said = out == "folder.kscn" ? "it is a folder" : "not a regular file";
+    EXPECT_NE(r.out.find(said), std::string::npos) << r.out;
     EXPECT_EQ(fs::status(out[0] == '/' ? out : Path(out)).type(), before);
   }
 }
