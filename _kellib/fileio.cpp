@@ -197,6 +197,36 @@ LONG TextReader::ReadLine(CHAR* dst, LONG size) {
   return stored;
 }
 
+const CHAR* TextReader::ReadLineInPlace(LONG size, LONG* length) {
+  UCHAR* const buffer = m_pBuffer;
+  VLONG pos = m_pos;
+  const VLONG end = static_cast<VLONG>(m_blockLength);
+  // What ReadLine drops before a line: line ends and leading blanks.
+  while (pos < end && (buffer[pos] == '\n' || buffer[pos] == '\r' || buffer[pos] == ' ' || buffer[pos] == '\t')) ++pos;
+  m_pos = static_cast<LONG>(pos);
+  if (pos >= end || size < 2) return nullptr;
+  const VLONG limit = size - 1;
+  VLONG room = end - pos;
+  if (room > limit) room = limit;
+  UCHAR* const line = buffer + pos;
+  const auto* newline = static_cast<UCHAR*>(std::memchr(line, '\n', static_cast<size_t>(room)));
+  if (!newline) return nullptr;
+  const VLONG n = newline - line;
+  // The first byte that ends the line or needs ReadLine's care.
+  VLONG i = 0;
+  for (; i < n; ++i) {
+    const UCHAR c = line[i];
+    if (c <= '\\' && (c == '\r' || c == '\\' || c == 0)) break;
+  }
+  if (i < n && line[i] != '\r') return nullptr;
+  line[i] = 0;
+  m_pos = static_cast<LONG>(pos + i + 1);
+  m_lineWasCut = FALSE;
+  m_textLength = static_cast<LONG>(i);
+  *length = static_cast<LONG>(i);
+  return reinterpret_cast<const CHAR*>(line);
+}
+
 void TextReader::SetBlockSize(LONG bufferSize) {
   if (m_isOpen) return;
   GeFree(m_pBuffer);

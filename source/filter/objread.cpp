@@ -4,6 +4,8 @@
 #include <limits>
 #include <cstring>
 
+#include <fast_float/fast_float.h>
+
 #include "compat.h"
 #include "lib_modeling.h"
 #include "scan.h"
@@ -105,6 +107,60 @@ UCHAR SelectForm(const CHAR* text, const CHAR* end, const IndexForm* forms, LONG
   return kNoForm;
 }
 
+// The shape of one corner token as a number: 1 for each number, 2 for each slash, in
+// base 3; 0 when the text is no plain shape (more than five elements).
+constexpr ULONG ShapeCode(const CHAR* shape) {
+  ULONG code = 0;
+  for (; *shape; ++shape) code = code * 3 + (*shape == 'n' ? 1 : 2);
+  return code;
+}
+
+// The form of a face line whose tokens are all plainly one corner shape: numbers
+// (digits with an optional sign) and slashes only, tokens separated by blanks, at
+// least three tokens of one of the shapes "n/n/n", "n//n", "n/n" or "n". For such a line
+// SelectForm picks that shape's form and every token fits it, so *count gets the tokens.
+// kNoForm for any other line: SelectForm and ReadIndexTokens decide those.
+UCHAR PlainFaceForm(const CHAR* p, const CHAR* end, LONG* count) {
+  ULONG lineCode = 0;
+  LONG tokens = 0;
+  for (;;) {
+    while (p < end && scan::IsBlank(*p)) ++p;
+    if (p >= end) break;
+    ULONG code = 0;
+    LONG elements = 0;
+    while (p < end && !scan::IsBlank(*p)) {
+      if (++elements > 5) return kNoForm;
+      if (*p == '/') {
+        code = code * 3 + 2;
+        ++p;
+        continue;
+      }
+      if (*p == '-' || *p == '+') ++p;
+      if (p >= end || !scan::IsDigit(*p)) return kNoForm;
+      while (p < end && scan::IsDigit(*p)) ++p;
+      code = code * 3 + 1;
+    }
+    if (tokens++ == 0)
+      lineCode = code;
+    else if (code != lineCode)
+      return kNoForm;
+  }
+  if (tokens < kFaceRepeats) return kNoForm;
+  *count = tokens;
+  switch (lineCode) {
+    case ShapeCode("n/n/n"):
+      return SHAPE_V_T_N;
+    case ShapeCode("n//n"):
+      return SHAPE_V__N;
+    case ShapeCode("n/n"):
+      return SHAPE_V_T;
+    case ShapeCode("n"):
+      return SHAPE_V;
+    default:
+      return kNoForm;
+  }
+}
+
 // One element of a corner's shape at *p: a number ('n') or the character itself.
 template <bool kValues, char kOp>
 [[gnu::always_inline]] inline bool MatchShapeElement(const CHAR** p, const CHAR* end, LLONG* values, LONG* converted) {
@@ -185,6 +241,25 @@ inline LONG ResolveIndex(LLONG written, ULONG storedSoFar) {
   return static_cast<LONG>(resolved);
 }
 
+// A number at *p (no white space before it) as "%f" reads it. Plain decimal text is
+// converted by fast_float, which rounds exactly as the C library does; everything else
+// (hexadecimal, inf, nan, odd text) goes the general way.
+inline bool ReadReal(const CHAR** p, const CHAR* end, Real* value) {
+  const CHAR* q = *p;
+  const bool negative = q < end && *q == '-';
+  if (q < end && (*q == '-' || *q == '+')) ++q;
+  if (q < end && (scan::IsDigit(*q) || *q == '.') && !(*q == '0' && q + 1 < end && (q[1] | 0x20) == 'x')) {
+    double magnitude = 0;
+    const fast_float::from_chars_result r = fast_float::from_chars(q, end, magnitude);
+    if (r.ec == std::errc()) {
+      *value = negative ? -magnitude : magnitude;
+      *p = r.ptr;
+      return true;
+    }
+  }
+  return scan::ScanDouble(p, end, value);
+}
+
 // Reads the first `count` blank-separated tokens of [text, end) as numbers ("%f" each;
 // kValues: stored into values). False when there are fewer or one does not read.
 template <bool kValues>
@@ -196,7 +271,7 @@ Bool ReadNumbers(const CHAR* text, const CHAR* end, LONG count, Real* values) {
     while (p < end && scan::IsBlank(*p)) ++p;
     if (p >= end) return FALSE;
     if (kValues) {
-      if (!scan::ScanDouble(&p, end, &values[i])) return FALSE;
+      if (!ReadReal(&p, end, &values[i])) return FALSE;
     } else if (!scan::ReadsAsReal(p, end)) {
       return FALSE;
     }
@@ -419,6 +494,13 @@ void ObjImporter::ClearModel() {
 // --- line input ---------------------------------------------------------------------------
 
 Bool ObjImporter::NextStatement(ULONG* tooLong) {
+  // Most lines are read where they stand in the file's block; the rest (continued or
+  // cut lines, lines across two blocks, zero bytes) are copied into lineBuffer.
+  if (const CHAR* inPlace = input.ReadLineInPlace(OBJ_LINE_BUFFER_SIZE, &m_lineLength)) {
+    m_line = inPlace;
+    return TRUE;
+  }
+  m_line = lineBuffer;
   m_lineLength = input.ReadLine(lineBuffer, OBJ_LINE_BUFFER_SIZE);
   if (m_lineLength <= 0) return FALSE;
   // A zero byte ends the text, as it does for every string operation on it.
@@ -550,8 +632,8 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   while (NextStatement(nullptr)) {
     ++lineTotal;
     const CHAR* text = nullptr;
-    const CHAR* lineEnd = lineBuffer + m_lineLength;
-    Statement statement = Classify(lineBuffer, &text);
+    const CHAR* lineEnd = m_line + m_lineLength;
+    Statement statement = Classify(m_line, &text);
     if (statement == ST_LINE && !readLines) continue;
     if (statement == ST_LINE && linesAsFaces) statement = ST_FACE;
     switch (statement) {
@@ -573,9 +655,15 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
       }
       case ST_FACE: {
         CreateDefaultEntries();
-        const UCHAR form = SelectForm(text, lineEnd, kFaceForms, 7, kFaceRepeats);
+        LONG n = 0;
+        UCHAR form = PlainFaceForm(text, lineEnd, &n);
+        if (form == kNoForm) {
+          form = SelectForm(text, lineEnd, kFaceForms, 7, kFaceRepeats);
+          n = ReadIndexTokens<false>(text, lineEnd, kFaceForms, form, OBJ_MAX_FACE_CORNERS, tokens);
+        } else if (n > OBJ_MAX_FACE_CORNERS) {
+          n = 0;  // too many corners: skipped, as ReadIndexTokens says
+        }
         RecordForm(form);
-        const LONG n = ReadIndexTokens<false>(text, lineEnd, kFaceForms, form, OBJ_MAX_FACE_CORNERS, tokens);
         if (n < 3) break;
         if (n <= 4) {
           faceCount += 1;
@@ -834,8 +922,8 @@ Bool ObjImporter::ReadObj() {
     if ((linesRead & 63) == 0 && lineTotal > 0)
       StatusSetBar(static_cast<LONG>(static_cast<LLONG>(linesRead) * 100 / lineTotal));
     const CHAR* text = nullptr;
-    const CHAR* lineEnd = lineBuffer + m_lineLength;
-    Statement statement = Classify(lineBuffer, &text);
+    const CHAR* lineEnd = m_line + m_lineLength;
+    Statement statement = Classify(m_line, &text);
     if (statement == ST_LINE && !readLines) continue;
     if (statement == ST_LINE && linesAsFaces) statement = ST_FACE;
     switch (statement) {

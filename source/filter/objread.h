@@ -234,7 +234,8 @@ class ObjImporter {
   BaseObject* MakeNull(BaseDocument* doc, BaseObject* parent, const String& name);
 
   String m_defaultObjectName;
-  LONG m_lineLength = 0;            // characters in lineBuffer
+  const CHAR* m_line = nullptr;     // the statement: in the reader's block or in lineBuffer
+  LONG m_lineLength = 0;            // characters of m_line
   ULONG m_segmentSlots = 0;         // segments allocated
   linkNode* m_pNextNgon = nullptr;  // pass 2: the n-gon record of the next large face
   UCHAR* m_pForms = nullptr;        // one form per face or line element line
