@@ -207,6 +207,8 @@ class ObjImporter {
   // so that it needs no second selection.
   void RecordForm(UCHAR form);
   Bool TakeRecordedForm(UCHAR* form);
+  // Pass 2 itself (ReadObj runs it, with the arrays prefaulted beside it).
+  Bool ReadObjLines();
   void PrintSkippedInput() const;
   void PrintIndicesOutOfRange() const;
 
