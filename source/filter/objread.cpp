@@ -887,53 +887,48 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
   BaseObject::Free(base);
 }
 
-namespace {
+// --- prefaulting ---------------------------------------------------------------------------
 
-// The model arrays of pass 2, made present by a worker while pass 2 fills them: the
-// system clears each new page at its first write, and that otherwise costs the parsing
-// thread about as much as the parsing itself.
-struct PrefaultList {
-  struct Range {
-    void* block;
-    VLONG size;
-  } ranges[4];
-  LONG count = 0;
-  void Add(void* block, VLONG size) {
-    if (block && size > 0) ranges[count++] = {block, size};
-  }
-};
-
-void PrefaultRanges(void* data) {
-  const auto* list = static_cast<const PrefaultList*>(data);
-  // In pieces, front to back, so the first pages are ready soonest.
-  constexpr VLONG kPiece = VLONG{8} << 20;
-  for (LONG i = 0; i < list->count; ++i) {
-    auto* bytes = static_cast<char*>(list->ranges[i].block);
-    for (VLONG done = 0; done < list->ranges[i].size; done += kPiece)
-      GePrefaultMemory(bytes + done, std::min(kPiece, list->ranges[i].size - done));
+void ObjPrefault::Add(void* block, VLONG size) {
+  if (block && size > 0 && m_count < kRanges) {
+    m_ranges[m_count++] = {block, size};
+    m_bytes += size;
   }
 }
 
-}  // namespace
+void ObjPrefault::Run(void* data) {
+  const auto* self = static_cast<const ObjPrefault*>(data);
+  // In pieces, so that the pages the other thread reaches first are ready soonest.
+  constexpr VLONG kPiece = VLONG{8} << 20;
+  for (LONG i = 0; i < self->m_count; ++i) {
+    auto* bytes = static_cast<char*>(self->m_ranges[i].block);
+    const VLONG size = self->m_ranges[i].size;
+    for (VLONG done = 0; done < size; done += kPiece) {
+      const VLONG piece = std::min(kPiece, size - done);
+      GePrefaultMemory(self->m_backwards ? bytes + size - done - piece : bytes + done, piece);
+    }
+  }
+}
+
+void ObjPrefault::Start(Bool backwards) {
+  constexpr VLONG kWorthIt = VLONG{16} << 20;
+  m_backwards = backwards;
+  if (m_job || m_bytes < kWorthIt || GeGetWorkerThreadCount() < 2) return;
+  m_job = BackgroundJob::Alloc();
+  if (m_job && !m_job->Start(Run, this)) BackgroundJob::Free(m_job);
+}
+
+void ObjPrefault::Finish() { BackgroundJob::Free(m_job); }
 
 Bool ObjImporter::ReadObj() {
-  // Large models are prefaulted beside the parse when a second thread is to be had.
-  PrefaultList prefault;
-  BackgroundJob* prefaultJob = nullptr;
-  constexpr VLONG kPrefaultFrom = VLONG{16} << 20;
-  const VLONG modelBytes = static_cast<VLONG>(sizeof(Vector)) * (VLONG{vertexCount} + uvCount + normalCount) +
-                           static_cast<VLONG>(sizeof(ObjFace)) * VLONG{faceCount};
-  if (modelBytes >= kPrefaultFrom && GeGetWorkerThreadCount() > 1) {
-    prefault.Add(vertices, static_cast<VLONG>(sizeof(Vector)) * vertexCount);
-    prefault.Add(uvs, static_cast<VLONG>(sizeof(Vector)) * uvCount);
-    prefault.Add(normals, static_cast<VLONG>(sizeof(Vector)) * normalCount);
-    prefault.Add(faces, static_cast<VLONG>(sizeof(ObjFace)) * faceCount);
-    prefaultJob = BackgroundJob::Alloc();
-    if (prefaultJob && !prefaultJob->Start(PrefaultRanges, &prefault)) BackgroundJob::Free(prefaultJob);
-  }
-  const Bool read = ReadObjLines();
-  BackgroundJob::Free(prefaultJob);
-  return read;
+  // Pass 2 fills the arrays front to back, slower than a worker makes them present.
+  ObjPrefault prefault;
+  prefault.Add(vertices, static_cast<VLONG>(sizeof(Vector)) * vertexCount);
+  prefault.Add(uvs, static_cast<VLONG>(sizeof(Vector)) * uvCount);
+  prefault.Add(normals, static_cast<VLONG>(sizeof(Vector)) * normalCount);
+  prefault.Add(faces, static_cast<VLONG>(sizeof(ObjFace)) * faceCount);
+  prefault.Start(FALSE);
+  return ReadObjLines();
 }
 
 Bool ObjImporter::ReadObjLines() {

@@ -39,6 +39,34 @@ enum : LONG {
   OBJ_MAX_MTLLIB_LENGTH = 259,    // the material library's file name
 };
 
+// Large new arrays made present by a worker thread while the calling thread fills
+// them: the system clears every new page at its first write, which otherwise costs the
+// filling thread about as much as the filling. Forwards for a slow filler (the worker
+// stays ahead); backwards for a fast one (the two meet in the middle). Nothing happens
+// for small arrays, or with one thread (KELVANE_THREADS=1). The destructor waits.
+class ObjPrefault {
+ public:
+  ObjPrefault() = default;
+  ObjPrefault(const ObjPrefault&) = delete;
+  ObjPrefault& operator=(const ObjPrefault&) = delete;
+  ~ObjPrefault() { Finish(); }
+  void Add(void* block, VLONG size);
+  void Start(Bool backwards);
+  void Finish();
+
+ private:
+  static void Run(void* data);
+  static constexpr LONG kRanges = 4;
+  struct Range {
+    void* block;
+    VLONG size;
+  } m_ranges[kRanges] = {};
+  LONG m_count = 0;
+  VLONG m_bytes = 0;
+  Bool m_backwards = FALSE;
+  BackgroundJob* m_job = nullptr;
+};
+
 class ObjImporter {
  public:
   // A new importer with its four lists and its line buffer; null when memory is missing.
