@@ -62,7 +62,7 @@ const CHAR kTabs[] = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
 constexpr LONG kLineBufferSize = 1026;
 constexpr LONG kMaxLineText = 1024;
 
-// The index of the first CR, backslash or zero byte of text[0, n), or n: eight bytes at
+// The index of the first LF, CR, backslash or zero byte of text[0, n), or n: eight bytes at
 // a time (a zero byte of x ^ pattern marks a match; the lowest marked byte is exact).
 // readable (>= n) bytes from text may be read.
 VLONG FirstSpecialByte(const UCHAR* text, VLONG n, VLONG readable) {
@@ -70,7 +70,7 @@ VLONG FirstSpecialByte(const UCHAR* text, VLONG n, VLONG readable) {
   constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
   auto marks = [](std::uint64_t x) {
     auto zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
-    return zero(x) | zero(x ^ (kOnes * '\r')) | zero(x ^ (kOnes * '\\'));
+    return zero(x) | zero(x ^ (kOnes * '\n')) | zero(x ^ (kOnes * '\r')) | zero(x ^ (kOnes * '\\'));
   };
   VLONG i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -90,7 +90,7 @@ VLONG FirstSpecialByte(const UCHAR* text, VLONG n, VLONG readable) {
     return n;
   }
   for (; i < n; ++i)
-    if (text[i] == '\r' || text[i] == '\\' || text[i] == 0) return i;
+    if (text[i] == '\n' || text[i] == '\r' || text[i] == '\\' || text[i] == 0) return i;
   return n;
 }
 
@@ -242,11 +242,9 @@ const CHAR* TextReader::ReadLineInPlace(LONG size, LONG* length) {
   VLONG room = end - pos;
   if (room > limit) room = limit;
   UCHAR* const line = buffer + pos;
-  const auto* newline = static_cast<UCHAR*>(std::memchr(line, '\n', static_cast<size_t>(room)));
-  if (!newline) return nullptr;
-  const VLONG n = newline - line;
-  const VLONG i = FirstSpecialByte(line, n, m_bufferSize - pos);
-  if (i < n && line[i] != '\r') return nullptr;
+  // One pass for the line end and the bytes that need ReadLine.
+  const VLONG i = FirstSpecialByte(line, room, m_bufferSize - pos);
+  if (i >= room || (line[i] != '\n' && line[i] != '\r')) return nullptr;
   line[i] = 0;
   m_pos = static_cast<LONG>(pos + i + 1);
   m_lineWasCut = FALSE;
