@@ -62,32 +62,23 @@ const CHAR kTabs[] = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
 constexpr LONG kLineBufferSize = 1026;
 constexpr LONG kMaxLineText = 1024;
 
-// The index of the first LF, CR, backslash or zero byte of text[0, n), or n: eight bytes at
-// a time (a zero byte of x ^ pattern marks a match; the lowest marked byte is exact).
-// readable (>= n) bytes from text may be read.
+// The index of the first LF, CR, backslash or zero byte of text[0, n), or n: sixteen
+// bytes at a time while readable (>= n) bytes from text allow it, matches at n or
+// beyond not counting.
 VLONG FirstSpecialByte(const UCHAR* text, VLONG n, VLONG readable) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
-  auto marks = [](std::uint64_t x) {
-    auto zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
-    return zero(x) | zero(x ^ (kOnes * '\n')) | zero(x ^ (kOnes * '\r')) | zero(x ^ (kOnes * '\\'));
-  };
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i zero = _mm_setzero_si128();
   VLONG i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, text + i, 8);
-    if (const std::uint64_t m = marks(word)) return i + (__builtin_ctzll(m) >> 3);
-  }
-  if (i < n && i + 8 <= readable) {
-    // The last word may reach past the text, but not past the buffer: marks beyond n
-    // do not count.
-    std::uint64_t word;
-    std::memcpy(&word, text + i, 8);
-    if (const std::uint64_t m = marks(word)) {
-      const VLONG at = i + (__builtin_ctzll(m) >> 3);
+  for (; i < n && i + 16 <= readable; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, backslash), _mm_cmpeq_epi8(v, zero)));
+    if (const int mask = _mm_movemask_epi8(hit)) {
+      const VLONG at = i + __builtin_ctz(static_cast<unsigned>(mask));
       return at < n ? at : n;
     }
-    return n;
   }
   for (; i < n; ++i)
     if (text[i] == '\n' || text[i] == '\r' || text[i] == '\\' || text[i] == 0) return i;
