@@ -852,6 +852,8 @@ TEST_F(ObjReaderTest, OneThreadAndTwoReadTheSameModel) {
         }
         text += line;
       }
+    // Points between the faces: negative indices count them in file order.
+    text += "v 1 2 3\nvn 0 1 0\nvt 0.5 0.5\nf -1 -2 -3\n";
     // n-gons of a row of points and back
     for (int k = 0; k < 4; ++k) {
       std::string ngon = "f";
@@ -863,16 +865,22 @@ TEST_F(ObjReaderTest, OneThreadAndTwoReadTheSameModel) {
   }
   PluginOpts opts = DefaultOpts();
   opts.layoutFlags |= IMP_LINE_ELEMENTS;
-  ::setenv("KELVANE_THREADS", "1", 1);
-  Importer one = Read(text, opts);
-  ::setenv("KELVANE_THREADS", "2", 1);
-  Importer two = Read(text, opts);
-  ::unsetenv("KELVANE_THREADS");
-  ASSERT_TRUE(one);
-  ASSERT_TRUE(two);
-  // Large enough for the second thread to be used.
-  EXPECT_GE(sizeof(ObjFace) * two->faceCount + sizeof(Vector) * 3 * two->vertexCount, size_t{16} << 20);
-  EXPECT_GT(two->ngonCount, 0u);
-  EXPECT_GT(two->segmentCount, 0u);
-  EXPECT_EQ(Describe(*one), Describe(*two));
+  // Sound coordinates only, then with lines whose numbers do not read among them (the
+  // second thread's count of them must still agree).
+  const std::string broken = "v 1 x 3\nvt .\nvn 1 2\nv nan 1 1\nv 0x1p2 -inf +.5e1\n";
+  for (const std::string& file : {text, broken + text + broken + "f -1 -2 -3\n"}) {
+    ::setenv("KELVANE_THREADS", "1", 1);
+    Importer one = Read(file, opts);
+    ::setenv("KELVANE_THREADS", "2", 1);
+    Importer two = Read(file, opts);
+    ::unsetenv("KELVANE_THREADS");
+    ASSERT_TRUE(one);
+    ASSERT_TRUE(two);
+    // Large enough for the second thread to be used.
+    EXPECT_GE(file.size(), size_t{4} << 20);
+    EXPECT_GE(sizeof(ObjFace) * two->faceCount + sizeof(Vector) * 3 * two->vertexCount, size_t{16} << 20);
+    EXPECT_GT(two->ngonCount, 0u);
+    EXPECT_GT(two->segmentCount, 0u);
+    EXPECT_EQ(Describe(*one), Describe(*two));
+  }
 }

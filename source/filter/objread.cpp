@@ -448,6 +448,8 @@ void ObjImporter::SetOptions(const PluginOpts& opts, Real factor) {
 LONG ObjImporter::Open(const Filename& file, LONG blockSize) {
   input.Close();
   input.SetBlockSize(blockSize);
+  m_file = file;
+  m_blockSize = blockSize;
   return input.Open(file);
 }
 
@@ -493,30 +495,38 @@ void ObjImporter::ClearModel() {
 
 // --- line input ---------------------------------------------------------------------------
 
-Bool ObjImporter::NextStatement(ULONG* tooLong) {
-  // Most lines are read where they stand in the file's block; the rest (continued or
-  // cut lines, lines across two blocks, zero bytes) are copied into lineBuffer.
-  if (const CHAR* inPlace = input.ReadLineInPlace(OBJ_LINE_BUFFER_SIZE, &m_lineLength)) {
-    m_line = inPlace;
+namespace {
+
+// The next statement of reader into *line and *length: where it stands in the reader's
+// block for most lines; the rest (continued or cut lines, lines across two blocks, zero
+// bytes) copied into buffer (OBJ_LINE_BUFFER_SIZE bytes). False at the end of the file.
+// A line longer than the buffer is skipped whole (counted in *tooLong when given).
+Bool NextLine(TextReader& reader, CHAR* buffer, const CHAR** line, LONG* length, ULONG* tooLong) {
+  if (const CHAR* inPlace = reader.ReadLineInPlace(OBJ_LINE_BUFFER_SIZE, length)) {
+    *line = inPlace;
     return TRUE;
   }
-  m_line = lineBuffer;
-  m_lineLength = input.ReadLine(lineBuffer, OBJ_LINE_BUFFER_SIZE);
-  if (m_lineLength <= 0) return FALSE;
+  *line = buffer;
+  *length = reader.ReadLine(buffer, OBJ_LINE_BUFFER_SIZE);
+  if (*length <= 0) return FALSE;
   // A zero byte ends the text, as it does for every string operation on it.
-  m_lineLength = input.TextLength();
-  if (!input.LineWasCut()) return TRUE;
+  *length = reader.TextLength();
+  if (!reader.LineWasCut()) return TRUE;
   // The statement does not fit: skip all of it rather than read its pieces as
   // statements of their own. Comments may be as long as they like.
-  const Bool comment = lineBuffer[0] == '#';
-  while (input.LineWasCut() && input.ReadLine(lineBuffer, OBJ_LINE_BUFFER_SIZE) > 0) {
+  const Bool comment = buffer[0] == '#';
+  while (reader.LineWasCut() && reader.ReadLine(buffer, OBJ_LINE_BUFFER_SIZE) > 0) {
   }
   if (tooLong && !comment) ++*tooLong;
-  lineBuffer[0] = '#';
-  lineBuffer[1] = 0;
-  m_lineLength = 1;
+  buffer[0] = '#';
+  buffer[1] = 0;
+  *length = 1;
   return TRUE;
 }
+
+}  // namespace
+
+Bool ObjImporter::NextStatement(ULONG* tooLong) { return NextLine(input, lineBuffer, &m_line, &m_lineLength, tooLong); }
 
 // --- the forms pass 1 chose ------------------------------------------------------------------
 
@@ -618,6 +628,7 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   m_defaultObjectName = defaultObjectName;
   m_formCount = 0;
   m_formsLost = FALSE;
+  m_coordinatesSkipped = 0;
   scanOutOfMemory = FALSE;
   if (m_defaultObjectName.GetLength() > OBJ_MAX_NAME_LENGTH)
     m_defaultObjectName = m_defaultObjectName.SubStr(0, OBJ_MAX_NAME_LENGTH);
@@ -640,7 +651,10 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
       case ST_VERTEX:
       case ST_NORMAL:
       case ST_UV: {
-        if (!ReadNumbers<false>(text, lineEnd, statement == ST_UV ? 2 : 3, nullptr)) break;
+        if (!ReadNumbers<false>(text, lineEnd, statement == ST_UV ? 2 : 3, nullptr)) {
+          ++m_coordinatesSkipped;
+          break;
+        }
         if (statement == ST_VERTEX) {
           ++vertexCount;
           contentFlags |= OBJ_HAS_VERTICES;
@@ -843,6 +857,8 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
       return;
     }
   }
+  // The positions of the corners: all of them stored once the second thread is done.
+  FinishCoordinateJob();
   Vector* positions = AllocVectors(static_cast<ULONG>(cornerCount));
   PolygonObject* split = nullptr;
   if (positions) {
@@ -920,6 +936,88 @@ void ObjPrefault::Start(Bool backwards) {
 
 void ObjPrefault::Finish() { BackgroundJob::Free(m_job); }
 
+Bool ObjImporter::StoreCoordinate(LONG statement, const CHAR* text, const CHAR* end, ULONG* read) const {
+  const ULONG geom = importOpts.geomFlags;
+  switch (statement) {
+    case ST_VERTEX: {
+      Real xyz[3];
+      if (read[0] >= vertexCount || !ReadNumbers<true>(text, end, 3, xyz)) return FALSE;
+      vertices[read[0]++] = MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom) * scaleFactor;
+      return TRUE;
+    }
+    case ST_NORMAL: {
+      Real xyz[3];
+      if (read[1] >= normalCount || !ReadNumbers<true>(text, end, 3, xyz)) return FALSE;
+      Vector n = MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom);
+      if (geom & GEOM_REVERSE_NORMALS) n = -n;
+      const Real length = Len(n);
+      if (length > 0.0) n = Vector(n.x / length, n.y / length, n.z / length);
+      normals[read[1]++] = n;
+      return TRUE;
+    }
+    case ST_UV: {
+      Real uv[2];
+      if (read[2] >= uvCount || !ReadNumbers<true>(text, end, 2, uv)) return FALSE;
+      if (geom & GEOM_FLIP_U) uv[0] = 1.0 - uv[0];
+      if (geom & GEOM_FLIP_V) uv[1] = 1.0 - uv[1];
+      uvs[read[2]++] = Vector(uv[0], uv[1], 1.0);
+      return TRUE;
+    }
+    default:
+      return FALSE;
+  }
+}
+
+// The second thread of pass 2: every v, vn and vt line into the arrays, while the
+// calling thread reads the rest of the file and only counts these lines (by the same
+// rule, so both agree on every line's place).
+struct ObjImporter::CoordinateJob {
+  const ObjImporter* importer = nullptr;
+  TextReader reader;
+  CHAR* buffer = nullptr;
+  ULONG read[3] = {0, 0, 0};  // vertices, normals, UVs stored
+  BackgroundJob* job = nullptr;
+
+  static void Run(void* data) {
+    auto* self = static_cast<CoordinateJob*>(data);
+    const CHAR* line = nullptr;
+    LONG length = 0;
+    while (NextLine(self->reader, self->buffer, &line, &length, nullptr)) {
+      if (line[0] != 'v') continue;
+      const CHAR* text = nullptr;
+      const Statement statement = Classify(line, &text);
+      if (statement != ST_NONE) self->importer->StoreCoordinate(statement, text, line + length, self->read);
+    }
+  }
+  ~CoordinateJob() {
+    BackgroundJob::Free(job);
+    bDelete(buffer);
+  }
+};
+
+Bool ObjImporter::StartCoordinateJob() {
+  // Worth a second reading of the file only for larger files.
+  constexpr LLONG kWorthIt = LLONG{4} << 20;
+  if (input.GetLength() < kWorthIt || GeGetWorkerThreadCount() < 2) return FALSE;
+  CoordinateJob* job = gNew CoordinateJob;
+  if (!job) return FALSE;
+  job->importer = this;
+  job->reader.SetBlockSize(m_blockSize);
+  job->buffer = bNew(CHAR, OBJ_LINE_BUFFER_SIZE);
+  if (!job->buffer || job->reader.Open(m_file) != FILEERROR_NONE || !(job->job = BackgroundJob::Alloc()) ||
+      !job->job->Start(CoordinateJob::Run, job)) {
+    gDelete(job);
+    return FALSE;
+  }
+  m_coordinateJob = job;
+  return TRUE;
+}
+
+void ObjImporter::FinishCoordinateJob() {
+  if (m_coordinateJob) gDelete(m_coordinateJob);
+  m_coordinateJob = nullptr;
+}
+
 Bool ObjImporter::ReadObj() {
   // Pass 2 fills the arrays front to back, slower than a worker makes them present.
   ObjPrefault prefault;
@@ -960,6 +1058,7 @@ Bool ObjImporter::ReadObjLines() {
   LONG* uvList = indexLists + OBJ_MAX_SEGMENT_POINTS;
   LONG* normalList = indexLists + 2 * OBJ_MAX_SEGMENT_POINTS;
   Bool ok = TRUE;
+  StartCoordinateJob();
 
   while (ok && NextStatement(&linesTooLong)) {
     ++linesRead;
@@ -971,28 +1070,24 @@ Bool ObjImporter::ReadObjLines() {
     if (statement == ST_LINE && !readLines) continue;
     if (statement == ST_LINE && linesAsFaces) statement = ST_FACE;
     switch (statement) {
-      case ST_VERTEX: {
-        Real xyz[3];
-        if (verticesRead >= vertexCount || !ReadNumbers<true>(text, lineEnd, 3, xyz)) break;
-        vertices[verticesRead++] = MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom) * scaleFactor;
-        break;
-      }
-      case ST_NORMAL: {
-        Real xyz[3];
-        if (normalsRead >= normalCount || !ReadNumbers<true>(text, lineEnd, 3, xyz)) break;
-        Vector n = MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom);
-        if (geom & GEOM_REVERSE_NORMALS) n = -n;
-        const Real length = Len(n);
-        if (length > 0.0) n = Vector(n.x / length, n.y / length, n.z / length);
-        normals[normalsRead++] = n;
-        break;
-      }
+      case ST_VERTEX:
+      case ST_NORMAL:
       case ST_UV: {
-        Real uv[2];
-        if (uvsRead >= uvCount || !ReadNumbers<true>(text, lineEnd, 2, uv)) break;
-        if (geom & GEOM_FLIP_U) uv[0] = 1.0 - uv[0];
-        if (geom & GEOM_FLIP_V) uv[1] = 1.0 - uv[1];
-        uvs[uvsRead++] = Vector(uv[0], uv[1], 1.0);
+        ULONG read[3] = {verticesRead, normalsRead, uvsRead};
+        if (m_coordinateJob) {
+          // Only counted here, by the rule StoreCoordinate stores by; when pass 1 found
+          // every such line sound, each of them counts.
+          const LONG k = statement == ST_VERTEX ? 0 : statement == ST_NORMAL ? 1 : 2;
+          const ULONG limit = k == 0 ? vertexCount : k == 1 ? normalCount : uvCount;
+          if (read[k] < limit &&
+              (m_coordinatesSkipped == 0 || ReadNumbers<false>(text, lineEnd, k == 2 ? 2 : 3, nullptr)))
+            ++read[k];
+        } else {
+          StoreCoordinate(statement, text, lineEnd, read);
+        }
+        verticesRead = read[0];
+        normalsRead = read[1];
+        uvsRead = read[2];
         break;
       }
       case ST_FACE: {
@@ -1074,6 +1169,7 @@ Bool ObjImporter::ReadObjLines() {
         break;
     }
   }
+  FinishCoordinateJob();
   bDelete(tokens);
   bDelete(indexLists);
   if (!ok) return FALSE;

@@ -237,6 +237,17 @@ class ObjImporter {
   Bool TakeRecordedForm(UCHAR* form);
   // Pass 2 itself (ReadObj runs it, with the arrays prefaulted beside it).
   Bool ReadObjLines();
+  // One v, vn or vt statement (Statement) into its array at read[0], read[1] or
+  // read[2] (vertices, normals, UVs stored so far), counted there; false when it holds
+  // no such element or its array is full.
+  Bool StoreCoordinate(LONG statement, const CHAR* text, const CHAR* end, ULONG* read) const;
+  // Pass 2 on two threads: a second reading of the file stores the v, vn and vt lines
+  // while the calling thread reads the rest. False when it does not pay (small file,
+  // one thread) or cannot start; then the calling thread stores everything.
+  struct CoordinateJob;
+  Bool StartCoordinateJob();
+  // Waits for the second thread and ends it: from then on the coordinates are stored.
+  void FinishCoordinateJob();
   void PrintSkippedInput() const;
   void PrintIndicesOutOfRange() const;
 
@@ -264,6 +275,10 @@ class ObjImporter {
   BaseObject* MakeNull(BaseDocument* doc, BaseObject* parent, const String& name);
 
   String m_defaultObjectName;
+  Filename m_file;  // the file Open opened, for a second reading
+  LONG m_blockSize = TEXTFILE_BLOCKSIZE;
+  CoordinateJob* m_coordinateJob = nullptr;
+  ULONG m_coordinatesSkipped = 0;  // pass 1: v, vn and vt lines whose numbers did not read
   const CHAR* m_line = nullptr;     // the statement: in the reader's block or in lineBuffer
   LONG m_lineLength = 0;            // characters of m_line
   ULONG m_segmentSlots = 0;         // segments allocated
