@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host_control.h"
+#include "mdd_command.h"
 #include "options_command.h"
 #include "plugin_module.h"
 #include "shell_commands.h"
@@ -47,9 +48,9 @@ int main(int argc, char** argv) {
   show->add_option("FILE", showFile, "The scene file")->required();
   SceneMakeOptions make;
   CLI::App* makeCommand = scene->add_subcommand("make", "Build an example scene from the host's generators");
-  makeCommand->add_option("KIND", make.kind, "demo, cube, plane or grid")
+  makeCommand->add_option("KIND", make.kind, "demo, cube, plane, grid or wave (a grid with point-level keys)")
       ->required()
-      ->check(CLI::IsMember({"demo", "cube", "plane", "grid"}));
+      ->check(CLI::IsMember({"demo", "cube", "plane", "grid", "wave"}));
   makeCommand->add_option("-o,--output", make.output, "The scene file to write")->required();
   makeCommand->add_option("--segments", make.segments, "Segments per side (grid: quads per side)")
       ->check(CLI::Range(1, 5000));
@@ -62,6 +63,9 @@ int main(int argc, char** argv) {
 
   ImportCommandOptions importOptions;
   CLI::App* importCommand = AddImportCommand(app, &importOptions);
+
+  MddCommandOptions mddOptions;
+  CLI::App* mddCommand = AddMddCommand(app, &mddOptions);
 
   bool docsWeb = false;
   CLI::App* docsCommand = app.add_subcommand("docs", "Open the user guide (or with --web the home page) as the plug-in's help commands do");
@@ -107,6 +111,8 @@ int main(int argc, char** argv) {
     result = RunTagCommand(options, tagOptions);
   else if (importCommand->parsed())
     result = RunImportCommand(options, importOptions);
+  else if (mddCommand->parsed())
+    result = RunMddCommand(options, mddOptions);
   else if (docsCommand->parsed())
     result = RunDocsCommand(docsWeb);
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "c4d.h"
 #include "host_control.h"
@@ -186,6 +187,36 @@ bool BuildDemo(BaseDocument* doc, LONG segments) {
   return true;
 }
 
+// A grid whose points ride a wave: point-level keys every 10 frames from 0 to 60 (the
+// host plays the frames between them), the object lifted 50 units. Its point order is
+// that of the grid of the same segments, a still copy to put a point cache on.
+bool AddWave(BaseDocument* doc) {
+  auto* grid = ToPoly(doc->GetFirstObject());
+  if (!grid) return false;
+  grid->SetName(String("Wave"));
+  grid->SetRelPos(Vector(0, 50, 0));
+  const LONG count = grid->GetPointCount();
+  std::vector<Vector> rest(grid->GetPointR(), grid->GetPointR() + count);
+  CTrack* track = CTrack::Alloc(grid, DescID(DescLevel(CTpla, CTpla, 0)));
+  if (!track) return false;
+  grid->InsertTrackSorted(track);
+  CCurve* curve = track->GetCurve(CCURVE_CURVE, TRUE);
+  if (!curve) return false;
+  Vector* points = grid->GetPointW();
+  for (LONG frame = 0; frame <= 60; frame += 10) {
+    const Real phase = 2.0 * pi * frame / 60.0;
+    for (LONG i = 0; i < count; ++i)
+      points[i] = rest[size_t(i)] + Vector(0, 40 * std::sin(phase + rest[size_t(i)].x / 150.0), 0);
+    LONG index = 0;
+    CKey* key = curve->AddKey(BaseTime(Real(frame), 30.0), &index);
+    if (!key || !track->FillKey(doc, grid, key)) return false;
+  }
+  for (LONG i = 0; i < count; ++i) points[i] = rest[size_t(i)];
+  doc->SetMaxTime(BaseTime(60.0, 30.0));
+  doc->SetLoopMaxTime(BaseTime(60.0, 30.0));
+  return true;
+}
+
 }  // namespace
 
 int RunSceneMake(const ShellOptions&, const SceneMakeOptions& make) {
@@ -214,11 +245,11 @@ int RunSceneMake(const ShellOptions&, const SceneMakeOptions& make) {
       doc->SetActiveObject(op);
       built = true;
     }
-  } else if (make.kind == "grid") {
+  } else if (make.kind == "grid" || make.kind == "wave") {
     // The grid is the polygon object of a plane generator, with normals added.
     BaseObject* plane = Generator(Oplane, "Grid");
     if (plane) {
-      const LONG n = make.segments > 0 ? make.segments : 100;
+      const LONG n = make.segments > 0 ? make.segments : make.kind == "wave" ? 20 : 100;
       BaseContainer* bc = plane->GetDataInstance();
       bc->SetReal(PRIM_PLANE_WIDTH, 1000);
       bc->SetReal(PRIM_PLANE_HEIGHT, 1000);
@@ -230,6 +261,7 @@ int RunSceneMake(const ShellOptions&, const SceneMakeOptions& make) {
       BaseDocument::Free(doc);
       doc = grid;
       built = doc && AddUpNormals(ToPoly(doc->GetFirstObject()));
+      if (built && make.kind == "wave") built = AddWave(doc);
     }
   }
   if (!built) {

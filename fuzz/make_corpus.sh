@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Writes the seed corpus of the fuzz targets: small OBJ files into <folder>/obj and
-# small MTL files into <folder>/mtl (default folder: build-fuzz/corpus). The output is
+# Writes the seed corpus of the fuzz targets: small OBJ files into <folder>/obj, small
+# MTL files into <folder>/mtl and small MDD caches into <folder>/mdd (default folder:
+# build-fuzz/corpus). The output is
 # the same bytes on every run: no clock, no randomness.
 #
 # fuzz_obj takes four option bytes before the file (fuzz/fuzz_options.h): every OBJ seed
@@ -10,8 +11,8 @@ set -euo pipefail
 export LC_ALL=C
 
 out=${1:-build-fuzz/corpus}
-mkdir -p "$out/obj" "$out/mtl"
-rm -f "$out"/obj/*.obj "$out"/mtl/*.mtl
+mkdir -p "$out/obj" "$out/mtl" "$out/mdd"
+rm -f "$out"/obj/*.obj "$out"/mtl/*.mtl "$out"/mdd/*.mdd
 
 # Option word bits of fuzz_obj.
 SWAP_YZ=$((1 << 0)) NEGATE_Z=$((1 << 1)) NEGATE_X=$((1 << 2)) FLIP_U=$((1 << 3)) FLIP_V=$((1 << 4))
@@ -582,3 +583,41 @@ awk 'BEGIN { printf "newmtl "; for (i = 0; i < 3000; i++) printf "%c", 97 + i % 
 
 awk 'BEGIN { for (i = 0; i < 200; i++) printf "newmtl m%d\nKd %.3f %.3f %.3f\nNs %d\nd %.2f\nillum %d\n", i, i / 200, 1 - i / 200, 0.5, i, (i % 10) / 10, i % 11 }' |
   mtl many
+
+# --- MDD: big-endian caches (fuzz_mdd reads the whole input as the file) -------------
+
+be32() {
+  local w=$(( $1 & 0xffffffff ))
+  printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((w >> 24 & 255)) $((w >> 16 & 255)) $((w >> 8 & 255)) $((w & 255)))"
+}
+# float bits of a few values, written as integers
+F0=0 F_HALF=$((0x3f000000)) F1=$((0x3f800000)) F2=$((0x40000000)) F3=$((0x40400000)) F_NEG=$((0xbf800000))
+# mdd NAME FRAMES POINTS: the header, a time table 0, 0.5, 1, ... and FRAMES x POINTS vectors.
+mdd() {
+  local name=$1 frames=$2 points=$3 k i
+  {
+    be32 "$frames"
+    be32 "$points"
+    for ((k = 0; k < frames; k++)); do be32 $((k == 0 ? F0 : k == 1 ? F_HALF : k == 2 ? F1 : F2)); done
+    for ((k = 0; k < frames; k++)); do
+      for ((i = 0; i < points; i++)); do be32 $(((k + i) % 2 ? F1 : F_NEG)); be32 $F2; be32 $((i % 3 ? F3 : F0)); done
+    done
+  } >"$out/mdd/$name.mdd"
+}
+
+mdd one_frame 1 1
+mdd two_frames 2 3
+mdd four_frames 4 5
+mdd wide 2 40
+# A file of another writer: times from 1.5 s.
+{ be32 2; be32 1; be32 $((0x3fc00000)); be32 $((0x40000000)); be32 $F1; be32 $F2; be32 $F3; be32 $F_NEG; be32 $F0; be32 $F1; } >"$out/mdd/other_writer.mdd"
+# Cut short: the header promises 3 frames, the file holds 2 and a half.
+mdd short_source 3 2
+head -c $((8 + 12 + 24 * 2 + 12)) "$out/mdd/short_source.mdd" >"$out/mdd/short.mdd"
+rm -f "$out/mdd/short_source.mdd"
+# Headers that cannot be right.
+{ be32 -1; be32 4; } >"$out/mdd/negative_frames.mdd"
+{ be32 2; be32 0; be32 0; be32 0; } >"$out/mdd/no_points.mdd"
+{ be32 $((0x7fffffff)); be32 $((0x7fffffff)); be32 0; } >"$out/mdd/huge_counts.mdd"
+printf 'abc' >"$out/mdd/tiny.mdd"
+printf '' >"$out/mdd/empty.mdd"

@@ -31,16 +31,6 @@ NodeData* AllocPendingDeformer() { return gNew PendingDeformer; }
 
 }  // namespace
 
-Bool RegisterMddMpPlugin() {
-  return RegisterCommandFromResource(ID_MDDMP_PLUGIN, IDS_MDDIMPORT_NAME, IDS_MDDIMPORT_HELP, "mdd_mp.tif",
-                                     AllocPendingCommand<IDS_MDDIMPORT_NAME>);
-}
-
-Bool RegisterMddXpPlugin() {
-  return RegisterCommandFromResource(ID_MDDXP_PLUGIN, IDS_MDDEXPORT_NAME, IDS_MDDEXPORT_HELP, "mdd_xp.tif",
-                                     AllocPendingCommand<IDS_MDDEXPORT_NAME>);
-}
-
 // The deformer registers without the empty-name check.
 Bool RegisterMddDeformer() {
   return RegisterObjectPlugin(ID_MDD_DEFORMER, GeLoadString(IDS_MDDDEFORMER_NAME), OBJECT_MODIFIER,
