@@ -351,9 +351,6 @@ void ObjImporter::BuildSingleObject(BaseDocument* doc, BaseObject* parent, const
 
   const ULONG geom = importOpts.geomFlags;
   if (geom & GEOM_UVS) MakeUVWTag(op);
-  // Nothing of the build reads the UVs after this tag: their memory goes before the
-  // normal tag's comes (the import's peak).
-  bDelete(uvs);
   if (geom & GEOM_REGIONS) m_pRegionList->BuildSelectionTags(op);
   if (geom & GEOM_GROUPS) m_pGroupList->BuildSelectionTags(op);
   if ((geom & GEOM_MATERIALS) && (contentFlags & OBJ_HAS_MATERIALS)) {
