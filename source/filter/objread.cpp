@@ -1024,7 +1024,13 @@ Bool ObjImporter::ReadObj() {
   prefault.Add(vertices, static_cast<VLONG>(sizeof(Vector)) * vertexCount);
   prefault.Add(uvs, static_cast<VLONG>(sizeof(Vector)) * uvCount);
   prefault.Add(normals, static_cast<VLONG>(sizeof(Vector)) * normalCount);
-  prefault.Add(faces, static_cast<VLONG>(sizeof(ObjFace)) * faceCount);
+  // Pass 1 counted n - 2 faces for an n-gon; its split, mostly quads, fills about half
+  // of them. Pages never written are not made present.
+  ULONG ngonTriangles = 0;
+  for (linkNode* node = ngons.First(); node; node = node->Next())
+    if (const auto* record = static_cast<const NgonRecord*>(node->Data())) ngonTriangles += record->cornerCount - 2;
+  const ULONG likelyFaces = faceCount - std::min(faceCount, ngonTriangles / 2);
+  prefault.Add(faces, static_cast<VLONG>(sizeof(ObjFace)) * likelyFaces);
   prefault.Start(FALSE);
   return ReadObjLines();
 }
