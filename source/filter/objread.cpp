@@ -640,6 +640,8 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
     ReportMemoryError("ScanObj()");
     return FALSE;
   }
+  // The coordinate lines are counted by a second reading when that pays.
+  StartCoordinateJob(FALSE);
   while (NextStatement(nullptr)) {
     ++lineTotal;
     const CHAR* text = nullptr;
@@ -651,6 +653,7 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
       case ST_VERTEX:
       case ST_NORMAL:
       case ST_UV: {
+        if (m_coordinateJob) break;
         if (!ReadNumbers<false>(text, lineEnd, statement == ST_UV ? 2 : 3, nullptr)) {
           ++m_coordinatesSkipped;
           break;
@@ -730,6 +733,7 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
         break;
     }
   }
+  FinishCoordinateCount();
   bDelete(tokens);
   if (scanOutOfMemory) {
     ReportMemoryError("ScanObj()");
@@ -975,7 +979,9 @@ struct ObjImporter::CoordinateJob {
   const ObjImporter* importer = nullptr;
   TextReader reader;
   CHAR* buffer = nullptr;
-  ULONG read[3] = {0, 0, 0};  // vertices, normals, UVs stored
+  Bool store = TRUE;           // pass 2: store; pass 1: only count
+  ULONG read[3] = {0, 0, 0};  // vertices, normals, UVs stored (counted)
+  ULONG skipped = 0;          // pass 1: lines whose numbers did not read
   BackgroundJob* job = nullptr;
 
   static void Run(void* data) {
@@ -986,7 +992,16 @@ struct ObjImporter::CoordinateJob {
       if (line[0] != 'v') continue;
       const CHAR* text = nullptr;
       const Statement statement = Classify(line, &text);
-      if (statement != ST_NONE) self->importer->StoreCoordinate(statement, text, line + length, self->read);
+      if (statement == ST_NONE) continue;
+      if (self->store) {
+        self->importer->StoreCoordinate(statement, text, line + length, self->read);
+        continue;
+      }
+      // Pass 1's rule.
+      if (ReadNumbers<false>(text, line + length, statement == ST_UV ? 2 : 3, nullptr))
+        ++self->read[statement == ST_VERTEX ? 0 : statement == ST_NORMAL ? 1 : 2];
+      else
+        ++self->skipped;
     }
   }
   ~CoordinateJob() {
@@ -995,13 +1010,14 @@ struct ObjImporter::CoordinateJob {
   }
 };
 
-Bool ObjImporter::StartCoordinateJob() {
+Bool ObjImporter::StartCoordinateJob(Bool store) {
   // Worth a second reading of the file only for larger files.
   constexpr LLONG kWorthIt = LLONG{4} << 20;
   if (input.GetLength() < kWorthIt || GeGetWorkerThreadCount() < 2) return FALSE;
   CoordinateJob* job = gNew CoordinateJob;
   if (!job) return FALSE;
   job->importer = this;
+  job->store = store;
   job->reader.SetBlockSize(m_blockSize);
   job->buffer = bNew(CHAR, OBJ_LINE_BUFFER_SIZE);
   if (!job->buffer || job->reader.Open(m_file) != FILEERROR_NONE || !(job->job = BackgroundJob::Alloc()) ||
@@ -1016,6 +1032,20 @@ Bool ObjImporter::StartCoordinateJob() {
 void ObjImporter::FinishCoordinateJob() {
   if (m_coordinateJob) gDelete(m_coordinateJob);
   m_coordinateJob = nullptr;
+}
+
+void ObjImporter::FinishCoordinateCount() {
+  CoordinateJob* job = m_coordinateJob;
+  if (!job) return;
+  BackgroundJob::Free(job->job);  // waits for it
+  vertexCount += job->read[0];
+  normalCount += job->read[1];
+  uvCount += job->read[2];
+  m_coordinatesSkipped += job->skipped;
+  if (job->read[0]) contentFlags |= OBJ_HAS_VERTICES;
+  if (job->read[1]) contentFlags |= OBJ_HAS_NORMALS;
+  if (job->read[2]) contentFlags |= OBJ_HAS_UVS;
+  FinishCoordinateJob();
 }
 
 Bool ObjImporter::ReadObj() {
@@ -1064,7 +1094,7 @@ Bool ObjImporter::ReadObjLines() {
   LONG* uvList = indexLists + OBJ_MAX_SEGMENT_POINTS;
   LONG* normalList = indexLists + 2 * OBJ_MAX_SEGMENT_POINTS;
   Bool ok = TRUE;
-  StartCoordinateJob();
+  StartCoordinateJob(TRUE);
 
   while (ok && NextStatement(&linesTooLong)) {
     ++linesRead;

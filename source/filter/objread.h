@@ -241,13 +241,16 @@ class ObjImporter {
   // read[2] (vertices, normals, UVs stored so far), counted there; false when it holds
   // no such element or its array is full.
   Bool StoreCoordinate(LONG statement, const CHAR* text, const CHAR* end, ULONG* read) const;
-  // Pass 2 on two threads: a second reading of the file stores the v, vn and vt lines
-  // while the calling thread reads the rest. False when it does not pay (small file,
-  // one thread) or cannot start; then the calling thread stores everything.
+  // Both passes on two threads: a second reading of the file counts (pass 1) or stores
+  // (pass 2, store) the v, vn and vt lines while the calling thread reads the rest.
+  // False when it does not pay (small file, one thread) or cannot start; then the
+  // calling thread does everything.
   struct CoordinateJob;
-  Bool StartCoordinateJob();
+  Bool StartCoordinateJob(Bool store);
   // Waits for the second thread and ends it: from then on the coordinates are stored.
   void FinishCoordinateJob();
+  // Pass 1: waits for the second thread and adds what it counted.
+  void FinishCoordinateCount();
   void PrintSkippedInput() const;
   void PrintIndicesOutOfRange() const;
 
