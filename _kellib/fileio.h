@@ -63,6 +63,9 @@ class TextReader {
   void Close();
 
   LLONG GetLength() const { return m_fileLength; }
+  // True when every block of the file has been read: after ReadLine returned 0, the end
+  // of the file was reached rather than a failed read.
+  Bool ReadToEnd() const { return m_isOpen && m_consumed >= m_fileLength; }
 
  private:
   Bool Fill();

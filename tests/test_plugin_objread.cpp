@@ -884,3 +884,43 @@ TEST_F(ObjReaderTest, OneThreadAndTwoReadTheSameModel) {
     EXPECT_EQ(Describe(*one), Describe(*two));
   }
 }
+
+// Reads that fail partway, with both threads reading the file: the model is whatever
+// was read, never out of its arrays; with the reads sound again, the full model.
+TEST_F(ObjReaderTest, FailedReadsWithTwoThreads) {
+  std::string text;
+  const int side = 200;
+  for (int j = 0; j < side; ++j)
+    for (int i = 0; i < side; ++i) text += "v " + std::to_string(i) + ".5 " + std::to_string(j) + ".25 -1.125\n";
+  for (int round = 0; round < 4; ++round)
+    for (int j = 0; j + 1 < side; ++j)
+      for (int i = 0; i + 1 < side; ++i) {
+        const int a = j * side + i + 1;
+        text += "f " + std::to_string(a) + " " + std::to_string(a + 1) + " " + std::to_string(a + side + 1) + " " +
+                std::to_string(a + side) + "\n";
+      }
+  ASSERT_GE(text.size(), size_t{4} << 20);
+  ::setenv("KELVANE_THREADS", "2", 1);
+  Importer full = Read(text);
+  ASSERT_TRUE(full);
+  const std::string expected = Describe(*full);
+  const double size = static_cast<double>(text.size());
+  for (const double at : {0.3, 1.2, 1.9, 2.5, 3.1, 3.7}) {
+    SCOPED_TRACE(at);
+    const std::string path = WriteFile("failing.obj", text);
+    host::FailReadsAfter(static_cast<LLONG>(at * size));
+    Importer m(ReadObjModel(Filename(path.c_str()), DefaultOpts(), 1.0));  // indices checked
+    host::FailReadsAfter(-1);
+    if (!m) continue;
+    EXPECT_LE(m->faceCount, full->faceCount);
+    EXPECT_LE(m->vertexCount, full->vertexCount);
+    for (ULONG i = 0; i < m->faceCount; ++i) {
+      ASSERT_EQ(m->faces[i].sequence, static_cast<LONG>(i));
+      for (int k = 0; k < 4; ++k) ASSERT_LT(static_cast<ULONG>(m->faces[i].v[k]), m->vertexCount);
+    }
+  }
+  Importer again = Read(text);
+  ::unsetenv("KELVANE_THREADS");
+  ASSERT_TRUE(again);
+  EXPECT_EQ(Describe(*again), expected);
+}

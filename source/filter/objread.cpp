@@ -982,10 +982,15 @@ struct ObjImporter::CoordinateJob {
   Bool store = TRUE;           // pass 2: store; pass 1: only count
   ULONG read[3] = {0, 0, 0};  // vertices, normals, UVs stored (counted)
   ULONG skipped = 0;          // pass 1: lines whose numbers did not read
+  Bool complete = FALSE;      // the reading reached the end of the file
   BackgroundJob* job = nullptr;
 
+  // Runs the reading; when a read of the file failed on the way, the reading is done
+  // once more from the start on the calling thread by Finish (as the calling thread's
+  // own reading would have met the file).
   static void Run(void* data) {
     auto* self = static_cast<CoordinateJob*>(data);
+    self->read[0] = self->read[1] = self->read[2] = self->skipped = 0;
     const CHAR* line = nullptr;
     LONG length = 0;
     while (NextLine(self->reader, self->buffer, &line, &length, nullptr)) {
@@ -1003,6 +1008,15 @@ struct ObjImporter::CoordinateJob {
       else
         ++self->skipped;
     }
+    self->complete = self->reader.ReadToEnd();
+  }
+  // Waits for the thread; reads again on this thread when it could not read to the end.
+  void Finish() {
+    BackgroundJob::Free(job);
+    if (complete) return;
+    reader.Rewind();
+    Run(this);
+    complete = TRUE;  // as far as the file lets itself be read, as on one thread
   }
   ~CoordinateJob() {
     BackgroundJob::Free(job);
@@ -1030,14 +1044,16 @@ Bool ObjImporter::StartCoordinateJob(Bool store) {
 }
 
 void ObjImporter::FinishCoordinateJob() {
-  if (m_coordinateJob) gDelete(m_coordinateJob);
+  if (!m_coordinateJob) return;
+  m_coordinateJob->Finish();
+  gDelete(m_coordinateJob);
   m_coordinateJob = nullptr;
 }
 
 void ObjImporter::FinishCoordinateCount() {
   CoordinateJob* job = m_coordinateJob;
   if (!job) return;
-  BackgroundJob::Free(job->job);  // waits for it
+  job->Finish();
   vertexCount += job->read[0];
   normalCount += job->read[1];
   uvCount += job->read[2];
@@ -1045,7 +1061,7 @@ void ObjImporter::FinishCoordinateCount() {
   if (job->read[0]) contentFlags |= OBJ_HAS_VERTICES;
   if (job->read[1]) contentFlags |= OBJ_HAS_NORMALS;
   if (job->read[2]) contentFlags |= OBJ_HAS_UVS;
-  FinishCoordinateJob();
+  FinishCoordinateJob();  // finished already: only frees it
 }
 
 Bool ObjImporter::ReadObj() {
