@@ -108,7 +108,7 @@ UCHAR SelectForm(const CHAR* text, const CHAR* end, const IndexForm* forms, LONG
 }
 
 // The shape of one corner token as a number: 1 for each number, 2 for each slash, in
-// base 3; 0 when the text is no plain shape (more than five elements).
+// base 3 (PlainFaceForm codes a token the same way).
 constexpr ULONG ShapeCode(const CHAR* shape) {
   ULONG code = 0;
   for (; *shape; ++shape) code = code * 3 + (*shape == 'n' ? 1 : 2);
