@@ -277,6 +277,38 @@ TEST_F(ObjReaderTest, ElementsAndTheirOptions) {
   EXPECT_EQ(m->uvs[0], Vector(0.75, 0.75, 1.0));
 }
 
+TEST_F(ObjReaderTest, ValuesThatAreNoNumbersReadAsZeroAndAreCountedOnce) {
+  struct Case {
+    const char* line;
+    Vector read;
+    ULONG notFinite;
+    Real scale = 1.0;
+  };
+  const Case cases[] = {
+      {"v nan 1 2", Vector(0, 1, 2), 1},
+      {"v 1 inf -inf", Vector(1, 0, 0), 2},
+      {"v -NaN INF 3", Vector(0, 0, 3), 2},
+      {"v 1e999 -1e999 4", Vector(0, 0, 4), 2},     // too large for a double
+      {"v 1e308 1 2", Vector(0, 1000, 2000), 1, 1000},  // finite, but not once scaled
+      {"v 1e-320 0 0", Vector(1e-320, 0, 0), 0},      // tiny is still a number
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    host::ClearConsole();
+    Importer m = Read(std::string(c.line) + "\nv 0 0 0\nv 1 0 0\nf 1 2 3\n", DefaultOpts(), TEXTFILE_BLOCKSIZE, c.scale);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->vertices[0], c.read);
+    EXPECT_EQ(m->valuesNotFinite, c.notFinite);
+    EXPECT_EQ(ConsoleHas("were not finite numbers"), c.notFinite > 0);
+  }
+  // Texture coordinates and normals too; the normal keeps its finite direction.
+  Importer m = Read("v 0 0 0\nvt nan 0.5\nvn inf 0 2\n");
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->uvs[0], Vector(0, 0.5, 1));
+  EXPECT_EQ(m->normals[0], Vector(0, 0, 1));
+  EXPECT_EQ(m->valuesNotFinite, 2u);
+}
+
 TEST_F(ObjReaderTest, NamesOfObjectsGroupsRegionsMaterials) {
   const std::string text = std::string(kTriangle) +
                            "mtllib C:\\models\\lib one.mtl\n"
@@ -783,15 +815,18 @@ TEST_F(ObjReaderTest, CoordinatesReadAsStrtodReadsThem) {
   ASSERT_TRUE(m);
   ASSERT_EQ(m->vertexCount, numbers.size());
   for (size_t i = 0; i < numbers.size(); ++i) {
-    const double want = std::strtod(numbers[i].c_str(), nullptr);
+    // Values that are no finite numbers are read as 0.
+    double want = std::strtod(numbers[i].c_str(), nullptr);
+    if (!std::isfinite(want)) want = 0.0;
     SCOPED_TRACE(numbers[i]);
     EXPECT_EQ(std::memcmp(&m->vertices[i].x, &want, sizeof(double)), 0) << m->vertices[i].x << " vs " << want;
     EXPECT_EQ(std::memcmp(&m->vertices[i].y, &want, sizeof(double)), 0);
   }
-  // "nan" reads as a NaN, never as a number.
+  // "nan" reads, as the value 0.
   m = Read("v nan 0 0\n");
   ASSERT_TRUE(m);
-  EXPECT_TRUE(std::isnan(m->vertices[0].x));
+  EXPECT_EQ(m->vertices[0].x, 0.0);
+  EXPECT_EQ(m->valuesNotFinite, 1u);
 }
 
 // Lines read in place in the file's block and lines the reader copies (continued, cut,
@@ -882,6 +917,7 @@ TEST_F(ObjReaderTest, OneThreadAndTwoReadTheSameModel) {
     EXPECT_GT(two->ngonCount, 0u);
     EXPECT_GT(two->segmentCount, 0u);
     EXPECT_EQ(Describe(*one), Describe(*two));
+    EXPECT_EQ(one->valuesNotFinite, two->valuesNotFinite);
   }
 }
 

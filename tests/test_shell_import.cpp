@@ -1,6 +1,7 @@
 // kelvane import run as a user runs it: usage errors, paths that cannot be imported,
 // the bundled sample into a new document and into a scene, the scene file it writes
 // (loaded back and compared with the printed summary), and failures that write nothing.
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -371,6 +372,28 @@ TEST_F(ShellImportTest, AnMtlFileBringsItsMaterialsAndNoObject) {
   EXPECT_EQ(MaterialNames(doc.get()), (std::set<std::string>{"paint", "chest_plate", "glass", "metal", "rubber"}));
   EXPECT_EQ(Summary(r, "materials"), 5) << r.out;
   EXPECT_EQ(Summary(r, "objects"), 0) << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ShellImportTest, ValuesThatAreNoNumbersNeverReachThePositions) {
+  WriteFile("nan.obj", "v nan 0 0\nv 2 inf 0\nv 2 2 0\nv 0 2 0\nf 1 2 3 4\n");
+  const ShellRun r = Run("import nan.obj --set centre-axes=on -o nan.kscn");
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  const std::string line = "2 vertex, texture or normal values were not finite numbers";
+  ASSERT_NE(r.out.find(line), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(line, r.out.find(line) + 1), std::string::npos) << "said twice:\n" << r.out;
+  DocPtr doc = Load("nan.kscn");
+  ASSERT_TRUE(doc);
+  BaseObject* op = doc->GetFirstObject();
+  ASSERT_NE(op, nullptr);
+  const Vector at = op->GetMg().off;
+  EXPECT_EQ(at, Vector(1, 1, 0));  // the centre of (0,0) (2,0) (2,2) (0,2)
+  const Vector* points = ToPoly(op)->GetPointR();
+  for (LONG i = 0; i < ToPoly(op)->GetPointCount(); ++i)
+    EXPECT_TRUE(std::isfinite(points[i].x) && std::isfinite(points[i].y) && std::isfinite(points[i].z)) << i;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "objread.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <cstring>
 
@@ -280,6 +281,18 @@ Bool ReadNumbers(const CHAR* text, const CHAR* end, LONG count, Real* values) {
   return TRUE;
 }
 
+// Values that are no numbers (NaN, infinity, or too large to hold) become 0, so that
+// nothing built from them (centred axes, normals, bounding boxes) turns into NaN; they
+// are counted for the one report per file.
+inline Vector Finite(Vector v, ULONG* notFinite) {
+  for (Real* c : {&v.x, &v.y, &v.z})
+    if (!std::isfinite(*c)) {
+      *c = 0.0;
+      ++*notFinite;
+    }
+  return v;
+}
+
 // The axis options of vertices and normals, in their order: y and z swapped first,
 // then z negated, then x negated.
 inline Vector MirrorAxes(Vector v, ULONG geomFlags) {
@@ -487,7 +500,7 @@ void ObjImporter::ClearModel() {
   curMaterial = curGroup = curRegion = curMeshObj = 0;
   verticesRead = normalsRead = uvsRead = facesStored = ngonsStored = segmentsStored = 0;
   linesRead = lineTotal = 0;
-  linesTooLong = facesTooLarge = segmentsTooLarge = ngonsNotSplit = 0;
+  linesTooLong = facesTooLarge = segmentsTooLarge = ngonsNotSplit = valuesNotFinite = 0;
   facesDropped = facesWithoutUVsOrNormals = segmentsDropped = 0;
   mtlLibName[0] = 0;
   contentFlags = 0;
@@ -940,19 +953,20 @@ void ObjPrefault::Start(Bool backwards) {
 
 void ObjPrefault::Finish() { BackgroundJob::Free(m_job); }
 
-Bool ObjImporter::StoreCoordinate(LONG statement, const CHAR* text, const CHAR* end, ULONG* read) const {
+Bool ObjImporter::StoreCoordinate(LONG statement, const CHAR* text, const CHAR* end, ULONG* read,
+                                  ULONG* notFinite) const {
   const ULONG geom = importOpts.geomFlags;
   switch (statement) {
     case ST_VERTEX: {
       Real xyz[3];
       if (read[0] >= vertexCount || !ReadNumbers<true>(text, end, 3, xyz)) return FALSE;
-      vertices[read[0]++] = MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom) * scaleFactor;
+      vertices[read[0]++] = Finite(MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom) * scaleFactor, notFinite);
       return TRUE;
     }
     case ST_NORMAL: {
       Real xyz[3];
       if (read[1] >= normalCount || !ReadNumbers<true>(text, end, 3, xyz)) return FALSE;
-      Vector n = MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom);
+      Vector n = Finite(MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom), notFinite);
       if (geom & GEOM_REVERSE_NORMALS) n = -n;
       const Real length = Len(n);
       if (length > 0.0) n = Vector(n.x / length, n.y / length, n.z / length);
@@ -964,7 +978,7 @@ Bool ObjImporter::StoreCoordinate(LONG statement, const CHAR* text, const CHAR* 
       if (read[2] >= uvCount || !ReadNumbers<true>(text, end, 2, uv)) return FALSE;
       if (geom & GEOM_FLIP_U) uv[0] = 1.0 - uv[0];
       if (geom & GEOM_FLIP_V) uv[1] = 1.0 - uv[1];
-      uvs[read[2]++] = Vector(uv[0], uv[1], 1.0);
+      uvs[read[2]++] = Finite(Vector(uv[0], uv[1], 1.0), notFinite);
       return TRUE;
     }
     default:
@@ -982,6 +996,7 @@ struct ObjImporter::CoordinateJob {
   Bool store = TRUE;           // pass 2: store; pass 1: only count
   ULONG read[3] = {0, 0, 0};  // vertices, normals, UVs stored (counted)
   ULONG skipped = 0;          // pass 1: lines whose numbers did not read
+  ULONG notFinite = 0;        // pass 2: values read as 0 (StoreCoordinate)
   Bool complete = FALSE;      // the reading reached the end of the file
   BackgroundJob* job = nullptr;
 
@@ -990,7 +1005,7 @@ struct ObjImporter::CoordinateJob {
   // own reading would have met the file).
   static void Run(void* data) {
     auto* self = static_cast<CoordinateJob*>(data);
-    self->read[0] = self->read[1] = self->read[2] = self->skipped = 0;
+    self->read[0] = self->read[1] = self->read[2] = self->skipped = self->notFinite = 0;
     const CHAR* line = nullptr;
     LONG length = 0;
     while (NextLine(self->reader, self->buffer, &line, &length, nullptr)) {
@@ -999,7 +1014,7 @@ struct ObjImporter::CoordinateJob {
       const Statement statement = Classify(line, &text);
       if (statement == ST_NONE) continue;
       if (self->store) {
-        self->importer->StoreCoordinate(statement, text, line + length, self->read);
+        self->importer->StoreCoordinate(statement, text, line + length, self->read, &self->notFinite);
         continue;
       }
       // Pass 1's rule.
@@ -1046,6 +1061,11 @@ Bool ObjImporter::StartCoordinateJob(Bool store) {
 void ObjImporter::FinishCoordinateJob() {
   if (!m_coordinateJob) return;
   m_coordinateJob->Finish();
+  if (m_coordinateJob->store) {
+    // Every coordinate of the file is stored: the rest of pass 2 only counts them.
+    m_coordinatesStored = TRUE;
+    valuesNotFinite += m_coordinateJob->notFinite;
+  }
   gDelete(m_coordinateJob);
   m_coordinateJob = nullptr;
 }
@@ -1087,7 +1107,7 @@ Bool ObjImporter::ReadObjLines() {
   curMaterial = curGroup = curRegion = curMeshObj = 0;
   verticesRead = normalsRead = uvsRead = facesStored = ngonsStored = segmentsStored = 0;
   linesRead = 0;
-  linesTooLong = facesTooLarge = segmentsTooLarge = ngonsNotSplit = 0;
+  linesTooLong = facesTooLarge = segmentsTooLarge = ngonsNotSplit = valuesNotFinite = 0;
   m_ngonMemoryReported = FALSE;
   ioGroup* group = m_pGroupList->FindByIndex(0);
   ioRegion* region = m_pRegionList->FindByIndex(0);
@@ -1110,6 +1130,7 @@ Bool ObjImporter::ReadObjLines() {
   LONG* uvList = indexLists + OBJ_MAX_SEGMENT_POINTS;
   LONG* normalList = indexLists + 2 * OBJ_MAX_SEGMENT_POINTS;
   Bool ok = TRUE;
+  m_coordinatesStored = FALSE;
   StartCoordinateJob(TRUE);
 
   while (ok && NextStatement(&linesTooLong)) {
@@ -1126,7 +1147,7 @@ Bool ObjImporter::ReadObjLines() {
       case ST_NORMAL:
       case ST_UV: {
         ULONG read[3] = {verticesRead, normalsRead, uvsRead};
-        if (m_coordinateJob) {
+        if (m_coordinateJob || m_coordinatesStored) {
           // Only counted here, by the rule StoreCoordinate stores by; when pass 1 found
           // every such line sound, each of them counts.
           const LONG k = statement == ST_VERTEX ? 0 : statement == ST_NORMAL ? 1 : 2;
@@ -1135,7 +1156,7 @@ Bool ObjImporter::ReadObjLines() {
               (m_coordinatesSkipped == 0 || ReadNumbers<false>(text, lineEnd, k == 2 ? 2 : 3, nullptr)))
             ++read[k];
         } else {
-          StoreCoordinate(statement, text, lineEnd, read);
+          StoreCoordinate(statement, text, lineEnd, read, &valuesNotFinite);
         }
         verticesRead = read[0];
         normalsRead = read[1];
@@ -1335,6 +1356,10 @@ void ObjImporter::PrintSkippedInput() const {
                   static_cast<int>(OBJ_MAX_SEGMENT_POINTS));
   if (ngonsNotSplit)
     ConsolePrintf("Kelvane: %u faces of more than 4 corners could not be split and were skipped", ngonsNotSplit);
+  if (valuesNotFinite)
+    ConsolePrintf("Kelvane: %u vertex, texture or normal values were not finite numbers (NaN or infinity) and were "
+                  "read as 0",
+                  valuesNotFinite);
 }
 
 void ObjImporter::PrintIndicesOutOfRange() const {

@@ -212,6 +212,7 @@ class ObjImporter {
   ULONG facesTooLarge = 0;     // face lines of more than OBJ_MAX_FACE_CORNERS corners
   ULONG segmentsTooLarge = 0;  // line elements of more than OBJ_MAX_SEGMENT_POINTS points
   ULONG ngonsNotSplit = 0;     // faces the modeling library could not split
+  ULONG valuesNotFinite = 0;   // v, vt and vn values (after scaling) that were NaN or infinite, read as 0
   Bool scanOutOfMemory = FALSE;  // pass 1 could not record a name or an n-gon
   // Indices out of range, found after pass 2 before anything reads the arrays.
   ULONG facesDropped = 0;              // a corner names a point that does not exist
@@ -240,7 +241,8 @@ class ObjImporter {
   // One v, vn or vt statement (Statement) into its array at read[0], read[1] or
   // read[2] (vertices, normals, UVs stored so far), counted there; false when it holds
   // no such element or its array is full.
-  Bool StoreCoordinate(LONG statement, const CHAR* text, const CHAR* end, ULONG* read) const;
+  // Values that are no finite numbers are stored as 0 and counted in *notFinite.
+  Bool StoreCoordinate(LONG statement, const CHAR* text, const CHAR* end, ULONG* read, ULONG* notFinite) const;
   // Both passes on two threads: a second reading of the file counts (pass 1) or stores
   // (pass 2, store) the v, vn and vt lines while the calling thread reads the rest.
   // False when it does not pay (small file, one thread) or cannot start; then the
@@ -282,6 +284,7 @@ class ObjImporter {
   LONG m_blockSize = TEXTFILE_BLOCKSIZE;
   CoordinateJob* m_coordinateJob = nullptr;
   ULONG m_coordinatesSkipped = 0;  // pass 1: v, vn and vt lines whose numbers did not read
+  Bool m_coordinatesStored = FALSE;  // pass 2: the second thread stored every coordinate
   const CHAR* m_line = nullptr;     // the statement: in the reader's block or in lineBuffer
   LONG m_lineLength = 0;            // characters of m_line
   ULONG m_segmentSlots = 0;         // segments allocated
