@@ -157,6 +157,17 @@ Bool GeFKill(const Filename& name, LONG flags = 0);
 // Creates a folder (its parent must exist); true when it exists afterwards.
 Bool GeFCreateDir(const Filename& name);
 
+// The identity of a file or folder: the same for every name (symbolic link) it is
+// reached by, different for different files.
+struct FileIdentity {
+  LLONG volume = 0;
+  LLONG index = 0;
+  bool operator==(const FileIdentity& o) const { return volume == o.volume && index == o.index; }
+};
+// The identity of what name leads to (links followed); false when it does not exist or
+// cannot be reached.
+Bool GeFGetIdentity(const Filename& name, FileIdentity* identity);
+
 // Folder browsing: the entries of one folder, not recursive, in name order.
 enum : LONG {
   BROWSEFILES_CALCSIZE = 1,
@@ -167,7 +178,8 @@ class BrowseFiles {
   static void Free(BrowseFiles*& browse);
 
   // Starts a listing of folder; hidden entries (names starting with ".") are skipped.
-  void Init(const Filename& folder, LONG flags = 0);
+  // False (an empty listing) when the folder cannot be read.
+  Bool Init(const Filename& folder, LONG flags = 0);
   // Advances to the next entry; false at the end.
   Bool GetNext();
   Filename GetFilename() const;

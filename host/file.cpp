@@ -404,14 +404,25 @@ void BrowseFiles::Free(BrowseFiles*& browse) { gDelete(browse); }
 
 BrowseFiles::~BrowseFiles() { delete m_listing; }
 
-void BrowseFiles::Init(const Filename& folder, LONG flags) {
+Bool GeFGetIdentity(const Filename& name, FileIdentity* identity) {
+  const std::string& path = Text(name);
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return FALSE;
+  if (identity) {
+    identity->volume = static_cast<LLONG>(st.st_dev);
+    identity->index = static_cast<LLONG>(st.st_ino);
+  }
+  return TRUE;
+}
+
+Bool BrowseFiles::Init(const Filename& folder, LONG flags) {
   (void)flags;  // sizes come with the stat that tells folders from files anyway
   delete m_listing;
   m_listing = new (std::nothrow) Listing;
-  if (!m_listing) return;
+  if (!m_listing) return FALSE;
   const std::string& path = Text(folder);
   DIR* dir = path.empty() ? nullptr : ::opendir(path.c_str());
-  if (!dir) return;
+  if (!dir) return FALSE;
   try {
     while (const dirent* entry = ::readdir(dir)) {
       Listing::Entry e;
@@ -426,10 +437,13 @@ void BrowseFiles::Init(const Filename& folder, LONG flags) {
     }
   } catch (const std::bad_alloc&) {
     m_listing->entries.clear();  // out of memory: an empty listing rather than a partial one
+    ::closedir(dir);
+    return FALSE;
   }
   ::closedir(dir);
   std::sort(m_listing->entries.begin(), m_listing->entries.end(),
             [](const Listing::Entry& a, const Listing::Entry& b) { return a.name < b.name; });
+  return TRUE;
 }
 
 Bool BrowseFiles::GetNext() {

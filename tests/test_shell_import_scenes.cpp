@@ -10,6 +10,7 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -1323,6 +1324,60 @@ TEST_F(ShellImportFolderTest, TheTopFolderOnlyUnderANullNamedAfterIt) {
   EXPECT_EQ(Tree(b->GetDown()), "b.obj Splines{default_Grp<2>}");
   EXPECT_FALSE(FindIn(top, "c.obj", Opolygon));
   EXPECT_FALSE(FindIn(top, ".hidden.obj", Opolygon));
+}
+
+// Every polygon object of the scene, by name, depth first.
+std::multiset<std::string> PolygonNames(const BaseObject* op) {
+  std::multiset<std::string> names;
+  for (; op; op = op->GetNext()) {
+    if (op->GetType() == Opolygon) names.insert(Name(op));
+    for (const std::string& n : PolygonNames(op->GetDown())) names.insert(n);
+  }
+  return names;
+}
+
+TEST_F(ShellImportFolderTest, LinksLeadToEveryFolderAndFileOnce) {
+  const fs::path root = fs::path(TempDir()) / "models";
+  fs::create_directory_symlink("..", root / "sub/loop");             // back up: a loop
+  fs::create_directory_symlink("sub/deeper", root / "shortcut");     // a second way in
+  fs::create_symlink("a.obj", root / "again.obj");                   // one file, two names
+  const std::string sets = std::string(kPlain) + " --set subfolders=on --set null-per-folder=on";
+  ShellRun run;
+  DocPtr doc = ImportAndLoad("models", sets, &run);
+  ASSERT_TRUE(doc);
+  // The polygon objects of a, b, c and d: each once, whatever the links.
+  EXPECT_EQ(PolygonNames(doc->GetFirstObject()), (std::multiset<std::string>{"a.obj", "b.obj", "c.obj", "d.obj"}));
+  EXPECT_NE(run.out.find("models/again.obj' is a file imported already"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("models/sub/loop' leads to a folder imported already"), std::string::npos) << run.out;
+  // The walk goes in name order: "shortcut" reaches deeper before "sub" does.
+  EXPECT_NE(run.out.find("models/sub/deeper' leads to a folder imported already"), std::string::npos) << run.out;
+}
+
+TEST_F(ShellImportFolderTest, ADeepTreeStopsAtADepthItsSceneStillLoads) {
+  fs::path deep = fs::path(TempDir()) / "deep";
+  for (int level = 0; level < 300; ++level) deep /= "d";
+  fs::create_directories(deep);
+  WriteFile(fs::relative(deep / "bottom.obj", TempDir()).string(), "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  WriteFile("deep/top.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  ShellRun run;
+  DocPtr doc = ImportAndLoad("deep", std::string(kPlain) + " --set subfolders=on --set null-per-folder=on", &run);
+  ASSERT_TRUE(doc);  // saved and loaded back
+  EXPECT_EQ(PolygonNames(doc->GetFirstObject()), std::multiset<std::string>{"top.obj"});
+  EXPECT_NE(run.out.find("lies more than 256 folders deep and was not imported"), std::string::npos) << run.out;
+}
+
+TEST_F(ShellImportFolderTest, WhatCannotBeReadIsSaid) {
+  const fs::path root = fs::path(TempDir()) / "models";
+  fs::create_directory_symlink("nowhere", root / "gone");  // a folder that is not there
+  ShellRun run = Import("models", "out.kscn", std::string(kPlain) + " --set subfolders=on");
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_NE(run.out.find("models/gone' cannot be read and was skipped"), std::string::npos) << run.out;
+  if (::geteuid() != 0) {  // permissions bind everyone but root
+    fs::permissions(root / "sub", fs::perms::none);
+    run = Import("models", "out2.kscn", std::string(kPlain) + " --set subfolders=on");
+    fs::permissions(root / "sub", fs::perms::owner_all);
+    EXPECT_NE(run.out.find("models/sub' cannot be read and was not imported"), std::string::npos) << run.out;
+  }
 }
 
 TEST_F(ShellImportFolderTest, SubfoldersFlatOrUnderANullEach) {

@@ -8,6 +8,7 @@
 #include "plugin_ids.h"
 #include "plugin_messages.h"
 #include "registration.h"
+#include "uthash_host.h"
 
 Bool RunImportOptions(PresetStore& presets, Real* scaleFactor, Bool* opened) {
   LoadOptsDialog dialog(&presets, scaleFactor);
@@ -26,6 +27,59 @@ Bool ShowImportOptions(OptionsDialogRequest* request) {
 
 namespace {
 
+// Folder levels a folder import walks at most: each becomes a null object when the
+// options ask for nulls, and the objects of a file sit a few levels below its folder's;
+// scene files load trees of up to 512 levels.
+constexpr LONG kMaxFolderDepth = 256;
+
+// The files and folders a folder import has reached, by identity, so that symbolic links
+// lead to each only once (a link loop ends, a file is never imported twice).
+class VisitedFiles {
+ public:
+  VisitedFiles() = default;
+  VisitedFiles(const VisitedFiles&) = delete;
+  VisitedFiles& operator=(const VisitedFiles&) = delete;
+  ~VisitedFiles() { Clear(); }
+
+  // True when id was not reached before (it is now). *outOfMemory when it could not be
+  // kept (it then counts as not reached).
+  Bool Add(const FileIdentity& id, Bool* outOfMemory) {
+    *outOfMemory = FALSE;
+    Entry* found = nullptr;
+    HASH_FIND(hh, m_pEntries, &id, sizeof(FileIdentity), found);
+    if (found) return FALSE;
+    Entry* entry = gNew Entry;
+    if (!entry) {
+      *outOfMemory = TRUE;
+      return TRUE;
+    }
+    entry->id = id;
+    UthashClearOutOfMemory();
+    HASH_ADD(hh, m_pEntries, id, sizeof(FileIdentity), entry);
+    if (UthashOutOfMemory()) {
+      UthashClearOutOfMemory();
+      gDelete(entry);
+      *outOfMemory = TRUE;
+    }
+    return TRUE;
+  }
+
+  void Clear() {
+    Entry *entry = nullptr, *next = nullptr;
+    HASH_ITER(hh, m_pEntries, entry, next) {
+      HASH_DEL(m_pEntries, entry);
+      gDelete(entry);
+    }
+  }
+
+ private:
+  struct Entry {
+    FileIdentity id;
+    UT_hash_handle hh;
+  };
+  Entry* m_pEntries = nullptr;
+};
+
 class ImportPlugin : public CommandData {
  public:
   Bool Execute(BaseDocument* doc) override;
@@ -39,7 +93,12 @@ class ImportPlugin : public CommandData {
   // The document that receives the import: a new one named after chosen when the
   // options ask for it (inserted and made active), else the command's.
   BaseDocument* TargetDocument(const Filename& chosen);
-  LONG ImportFolder(const Filename& folder, BaseObject* parent);
+  LONG ImportFolder(const Filename& folder, BaseObject* parent, LONG depth);
+  // Whether the walk goes into folder at depth: not deeper than kMaxFolderDepth, not a
+  // folder reached before. Says why when it does not.
+  Bool EnterFolder(const Filename& folder, LONG depth);
+  // Whether file was reached before (through a link); says so when it was.
+  Bool ReachedBefore(const Filename& file);
   LONG ImportMaterialLibrary(BaseDocument* doc, const Filename& file);
   Bool BuildFile(BaseObject* parent);
   LONG LoadObj(const String& defaultObjectName);
@@ -48,6 +107,7 @@ class ImportPlugin : public CommandData {
 
   PresetStore m_presets;
   ObjImporter* m_pImporter = nullptr;
+  VisitedFiles m_visited;
   BaseDocument* document = nullptr;
   Filename objFile;
   Real scaleFactor = 1000.0;
@@ -95,7 +155,10 @@ LONG ImportPlugin::ImportObjFile(BaseDocument* doc) {
     }
     null->SetName(FileName(chosen));
     target->InsertObject(null, nullptr, nullptr);
-    return ImportFolder(chosen, null);
+    m_visited.Clear();
+    const LONG result = EnterFolder(chosen, 0) ? ImportFolder(chosen, null, 0) : 0;
+    m_visited.Clear();
+    return result;
   }
 
   const String title = GeLoadString(IDS_IMPORT_SELECT_FILE);
@@ -131,7 +194,41 @@ BaseDocument* ImportPlugin::TargetDocument(const Filename& chosen) {
   return doc;
 }
 
-LONG ImportPlugin::ImportFolder(const Filename& folder, BaseObject* parent) {
+Bool ImportPlugin::EnterFolder(const Filename& folder, LONG depth) {
+  if (depth > kMaxFolderDepth) {
+    GePrint(String("Kelvane: the folder '") + folder.GetString() + String("' lies more than ") +
+            LongToString(kMaxFolderDepth) + String(" folders deep and was not imported"));
+    return FALSE;
+  }
+  FileIdentity id;
+  if (!GeFGetIdentity(folder, &id)) {
+    GePrint(String("Kelvane: the folder '") + folder.GetString() + String("' cannot be read and was not imported"));
+    return FALSE;
+  }
+  Bool outOfMemory = FALSE;
+  if (!m_visited.Add(id, &outOfMemory)) {
+    GePrint(String("Kelvane: the folder '") + folder.GetString() +
+            String("' leads to a folder imported already (a symbolic link) and was skipped"));
+    return FALSE;
+  }
+  if (outOfMemory) {
+    ReportMemoryError("Folder Walk");
+    return FALSE;
+  }
+  return TRUE;
+}
+
+Bool ImportPlugin::ReachedBefore(const Filename& file) {
+  FileIdentity id;
+  // A file that cannot be reached is left to the import, which says why.
+  if (!GeFGetIdentity(file, &id)) return FALSE;
+  Bool outOfMemory = FALSE;
+  if (m_visited.Add(id, &outOfMemory)) return FALSE;
+  GePrint(String("Kelvane: '") + file.GetString() + String("' is a file imported already (a symbolic link) and was skipped"));
+  return TRUE;
+}
+
+LONG ImportPlugin::ImportFolder(const Filename& folder, BaseObject* parent, LONG depth) {
   BrowseFiles* browse = BrowseFiles::Alloc();
   if (!browse) {
     ReportMemoryError("BrowseFiles");
@@ -139,11 +236,20 @@ LONG ImportPlugin::ImportFolder(const Filename& folder, BaseObject* parent) {
   }
   const ULONG layout = m_presets.importOpts.layoutFlags;
   LONG result = 1;
-  browse->Init(folder, 0);
+  if (!browse->Init(folder, 0))
+    GePrint(String("Kelvane: the folder '") + folder.GetString() + String("' cannot be read and was not imported"));
   while (result && browse->GetNext()) {
     const Filename entry = folder + browse->GetFilename();
+    // An entry that cannot be reached (a link to nothing, a folder gone meanwhile) could
+    // have been a folder of the walk: said, not passed over. An OBJ file that cannot be
+    // opened fails its import, which stops the walk.
+    if ((layout & IMP_FOLDER_SUBFOLDERS) && !entry.CheckSuffix(String("OBJ")) && !GeFGetIdentity(entry, nullptr)) {
+      GePrint(String("Kelvane: '") + entry.GetString() + String("' cannot be read and was skipped"));
+      continue;
+    }
     if (browse->IsDir()) {
       if (!(layout & IMP_FOLDER_SUBFOLDERS)) continue;
+      if (!EnterFolder(entry, depth + 1)) continue;
       BaseObject* under = parent;
       if (layout & IMP_FOLDER_NULLS) {
         if (BaseObject* null = BaseObject::Alloc(Onull)) {
@@ -152,8 +258,9 @@ LONG ImportPlugin::ImportFolder(const Filename& folder, BaseObject* parent) {
           under = null;
         }
       }
-      result = ImportFolder(entry, under);
+      result = ImportFolder(entry, under, depth + 1);
     } else if (entry.CheckSuffix(String("OBJ"))) {
+      if (ReachedBefore(entry)) continue;
       objFile = entry;
       if (!BuildFile(parent)) result = 0;
     }
