@@ -621,3 +621,21 @@ rm -f "$out/mdd/short_source.mdd"
 { be32 $((0x7fffffff)); be32 $((0x7fffffff)); be32 0; } >"$out/mdd/huge_counts.mdd"
 printf 'abc' >"$out/mdd/tiny.mdd"
 printf '' >"$out/mdd/empty.mdd"
+
+# Scenes for fuzz_scene: the payloads (past the 24-byte header) of scene files the shell
+# of the same build writes — the example scenes and the bundled sample imported.
+mkdir -p "$out/scene"
+rm -f "$out"/scene/*.bin
+shell="$(dirname "$out")/bin/kelvane"
+if [ -x "$shell" ]; then
+  tmp=$(mktemp -d)
+  run() { ASAN_OPTIONS=detect_leaks=0 KELVANE_SETTINGS_DIR="$tmp/settings" "$shell" --no-progress "$@" >/dev/null 2>&1; }
+  for kind in demo cube plane wave; do run scene make "$kind" -o "$tmp/$kind.kscn"; done
+  run scene make grid --segments 3 --polygonize -o "$tmp/grid.kscn"
+  run scene make demo --polygonize -o "$tmp/flat.kscn"
+  run import samples/robot.obj --preset "Default Import Options" -o "$tmp/robot.kscn"
+  for scene in "$tmp"/*.kscn; do tail -c +25 "$scene" >"$out/scene/$(basename "$scene" .kscn).bin"; done
+  rm -rf "$tmp"
+else
+  echo "make_corpus: no shell at $shell; fuzz_scene starts without seeds" >&2
+fi

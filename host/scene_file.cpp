@@ -95,6 +95,73 @@ void CopyLittleEndian(void* dst, const unsigned char* src, size_t bytes, size_t 
 
 bool IsSelectionType(LONG type) { return type == Tpolygonselection || type == Tpointselection; }
 
+const VariableTag* FindVariable(const BaseObject* op, LONG type) {
+  for (const BaseTag* t = op->GetFirstTag(); t; t = t->GetNext())
+    if (t->GetType() == type) return static_cast<const VariableTag*>(t);
+  return nullptr;
+}
+
+std::string TagName(const BaseTag* tag) { return "'" + tag->GetName().Std() + "'"; }
+
+// What is wrong with the indices and ranges of op's data against op's own counts, or ""
+// when nothing is: every point a polygon or segment uses exists, a UVW or normal tag of
+// a polygon object has one entry per polygon, and a selection selects only polygons or
+// points the object has. Commands index arrays with these without checking again, so a
+// scene that fails here is neither loaded nor saved.
+std::string ObjectDataProblem(const BaseObject* op) {
+  const VariableTag* pointTag = FindVariable(op, Tpoint);
+  const VariableTag* polygonTag = FindVariable(op, Tpolygon);
+  const LLONG points = pointTag ? pointTag->GetDataCount() : 0;
+  const LLONG polygons = polygonTag ? polygonTag->GetDataCount() : 0;
+  for (const BaseTag* tag = op->GetFirstTag(); tag; tag = tag->GetNext()) {
+    const LONG type = tag->GetType();
+    if (type == Tpolygon) {
+      const auto* p = static_cast<const CPolygon*>(polygonTag->GetDataAddressR());
+      for (LLONG i = 0; i < polygons; ++i)
+        for (const LONG corner : {p[i].a, p[i].b, p[i].c, p[i].d})
+          if (corner < 0 || corner >= points)
+            return "polygon " + std::to_string(i) + " uses point " + std::to_string(corner) + " of " +
+                   std::to_string(points) + " points";
+    } else if (type == Tsegment) {
+      const auto* vt = static_cast<const VariableTag*>(tag);
+      const auto* segments = static_cast<const Segment*>(vt->GetDataAddressR());
+      LLONG used = 0;
+      for (LONG i = 0; i < vt->GetDataCount(); ++i) used += segments[i].cnt;
+      if (used > points)
+        return "its segments use " + std::to_string(used) + " points of " + std::to_string(points);
+    } else if ((type == Tuvw || type == Tnormal) && polygonTag) {
+      const LLONG entries = static_cast<const VariableTag*>(tag)->GetDataCount();
+      if (entries != polygons)
+        return std::string(type == Tuvw ? "UVW" : "normal") + " tag " + TagName(tag) + " has " +
+               std::to_string(entries) + " entries for " + std::to_string(polygons) + " polygons";
+    } else if (IsSelectionType(type)) {
+      const BaseSelect* bs = static_cast<const SelectionTag*>(tag)->GetBaseSelect();
+      const LONG ranges = bs ? NodeAccess::RangeCount(bs) : 0;
+      if (ranges == 0) continue;
+      LONG a = 0, last = 0;
+      NodeAccess::Range(bs, ranges - 1, &a, &last);
+      const bool ofPolygons = type == Tpolygonselection;
+      const LLONG count = ofPolygons ? polygons : points;
+      if (last >= count)
+        return std::string(ofPolygons ? "polygon" : "point") + " selection " + TagName(tag) + " selects " +
+               (ofPolygons ? "polygon " : "point ") + std::to_string(last) + " of " + std::to_string(count);
+    }
+  }
+  return "";
+}
+
+// The first object of the tree under op (op included) whose data ObjectDataProblem
+// refuses, with the reason; "" when none.
+std::string TreeDataProblem(const BaseObject* op) {
+  for (; op; op = op->GetNext()) {
+    const std::string why = ObjectDataProblem(op);
+    if (!why.empty()) return "object '" + op->GetName().Std() + "': " + why;
+    const std::string below = TreeDataProblem(op->GetDown());
+    if (!below.empty()) return below;
+  }
+  return "";
+}
+
 // --- writing ----------------------------------------------------------------------------
 
 class Writer {
@@ -555,6 +622,10 @@ class Reader {
       return true;
     });
     if (read && !placed) Fail("no placement chunk");
+    if (read && m_error.empty()) {
+      const std::string why = ObjectDataProblem(op);
+      if (!why.empty()) Fail(why);
+    }
     m_path.pop_back();
   }
 
@@ -858,6 +929,11 @@ namespace host {
 bool SaveScene(const BaseDocument* doc, const std::string& path, std::string* error) {
   if (!doc) {
     if (error) *error = "no document";
+    return false;
+  }
+  // The save never writes what the load would refuse.
+  if (const std::string why = TreeDataProblem(doc->GetFirstObject()); !why.empty()) {
+    if (error) *error = "the scene cannot be saved: " + why;
     return false;
   }
   std::string payload;

@@ -699,25 +699,25 @@ TEST_F(SceneFileTest, LinkInAChannelsDataSurvivesTheRoundTrip) {
 
 // A selection holding the largest index keeps it through a save and load (GetRange
 // would cut it off: the writer takes the ranges as they are kept).
-TEST_F(SceneFileTest, SelectionOfTheLargestIndexRoundTrips) {
+TEST_F(SceneFileTest, ASelectionBeyondItsObjectIsNotSaved) {
+  // Commands index the object's arrays with selections: one that selects polygons or
+  // points the object does not have would not load again, so it is not written.
   DocPtr doc(BaseDocument::Alloc());
   ASSERT_TRUE(doc);
   PolygonObject* poly = PolygonObject::Alloc(0, 0);
   ASSERT_TRUE(poly);
+  poly->SetName(String("Empty"));
   doc->InsertObject(poly, nullptr, nullptr);
   auto* single = static_cast<SelectionTag*>(poly->MakeTag(Tpolygonselection));
-  auto* range = static_cast<SelectionTag*>(poly->MakeTag(Tpointselection));
-  ASSERT_TRUE(single && range);
+  ASSERT_TRUE(single);
+  single->SetName(String("far"));
   ASSERT_TRUE(single->GetBaseSelect()->SelectAll(INT_MAX, INT_MAX));
-  ASSERT_TRUE(range->GetBaseSelect()->SelectAll(10, INT_MAX));
 
   std::string error;
-  ASSERT_TRUE(host::SaveScene(doc.get(), Path("sel.kscn"), &error)) << error;
-  DocPtr loaded(host::LoadScene(Path("sel.kscn"), &error));
-  ASSERT_TRUE(loaded) << error;
-  BaseObject* op = loaded->GetFirstObject();
-  EXPECT_TRUE(static_cast<SelectionTag*>(op->GetTag(Tpolygonselection))->GetBaseSelect()->IsSelected(INT_MAX));
-  EXPECT_TRUE(static_cast<SelectionTag*>(op->GetTag(Tpointselection))->GetBaseSelect()->IsSelected(INT_MAX));
+  EXPECT_FALSE(host::SaveScene(doc.get(), Path("sel.kscn"), &error));
+  EXPECT_EQ(error, "the scene cannot be saved: object 'Empty': polygon selection 'far' selects polygon " +
+                       std::to_string(INT_MAX) + " of 0");
+  EXPECT_FALSE(fs::exists(Path("sel.kscn")));
 }
 
 // --- saving ----------------------------------------------------------------------------------
@@ -1039,3 +1039,78 @@ TEST_F(SceneFileTest, RandomByteDamageNeverCrashesOrLeaks) {
   }
   EXPECT_GT(refused, 100);
 }
+
+namespace {
+
+// Checksum-correct scene files whose objects index outside their own data: each is
+// refused on load with one message naming the object and what is wrong.
+TEST_F(SceneFileTest, IndicesAndRangesOutsideTheirObjectAreRefusedOnLoad) {
+  struct Case {
+    const char* what;
+    std::function<void(BaseDocument*)> spoil;  // makes the one bad object
+    const char* message;
+  };
+  auto grid = [](BaseDocument* doc) {
+    PolygonObject* op = Grid(2, 2);  // 9 points, 4 quads
+    op->SetName(String("Grid"));
+    doc->InsertObject(op, nullptr, nullptr);
+    return op;
+  };
+  auto polygonUses = [&](LONG corner) {
+    return [&grid, corner](BaseDocument* doc) { grid(doc)->GetPolygonW()[3].c = corner; };
+  };
+  auto selection = [&](LONG type, LONG index) {
+    return [&grid, type, index](BaseDocument* doc) {
+      auto* tag = static_cast<SelectionTag*>(grid(doc)->MakeTag(type));
+      tag->SetName(String("sel"));
+      tag->GetBaseSelect()->Select(index);
+    };
+  };
+  const Case cases[] = {
+      {"the largest index", polygonUses(2147483647), "object 'Grid': polygon 3 uses point 2147483647 of 9 points"},
+      {"a negative index", polygonUses(-5), "object 'Grid': polygon 3 uses point -5 of 9 points"},
+      {"one past the points", polygonUses(9), "object 'Grid': polygon 3 uses point 9 of 9 points"},
+      {"a polygon selection", selection(Tpolygonselection, 4),
+       "object 'Grid': polygon selection 'sel' selects polygon 4 of 4"},
+      {"a point selection", selection(Tpointselection, 1000000), "object 'Grid': point selection 'sel' selects point 1000000 of 9"},
+      {"a short UVW tag",
+       [&](BaseDocument* doc) {
+         PolygonObject* op = grid(doc);
+         BaseTag* uvw = UVWTag::Alloc(3);
+         uvw->SetName(String("uv"));
+         op->InsertTag(uvw);
+       },
+       "object 'Grid': UVW tag 'uv' has 3 entries for 4 polygons"},
+      {"segments past the points",
+       [](BaseDocument* doc) {
+         SplineObject* spline = SplineObject::Alloc(4, 0);
+         spline->SetName(String("Path"));
+         spline->ResizeObject(4, 2);
+         spline->GetSegmentW()[0].cnt = 3;
+         spline->GetSegmentW()[1].cnt = 2;
+         doc->InsertObject(spline, nullptr, nullptr);
+       },
+       "object 'Path': its segments use 5 points of 4"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DocPtr doc(BaseDocument::Alloc());
+    ASSERT_TRUE(doc);
+    c.spoil(doc.get());
+    // Written as a saving host would write it, checksum and all.
+    std::string error;
+    ASSERT_TRUE(host::internal::WriteFramedFile(Path("bad.kscn"), host::internal::kSceneMagic,
+                                                host::internal::kSceneVersion, host::internal::EncodeScene(doc.get()),
+                                                &error))
+        << error;
+    DocPtr loaded(host::LoadScene(Path("bad.kscn"), &error));
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(error, std::string("damaged scene file: document: ") + c.message);
+    // And the save refuses it before writing anything.
+    EXPECT_FALSE(host::SaveScene(doc.get(), Path("never.kscn"), &error));
+    EXPECT_EQ(error, std::string("the scene cannot be saved: ") + c.message);
+    EXPECT_FALSE(fs::exists(Path("never.kscn")));
+  }
+}
+
+}  // namespace

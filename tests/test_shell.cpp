@@ -7,7 +7,10 @@
 #include <filesystem>
 
 #include "c4d.h"
+#include "container_codec.h"
 #include "host_fixture.h"
+#include "scene_file.h"
+#include "scene_helpers.h"
 #include "shell_run.h"
 
 namespace fs = std::filesystem;
@@ -201,6 +204,22 @@ TEST_F(ShellTest, SceneFailuresAreOneLineAndExitOne) {
       {"short.kscn", "damaged scene file: length field says"},
       {"text.kscn", "damaged scene file: file is 16 bytes, shorter than its header"},
   };
+  // A checksum-correct file with a polygon outside its points.
+  {
+    DocPtr doc(BaseDocument::Alloc());
+    PolygonObject* op = Grid(1, 1);
+    op->GetPolygonW()[0].b = 2147483647;
+    op->SetName(String("Plane"));
+    doc->InsertObject(op, nullptr, nullptr);
+    std::string error;
+    ASSERT_TRUE(host::internal::WriteFramedFile(TempDir() + "/index.kscn", host::internal::kSceneMagic,
+                                                host::internal::kSceneVersion, host::internal::EncodeScene(doc.get()),
+                                                &error));
+  }
+  const RunResult index = Run("scene show index.kscn");
+  EXPECT_EQ(index.exitCode, 1);
+  EXPECT_EQ(index.out, "kelvane: cannot load scene 'index.kscn': damaged scene file: document: object 'Plane': "
+                       "polygon 0 uses point 2147483647 of 4 points\n");
   for (const auto& [file, message] : damaged) {
     const RunResult r = Run(std::string("scene show ") + file);
     EXPECT_EQ(r.exitCode, 1) << file;
