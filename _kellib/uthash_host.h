@@ -16,8 +16,10 @@
 #include "compat.h"
 
 namespace kelhash {
-// Per thread: hashes are used by the command running on that thread only.
-inline thread_local Bool tOutOfMemory = false;
+// Per thread: hashes are used by the command running on that thread only. In the static
+// TLS of the module (initial-exec): dynamic TLS of a module the host unloads stays
+// listed for the thread, and the leak checker of the sanitizer builds crashes on it.
+inline thread_local Bool tOutOfMemory [[gnu::tls_model("initial-exec")]] = false;
 }  // namespace kelhash
 
 inline void UthashClearOutOfMemory() { kelhash::tOutOfMemory = false; }
