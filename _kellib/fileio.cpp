@@ -1,5 +1,7 @@
 #include "fileio.h"
 
+#include "namehash.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -397,6 +399,30 @@ String SafeName(const String& name) {
   CHAR buffer[256];
   name.GetCString(buffer, sizeof(buffer));
   return String(BlanksToUnderscores(buffer));
+}
+
+CHAR* ExportName(CHAR* text) {
+  CHAR* name = BlanksToUnderscores(text);
+  LONG length = 0;
+  for (CHAR* c = name; *c; ++c, ++length) {
+    const UCHAR u = UCHAR(*c);
+    if (u < 0x20 || u == 0x7F || u == '#' || u == '\\') *c = '_';
+  }
+  // A cut inside a multi-byte character drops the partial character.
+  if (length > nameTable::MAX_NAME_LENGTH) {
+    length = nameTable::MAX_NAME_LENGTH;
+    if ((UCHAR(name[length]) & 0xC0) == 0x80)
+      while (length > 0 && (UCHAR(name[length]) & 0xC0) == 0x80) --length;
+    name[length] = 0;
+  }
+  return name;
+}
+
+String ExportName(const String& name) {
+  // Room for a whole character beyond 255 bytes, so that the cut can tell where it ends.
+  CHAR buffer[1100];
+  name.GetCString(buffer, sizeof(buffer));
+  return String(ExportName(buffer));
 }
 
 String VectorToString(const Vector& v) {

@@ -154,5 +154,13 @@ String BlanksToUnderscores(const String& text);
 // blanks and tabs turned into "_".
 String SafeName(const String& name);
 
+// A name as the writers put it into a statement, so that every OBJ reader reads back one
+// name: SafeName, cut to at most 255 bytes on a character boundary (never inside a UTF-8
+// sequence), and every character that would end the name or start a comment or a line
+// continuation (control characters, "#", "\") turned into "_" as blanks are.
+String ExportName(const String& name);
+// The same on 8-bit text in place; returns text.
+CHAR* ExportName(CHAR* text);
+
 // "%.08lf %.08lf %.08lf" of x, y and z.
 String VectorToString(const Vector& v);

@@ -246,6 +246,7 @@ enum
   IDC_XP_FIRST_NUMBER_GROUP = 10152,
   IDC_XP_FIRST_FILE_NUMBER = 10153,
   IDC_XP_NUMBER_BY_STEP = 10154,
+  IDC_XP_EXACT_NUMBERS = 10283,
 
   // Gadgets of the group and region tag dialogs.
   IDC_GT_ADD = 10156,

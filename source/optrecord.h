@@ -76,6 +76,9 @@ enum : ULONG {
   XP_NUMBER_BY_STEP = 0x800,
   XP_NO_UV_COMPRESSION = 0x1000,
   XP_NO_NORMAL_COMPRESSION = 0x2000,
+  // Numbers as the shortest text that reads back to the same value (not six digits),
+  // and compression shares only equal values.
+  XP_EXACT_NUMBERS = 0x4000,
 };
 
 // geomFlags, both sides (export: what is written; import: what is built).

@@ -4,7 +4,11 @@
 
 #include "c4d_symbols.h"
 #include "compat.h"
+#include "fileio.h"
+#include "iomesh.h"
 #include "main.h"
+#include "namehash.h"
+#include "objwrite.h"
 #include "optdialogs.h"
 #include "plugin_ids.h"
 #include "plugin_messages.h"
@@ -15,7 +19,14 @@ ObjExportContext* ObjExportContext::Alloc() { return gNew ObjExportContext; }
 
 void ObjExportContext::Free(ObjExportContext*& ctx) { gDelete(ctx); }
 
-ObjExportContext::~ObjExportContext() { BaseDocument::Free(sourceDocument); }
+ObjExportContext::~ObjExportContext() {
+  CloseFileSet(this, FALSE);
+  ioMesh::Free(mesh);
+  gDelete(objOut);
+  gDelete(mtlOut);
+  nameHash::Destroy(&writtenMaterials);
+  BaseDocument::Free(sourceDocument);
+}
 
 void ReadObjectState(ObjExportContext* ctx, BaseObject* op) {
   ctx->maskSkipObject = FALSE;
@@ -83,6 +94,7 @@ Bool RunExportOptions(ObjExportContext* ctx, PresetStore& presets, BaseDocument*
   ctx->ignoreVisibility = adjusted.ignoreVisibility;
   ctx->faceForm = adjusted.faceForm;
   ctx->exportMode = presets.exportOpts.mode;
+  ctx->scaleFactor = presets.exportOpts.ScaleFactor();
   return TRUE;
 }
 

@@ -6,7 +6,14 @@
 #include "c4d.h"
 #include "optrecord.h"
 
+class BufferedOutput;
 class PresetStore;
+class ProgBarDialog;
+class ioMesh;
+class nameHash;
+
+// progressShown: the status bar shows the export's progress.
+enum : ULONG { PROGRESS_STATUS_BAR = 0x10 };
 
 // The state of one export run, owned by the export command from start to end.
 class ObjExportContext {
@@ -24,6 +31,30 @@ class ObjExportContext {
   LONG exportMode = 0;                     // 0..3, from the confirmed options
   Bool exportNgons = TRUE;                 // cleared when the user declines holed n-gons
   Bool ignoreVisibility = TRUE;
+
+  // The file set being written (see objwrite.h).
+  Filename objFileName, mtlFileName;
+  BufferedOutput* objOut = nullptr;  // owned
+  BufferedOutput* mtlOut = nullptr;  // owned; open only while the MTL file is
+  nameHash* writtenMaterials = nullptr;  // names written into the current MTL file
+  Bool fileOpen = FALSE;
+  Bool writeMaterials = FALSE;  // the set has an MTL file (or shares the first frame's)
+  ULONG vertexBase = 0, uvBase = 0, normalBase = 0;
+  ULONG progressCount = 0;
+  ULONG progressShown = 0;
+  ProgBarDialog* progressDialog = nullptr;  // counts closed files in modes 1 to 3
+  LONG filesClosed = 0;                     // file sets closed so far
+  LONG fileNumber = 0;                      // of the current file (per-frame sets)
+  // In mode 2 (a file set per object): names the files of op and sets progressTotal
+  // for it; false stops the export. Without one, the current names are used.
+  Bool (*nameObjectFiles)(ObjExportContext* ctx, BaseObject* op) = nullptr;
+  // The object being written.
+  ULONG vertexCount = 0, uvCount = 0, normalCount = 0, polygonCount = 0;
+  ioMesh* mesh = nullptr;  // owned while an object is written
+  BaseMaterial* objectMaterial = nullptr;  // the material the object inherits, if any
+  TextureTag* objectTextureTag = nullptr;
+  CHAR line[1024];  // every line is formatted here, then written
+
   // The object being visited.
   Bool maskSkipObject = FALSE;
   Bool maskSkipChildren = FALSE;

@@ -1,0 +1,440 @@
+#include "iomesh.h"
+
+#include <cmath>
+
+#include "compat.h"
+#include "fileio.h"
+#include "lib_ngon.h"
+#include "namehash.h"
+#include "tstorage.h"
+
+namespace {
+
+// The object's texture tags, in tag order.
+template <class Visit>
+void ForEachTextureTag(BaseObject* op, Visit visit) {
+  for (BaseTag* tag = op->GetFirstTag(); tag; tag = tag->GetNext())
+    if (tag->GetType() == Ttexture) visit(static_cast<TextureTag*>(tag));
+}
+
+String RestrictionOf(const TextureTag* tag) {
+  return tag->GetDataInstance()->GetString(TEXTURETAG_RESTRICTION);
+}
+
+// The selection's polygons below limit, ascending.
+template <class Visit>
+void ForEachSelected(const SelectionTag* tag, ULONG limit, Visit visit) {
+  const BaseSelect* bs = tag->GetBaseSelect();
+  if (!bs || limit == 0) return;
+  LONG a = 0, b = 0;
+  for (LONG seg = 0; bs->GetRange(seg, LONG(limit), &a, &b); ++seg)
+    for (LONG i = a; i <= b; ++i) visit(ULONG(i));
+}
+
+void FreeNgonArrays(ioNgon& ngon) {
+  GeFree(ngon.vertex);
+  GeFree(ngon.uv);
+  GeFree(ngon.normal);
+}
+
+}  // namespace
+
+ioMesh* ioMesh::Alloc(PolygonObject* op, const String& name, LONG objectIndex, Bool combineGroups,
+                      BaseMaterial* material, TextureTag* textureTag) {
+  ioMesh* mesh = gNew ioMesh;
+  if (!mesh) {
+    ConsolePrintf("ioMesh::Alloc() - gNew ioMesh() failure");
+    return nullptr;
+  }
+  mesh->name = SafeName(name.Content() || !op ? name : op->GetName());
+  mesh->objectIndex = objectIndex;
+  mesh->material = material;
+  mesh->textureTag = textureTag;
+  if (material) {
+    mesh->hasMaterial = TRUE;
+    mesh->defaultMaterialName = SafeName(material->GetName());
+  } else {
+    mesh->defaultMaterialName = "default_Mat";
+  }
+  const CHAR* failure = nullptr;
+  if (!(mesh->groups = ioGroupList::Alloc()))
+    failure = "ioMesh::Alloc() - ioGroupList::Alloc() failure";
+  else if (!(mesh->regions = ioRegionList::Alloc()))
+    failure = "ioMesh::Alloc() - ioRegionList::Alloc() failure";
+  else if (!(mesh->materials = ioMaterialList::Alloc()))
+    failure = "ioMesh::Alloc() - ioMaterialList::Alloc() failure";
+  else if (!mesh->GetMeshInfo(op, combineGroups))
+    failure = "ioMesh::Alloc() - GetMeshInfo() failure";
+  if (failure) {
+    ConsolePrintf("%s", failure);
+    Free(mesh);
+  }
+  return mesh;
+}
+
+void ioMesh::Free(ioMesh*& mesh) { gDelete(mesh); }
+
+ioMesh::~ioMesh() {
+  if (ngons)
+    for (ULONG i = 0; i < ngonCount; ++i) FreeNgonArrays(ngons[i]);
+  GeFree(ngons);
+  GeFree(faces);
+  GeFree(normals);
+  FreeUVTable();
+  ioGroupList::Free(groups);
+  ioRegionList::Free(regions);
+  ioMaterialList::Free(materials);
+}
+
+void ioMesh::FreeUVTable() {
+  GeFree(uvs);
+  uvCount = 0;
+  if (ownsUVTag) {
+    BaseTag* tag = uvTag;
+    BaseTag::Free(tag);
+  }
+  uvTag = nullptr;
+  ownsUVTag = FALSE;
+}
+
+Bool ioMesh::GetMeshInfo(PolygonObject* op, Bool combineGroups) {
+  if (!op) return FALSE;
+  object = op;
+  document = op->GetDocument();
+  matrix = op->GetMg();
+  pointCount = ULONG(op->GetPointCount());
+  polygonCount = ULONG(op->GetPolygonCount());
+  ngonCount = ULONG(op->GetNgonCount());
+  polygonArray = op->GetPolygonR();
+  pointArray = op->GetPointR();
+  tableCapacity = polygonCount * 4 > pointCount ? polygonCount * 4 : pointCount;
+  if (pointCount == 0) return FALSE;
+  if (polygonCount > 0 && !(faces = bNew(ioFace, polygonCount))) return FALSE;
+
+  // Which polygons a selection has already claimed, one byte per polygon and kind.
+  UCHAR* claimed = polygonCount > 0 ? bNew(UCHAR, VLONG(polygonCount) * 3) : nullptr;
+  if (polygonCount > 0 && !claimed) {
+    MessageDialog(String("Mem: grp_pPolymask"));
+    return FALSE;
+  }
+
+  // The object's own material: the last texture tag without a restriction, unless one
+  // was given. It names the default material entry, which faces without a material take.
+  if (!hasMaterial) {
+    ForEachTextureTag(op, [this](TextureTag* tag) {
+      if (RestrictionOf(tag).Content()) return;
+      BaseMaterial* mat = tag->GetMaterial();
+      if (!mat) return;
+      material = mat;
+      textureTag = tag;
+      hasMaterial = TRUE;
+      contentFlags |= IOMESH_HAS_MATERIALS;
+      defaultMaterialName = SafeName(mat->GetName());
+    });
+  }
+  Bool ok = groups->InitFromObject(document, op) && regions->InitFromObject(document, op);
+  ioMaterial* defaultEntry = ok ? materials->FindOrAdd(material, defaultMaterialName) : nullptr;
+  if (defaultEntry) {
+    materials->MarkDefault(defaultEntry);
+    defaultEntry->textureTag = textureTag;
+  }
+  ok = ok && defaultEntry && AssignSelections(combineGroups, claimed, claimed + polygonCount,
+                                               claimed + 2 * VLONG(polygonCount));
+  if (!ok) {
+    GeFree(claimed);
+    return FALSE;
+  }
+
+  ioGroup* defaultGroup = groups->First();
+  ioRegion* defaultRegion = regions->First();
+  for (ULONG i = 0; i < polygonCount; ++i) {
+    const CPolygon& p = polygonArray[i];
+    ioFace& face = faces[i];
+    face.v[0] = p.a;
+    face.v[1] = p.b;
+    face.v[2] = p.c;
+    face.v[3] = p.d;
+    face.cornerCount = p.c != p.d ? 4 : 3;
+    face.flags = 0;
+    face.ngon = 0;
+    face.reserved = 0;
+    face.meshObj = objectIndex;
+    face.sequence = LONG(i);
+    if (!claimed[i]) {
+      face.material = 0;
+      ++defaultEntry->faceCount;
+    }
+    if (!claimed[polygonCount + i]) {
+      face.group = 0;
+      ++defaultGroup->faceCount;
+    }
+    if (!claimed[2 * VLONG(polygonCount) + i]) {
+      face.region = 0;
+      ++defaultRegion->faceCount;
+    }
+  }
+  GeFree(claimed);
+
+  if (!groups->SetFaceIndices(faces, polygonCount)) {
+    MessageDialog(String("Mem: m_pGrpList->pFaceIndices"));
+    return FALSE;
+  }
+  if (!regions->SetFaceIndices(faces, polygonCount)) {
+    MessageDialog(String("Mem: m_pRgnList->pFaceIndices"));
+    return FALSE;
+  }
+  if (!materials->SetFaceIndices(faces, polygonCount)) {
+    MessageDialog(String("Mem: m_pMatList->pFaceIndices"));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+Bool ioMesh::AssignSelections(Bool combineGroups, UCHAR* claimedMaterial, UCHAR* claimedGroup, UCHAR* claimedRegion) {
+  meshHash* restricted = meshHash::Create();
+  if (!restricted) {
+    MessageDialog(String("Mem: pTagHash"));
+    return FALSE;
+  }
+  Bool ok = TRUE;
+  ForEachTextureTag(object, [&](TextureTag* tag) {
+    const String restriction = RestrictionOf(tag);
+    if (ok && restriction.Content() && !restricted->AddEntry(restriction, tag)) ok = FALSE;
+  });
+
+  for (BaseTag* tag = object->GetFirstTag(); ok && tag; tag = tag->GetNext()) {
+    if (tag->GetType() != Tpolygonselection || !tag->GetName().Content()) continue;
+    const SelectionTag* selection = static_cast<SelectionTag*>(tag);
+    const String selectionName = SafeName(tag->GetName());
+    const meshHash::Entry* textured = restricted->Find(tag->GetName());
+    const Bool isGroup = groups->IsKnownName(selectionName);
+    const Bool isRegion = regions->IsKnownName(selectionName);
+    if (!textured && !isGroup && !isRegion) continue;
+
+    if (textured) {
+      TextureTag* texture = static_cast<TextureTag*>(textured->value);
+      BaseMaterial* mat = texture->GetMaterial();
+      ioMaterial* entry = nullptr;
+      ForEachSelected(selection, polygonCount, [&](ULONG i) {
+        if (!ok || claimedMaterial[i]) return;
+        if (!entry) {
+          contentFlags |= IOMESH_HAS_MATERIALS;
+          entry = materials->FindOrAdd(mat, mat ? SafeName(mat->GetName()) : selectionName);
+          if (!entry) {
+            ok = FALSE;
+            return;
+          }
+          if (!entry->textureTag) entry->textureTag = texture;
+        }
+        faces[i].material = entry->index;
+        claimedMaterial[i] = 1;
+        ++entry->faceCount;
+      });
+    }
+    if (isGroup) {
+      ioGroup* group = nullptr;
+      ForEachSelected(selection, polygonCount, [&](ULONG i) {
+        if (!ok) return;
+        if (!claimedGroup[i]) {
+          if (!group) {
+            contentFlags |= IOMESH_HAS_GROUPS;
+            if (!(group = groups->FindOrAdd(selectionName, FALSE))) {
+              ok = FALSE;
+              return;
+            }
+          }
+          faces[i].group = group->index;
+          claimedGroup[i] = 1;
+          ++group->faceCount;
+        } else if (combineGroups) {
+          ioGroup* old = groups->FindByIndex(faces[i].group);
+          const String combinedName = old->name + String(" ") + selectionName;
+          ioGroup* combined = groups->FindOrAdd(combinedName, FALSE);
+          if (!combined || !groups->AddKnownName(combinedName)) {
+            ok = FALSE;
+            return;
+          }
+          if (combined == old) return;
+          if (old->faceCount > 0) --old->faceCount;
+          ++combined->faceCount;
+          faces[i].group = combined->index;
+        }
+      });
+    }
+    if (isRegion) {
+      ioRegion* region = nullptr;
+      ForEachSelected(selection, polygonCount, [&](ULONG i) {
+        if (!ok || claimedRegion[i]) return;
+        if (!region) {
+          contentFlags |= IOMESH_HAS_REGIONS;
+          if (!(region = regions->FindOrAdd(selectionName))) {
+            ok = FALSE;
+            return;
+          }
+        }
+        faces[i].region = region->index;
+        claimedRegion[i] = 1;
+        ++region->faceCount;
+      });
+    }
+  }
+  meshHash::Destroy(&restricted);
+  return ok;
+}
+
+Bool ioMesh::BuildNormals(Bool compress) {
+  if (!object || (!faces && polygonCount > 0)) return FALSE;
+  GeFree(normals);
+  normalCount = 0;
+
+  // Four corner normals per polygon: the host's smoothed normals, else per point the
+  // average of the normals of the polygons around it.
+  SVector* corners = object->CreatePhongNormals();
+  if (!corners && polygonCount > 0) {
+    Neighbor neighbor;
+    if (!neighbor.Init(LONG(pointCount), polygonArray, LONG(polygonCount))) return FALSE;
+    // Vectors are plain doubles: zero-filled blocks are zero vectors.
+    Vector* faceNormals = static_cast<Vector*>(GeAlloc(sizeof(Vector) * VLONG(polygonCount)));
+    Vector* pointNormals = faceNormals ? static_cast<Vector*>(GeAlloc(sizeof(Vector) * VLONG(pointCount))) : nullptr;
+    corners = pointNormals ? static_cast<SVector*>(GeAlloc(sizeof(SVector) * 4 * VLONG(polygonCount))) : nullptr;
+    if (corners) {
+      for (ULONG i = 0; i < polygonCount; ++i) {
+        const CPolygon& p = polygonArray[i];
+        faceNormals[i] = (pointArray[p.c] - pointArray[p.a]) % (pointArray[p.d] - pointArray[p.b]);
+        const Real len = Len(faceNormals[i]);
+        if (len > 0.0) faceNormals[i] = faceNormals[i] * (1.0 / len);
+      }
+      for (ULONG pt = 0; pt < pointCount; ++pt) {
+        LONG* around = nullptr;
+        LONG count = 0;
+        neighbor.GetPointPolys(LONG(pt), &around, &count);
+        Vector sum;
+        for (LONG k = 0; k < count; ++k) sum = sum + faceNormals[around[k]];
+        pointNormals[pt] = sum;
+      }
+      for (ULONG i = 0; i < polygonCount; ++i) {
+        const CPolygon& p = polygonArray[i];
+        const LONG corner[4] = {p.a, p.b, p.c, p.d};
+        for (LONG k = 0; k < 4; ++k) {
+          const Vector& n = pointNormals[corner[k]];
+          corners[4 * i + k] = SVector{SReal(n.x), SReal(n.y), SReal(n.z)};
+        }
+      }
+    }
+    GeFree(pointNormals);
+    GeFree(faceNormals);
+  }
+  if (!corners) return FALSE;
+
+  normals = bNew(ioUVW, tableCapacity);
+  if (!normals) {
+    GeFree(corners);
+    ReportMemoryError("no Normal Vertices");
+    return FALSE;
+  }
+  // Shared entries are found by x in an ordered storage, then matched on y and z.
+  const Real tolerance = exactSharing ? 0.0 : NormStorage::NORM_TOLERANCE;
+  TStorage* storage = nullptr;
+  if (compress) {
+    if (exactSharing) {
+      storage = TStorage::Alloc();
+    } else {
+      NormStorage* norms = NormStorage::Alloc();
+      storage = norms;
+    }
+  }
+  auto same = [tolerance](Real a, Real b) { return tolerance > 0.0 ? std::fabs(a - b) < tolerance : a == b; };
+  Bool ok = !compress || storage;
+  for (ULONG i = 0; ok && i < polygonCount; ++i) {
+    ioFace& face = faces[i];
+    for (LONG k = 0; k < face.cornerCount; ++k) {
+      const SVector& s = corners[4 * i + k];
+      Vector n(s.x, s.y, s.z);
+      const Real len = Len(n);
+      if (len != 0.0) n = n * (1.0 / len);
+      LONG index = -1;
+      if (storage) {
+        for (TStorage::Node* node = storage->FindEqual(n.x); node && storage->Compare(node->key, n.x) == 0;
+             node = node->next) {
+          const NormPayload* stored = reinterpret_cast<const NormPayload*>(node->payload);
+          if (same(stored->y, n.y) && same(stored->z, n.z)) {
+            index = stored->index;
+            break;
+          }
+        }
+      }
+      if (index < 0) {
+        index = LONG(normalCount);
+        normals[normalCount++] = ioUVW{n.x, n.y, n.z};
+        const NormPayload payload{index, n.x, n.y, n.z};
+        if (storage && !storage->Insert(n.x, &payload)) ok = FALSE;
+      }
+      face.vn[k] = index;
+    }
+    if (face.cornerCount == 3) face.vn[3] = face.vn[2];
+  }
+  TStorage::Free(storage);
+  GeFree(corners);
+  if (!ok) {
+    GeFree(normals);
+    normalCount = 0;
+    ReportMemoryError("no Normal Vertices");
+  }
+  return ok;
+}
+
+Bool ioMesh::BuildNgons() {
+  if (!object || !faces || ngonCount == 0) return FALSE;
+  Pgon* outlines = object->GetAndBuildNgon();
+  if (!outlines) {
+    ConsolePrintf("Kelvane Error: GetAndBuildNgon() failed");
+    return FALSE;
+  }
+  ngons = bNew(ioNgon, ngonCount);
+  if (!ngons) {
+    ReportMemoryError("no ioNgon");
+    return FALSE;
+  }
+  Bool all = TRUE;
+  for (ULONG i = 0; i < ngonCount; ++i) {
+    const Pgon& pgon = outlines[i];
+    // An outline with holes has no single face line; its polygons stay separate.
+    if (pgon.GetSegmentCount() != 1) {
+      all = FALSE;
+      continue;
+    }
+    const LONG corners = pgon.GetOutlineCount();
+    ioNgon& ngon = ngons[i];
+    ngon.vertex = bNew(LONG, corners + 2);
+    ngon.uv = bNew(LONG, corners + 2);
+    ngon.normal = bNew(LONG, corners + 2);
+    if (!ngon.vertex || !ngon.uv || !ngon.normal) {
+      FreeNgonArrays(ngon);
+      return FALSE;
+    }
+    LONG stored = 0;
+    auto append = [&](const ioFace& face, LONG corner) {
+      ngon.vertex[stored] = face.v[corner];
+      ngon.uv[stored] = face.vt[corner];
+      ngon.normal[stored] = face.vn[corner];
+      ++stored;
+    };
+    for (LONG e = 0; e < pgon.GetCount(); ++e) {
+      const PgonEdge* edge = pgon.GetEdge(e);
+      const LONG p = edge->GetPolygon();
+      if (p < 0 || ULONG(p) >= polygonCount) continue;
+      ioFace& face = faces[p];
+      // Inner edges mark the members that touch no outline, so that none of them is
+      // written a second time on its own.
+      face.flags |= FACE_NGON_MEMBER;
+      face.ngon = LONG(i);
+      if (!edge->IsOutline() || stored >= corners) continue;
+      const LONG side = edge->GetSide() & 3;
+      if (stored == 0) append(face, side);
+      if (stored < corners) append(face, (side + 1) & 3);
+    }
+    ngon.cornerCount = stored;
+    ngon.written = 0;
+  }
+  return all;
+}
