@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -423,6 +424,28 @@ String ExportName(const String& name) {
   CHAR buffer[1100];
   name.GetCString(buffer, sizeof(buffer));
   return String(ExportName(buffer));
+}
+
+String ExportNameList(const String& names) {
+  const std::string& text = names.Std();
+  std::string out;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string piece = ExportName(String(text.substr(start, end - start))).Std();
+    if (!piece.empty()) out += (out.empty() ? "" : " ") + piece;
+    start = end + 1;
+  }
+  // The cut of the whole list, again on a character boundary.
+  CHAR buffer[1100];
+  String(out).GetCString(buffer, sizeof(buffer));
+  LONG length = LONG(std::strlen(buffer));
+  if (length > nameTable::MAX_NAME_LENGTH) {
+    length = nameTable::MAX_NAME_LENGTH;
+    while (length > 0 && (UCHAR(buffer[length]) & 0xC0) == 0x80) --length;
+    buffer[length] = 0;
+  }
+  return String(buffer);
 }
 
 String VectorToString(const Vector& v) {

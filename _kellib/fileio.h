@@ -161,6 +161,9 @@ String SafeName(const String& name);
 String ExportName(const String& name);
 // The same on 8-bit text in place; returns text.
 CHAR* ExportName(CHAR* text);
+// A blank-separated list of names (a group that combines several): ExportName of each,
+// joined by single blanks, so that readers see the same names in one statement.
+String ExportNameList(const String& names);
 
 // "%.08lf %.08lf %.08lf" of x, y and z.
 String VectorToString(const Vector& v);

@@ -328,7 +328,7 @@ TEST_F(ObjWriteTest, SelectionsBecomeGroupRegionAndMaterialLines) {
   ASSERT_TRUE(Write({op}));
   const std::string combined = Body();
   // The combined group was made at polygon 1, before "leg" claimed polygon 2.
-  EXPECT_NE(combined.find("g arm\n# r body_Rgn\nusemtl Red_Paint\nf 1 2 6 5\ng arm_leg\nusemtl default_Mat\n"
+  EXPECT_NE(combined.find("g arm\n# r body_Rgn\nusemtl Red_Paint\nf 1 2 6 5\ng arm leg\nusemtl default_Mat\n"
                           "f 2 3 7 6\ng leg\n# r skin\nf 3 4 8 7\n"),
             std::string::npos)
       << combined;

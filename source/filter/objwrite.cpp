@@ -311,7 +311,10 @@ Bool WriteFaces(ObjExportContext* ctx) {
     if (groupLines && face.group != previousGroup) {
       const ioGroup* group = mesh->groups->FindByIndex(face.group);
       if (group && group->name.Content()) {
-        CHAR* p = AppendName(AppendText(ctx->line, "g "), group->name);
+        // A combined group keeps the blanks between the names it combines.
+        CHAR name[256];
+        ExportNameList(group->name).GetCString(name, sizeof(name));
+        CHAR* p = AppendText(AppendText(ctx->line, "g "), name);
         *p++ = '\n';
         WriteLine(ctx, out, p);
       }
