@@ -31,6 +31,108 @@ void ForEachSelected(const SelectionTag* tag, ULONG limit, Visit visit) {
     for (LONG i = a; i <= b; ++i) visit(ULONG(i));
 }
 
+// Shared normals: finds the earliest stored normal that agrees with a new one within the
+// tolerance in every component (that equals it, with tolerance 0). Normals are filed by
+// the cube of side kCell they lie in; one within the tolerance of another lies in the
+// same cube or, near a face of it, in the next, so a lookup visits one cube, rarely more.
+class NormalIndex {
+ public:
+  // expected: entries to size the table for at once (it grows beyond when needed).
+  NormalIndex(Real tolerance, ULONG expected) : m_tolerance(tolerance) {
+    LULONG slots = 1024;
+    while (slots < LULONG(expected) * 2) slots *= 2;
+    Grow(slots);
+  }
+  ~NormalIndex() { GeFree(m_pSlots); }
+  NormalIndex(const NormalIndex&) = delete;
+  NormalIndex& operator=(const NormalIndex&) = delete;
+
+  // The index of the matching entry of table, or -1.
+  LONG Find(const ioUVW* table, const Vector& n) const {
+    if (!m_pSlots) return -1;
+    LLONG cells[3][2];
+    LONG counts[3];
+    const Real v[3] = {n.x, n.y, n.z};
+    for (LONG axis = 0; axis < 3; ++axis) {
+      const Real scaled = v[axis] / kCell;
+      const LLONG cell = Cell(v[axis]);
+      cells[axis][0] = cell;
+      counts[axis] = 1;
+      if (m_tolerance > 0.0) {
+        const Real fraction = scaled - Real(cell);
+        if (fraction * kCell < m_tolerance) cells[axis][counts[axis]++] = cell - 1;
+        else if ((1.0 - fraction) * kCell < m_tolerance) cells[axis][counts[axis]++] = cell + 1;
+      }
+    }
+    LONG best = -1;
+    for (LONG i = 0; i < counts[0]; ++i)
+      for (LONG j = 0; j < counts[1]; ++j)
+        for (LONG k = 0; k < counts[2]; ++k) {
+          const LULONG key = Key(cells[0][i], cells[1][j], cells[2][k]);
+          for (LULONG h = Mix(key);; ++h) {
+            const Slot& slot = m_pSlots[h & m_mask];
+            if (slot.index < 0) break;
+            if (slot.key != key || (best >= 0 && slot.index >= best)) continue;
+            const ioUVW& s = table[slot.index];
+            if (Same(s.u, n.x) && Same(s.v, n.y) && Same(s.w, n.z)) best = slot.index;
+          }
+        }
+    return best;
+  }
+
+  Bool Matches(const ioUVW& stored, const Vector& n) const {
+    return Same(stored.u, n.x) && Same(stored.v, n.y) && Same(stored.w, n.z);
+  }
+
+  // False when memory is missing.
+  Bool Add(const Vector& n, LONG index) {
+    if ((m_count + 1) * 2 > m_mask + 1 && !Grow((m_mask + 1) * 2)) return FALSE;
+    Insert(Key(Cell(n.x), Cell(n.y), Cell(n.z)), index);
+    ++m_count;
+    return TRUE;
+  }
+
+ private:
+  static constexpr Real kCell = 1e-6;
+  struct Slot {
+    LULONG key;
+    LONG index;  // -1: empty
+  };
+  Bool Same(Real a, Real b) const { return m_tolerance > 0.0 ? std::fabs(a - b) < m_tolerance : a == b; }
+  static LLONG Cell(Real v) {
+    const Real scaled = std::floor(v / kCell);
+    // Unit normals stay far inside; the clamp only keeps other input in the key's range.
+    return scaled > 1048000.0 ? 1048000 : scaled < -1048000.0 ? -1048000 : LLONG(scaled);
+  }
+  static LULONG Key(LLONG x, LLONG y, LLONG z) {
+    return (LULONG(x + 1048576) << 42) | (LULONG(y + 1048576) << 21) | LULONG(z + 1048576);
+  }
+  static LULONG Mix(LULONG key) { return (key * 0x9E3779B97F4A7C15ull) >> 20; }
+  void Insert(LULONG key, LONG index) {
+    LULONG h = Mix(key);
+    while (m_pSlots[h & m_mask].index >= 0) ++h;
+    m_pSlots[h & m_mask] = Slot{key, index};
+  }
+  Bool Grow(LULONG size) {
+    Slot* grown = bNew(Slot, VLONG(size));
+    if (!grown) return FALSE;
+    for (LULONG i = 0; i < size; ++i) grown[i].index = -1;
+    Slot* old = m_pSlots;
+    const LULONG oldSize = old ? m_mask + 1 : 0;
+    m_pSlots = grown;
+    m_mask = size - 1;
+    for (LULONG i = 0; i < oldSize; ++i)
+      if (old[i].index >= 0) Insert(old[i].key, old[i].index);
+    GeFree(old);
+    return TRUE;
+  }
+
+  Slot* m_pSlots = nullptr;
+  LULONG m_mask = 0;
+  LULONG m_count = 0;
+  Real m_tolerance;
+};
+
 void FreeNgonArrays(ioNgon& ngon) {
   GeFree(ngon.vertex);
   GeFree(ngon.uv);
@@ -332,19 +434,12 @@ Bool ioMesh::BuildNormals(Bool compress) {
     ReportMemoryError("no Normal Vertices");
     return FALSE;
   }
-  // Shared entries are found by x in an ordered storage, then matched on y and z.
-  const Real tolerance = exactSharing ? 0.0 : NormStorage::NORM_TOLERANCE;
-  TStorage* storage = nullptr;
-  if (compress) {
-    if (exactSharing) {
-      storage = TStorage::Alloc();
-    } else {
-      NormStorage* norms = NormStorage::Alloc();
-      storage = norms;
-    }
-  }
-  auto same = [tolerance](Real a, Real b) { return tolerance > 0.0 ? std::fabs(a - b) < tolerance : a == b; };
-  Bool ok = !compress || storage;
+  NormalIndex shared(exactSharing ? 0.0 : NormStorage::NORM_TOLERANCE, compress ? pointCount : 0);
+  // The entry each point's corners took last, compared first (see BakeUVs).
+  LONG* lastOfPoint = compress ? bNew(LONG, pointCount) : nullptr;
+  if (lastOfPoint)
+    for (ULONG p = 0; p < pointCount; ++p) lastOfPoint[p] = -1;
+  Bool ok = TRUE;
   for (ULONG i = 0; ok && i < polygonCount; ++i) {
     ioFace& face = faces[i];
     for (LONG k = 0; k < face.cornerCount; ++k) {
@@ -352,28 +447,21 @@ Bool ioMesh::BuildNormals(Bool compress) {
       Vector n(s.x, s.y, s.z);
       const Real len = Len(n);
       if (len != 0.0) n = n * (1.0 / len);
+      LONG* last = lastOfPoint && ULONG(face.v[k]) < pointCount ? &lastOfPoint[face.v[k]] : nullptr;
       LONG index = -1;
-      if (storage) {
-        for (TStorage::Node* node = storage->FindEqual(n.x); node && storage->Compare(node->key, n.x) == 0;
-             node = node->next) {
-          const NormPayload* stored = reinterpret_cast<const NormPayload*>(node->payload);
-          if (same(stored->y, n.y) && same(stored->z, n.z)) {
-            index = stored->index;
-            break;
-          }
-        }
-      }
+      if (last && *last >= 0 && shared.Matches(normals[*last], n)) index = *last;
+      else if (compress) index = shared.Find(normals, n);
       if (index < 0) {
         index = LONG(normalCount);
         normals[normalCount++] = ioUVW{n.x, n.y, n.z};
-        const NormPayload payload{index, n.x, n.y, n.z};
-        if (storage && !storage->Insert(n.x, &payload)) ok = FALSE;
+        if (compress && !shared.Add(n, index)) ok = FALSE;
       }
+      if (last) *last = index;
       face.vn[k] = index;
     }
     if (face.cornerCount == 3) face.vn[3] = face.vn[2];
   }
-  TStorage::Free(storage);
+  GeFree(lastOfPoint);
   GeFree(corners);
   if (!ok) {
     GeFree(normals);

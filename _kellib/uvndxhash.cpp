@@ -9,11 +9,13 @@
 
 // --- the hash --------------------------------------------------------------------------
 
-uvIndexHash* uvIndexHash::Create(ULONG factor) {
+uvIndexHash* uvIndexHash::Create(ULONG factor, ULONG expected) {
   uvIndexHash* hash = gNew uvIndexHash;
   if (!hash) return nullptr;
   hash->m_factor = factor;
-  if (!hash->Grow()) Destroy(hash);
+  LULONG slots = 1024;
+  while (slots < LULONG(expected) * 2) slots *= 2;
+  if (!hash->Grow(slots)) Destroy(hash);
   return hash;
 }
 
@@ -40,8 +42,7 @@ void uvIndexHash::Key(Real u, Real v, LULONG* ku, LULONG* kv) const {
   *kv = quantise(v);
 }
 
-Bool uvIndexHash::Grow() {
-  const LULONG slots = m_pSlots ? (m_mask + 1) * 2 : 1024;
+Bool uvIndexHash::Grow(LULONG slots) {
   Slot* grown = bNew(Slot, VLONG(slots));
   if (!grown) return FALSE;
   for (LULONG i = 0; i < slots; ++i) grown[i].index = -1;
@@ -62,7 +63,7 @@ LONG uvIndexHash::FindOrAdd(Real u, Real v, Real /*w*/, LONG nextIndex) {
   LULONG ku = 0, kv = 0;
   Key(u, v, &ku, &kv);
   // Keep at most half the slots used, so probes stay short.
-  if (LULONG(m_count + 1) * 2 > m_mask + 1 && !Grow()) {
+  if (LULONG(m_count + 1) * 2 > m_mask + 1 && !Grow((m_mask + 1) * 2)) {
     // Without room to store, a lookup still finds what is there.
     for (LULONG h = (ku * 0x9E3779B97F4A7C15ull ^ kv * 0xC2B2AE3D27D4EB4Full) >> 17;; ++h) {
       const Slot& slot = m_pSlots[h & m_mask];
@@ -251,8 +252,15 @@ Bool ioMesh::BakeUVs(Bool compress) {
   }
   started = GeGetTimer();
   uvIndexHash* hash = nullptr;
-  if (compress && !(hash = uvIndexHash::Create(exactSharing ? 0 : 10000)))
+  // Most meshes have about one texture coordinate per point.
+  if (compress && !(hash = uvIndexHash::Create(exactSharing ? 0 : 10000, pointCount)))
     ConsolePrintf("uvHasher Allocation ERROR");
+  // The entry each point's corners took last: a point's corners mostly share theirs, so
+  // comparing with it first spares most lookups (an entry found so is the one the hash
+  // holds for those coordinates).
+  LONG* lastOfPoint = hash ? bNew(LONG, pointCount) : nullptr;
+  if (lastOfPoint)
+    for (ULONG p = 0; p < pointCount; ++p) lastOfPoint[p] = -1;
   UVWStruct uvw;
   for (ULONG i = 0; i < polygonCount; ++i) {
     UVWTag::Get(handle, LONG(i), uvw);
@@ -261,13 +269,20 @@ Bool ioMesh::BakeUVs(Bool compress) {
     for (LONG k = 0; k < face.cornerCount; ++k) {
       const Real u = corner[k]->x, v = corner[k]->y;
       LONG index = LONG(uvCount);
-      if (hash) index = hash->FindOrAdd(u, v, 0.0, index);
-      if (index == LONG(uvCount)) uvs[uvCount++] = ioUVW{u, v, 0.0};
+      LONG* last = lastOfPoint && ULONG(face.v[k]) < pointCount ? &lastOfPoint[face.v[k]] : nullptr;
+      if (last && *last >= 0 && hash->SameEntry(u, v, uvs[*last].u, uvs[*last].v)) {
+        index = *last;
+      } else {
+        if (hash) index = hash->FindOrAdd(u, v, 0.0, index);
+        if (index == LONG(uvCount)) uvs[uvCount++] = ioUVW{u, v, 0.0};
+        if (last) *last = index;
+      }
       face.vt[k] = index;
     }
     // A triangle's fourth corner is its third, for every reader of the indices.
     if (face.cornerCount == 3) face.vt[3] = face.vt[2];
   }
+  GeFree(lastOfPoint);
   if (hash) {
     uvIndexHash::Destroy(hash);
     ReportElapsed("CompressUVs()", Real(GeGetTimer() - started));

@@ -9,7 +9,8 @@ class uvIndexHash {
  public:
   // factor: the quantisation (10000 keeps four decimals). factor 0 quantises nothing:
   // only coordinates of exactly the same value share an entry. Null when memory is missing.
-  static uvIndexHash* Create(ULONG factor);
+  // expected: entries the table is sized for at once (it grows beyond when needed).
+  static uvIndexHash* Create(ULONG factor, ULONG expected = 0);
   static void Destroy(uvIndexHash*& hash);
   ~uvIndexHash();
   uvIndexHash(const uvIndexHash&) = delete;
@@ -19,6 +20,13 @@ class uvIndexHash {
   // table cannot grow, nextIndex is returned without being stored. w takes no part.
   LONG FindOrAdd(Real u, Real v, Real w, LONG nextIndex);
   LONG Count() const { return m_count; }
+  // True when (u1, v1) and (u2, v2) share an entry.
+  Bool SameEntry(Real u1, Real v1, Real u2, Real v2) const {
+    LULONG a = 0, b = 0, c = 0, d = 0;
+    Key(u1, v1, &a, &b);
+    Key(u2, v2, &c, &d);
+    return a == c && b == d;
+  }
 
  private:
   struct Slot {
@@ -26,7 +34,7 @@ class uvIndexHash {
     LONG index;
   };
   uvIndexHash() = default;
-  Bool Grow();
+  Bool Grow(LULONG slots);
   void Key(Real u, Real v, LULONG* ku, LULONG* kv) const;
 
   Slot* m_pSlots = nullptr;
