@@ -238,6 +238,23 @@ TEST_F(ObjWriteTest, PointsWithoutFacesAreWrittenAndSaidSo) {
   EXPECT_TRUE(ConsoleHas("Object named: cloud has 2 vertices, but zero faces - No faces will be written."));
 }
 
+TEST_F(ObjWriteTest, TheStatusBarFollowsEvery64ItemsWhenShown) {
+  // 10 x 10 quads: 121 points and 100 faces, 221 items.
+  PolygonObject* op = Add(Grid(10, 10), "grid");
+  for (const ULONG shown : {0u, ULONG(PROGRESS_STATUS_BAR)}) {
+    ObjExportContext* ctx = NewContext();
+    ctx->progressShown = shown;
+    ctx->progressTotal = 221;
+    const LLONG before = host::Status().barUpdates;
+    ASSERT_TRUE(OpenFileSet(ctx) && WriteObject(ctx, op, Matrix()) && CloseFileSet(ctx));
+    EXPECT_EQ(ctx->progressCount, 221u);
+    ObjExportContext::Free(ctx);
+    // At items 64, 128 and 192: 28, 57 and 86 %.
+    EXPECT_EQ(host::Status().barUpdates - before, shown ? 3 : 0);
+    if (shown) EXPECT_EQ(host::Status().bar, 86);
+  }
+}
+
 // --- coordinates ----------------------------------------------------------------------------
 
 TEST_F(ObjWriteTest, AxisOptionsScaleAndPlacementActOnEveryPoint) {

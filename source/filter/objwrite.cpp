@@ -256,7 +256,9 @@ Bool WriteNormals(ObjExportContext* ctx, const Matrix& mg) {
   ioMesh* mesh = ctx->mesh;
   const Bool compress = !(Layout(ctx) & XP_NO_NORMAL_COMPRESSION);
   if (compress) StatusSetText(GeLoadString(IDS_STATUS_COMPRESSING_NORMALS));
+  const LONG started = GeGetTimer();
   if (!mesh->BuildNormals(compress)) return FALSE;
+  ReportElapsed("BuildNormals()", Real(GeGetTimer() - started));
   StatusSetText(GeLoadString(IDS_STATUS_WRITING_NORMALS));
   const ULONG geom = Geom(ctx);
   const Bool exact = Exact(ctx);
