@@ -23,20 +23,21 @@ void uvIndexHash::Destroy(uvIndexHash*& hash) { gDelete(hash); }
 
 uvIndexHash::~uvIndexHash() { GeFree(m_pSlots); }
 
-void uvIndexHash::Key(Real u, Real v, LULONG* ku, LULONG* kv) const {
+void uvIndexHash::Key(Real u, Real v, ULONG* ku, ULONG* kv) const {
   if (m_factor == 0) {
-    std::memcpy(ku, &u, sizeof(u));
-    std::memcpy(kv, &v, sizeof(v));
+    const SReal su = SReal(u), sv = SReal(v);
+    std::memcpy(ku, &su, sizeof(su));
+    std::memcpy(kv, &sv, sizeof(sv));
     return;
   }
   // Truncation toward zero to a 32-bit integer; out-of-range products saturate.
-  auto quantise = [this](Real t) -> LULONG {
+  auto quantise = [this](Real t) -> ULONG {
     const Real q = t * Real(m_factor);
     LONG n = 0;
     if (q >= 2147483647.0) n = 2147483647;
     else if (q <= -2147483648.0) n = LONG(-2147483647 - 1);
     else if (q == q) n = LONG(q);
-    return LULONG(ULONG(n));
+    return ULONG(n);
   };
   *ku = quantise(u);
   *kv = quantise(v);
@@ -49,7 +50,7 @@ Bool uvIndexHash::Grow(LULONG slots) {
   const LULONG mask = slots - 1;
   for (LULONG i = 0; m_pSlots && i <= m_mask; ++i) {
     if (m_pSlots[i].index < 0) continue;
-    LULONG h = (m_pSlots[i].u * 0x9E3779B97F4A7C15ull ^ m_pSlots[i].v * 0xC2B2AE3D27D4EB4Full) >> 17;
+    LULONG h = Hash(m_pSlots[i].u, m_pSlots[i].v);
     while (grown[h & mask].index >= 0) ++h;
     grown[h & mask] = m_pSlots[i];
   }
@@ -60,18 +61,18 @@ Bool uvIndexHash::Grow(LULONG slots) {
 }
 
 LONG uvIndexHash::FindOrAdd(Real u, Real v, Real /*w*/, LONG nextIndex) {
-  LULONG ku = 0, kv = 0;
+  ULONG ku = 0, kv = 0;
   Key(u, v, &ku, &kv);
   // Keep at most half the slots used, so probes stay short.
   if (LULONG(m_count + 1) * 2 > m_mask + 1 && !Grow((m_mask + 1) * 2)) {
     // Without room to store, a lookup still finds what is there.
-    for (LULONG h = (ku * 0x9E3779B97F4A7C15ull ^ kv * 0xC2B2AE3D27D4EB4Full) >> 17;; ++h) {
+    for (LULONG h = Hash(ku, kv);; ++h) {
       const Slot& slot = m_pSlots[h & m_mask];
       if (slot.index < 0) return nextIndex;
       if (slot.u == ku && slot.v == kv) return slot.index;
     }
   }
-  for (LULONG h = (ku * 0x9E3779B97F4A7C15ull ^ kv * 0xC2B2AE3D27D4EB4Full) >> 17;; ++h) {
+  for (LULONG h = Hash(ku, kv);; ++h) {
     Slot& slot = m_pSlots[h & m_mask];
     if (slot.index < 0) {
       slot = Slot{ku, kv, nextIndex};

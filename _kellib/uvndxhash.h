@@ -8,7 +8,8 @@
 class uvIndexHash {
  public:
   // factor: the quantisation (10000 keeps four decimals). factor 0 quantises nothing:
-  // only coordinates of exactly the same value share an entry. Null when memory is missing.
+  // only coordinates of the same value in single precision (the precision texture
+  // coordinates are kept in) share an entry. Null when memory is missing.
   // expected: entries the table is sized for at once (it grows beyond when needed).
   static uvIndexHash* Create(ULONG factor, ULONG expected = 0);
   static void Destroy(uvIndexHash*& hash);
@@ -22,7 +23,7 @@ class uvIndexHash {
   LONG Count() const { return m_count; }
   // True when (u1, v1) and (u2, v2) share an entry.
   Bool SameEntry(Real u1, Real v1, Real u2, Real v2) const {
-    LULONG a = 0, b = 0, c = 0, d = 0;
+    ULONG a = 0, b = 0, c = 0, d = 0;
     Key(u1, v1, &a, &b);
     Key(u2, v2, &c, &d);
     return a == c && b == d;
@@ -30,12 +31,13 @@ class uvIndexHash {
 
  private:
   struct Slot {
-    LULONG u, v;  // the key; both zero with index -1 for an empty slot
-    LONG index;
+    ULONG u, v;  // the key
+    LONG index;  // -1: an empty slot
   };
   uvIndexHash() = default;
   Bool Grow(LULONG slots);
-  void Key(Real u, Real v, LULONG* ku, LULONG* kv) const;
+  void Key(Real u, Real v, ULONG* ku, ULONG* kv) const;
+  static LULONG Hash(ULONG ku, ULONG kv) { return ((LULONG(ku) << 32 | kv) * 0x9E3779B97F4A7C15ull) >> 17; }
 
   Slot* m_pSlots = nullptr;
   LULONG m_mask = 0;  // slot count - 1 (a power of two)

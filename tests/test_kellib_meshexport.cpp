@@ -132,7 +132,8 @@ TEST(UVIndexHash, CoordinatesShareAnEntryWhenTheyAgreeToFourDecimals) {
   }
   uvIndexHash* exact = uvIndexHash::Create(0);
   EXPECT_EQ(exact->FindOrAdd(0.25, 0.5, 0, 0), 0);
-  EXPECT_EQ(exact->FindOrAdd(0.250000001, 0.5, 0, 1), 1);
+  // Texture coordinates are single precision: the next float apart is another entry.
+  EXPECT_EQ(exact->FindOrAdd(std::nextafter(0.25f, 1.0f), 0.5, 0, 1), 1);
   EXPECT_EQ(exact->FindOrAdd(0.25, 0.5, 0, 2), 0);
   uvIndexHash::Destroy(exact);
 }
