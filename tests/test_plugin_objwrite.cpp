@@ -3,6 +3,7 @@
 // regions and materials, the material library, and what failures leave on disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -230,6 +231,28 @@ TEST_F(ObjWriteTest, AnNgonIsWrittenOnceAtItsFirstMember) {
   ASSERT_TRUE(OpenFileSet(ctx) && WriteObject(ctx, op, op->GetMg()) && CloseFileSet(ctx));
   ObjExportContext::Free(ctx);
   EXPECT_NE(ReadFile(objPath).find("# 3 facets"), std::string::npos);
+}
+
+TEST_F(ObjWriteTest, AnNgonLongerThanTheLineBufferIsOneLine) {
+  // 300 quads in a row as one n-gon: 602 corners, several thousand characters.
+  const LONG n = 300;
+  PolygonObject* op = Add(Grid(n, 1), "long");
+  std::vector<LONG> outline;
+  for (LONG i = 0; i < n; ++i) outline.push_back(E(i, 0));
+  outline.push_back(E(n - 1, 1));
+  for (LONG i = n - 1; i >= 0; --i) outline.push_back(E(i, 2));
+  outline.push_back(E(0, 3) | NGON_EDGE_SEGMENTEND);
+  NgonBase* base = op->GetNgonBase();
+  ASSERT_NE(base->BuildNgon(nullptr, outline.data(), 0, LONG(outline.size()), op->GetPolygonR(), op->GetPointR()),
+            NOTOK);
+  ASSERT_TRUE(base->InitMap());
+  opts.geomFlags = GEOM_FACES | GEOM_NGONS | GEOM_UVS | GEOM_NORMALS;
+  ASSERT_TRUE(Write({op}));
+  const std::string body = Body();
+  const std::string face = body.substr(body.find("f "));
+  ASSERT_EQ(std::count(face.begin(), face.end(), '\n'), 1) << "one face line";
+  EXPECT_EQ(std::count(face.begin(), face.end(), ' '), 2 * n + 2);
+  EXPECT_EQ(face.compare(0, 16, "f 1/1/1 2/2/1 3/"), 0) << face.substr(0, 40);
 }
 
 TEST_F(ObjWriteTest, PointsWithoutFacesAreWrittenAndSaidSo) {
