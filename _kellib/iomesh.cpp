@@ -41,7 +41,7 @@ class NormalIndex {
   NormalIndex(Real tolerance, ULONG expected) : m_tolerance(tolerance) {
     LULONG slots = 1024;
     while (slots < LULONG(expected) * 2) slots *= 2;
-    Grow(slots);
+    Grow(nullptr, slots);
   }
   ~NormalIndex() { GeFree(m_pSlots); }
   NormalIndex(const NormalIndex&) = delete;
@@ -69,10 +69,11 @@ class NormalIndex {
       for (LONG j = 0; j < counts[1]; ++j)
         for (LONG k = 0; k < counts[2]; ++k) {
           const LULONG key = Key(cells[0][i], cells[1][j], cells[2][k]);
+          const ULONG print = Print(key);
           for (LULONG h = Mix(key);; ++h) {
             const Slot& slot = m_pSlots[h & m_mask];
             if (slot.index < 0) break;
-            if (slot.key != key || (best >= 0 && slot.index >= best)) continue;
+            if (slot.print != print || (best >= 0 && slot.index >= best)) continue;
             const ioUVW& s = table[slot.index];
             if (Same(s.u, n.x) && Same(s.v, n.y) && Same(s.w, n.z)) best = slot.index;
           }
@@ -84,9 +85,9 @@ class NormalIndex {
     return Same(stored.u, n.x) && Same(stored.v, n.y) && Same(stored.w, n.z);
   }
 
-  // False when memory is missing.
-  Bool Add(const Vector& n, LONG index) {
-    if ((m_count + 1) * 2 > m_mask + 1 && !Grow((m_mask + 1) * 2)) return FALSE;
+  // False when memory is missing. table holds every normal added so far.
+  Bool Add(const ioUVW* table, const Vector& n, LONG index) {
+    if ((m_count + 1) * 2 > m_mask + 1 && !Grow(table, (m_mask + 1) * 2)) return FALSE;
     Insert(Key(Cell(n.x), Cell(n.y), Cell(n.z)), index);
     ++m_count;
     return TRUE;
@@ -94,8 +95,10 @@ class NormalIndex {
 
  private:
   static constexpr Real kCell = 1e-6;
+  // A slot keeps the index and a fingerprint of its cube; the normal itself is read from
+  // the table when the fingerprint matches.
   struct Slot {
-    LULONG key;
+    ULONG print;
     LONG index;  // -1: empty
   };
   Bool Same(Real a, Real b) const { return m_tolerance > 0.0 ? std::fabs(a - b) < m_tolerance : a == b; }
@@ -108,12 +111,15 @@ class NormalIndex {
     return (LULONG(x + 1048576) << 42) | (LULONG(y + 1048576) << 21) | LULONG(z + 1048576);
   }
   static LULONG Mix(LULONG key) { return (key * 0x9E3779B97F4A7C15ull) >> 20; }
+  static ULONG Print(LULONG key) { return ULONG((key * 0xC2B2AE3D27D4EB4Full) >> 32); }
+  // The probe sequence starts where the cube's key sends it; rehashing needs the key,
+  // which the slot does not keep, so it is taken from the stored normal.
   void Insert(LULONG key, LONG index) {
     LULONG h = Mix(key);
     while (m_pSlots[h & m_mask].index >= 0) ++h;
-    m_pSlots[h & m_mask] = Slot{key, index};
+    m_pSlots[h & m_mask] = Slot{Print(key), index};
   }
-  Bool Grow(LULONG size) {
+  Bool Grow(const ioUVW* table, LULONG size) {
     Slot* grown = bNew(Slot, VLONG(size));
     if (!grown) return FALSE;
     for (LULONG i = 0; i < size; ++i) grown[i].index = -1;
@@ -121,8 +127,11 @@ class NormalIndex {
     const LULONG oldSize = old ? m_mask + 1 : 0;
     m_pSlots = grown;
     m_mask = size - 1;
-    for (LULONG i = 0; i < oldSize; ++i)
-      if (old[i].index >= 0) Insert(old[i].key, old[i].index);
+    for (LULONG i = 0; i < oldSize; ++i) {
+      if (old[i].index < 0) continue;
+      const ioUVW& n = table[old[i].index];
+      Insert(Key(Cell(n.u), Cell(n.v), Cell(n.w)), old[i].index);
+    }
     GeFree(old);
     return TRUE;
   }
@@ -391,8 +400,12 @@ Bool ioMesh::BuildNormals(Bool compress) {
 
   // Four corner normals per polygon: the host's smoothed normals, else per point the
   // average of the normals of the polygons around it.
-  SVector* corners = object->CreatePhongNormals();
-  if (!corners && polygonCount > 0) {
+  // A normal tag of the object's size is read in place rather than copied.
+  const NormalTag* normalTag = static_cast<const NormalTag*>(object->GetTag(Tnormal));
+  ConstNormalHandle tagData =
+      normalTag && normalTag->GetDataCount() == LONG(polygonCount) ? normalTag->GetDataAddressR() : nullptr;
+  SVector* corners = tagData ? nullptr : object->CreatePhongNormals();
+  if (!tagData && !corners && polygonCount > 0) {
     Neighbor neighbor;
     if (!neighbor.Init(LONG(pointCount), polygonArray, LONG(polygonCount))) return FALSE;
     // Vectors are plain doubles: zero-filled blocks are zero vectors.
@@ -426,7 +439,7 @@ Bool ioMesh::BuildNormals(Bool compress) {
     GeFree(pointNormals);
     GeFree(faceNormals);
   }
-  if (!corners) return FALSE;
+  if (!tagData && !corners) return FALSE;
 
   normals = bNew(ioUVW, tableCapacity);
   if (!normals) {
@@ -442,9 +455,22 @@ Bool ioMesh::BuildNormals(Bool compress) {
   Bool ok = TRUE;
   for (ULONG i = 0; ok && i < polygonCount; ++i) {
     ioFace& face = faces[i];
+    Vector polygonNormals[4];
+    if (tagData) {
+      NormalStruct ns;
+      NormalTag::Get(tagData, LONG(i), ns);
+      polygonNormals[0] = ns.a;
+      polygonNormals[1] = ns.b;
+      polygonNormals[2] = ns.c;
+      polygonNormals[3] = ns.d;
+    } else {
+      for (LONG k = 0; k < 4; ++k) {
+        const SVector& s = corners[4 * i + k];
+        polygonNormals[k] = Vector(s.x, s.y, s.z);
+      }
+    }
     for (LONG k = 0; k < face.cornerCount; ++k) {
-      const SVector& s = corners[4 * i + k];
-      Vector n(s.x, s.y, s.z);
+      Vector n = polygonNormals[k];
       const Real len = Len(n);
       if (len != 0.0) n = n * (1.0 / len);
       LONG* last = lastOfPoint && ULONG(face.v[k]) < pointCount ? &lastOfPoint[face.v[k]] : nullptr;
@@ -454,7 +480,7 @@ Bool ioMesh::BuildNormals(Bool compress) {
       if (index < 0) {
         index = LONG(normalCount);
         normals[normalCount++] = ioUVW{n.x, n.y, n.z};
-        if (compress && !shared.Add(n, index)) ok = FALSE;
+        if (compress && !shared.Add(normals, n, index)) ok = FALSE;
       }
       if (last) *last = index;
       face.vn[k] = index;

@@ -245,7 +245,9 @@ TEST_F(MeshGatherTest, ATrianglesFourthCornerRepeatsItsThirdInEveryTable) {
     EXPECT_EQ(triangle.vt[3], triangle.vt[2]);
     EXPECT_EQ(triangle.vn[3], triangle.vn[2]);
     // Uncompressed, three entries for the triangle and four for each quad.
-    if (!compress) EXPECT_EQ(mesh->uvCount, 11u);
+    if (!compress) {
+      EXPECT_EQ(mesh->uvCount, 11u);
+    }
   }
   ioMesh::Free(mesh);
 }

@@ -276,7 +276,9 @@ TEST_F(ObjWriteTest, TheStatusBarFollowsEvery64ItemsWhenShown) {
     ObjExportContext::Free(ctx);
     // At items 64, 128 and 192: 28, 57 and 86 %.
     EXPECT_EQ(host::Status().barUpdates - before, shown ? 3 : 0);
-    if (shown) EXPECT_EQ(host::Status().bar, 86);
+    if (shown) {
+      EXPECT_EQ(host::Status().bar, 86);
+    }
   }
 }
 
@@ -535,8 +537,12 @@ TEST_F(ObjWriteTest, MissingMemoryAtEveryAllocationFailsCleanly) {
     host::ClearConsole();
     const bool ok = Write({op});
     // A failed export leaves no file behind and says why.
-    if (!ok) EXPECT_FALSE(Exists(objPath));
-    if (!ok && contextMade) EXPECT_TRUE(ConsoleHas("Kelvane: "));
+    if (!ok) {
+      EXPECT_FALSE(Exists(objPath));
+    }
+    if (!ok && contextMade) {
+      EXPECT_TRUE(ConsoleHas("Kelvane: "));
+    }
     return ok && ReadFile(objPath) == expected;
   });
 }
