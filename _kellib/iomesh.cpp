@@ -40,8 +40,8 @@ class NormalIndex {
   // expected: entries to size the table for at once (it grows beyond when needed).
   NormalIndex(Real tolerance, ULONG expected) : m_tolerance(tolerance) {
     LULONG slots = 1024;
-    while (slots < LULONG(expected) * 2) slots *= 2;
-    Grow(nullptr, slots);
+    while (slots < LULONG(expected) * 2 && slots < (LULONG(1) << 23)) slots *= 2;
+    if (!Grow(nullptr, slots)) Grow(nullptr, 1024);
   }
   ~NormalIndex() { GeFree(m_pSlots); }
   NormalIndex(const NormalIndex&) = delete;

@@ -13,9 +13,11 @@ uvIndexHash* uvIndexHash::Create(ULONG factor, ULONG expected) {
   uvIndexHash* hash = gNew uvIndexHash;
   if (!hash) return nullptr;
   hash->m_factor = factor;
+  // Sized at once up to a few million entries; a larger table grows as it fills, so that
+  // a poor guess cannot make the creation fail.
   LULONG slots = 1024;
-  while (slots < LULONG(expected) * 2) slots *= 2;
-  if (!hash->Grow(slots)) Destroy(hash);
+  while (slots < LULONG(expected) * 2 && slots < (LULONG(1) << 23)) slots *= 2;
+  if (!hash->Grow(slots) && !hash->Grow(1024)) Destroy(hash);
   return hash;
 }
 
