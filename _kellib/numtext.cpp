@@ -115,3 +115,9 @@ CHAR* AppendFixed(CHAR* p, Real value, LONG decimals) {
 }
 
 CHAR* AppendShortest(CHAR* p, Real value) { return std::to_chars(p, p + NUMTEXT_MAX, value).ptr; }
+
+CHAR* AppendShortestSingle(CHAR* p, Real value) {
+  const SReal single = SReal(value);
+  if (Real(single) != value) return AppendShortest(p, value);
+  return std::to_chars(p, p + NUMTEXT_MAX, single).ptr;
+}

@@ -22,3 +22,6 @@ CHAR* AppendGeneral(CHAR* p, Real value);
 CHAR* AppendFixed(CHAR* p, Real value, LONG decimals);
 // The shortest text that reads back (strtod) to exactly value.
 CHAR* AppendShortest(CHAR* p, Real value);
+// For a value kept in single precision: the shortest text that reads back to the same
+// single-precision value when value is one (0.1f gives "0.1"), else AppendShortest.
+CHAR* AppendShortestSingle(CHAR* p, Real value);

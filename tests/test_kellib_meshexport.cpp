@@ -76,6 +76,18 @@ TEST(NumberText, ShortestTextReadsBackExactlyAndIntegersAreDecimal) {
     *AppendShortest(text, v) = 0;
     ASSERT_EQ(std::strtod(text, nullptr), v) << text;
   }
+  // Single-precision values: the float's shortest text, which reads back to that float.
+  for (const float f : {0.1f, 0.25009f, 1e-30f, 3.4028235e38f, -0.0f}) {
+    char text[NUMTEXT_MAX + 1];
+    *AppendShortestSingle(text, f) = 0;
+    EXPECT_EQ(std::strtof(text, nullptr), f) << text;
+    EXPECT_LE(std::strlen(text), 14u) << text;
+  }
+  char text[NUMTEXT_MAX + 1];
+  *AppendShortestSingle(text, 0.1) = 0;  // no float: the double's text
+  EXPECT_STREQ(text, "0.1");
+  *AppendShortestSingle(text, double(0.1f)) = 0;
+  EXPECT_STREQ(text, "0.1");
   for (const LULONG n : {LULONG(0), LULONG(9), LULONG(10), LULONG(99), LULONG(100), LULONG(4294967295u),
                          LULONG(18446744073709551615ull)}) {
     char text[32];

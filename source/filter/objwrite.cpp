@@ -239,10 +239,11 @@ Bool WriteTextureCoordinates(ObjExportContext* ctx) {
     Real u = mesh->uvs[i].u, v = mesh->uvs[i].v;
     if (geom & GEOM_FLIP_U) u = 1.0 - u;
     if (geom & GEOM_FLIP_V) v = 1.0 - v;
+    // Texture coordinates are kept in single precision: exact text is that of the float.
     CHAR* p = AppendText(ctx->line, "vt ");
-    p = exact ? AppendShortest(p, u) : AppendFixed(p, u, 5);
+    p = exact ? AppendShortestSingle(p, u) : AppendFixed(p, u, 5);
     *p++ = ' ';
-    p = exact ? AppendShortest(p, v) : AppendFixed(p, v, 5);
+    p = exact ? AppendShortestSingle(p, v) : AppendFixed(p, v, 5);
     *p++ = '\n';
     WriteLine(ctx, ctx->objOut, p);
     Advance(ctx);
