@@ -18,6 +18,7 @@
 #include "c4d.h"
 #include "host_control.h"
 #include "option_flags.h"
+#include "options_dialog.h"
 #include "shell_commands.h"
 
 namespace fs = std::filesystem;
@@ -187,12 +188,12 @@ std::string Breakdown(long long total, const std::vector<std::pair<long long, co
   return text.empty() ? std::string() : " (" + text + ")";
 }
 
-void PrintSummary(const std::string& path, const std::string& preset, const std::vector<std::string>& sets,
+void PrintSummary(const std::string& path, const std::string& preset, const std::vector<std::string>& changes,
                   const ImportSummary& s, double seconds) {
   std::printf("Imported %s\n", path.c_str());
   std::printf("  preset:         %s\n", preset.c_str());
   std::string changed;
-  for (const std::string& flag : sets) changed += (changed.empty() ? "" : ", ") + flag;
+  for (const std::string& change : changes) changed += (changed.empty() ? "" : ", ") + change;
   std::printf("  changed:        %s\n", changed.empty() ? "nothing" : changed.c_str());
   std::printf("  objects:        %lld%s\n", s.objects,
               Breakdown(s.objects, {{s.polygonObjects, "polygon"}, {s.splineObjects, "spline"}, {s.nullObjects, "null"}})
@@ -255,7 +256,7 @@ CLI::App* AddImportCommand(CLI::App& app, ImportCommandOptions* options) {
   return command;
 }
 
-int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
+int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options, PluginModule& module) {
   std::error_code ec;
   const fs::path path = fs::absolute(fs::path(options.path), ec).lexically_normal();
   if (ec || options.path.empty()) return ShellUsage("import: PATH '" + options.path + "' cannot be used");
@@ -291,7 +292,6 @@ int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
       return ShellUsage("import: --into imports into that scene, which does not go with --set document=" + document);
     actions.push_back(DialogAction::Set("document", "current"));
   }
-  actions.insert(actions.end(), flags.begin(), flags.end());
 
   const std::string output = !options.output.empty() ? options.output
                              : !options.into.empty() ? options.into
@@ -304,6 +304,16 @@ int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
     return ShellFail("cannot save scene '" + output + "': " + problem + "; nothing was imported");
   // A scene file the shell named by itself is not replaced without saying so.
   const bool replaces = options.output.empty() && options.into.empty() && fs::exists(fs::path(output), ec);
+
+  // A look at the dialog as the preset leaves it for PATH: the summary lists what
+  // differs from it, and its popups' entries tell the values they take. A damaged
+  // settings file is set aside (and reported) before the look, once.
+  host::LoadSettings();
+  DialogRun peek;
+  if (!PeekDialog(module, "import", actions, false, &peek))
+    return ShellFail(peek.error + "\nkelvane: import: nothing was imported and no file written");
+  if (!OptionFlagActions(kImportDialog, "", options.sets, &flags, &error, &peek.record)) return ShellUsage(error);
+  actions.insert(actions.end(), flags.begin(), flags.end());
 
   BaseDocument* doc = nullptr;
   if (!options.into.empty()) {
@@ -348,7 +358,14 @@ int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
   const NodeSet none(nullptr);
   ImportSummary summary;
   Summarizer(result == doc ? before : none, &summary).Document(result);
-  PrintSummary(options.path, preset, options.sets, summary, seconds);
+  std::vector<std::string> changed;
+  const auto& dialogs = host::DialogLog();
+  for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it)
+    if (it->resourceId == kImportDialog) {
+      changed = ChangedOptions(peek.record, *it);
+      break;
+    }
+  PrintSummary(options.path, preset, changed, summary, seconds);
   if (!host::SaveScene(result, output, &error)) return ShellFail("cannot save scene '" + output + "': " + error);
   std::printf(replaces ? "Wrote %s (replaced the file that was there)\n" : "Wrote %s\n", output.c_str());
   return 0;

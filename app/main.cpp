@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
   else if (tagCommand->parsed())
     result = RunTagCommand(options, tagOptions);
   else if (importCommand->parsed())
-    result = RunImportCommand(options, importOptions);
+    result = RunImportCommand(options, importOptions, module);
   else if (mddCommand->parsed())
     result = RunMddCommand(options, mddOptions);
   else if (docsCommand->parsed())

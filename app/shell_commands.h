@@ -107,8 +107,9 @@ struct ImportCommandOptions {
 };
 // Adds "import" to the command line; returns the command.
 CLI::App* AddImportCommand(CLI::App& app, ImportCommandOptions* options);
+class PluginModule;
 // Runs the plug-in's OBJ import on PATH and saves the document it leaves active.
-int RunImportCommand(const ShellOptions& options, const ImportCommandOptions& import);
+int RunImportCommand(const ShellOptions& options, const ImportCommandOptions& import, PluginModule& module);
 
 // Runs the plug-in's help command (the user guide, or with web the home page) and
 // prints what it opened.

@@ -964,7 +964,7 @@ const LONG kAllChannels[] = {CHANNEL_COLOR,         CHANNEL_LUMINANCE, CHANNEL_T
 TEST_F(ShellImportScenesTest, MaterialChannelsFollowTheLibraryAndTheChannelSwitches) {
   WriteFile("full.obj", kFullObj);
   WriteFile("full.mtl", kFullMtl);
-  DocPtr doc = ImportAndLoad("full.obj", std::string(kPlain) + " --set texture-sampling=1 --set texture-blur=5");
+  DocPtr doc = ImportAndLoad("full.obj", std::string(kPlain) + " --set texture-sampling=circle --set texture-blur=30%");
   ASSERT_TRUE(doc);
   EXPECT_EQ(MaterialNames(doc.get()), (std::vector<std::string>{"full", "plain"})) << "no face uses 'unused'";
   Material* full = Mat(doc.get(), "full");

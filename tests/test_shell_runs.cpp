@@ -116,7 +116,7 @@ TEST_F(ShellRunsTest, ValuesAsUsersWriteThemAndWrongValuesExitTwo) {
     const char* says;
   };
   const Case cases[] = {
-      {"layout=PER-GROUP", 0, "changed:        layout=PER-GROUP"},
+      {"layout=PER-GROUP", 0, "changed:        layout=per-group"},
       {"source=One-File", 0, "Imported"},
       {"scale=1", 0, "Imported"},
       {"scale=100000", 0, "Imported"},
@@ -158,6 +158,84 @@ TEST_F(ShellRunsTest, ADamagedSettingsFileIsReportedOnceOnStandardErrorAndTheRun
     EXPECT_FALSE(Has(r, "is damaged")) << "not on standard output too:\n" << r.out;
   }
   EXPECT_TRUE(Has(RunShell(TempDir(), "presets list"), "Default Import Options")) << "the built-in presets";
+}
+
+}  // namespace
+
+namespace {
+
+class ShellRunsMoreTest : public ShellRunsTest {
+ protected:
+  static std::string Changed(const ShellRun& r) {
+    const size_t at = r.out.find("  changed:        ");
+    return at == std::string::npos ? std::string("<none>") : r.out.substr(at + 18, r.out.find('\n', at) - at - 18);
+  }
+};
+
+TEST_F(ShellRunsMoreTest, TheSummaryListsEveryOptionThatDiffersFromThePreset) {
+  struct Case {
+    const char* flags;
+    const char* changed;
+  };
+  const Case cases[] = {
+      {"", "nothing"},
+      // A set named twice, once by its own key, counts once, where the dialog has it.
+      {"--set texture-sampling=AREA --set layout-per-group=on --set scale=20 --set layout=per-group",
+       "scale=20, layout=per-group, texture-sampling=area"},
+      // A value the preset has already is no change; short and full labels alike.
+      {"--set scale=1 --set 'texture-sampling=Sampling: MIP'", "nothing"},
+      {"--set texture-blur=50 --set scale=3 --set scale=1", "texture-blur=50%"},
+      {"--preset 'Import From Poser' --set texture-sampling=none", "texture-sampling=none"},
+  };
+  for (const Case& c : cases) {
+    const ShellRun r = Run(std::string("import models/robot.obj -o c.kscn ") + c.flags);
+    ASSERT_EQ(r.exitCode, 0) << c.flags << "\n" << r.out;
+    EXPECT_EQ(Changed(r), c.changed) << c.flags;
+  }
+  // The folder source that PATH chooses is no change of the user's.
+  const ShellRun folder = Run("import models -o f.kscn");
+  ASSERT_EQ(folder.exitCode, 0) << folder.out;
+  EXPECT_EQ(Changed(folder), "nothing");
+}
+
+TEST_F(ShellRunsMoreTest, PresetsResetRestoresTheBuiltInsAndKeepsTheUsersOwnUnlessAll) {
+  ASSERT_EQ(Run("presets add Mine --set scale=7").exitCode, 0);
+  ASSERT_EQ(Run("presets rename 'Import From Poser' 'My Poser'").exitCode, 0);
+  ASSERT_EQ(Run("presets delete 'Import From ZBrush'").exitCode, 0);
+  ASSERT_EQ(Run("presets add --side export Theirs").exitCode, 0);
+  ASSERT_EQ(Run("import models/robot.obj -o a.kscn --set scale=9").exitCode, 0);  // "Last Used" holds 9
+  const ShellRun reset = Run("presets reset");
+  ASSERT_EQ(reset.exitCode, 0) << reset.out;
+  EXPECT_EQ(reset.out,
+            "Reset the import presets: \"Last Used\" and the 4 built-in presets are as shipped; 2 presets of your own "
+            "kept.\n");
+  const ShellRun list = Run("presets list");
+  EXPECT_EQ(list.out,
+            "Import presets (entry 0 holds the options of the last run):\n"
+            "   0  Last Used                        protected\n"
+            "   1  Default Import Options           protected\n"
+            "   2  Import From Poser\n"
+            "   3  Import From ZBrush\n"
+            "   4  Import From SketchUp\n"
+            "   5  My Poser\n"
+            "   6  Mine\n");
+  EXPECT_TRUE(Has(Run("options import --preset 'Last Used'"), "Scale: 1 ")) << "Last Used is as shipped";
+  EXPECT_TRUE(Has(Run("options import --preset Mine"), "Scale: 7 ")) << "a kept preset keeps its options";
+  EXPECT_TRUE(Has(Run("presets list --side export"), "Theirs")) << "the other side is left alone";
+
+  const ShellRun all = Run("presets reset --all");
+  EXPECT_EQ(all.out,
+            "Reset the import presets: \"Last Used\" and the 4 built-in presets are as shipped; 2 presets of your own "
+            "deleted.\n");
+  EXPECT_FALSE(Has(Run("presets list"), "Mine"));
+  const ShellRun exportAll = Run("presets reset --side export --all");
+  EXPECT_TRUE(Has(exportAll, "1 preset of your own deleted")) << exportAll.out;
+  EXPECT_FALSE(Has(Run("presets list --side export"), "Theirs"));
+  // On settings that hold nothing yet, and twice in a row, a reset changes nothing more.
+  const ShellRun fresh = RunShell(TempDir(), "presets reset --settings-dir fresh");
+  EXPECT_EQ(fresh.exitCode, 0) << fresh.out;
+  EXPECT_EQ(Run("presets reset").out,
+            "Reset the import presets: \"Last Used\" and the 4 built-in presets are as shipped.\n");
 }
 
 }  // namespace
