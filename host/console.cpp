@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -30,6 +31,8 @@ std::vector<std::string>& ConsoleLog() {
 bool g_echoConsole = true;
 // Diagnostic console lines (the timing lines, "... elapsed = ...") are echoed too.
 bool g_echoDiagnostics = true;
+// Takes the lines not echoed (SetWithheldLineSink); called with g_mutex held or not.
+std::atomic<host::LineSink> g_withheldSink{nullptr};
 
 host::StatusState& StatusData() {
   static auto* state = new host::StatusState;
@@ -140,8 +143,10 @@ void DrawLocked(bool force) {
 void GePrint(const String& text) {
   std::lock_guard<std::mutex> lock(g_mutex);
   ConsoleLog().push_back(text.Std());
-  if (!g_echoConsole) return;
-  if (!g_echoDiagnostics && text.Std().find(" elapsed = ") != std::string::npos) return;
+  if (!g_echoConsole || (!g_echoDiagnostics && text.Std().find(" elapsed = ") != std::string::npos)) {
+    host::internal::Withhold(text.Std());
+    return;
+  }
   static const bool stdoutIsTerminal = IsTerminal(STDOUT_FILENO);
   const bool restore = g_line.shown && stdoutIsTerminal;
   if (restore) EraseLocked();
@@ -209,6 +214,8 @@ void EchoDiagnostics(bool on) {
   g_echoDiagnostics = on;
 }
 
+void SetWithheldLineSink(LineSink sink) { g_withheldSink.store(sink); }
+
 const StatusState& Status() { return StatusData(); }
 
 void DrawStatus(int mode) {
@@ -224,6 +231,10 @@ namespace host::internal {
 // Echo and drawing modes belong to the process (the shell's flags, the test main), so
 // a reset empties the console and the status but leaves them as they are.
 void ResetConsole() { host::ClearConsole(); }
+
+void Withhold(const std::string& line) {
+  if (const host::LineSink sink = g_withheldSink.load()) sink(line);
+}
 
 void LogConsoleLine(const std::string& line) {
   std::lock_guard<std::mutex> lock(g_mutex);

@@ -62,6 +62,13 @@ void EchoConsole(bool on);
 // Whether diagnostic console lines (the timing lines) are echoed with the others; all
 // of them stay in ConsoleLines().
 void EchoDiagnostics(bool on);
+// Where lines go that the host prints nowhere because their echo is off: console lines
+// (the timing lines without EchoDiagnostics, every line without EchoConsole) and the
+// scripted user's trace lines (without EchoTrace). The sink gets each such line,
+// without its newline, as it comes; null (the default) drops them. A log of a run
+// that holds every line takes them beside what is printed.
+using LineSink = void (*)(const std::string& line);
+void SetWithheldLineSink(LineSink sink);
 
 // --- status bar and pointer --------------------------------------------------
 struct StatusState {

@@ -43,6 +43,8 @@ void EraseStatusLine();
 // Adds a line to the console log without echoing it (for a line the caller prints on
 // standard error itself).
 void LogConsoleLine(const std::string& line);
+// Hands a line that is not echoed to the withheld-line sink, when there is one.
+void Withhold(const std::string& line);
 
 // The text of the scripted user's next file selection; false when the selector is
 // cancelled (nothing queued, or an empty entry). The title is logged.

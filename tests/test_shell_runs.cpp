@@ -238,4 +238,29 @@ TEST_F(ShellRunsMoreTest, PresetsResetRestoresTheBuiltInsAndKeepsTheUsersOwnUnle
             "Reset the import presets: \"Last Used\" and the 4 built-in presets are as shipped.\n");
 }
 
+TEST_F(ShellRunsMoreTest, TheLogHoldsEveryLineTheTimingAndTraceLinesIncluded) {
+  const ShellRun r = RunShell(TempDir(), "import models/robot.obj -o l.kscn --log run.log", "", true);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  std::ifstream in(TempDir() + "/run.log");
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // What the terminal showed, in order, and what it left out.
+  EXPECT_NE(log.find(r.out), std::string::npos) << "log:\n" << log << "\nout:\n" << r.out;
+  for (const char* line : {" elapsed = ", "[dialog] Wavefront OBJ Import: OK\n", "[file selector] ", "Kelvane 0.1.0"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  EXPECT_EQ(r.out.find(" elapsed = "), std::string::npos);
+  EXPECT_LT(log.find("[file selector] "), log.find("Imported models/robot.obj"));
+  EXPECT_EQ(log.find('\r'), std::string::npos) << "no progress line";
+  // Standard error too, and a failure that ends the run; a log that cannot be written
+  // fails before anything runs.
+  const ShellRun failed = RunShell(TempDir(), "import models/none.obj --log failed.log --no-progress");
+  EXPECT_EQ(failed.exitCode, 1);
+  std::ifstream failedIn(TempDir() + "/failed.log");
+  const std::string failedLog((std::istreambuf_iterator<char>(failedIn)), std::istreambuf_iterator<char>());
+  EXPECT_NE(failedLog.find("kelvane: import: no such file or folder: 'models/none.obj'"), std::string::npos) << failedLog;
+  const ShellRun unwritable = Run("import models/robot.obj --log no/such/folder/x.log");
+  EXPECT_EQ(unwritable.exitCode, 1);
+  EXPECT_TRUE(Has(unwritable, "kelvane: cannot write the log 'no/such/folder/x.log': ")) << unwritable.out;
+  EXPECT_FALSE(Has(unwritable, "Imported"));
+}
+
 }  // namespace
