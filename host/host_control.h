@@ -45,6 +45,14 @@ void FailReadsAfter(LLONG bytes);
 void FailWritesAfter(LLONG bytes);
 // Disarms every fault.
 void ResetFaults();
+// The entries BrowseFiles handed out (folder and name joined, lexically normal), oldest
+// first, since ClearBrowsedPaths.
+std::vector<std::string> BrowsedPaths();
+void ClearBrowsedPaths();
+// Leaves the entry at path out of every later BrowseFiles listing, as if it were not
+// there (a shell that imports a folder again without a file that failed); an empty
+// path shows every entry again.
+void HideFromBrowsing(const std::string& path);
 // BaseFile opens and reads (calls, of any file) since ResetFileAccesses or ResetFaults.
 struct FileAccessCounts {
   LLONG opens = 0;

@@ -263,4 +263,52 @@ TEST_F(ShellRunsMoreTest, TheLogHoldsEveryLineTheTimingAndTraceLinesIncluded) {
   EXPECT_FALSE(Has(unwritable, "Imported"));
 }
 
+TEST_F(ShellRunsMoreTest, AFolderWalkStopsAtAFailingFileKeepsWhatWasBuiltAndKeepGoingImportsTheRest) {
+  const fs::path f = fs::path(TempDir()) / "f";
+  fs::create_directories(f / "sub");
+  for (const char* name : {"a.obj", "c.obj", "sub/e.obj"}) fs::copy_file(f / "../models/robot.obj", f / name);
+  fs::copy_file(f / "../models/robot.mtl", f / "robot.mtl");
+  std::ofstream(f / "b.obj").flush();                                             // empty
+  std::ofstream(f / "sub/d.obj", std::ios::binary) << std::string("\xff\xfev\0 \0" "1\0", 8);  // UTF-16
+  std::ofstream(f / "sub/x.obj", std::ios::binary) << std::string("\x7f" "ELF\x02\x01\0\0\0\0", 10);  // not text
+
+  const ShellRun stopped = Run("import f -o stopped.kscn --set subfolders=on");
+  EXPECT_EQ(stopped.exitCode, 1) << stopped.out;
+  EXPECT_TRUE(Has(stopped, "kelvane: import: the walk stopped at 'f/b.obj' (File Parsing Failed: no vertices or faces) "
+                           "after 1 file; the scene holds what was built before it"))
+      << stopped.out;
+  EXPECT_TRUE(Has(stopped, "  objects:        6 (1 polygon, 1 spline, 4 null)")) << "a.obj and its folder's null";
+  EXPECT_TRUE(fs::exists(fs::path(TempDir()) / "stopped.kscn"));
+
+  const ShellRun going = Run("import f -o going.kscn --set subfolders=on --keep-going");
+  EXPECT_EQ(going.exitCode, 1) << going.out;
+  EXPECT_TRUE(Has(going, "kelvane: import: 3 files could not be imported; the scene holds the others:\n"
+                         "  f/b.obj: File Parsing Failed: no vertices or faces\n"
+                         "  f/sub/d.obj: File Parsing Failed: UTF-16 text is not supported\n"
+                         "  f/sub/x.obj: File Parsing Failed: not text\n"))
+      << going.out;
+  EXPECT_TRUE(Has(going, "  polygons:       174\n")) << "a, c and sub/e:\n" << going.out;
+  EXPECT_TRUE(fs::exists(fs::path(TempDir()) / "going.kscn"));
+  // A line of a file imported in every walk is printed once.
+  size_t warnings = 0;
+  for (size_t at = going.out.find("Failed to load: "); at != std::string::npos;
+       at = going.out.find("Failed to load: ", at + 1))
+    ++warnings;
+  EXPECT_EQ(warnings, 3u) << going.out;
+
+  // Stopped at the first file: nothing was built, nothing is written.
+  fs::remove(f / "a.obj");
+  const ShellRun first = Run("import f -o first.kscn");
+  EXPECT_EQ(first.exitCode, 1);
+  EXPECT_TRUE(Has(first, "kelvane: import: 'f/b.obj': File Parsing Failed: no vertices or faces")) << first.out;
+  EXPECT_FALSE(fs::exists(fs::path(TempDir()) / "first.kscn"));
+  // Without failures --keep-going changes nothing.
+  EXPECT_EQ(Run("import models --keep-going -o m.kscn").exitCode, 0);
+  // One file that fails says why beside the message box.
+  const ShellRun one = Run("import f/sub/d.obj -o one.kscn");
+  EXPECT_EQ(one.exitCode, 1);
+  EXPECT_TRUE(Has(one, "File Parsing Failed\n")) << one.out;
+  EXPECT_TRUE(Has(one, "kelvane: import: 'f/sub/d.obj': File Parsing Failed: UTF-16 text is not supported")) << one.out;
+}
+
 }  // namespace
