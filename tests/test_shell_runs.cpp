@@ -311,4 +311,35 @@ TEST_F(ShellRunsMoreTest, AFolderWalkStopsAtAFailingFileKeepsWhatWasBuiltAndKeep
   EXPECT_TRUE(Has(one, "kelvane: import: 'f/sub/d.obj': File Parsing Failed: UTF-16 text is not supported")) << one.out;
 }
 
+TEST_F(ShellRunsMoreTest, AMissingMaterialLibraryIsWarnedOfOncePerLibrary) {
+  const fs::path m = fs::path(TempDir()) / "m";
+  fs::create_directories(m / "shelf.mtl");  // a folder where a library should be
+  const auto write = [&](const char* name, const char* library) {
+    std::ofstream(m / name) << "mtllib " << library << "\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl paint\nf 1 2 3\n";
+  };
+  write("a.obj", "gone.mtl");
+  write("b.obj", "gone.mtl");
+  write("c.obj", "shelf.mtl");
+  const ShellRun r = Run("import m -o m.kscn");
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  const auto count = [&](const std::string& text) {
+    size_t n = 0;
+    for (size_t at = r.out.find(text); at != std::string::npos; at = r.out.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("Kelvane: Warning - the material library '" + (m / "gone.mtl").string() + "' named by '" +
+                  (m / "a.obj").string() + "' cannot be opened; the import goes on without it\n"),
+            1u)
+      << r.out;
+  EXPECT_EQ(count("the material library '" + (m / "shelf.mtl").string() + "' named by"), 1u) << r.out;
+  EXPECT_EQ(count("Kelvane: Warning - "), 2u) << r.out;
+  // A library that is there says nothing.
+  EXPECT_FALSE(Has(Run("import models/robot.obj -o robot.kscn"), "Warning")) << "robot.mtl is beside it";
+  // Its groups and regions, as scene show lists them.
+  const ShellRun shown = Run("scene show robot.kscn");
+  EXPECT_TRUE(Has(shown, "Scene robot.kscn: document ")) << shown.out;
+  EXPECT_TRUE(Has(shown, "OBJ Regions tag: regions: \"upper\", \"lower\"\n")) << shown.out;
+  EXPECT_TRUE(Has(shown, "OBJ Groups tag: groups: \"torso\", \"head\", \"left\", \"right\", \"legs\"\n")) << shown.out;
+}
+
 }  // namespace
