@@ -53,11 +53,7 @@ bool NextAnswerLocked() {
   return yes;
 }
 
-void Echo(const std::string& text) {
-  host::internal::EraseStatusLine();
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
-}
+void Echo(const std::string& text) { host::internal::PrintAboveStatusLine(text); }
 
 // A framed box, so the text stands apart from console lines and the status line:
 //   +-- Message -------------------
