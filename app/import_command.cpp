@@ -477,6 +477,10 @@ int RunImportCommand(const ShellOptions& shell, const ImportCommandOptions& opti
     if (imported || !folder) break;
     FailedFile failed = FailureOf(firstLine);
     if (failed.path.empty()) break;
+    // A file that failed again was not left out of the walk: no walk would get past it.
+    bool again = false;
+    for (const FailedFile& f : failures) again = again || f.path == failed.path;
+    if (again) break;
     failed.before = FilesBefore(failed.path, firstLine);
     failures.push_back(failed);
     if (!options.keepGoing) break;
