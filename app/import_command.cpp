@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <map>
 #include <set>
 #include <string>
@@ -18,6 +20,7 @@
 #include "c4d.h"
 #include "host_control.h"
 #include "option_flags.h"
+#include "options_dialog.h"
 #include "shell_commands.h"
 
 namespace fs = std::filesystem;
@@ -187,12 +190,12 @@ std::string Breakdown(long long total, const std::vector<std::pair<long long, co
   return text.empty() ? std::string() : " (" + text + ")";
 }
 
-void PrintSummary(const std::string& path, const std::string& preset, const std::vector<std::string>& sets,
+void PrintSummary(const std::string& path, const std::string& preset, const std::vector<std::string>& changes,
                   const ImportSummary& s, double seconds) {
   std::printf("Imported %s\n", path.c_str());
   std::printf("  preset:         %s\n", preset.c_str());
   std::string changed;
-  for (const std::string& flag : sets) changed += (changed.empty() ? "" : ", ") + flag;
+  for (const std::string& change : changes) changed += (changed.empty() ? "" : ", ") + change;
   std::printf("  changed:        %s\n", changed.empty() ? "nothing" : changed.c_str());
   std::printf("  objects:        %lld%s\n", s.objects,
               Breakdown(s.objects, {{s.polygonObjects, "polygon"}, {s.splineObjects, "spline"}, {s.nullObjects, "null"}})
@@ -233,6 +236,113 @@ std::string OutputFolderProblem(const std::string& output) {
   return std::string();
 }
 
+// --- files that failed ----------------------------------------------------------------
+
+// The path as the user would write it: relative to the current folder when inside it.
+std::string Shown(const std::string& path) {
+  std::error_code ec;
+  const fs::path relative = fs::path(path).lexically_relative(fs::current_path(ec));
+  if (ec || relative.empty() || *relative.begin() == "..") return path;
+  return relative.string();
+}
+
+// Why the reader found nothing in a file it could open: a look at its first bytes.
+std::string ParseProblem(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(65536, '\0');
+  in.read(&head[0], static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<size_t>(in.gcount()));
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(head[i]); };
+  if (head.size() >= 2 && ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF)))
+    return "UTF-16 text is not supported";
+  size_t zeroEven = 0, zeroOdd = 0, control = 0;
+  for (size_t i = 0; i < head.size(); ++i) {
+    const unsigned char c = byte(i);
+    if (c == 0) ++(i % 2 ? zeroOdd : zeroEven);
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v') ++control;
+  }
+  const size_t pairs = head.size() / 2;
+  // ASCII text in UTF-16 without a byte order mark: every other byte is zero.
+  if (pairs >= 2 && (zeroOdd * 10 >= pairs * 9 || zeroEven * 10 >= pairs * 9) && zeroOdd + zeroEven < head.size())
+    return "UTF-16 text is not supported";
+  if (zeroEven + zeroOdd > 0 || control * 10 > head.size()) return "not text";
+  return "no vertices or faces";
+}
+
+// A file the import could not read and why ("" when the console names none).
+struct FailedFile {
+  std::string path;
+  std::string reason;
+  long long before = 0;  // OBJ files imported before it in the walk
+};
+
+// The file the console names last since line first ("Failed to load: ..."), with the
+// error reported before it; a file the reader found nothing in says why.
+FailedFile FailureOf(size_t first) {
+  static const std::string kFailed = "Failed to load: ", kFile = "Kelvane: File Error - ",
+                           kMemory = "Kelvane: Memory Allocation Error - ";
+  FailedFile failed;
+  std::string reason;
+  const auto& lines = host::ConsoleLines();
+  for (size_t i = first; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (line.rfind(kFile, 0) == 0) reason = line.substr(kFile.size());
+    if (line.rfind(kMemory, 0) == 0) reason = "Memory Allocation Error: " + line.substr(kMemory.size());
+    if (line.rfind(kFailed, 0) == 0) {
+      failed.path = line.substr(kFailed.size());
+      failed.reason = reason.empty() ? "it could not be read" : reason;
+      if (reason == "File Parsing Failed") failed.reason += ": " + ParseProblem(failed.path);
+      reason.clear();
+    }
+  }
+  return failed;
+}
+
+// The OBJ files the walk imported before path: those handed out before it, less the
+// ones skipped as reached before through a link.
+long long FilesBefore(const std::string& path, size_t firstLine) {
+  std::set<std::string> skipped;
+  const auto& lines = host::ConsoleLines();
+  for (size_t i = firstLine; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    const size_t end = line.find("' is a file imported already");
+    if (line.rfind("Kelvane: '", 0) == 0 && end != std::string::npos)
+      skipped.insert(fs::path(line.substr(10, end - 10)).lexically_normal().string());
+  }
+  const std::string failed = fs::path(path).lexically_normal().string();
+  long long count = 0;
+  std::error_code ec;
+  for (const std::string& entry : host::BrowsedPaths()) {
+    if (entry == failed) break;
+    if (Lower(fs::path(entry).extension().string()) == ".obj" && fs::is_regular_file(entry, ec) &&
+        !skipped.count(entry))
+      ++count;
+  }
+  return count;
+}
+
+// The console lines of a walk done again (echo off) that the walks before did not
+// print, printed now: the same files print the same lines again.
+class ConsoleReplay {
+ public:
+  explicit ConsoleReplay(bool verbose) : m_verbose(verbose) {}
+  void Attempt(size_t first, bool silent) {
+    std::map<std::string, int> seen;
+    const auto& lines = host::ConsoleLines();
+    for (size_t i = first; i < lines.size(); ++i) {
+      const std::string& line = lines[i];
+      if (++seen[line] <= m_shown[line]) continue;
+      ++m_shown[line];
+      if (silent && (m_verbose || line.find(" elapsed = ") == std::string::npos)) std::printf("%s\n", line.c_str());
+    }
+    std::fflush(stdout);
+  }
+
+ private:
+  bool m_verbose;
+  std::map<std::string, int> m_shown;
+};
+
 CommandData* ImportCommand() {
   for (const BasePlugin* plugin : host::RegisteredPlugins())
     if (plugin->GetID() == kImportCommand && plugin->GetPluginType() == PLUGINTYPE_COMMAND) return plugin->GetCommand();
@@ -250,12 +360,15 @@ CLI::App* AddImportCommand(CLI::App& app, ImportCommandOptions* options) {
   command->add_option("--set", options->sets, "Set an import option: KEY=VALUE (repeatable; see 'options import --keys')")
       ->allow_extra_args(false);
   command->add_option("--into", options->into, "Import into this scene file (default: a new empty document)");
+  command->add_flag("--keep-going", options->keepGoing,
+                    "A folder: import every file that can be, instead of stopping at the first that fails");
   command->add_option("-o,--output", options->output,
                       "The scene file to write (default: the --into scene, else PATH's name with .kscn here)");
   return command;
 }
 
-int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
+int RunImportCommand(const ShellOptions& shell, const ImportCommandOptions& options, PluginModule& module) {
+  const bool verbose = shell.verbose;
   std::error_code ec;
   const fs::path path = fs::absolute(fs::path(options.path), ec).lexically_normal();
   if (ec || options.path.empty()) return ShellUsage("import: PATH '" + options.path + "' cannot be used");
@@ -291,7 +404,6 @@ int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
       return ShellUsage("import: --into imports into that scene, which does not go with --set document=" + document);
     actions.push_back(DialogAction::Set("document", "current"));
   }
-  actions.insert(actions.end(), flags.begin(), flags.end());
 
   const std::string output = !options.output.empty() ? options.output
                              : !options.into.empty() ? options.into
@@ -305,51 +417,112 @@ int RunImportCommand(const ShellOptions&, const ImportCommandOptions& options) {
   // A scene file the shell named by itself is not replaced without saying so.
   const bool replaces = options.output.empty() && options.into.empty() && fs::exists(fs::path(output), ec);
 
-  BaseDocument* doc = nullptr;
-  if (!options.into.empty()) {
-    doc = host::LoadScene(options.into, &error);
-    if (!doc) return ShellFail("cannot load scene '" + options.into + "': " + error);
-  } else {
-    doc = BaseDocument::Alloc();
-    if (!doc) return ShellFail("import: not enough memory for a new document");
-  }
-  // From here on the host owns the document.
-  InsertBaseDocument(doc);
-  SetActiveDocument(doc);
+  // A look at the dialog as the preset leaves it for PATH: the summary lists what
+  // differs from it, and its popups' entries tell the values they take. A damaged
+  // settings file is set aside (and reported) before the look, once.
+  host::LoadSettings();
+  DialogRun peek;
+  if (!PeekDialog(module, "import", actions, false, &peek))
+    return ShellFail(peek.error + "\nkelvane: import: nothing was imported and no file written");
+  if (!OptionFlagActions(kImportDialog, "", options.sets, &flags, &error, &peek.record)) return ShellUsage(error);
+  actions.insert(actions.end(), flags.begin(), flags.end());
 
   CommandData* command = ImportCommand();
   if (!command)
     return ShellFail("the plug-in has not registered its import command " + std::to_string(kImportCommand) +
                      " (is its name missing from res/?)");
 
-  const NodeSet before(doc);
-
   // A refused flag ends the dialog with Cancel instead of importing with other options.
   host::SetStrictDialogs(true);
-  host::ClearUserLog();
   const std::string dialog = std::to_string(kImportDialog);
-  for (const DialogAction& a : actions) host::QueueDialogAction(a.For(dialog));
-  host::QueueDialogAction(DialogAction::Ok().For(dialog));
-  host::QueueFileSelection(path.string());
+  std::vector<FailedFile> failures;
+  ConsoleReplay replay(verbose);
+  BaseDocument* doc = nullptr;
+  std::unique_ptr<NodeSet> before;
+  Bool imported = FALSE;
+  double seconds = 0.0;
+  for (int attempt = 0;; ++attempt) {
+    doc = nullptr;
+    if (!options.into.empty()) {
+      doc = host::LoadScene(options.into, &error);
+      if (!doc) return ShellFail("cannot load scene '" + options.into + "': " + error);
+    } else {
+      doc = BaseDocument::Alloc();
+      if (!doc) return ShellFail("import: not enough memory for a new document");
+    }
+    // From here on the host owns the document.
+    InsertBaseDocument(doc);
+    SetActiveDocument(doc);
+    before = std::make_unique<NodeSet>(doc);
 
-  const auto start = std::chrono::steady_clock::now();
-  const Bool imported = command->Execute(doc);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    host::ClearUserLog();
+    host::ClearBrowsedPaths();
+    for (const DialogAction& a : actions) host::QueueDialogAction(a.For(dialog));
+    host::QueueDialogAction(DialogAction::Ok().For(dialog));
+    host::QueueFileSelection(path.string());
 
-  if (!host::DialogErrors().empty()) {
-    for (const std::string& line : host::DialogErrors()) ShellFail(line);
-    return ShellFail("import: the options dialog refused a flag; nothing was imported and no file written");
+    // A walk again after a failure prints only what the earlier ones did not.
+    if (attempt > 0) host::EchoConsole(false);
+    const size_t firstLine = host::ConsoleLines().size();
+    const auto start = std::chrono::steady_clock::now();
+    imported = command->Execute(doc);
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    host::EchoConsole(true);
+    replay.Attempt(firstLine, attempt > 0);
+
+    if (!host::DialogErrors().empty()) {
+      for (const std::string& line : host::DialogErrors()) ShellFail(line);
+      return ShellFail("import: the options dialog refused a flag; nothing was imported and no file written");
+    }
+    if (imported || !folder) break;
+    FailedFile failed = FailureOf(firstLine);
+    if (failed.path.empty()) break;
+    // A file that failed again was not left out of the walk: no walk would get past it.
+    bool again = false;
+    for (const FailedFile& f : failures) again = again || f.path == failed.path;
+    if (again) break;
+    failed.before = FilesBefore(failed.path, firstLine);
+    failures.push_back(failed);
+    if (!options.keepGoing) break;
+    // The same walk without the file that failed, into a fresh document.
+    host::HideFromBrowsing(failed.path);
   }
-  if (!imported) return ShellFail("import: nothing was imported from '" + options.path + "'; no file written");
+
+  if (!imported && (failures.empty() || options.keepGoing || failures.back().before == 0)) {
+    if (!folder) {
+      const FailedFile failed = FailureOf(0);
+      if (!failed.reason.empty()) ShellFail("import: '" + options.path + "': " + failed.reason);
+    }
+    for (const FailedFile& f : failures) ShellFail("import: '" + Shown(f.path) + "': " + f.reason);
+    return ShellFail("import: nothing was imported from '" + options.path + "'; no file written");
+  }
 
   const BaseDocument* result = GetActiveDocument();
   if (!result) return ShellFail("import: the host has no active document after the import; no file written");
   // A new document holds nothing from before.
   const NodeSet none(nullptr);
   ImportSummary summary;
-  Summarizer(result == doc ? before : none, &summary).Document(result);
-  PrintSummary(options.path, preset, options.sets, summary, seconds);
+  Summarizer(result == doc ? *before : none, &summary).Document(result);
+  std::vector<std::string> changed;
+  const auto& dialogs = host::DialogLog();
+  for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it)
+    if (it->resourceId == kImportDialog) {
+      changed = ChangedOptions(peek.record, *it);
+      break;
+    }
+  PrintSummary(options.path, preset, changed, summary, seconds);
   if (!host::SaveScene(result, output, &error)) return ShellFail("cannot save scene '" + output + "': " + error);
   std::printf(replaces ? "Wrote %s (replaced the file that was there)\n" : "Wrote %s\n", output.c_str());
-  return 0;
+  if (failures.empty()) return 0;
+  std::fflush(stdout);
+  if (!imported) {
+    const FailedFile& f = failures.back();
+    return ShellFail("import: the walk stopped at '" + Shown(f.path) + "' (" + f.reason + ") after " +
+                     std::to_string(f.before) + (f.before == 1 ? " file" : " files") +
+                     "; the scene holds what was built before it (--keep-going imports the rest)");
+  }
+  ShellFail("import: " + std::to_string(failures.size()) + (failures.size() == 1 ? " file" : " files") +
+            " could not be imported; the scene holds the others:");
+  for (const FailedFile& f : failures) std::fprintf(stderr, "  %s: %s\n", Shown(f.path).c_str(), f.reason.c_str());
+  return kExitFailure;
 }

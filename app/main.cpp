@@ -10,6 +10,7 @@
 #include "host_control.h"
 #include "mdd_command.h"
 #include "options_command.h"
+#include "output_log.h"
 #include "plugin_module.h"
 #include "shell_commands.h"
 
@@ -61,6 +62,9 @@ int main(int argc, char** argv) {
   app.add_flag("--no-progress", options.noProgress, "Do not draw the progress line on the terminal");
   app.add_flag("--verbose", options.verbose,
                "Also print the console's timing lines and the trace of dialogs and file selectors");
+  std::string logFile;
+  app.add_option("--log", logFile,
+                 "Also write every line of the run to FILE, the timing and trace lines included");
 
   CLI::App* plugins = app.add_subcommand("plugins", "Start the plug-in and list its registrations");
 
@@ -123,6 +127,15 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  OutputLog log;
+  if (!logFile.empty()) {
+    std::string why;
+    if (!log.Start(logFile, &why)) {
+      std::fprintf(stderr, "kelvane: %s\n", why.c_str());
+      return kExitFailure;
+    }
+  }
+
   if (!options.settingsDir.empty()) host::SetSettingsFolder(options.settingsDir);
   if (options.answerNo) host::SetDefaultAnswer(false);
   host::DrawStatus(options.noProgress ? 0 : -1);
@@ -159,7 +172,7 @@ int main(int argc, char** argv) {
   else if (tagCommand->parsed())
     result = RunTagCommand(options, tagOptions);
   else if (importCommand->parsed())
-    result = RunImportCommand(options, importOptions);
+    result = RunImportCommand(options, importOptions, module);
   else if (mddCommand->parsed())
     result = RunMddCommand(options, mddOptions);
   else if (docsCommand->parsed())

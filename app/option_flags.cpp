@@ -86,10 +86,18 @@ std::string Lower(const std::string& text) {
   return t;
 }
 
-// The choice of a choice set that value names, in any case ("" when none).
+// The choice of a choice set that value names, in any case ("" when none). A popup's
+// entry is named by its short value, the short value without its "%", or its label;
+// the entry's label is returned.
 std::string Choice(const OptionKey& key, const std::string& value) {
-  for (const std::string& choice : key.choices)
-    if (Lower(choice) == Lower(value)) return choice;
+  const std::string v = Lower(value);
+  for (size_t i = 0; i < key.choices.size(); ++i) {
+    const std::string choice = Lower(key.choices[i]);
+    const bool percent = choice.size() > 1 && choice.back() == '%';
+    const bool label = i < key.labels.size() && Lower(key.labels[i]) == v;
+    if (choice == v || label || (percent && choice.substr(0, choice.size() - 1) == v))
+      return i < key.labels.size() ? key.labels[i] : key.choices[i];
+  }
   return std::string();
 }
 
@@ -98,7 +106,8 @@ bool Valid(const OptionKey& key, const std::string& value) {
   if (key.kind == "integer") return Whole(value);
   if (key.kind == "real") return Decimal(value);
   if (key.kind == "choice") return !Choice(key, value).empty();
-  return true;  // texts take anything; popups are checked by the dialog
+  if (key.kind == "popup" && !key.choices.empty()) return !Choice(key, value).empty();
+  return true;  // texts take anything; popups not yet filled are checked by the dialog
 }
 
 // A valid number outside the key's range.
@@ -132,7 +141,7 @@ bool DescribeOptionKeys(LONG dialogId, std::vector<OptionKey>* keys, std::string
       set->values = "one of " + Joined(set->choices, ", ");
     }
     if (g.key.empty() || !Settable(g.kind)) continue;
-    OptionKey key{g.key, host::GadgetKindName(g.kind), std::string(), g.label, {}, g.hasLimits, g.min, g.max};
+    OptionKey key{g.key, host::GadgetKindName(g.kind), std::string(), g.label, {}, {}, g.hasLimits, g.min, g.max};
     switch (g.kind) {
       case GadgetKind::Check:
       case GadgetKind::Radio:
@@ -157,9 +166,11 @@ bool DescribeOptionKeys(LONG dialogId, std::vector<OptionKey>* keys, std::string
 }
 
 bool OptionFlagActions(LONG dialogId, const std::string& preset, const std::vector<std::string>& sets,
-                       std::vector<host::DialogAction>* actions, std::string* error) {
+                       std::vector<host::DialogAction>* actions, std::string* error,
+                       const host::DialogRecord* filled) {
   std::vector<OptionKey> keys;
   if (!DescribeOptionKeys(dialogId, &keys, error)) return false;
+  if (filled) AddPopupChoices(*filled, &keys);
   std::vector<host::DialogAction> out;
   if (!preset.empty()) out.push_back(host::DialogAction::ChooseLabel("preset", preset));
   for (const std::string& flag : sets) {
@@ -182,7 +193,7 @@ bool OptionFlagActions(LONG dialogId, const std::string& preset, const std::vect
     if (!Valid(*key, value)) {
       std::string takes = key->values;
       if (key->kind == "check" || key->kind == "radio") takes += " (also yes/no, true/false, 1/0)";
-      if (key->kind == "choice") takes = "one of: " + Joined(key->choices, ", ");
+      if (key->kind == "choice" || key->kind == "popup") takes = "one of: " + Joined(key->choices, ", ");
       *error = "--set " + flag + ": " + name + " takes " + takes + ", not '" + value + "'";
       return false;
     }
@@ -190,8 +201,71 @@ bool OptionFlagActions(LONG dialogId, const std::string& preset, const std::vect
       *error = "--set " + flag + ": " + name + " takes " + key->values + ", not " + value;
       return false;
     }
-    out.push_back(host::DialogAction::Set(name, key->kind == "choice" ? Choice(*key, value) : value));
+    const bool named = key->kind == "choice" || (key->kind == "popup" && !key->choices.empty());
+    out.push_back(host::DialogAction::Set(name, named ? Choice(*key, value) : value));
   }
   *actions = std::move(out);
   return true;
+}
+
+std::string ShortValue(const std::string& label) {
+  const size_t colon = label.find(": ");
+  std::string text = colon == std::string::npos ? label : label.substr(colon + 2);
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == ' ') {
+      if (i + 1 < text.size() && text[i + 1] == '%') continue;
+      if (!out.empty() && out.back() != '-') out.push_back('-');
+      continue;
+    }
+    out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+  }
+  while (!out.empty() && out.back() == '-') out.pop_back();
+  return out;
+}
+
+void AddPopupChoices(const host::DialogRecord& filled, std::vector<OptionKey>* keys) {
+  for (OptionKey& key : *keys) {
+    if (key.kind != "popup" || key.key == "preset") continue;
+    for (const host::GadgetRecord& g : filled.gadgets) {
+      if (g.key != key.key || g.kind != GadgetKind::Popup || g.entries.empty()) continue;
+      key.choices.clear();
+      key.labels = g.entries;
+      for (const std::string& entry : g.entries) key.choices.push_back(ShortValue(entry));
+      key.values = "one of " + Joined(key.choices, ", ");
+    }
+  }
+}
+
+std::vector<std::string> ChangedOptions(const host::DialogRecord& from, const host::DialogRecord& to) {
+  std::vector<std::string> changed;
+  for (const host::GadgetRecord& g : to.gadgets) {
+    if (g.key.empty() && g.choiceSet.empty()) continue;
+    if (g.key == "preset") continue;
+    const host::GadgetRecord* was = from.Find(g.id);
+    if (!was) continue;
+    if (!g.choiceSet.empty()) {
+      // The set once, at its chosen radio.
+      if (g.number != 0.0 && was->number == 0.0) changed.push_back(g.choiceSet + "=" + g.choice);
+      continue;
+    }
+    switch (g.kind) {
+      case GadgetKind::Check:
+      case GadgetKind::Radio:
+        if ((g.number != 0.0) != (was->number != 0.0)) changed.push_back(g.key + (g.number != 0.0 ? "=on" : "=off"));
+        break;
+      case GadgetKind::Integer:
+      case GadgetKind::Real:
+      case GadgetKind::Text:
+        if (g.value != was->value) changed.push_back(g.key + "=" + g.value);
+        break;
+      case GadgetKind::Popup:
+        if (g.value != was->value) changed.push_back(g.key + "=" + ShortValue(g.value));
+        break;
+      default:
+        break;
+    }
+  }
+  return changed;
 }

@@ -8,10 +8,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <set>
 
 #include "dialog_text.h"
+#include "options_dialog.h"
 #include "host_control.h"
 #include "option_flags.h"
 #include "plugin_messages.h"
@@ -21,81 +26,6 @@
 namespace {
 
 using host::DialogAction;
-
-constexpr LONG kStoreButton = 10088;
-constexpr LONG kDeleteButton = 10092;
-constexpr LONG kPresetPopup = 10085;
-
-LONG DialogOf(const std::string& side) { return side == "export" ? kExportDialog : kImportDialog; }
-
-// One play of an options dialog and what it left.
-struct DialogRun {
-  OptionsDialogRequest request{};
-  host::DialogRecord record;  // the options dialog as it closed
-  std::string error;          // why the run failed ("" when it did not)
-  bool declined = false;      // export: the n-gon question was answered No
-
-  const host::GadgetRecord* Preset() const { return record.Find(kPresetPopup); }
-  const std::vector<std::string>& Entries() const {
-    static const std::vector<std::string> none;
-    return Preset() ? Preset()->entries : none;
-  }
-  LONG ChosenIndex() const { return Preset() ? static_cast<LONG>(Preset()->number) : -1; }
-  bool Enabled(LONG id) const {
-    const host::GadgetRecord* g = record.Find(id);
-    return g && g->enabled;
-  }
-};
-
-// Opens the side's options dialog through the plug-in and plays actions, then Cancel
-// (the strict dialog cancels by itself at the first refusal). texts answer the
-// text-entry dialogs the buttons open. False with run->error when the dialog did not
-// open, refused an action, or the user's answer cancelled the run.
-bool PlayDialog(PluginModule& module, const std::string& side, BaseDocument* doc,
-                const std::vector<DialogAction>& actions, const std::vector<std::string>& texts, DialogRun* run) {
-  const LONG id = DialogOf(side);
-  host::ClearUserLog();
-  for (const DialogAction& a : actions) host::QueueDialogAction(a.For(std::to_string(id)));
-  host::QueueDialogAction(DialogAction::Cancel().For(std::to_string(id)));
-  for (const std::string& text : texts) host::QueueRenameText(text);
-
-  run->request = OptionsDialogRequest{side == "export" ? 1 : 0, doc, FALSE, FALSE, FALSE};
-  const bool answered = module.Message(KELVANE_MSG_OPTIONS_DIALOG, &run->request);
-
-  for (const std::string& box : host::MessageBoxes()) std::fprintf(stderr, "[message] %s\n", box.c_str());
-  const auto& log = host::DialogLog();
-  for (auto it = log.rbegin(); it != log.rend(); ++it)
-    if (it->resourceId == id) {
-      run->record = *it;
-      break;
-    }
-  if (run->request.cancelledByValidation) {
-    run->declined = true;
-    run->error = "the export was cancelled: the n-gon question was answered No";
-    return false;
-  }
-  std::string errors;
-  for (const std::string& e : host::DialogErrors()) errors += (errors.empty() ? "" : "\n") + e;
-  if (!run->request.opened) {
-    if (!errors.empty())
-      run->error = errors;
-    else if (!answered)
-      run->error = "the plug-in did not answer the options message (" + std::to_string(KELVANE_MSG_OPTIONS_DIALOG) +
-                   "): this build has no option dialogs";
-    else
-      run->error = "the " + side + " options dialog did not open";
-    return false;
-  }
-  if (!errors.empty()) {
-    run->error = errors;
-    return false;
-  }
-  if (!run->Preset()) {
-    run->error = "the " + side + " options dialog closed without leaving its record";
-    return false;
-  }
-  return true;
-}
 
 // Forgets what a run changed in the settings: the next run reads the file again.
 void ForgetRun() { host::UnloadSettings(); }
@@ -117,29 +47,44 @@ int Commit(const std::string& done) {
   return 0;
 }
 
-void PrintKeys(const std::string& side) {
+// The dialog as it opens, for the entries of its popups.
+bool Filled(PluginModule& module, const std::string& side, host::DialogRecord* record, std::string* error) {
+  DialogRun run;
+  if (!PeekDialog(module, side, {}, true, &run)) {
+    *error = run.error;
+    return false;
+  }
+  *record = run.record;
+  return true;
+}
+
+int PrintKeys(const std::string& side, PluginModule& module) {
   std::vector<OptionKey> keys;
   std::string error;
-  if (!DescribeOptionKeys(DialogOf(side), &keys, &error)) {
-    ShellFail(error);
-    return;
-  }
+  host::DialogRecord filled;
+  if (!DescribeOptionKeys(DialogOf(side), &keys, &error) || !Filled(module, side, &filled, &error))
+    return ShellFail(error);
+  AddPopupChoices(filled, &keys);
   std::printf("Keys of the %s options (--set KEY=VALUE):\n", side.c_str());
   for (const OptionKey& k : keys) {
     std::printf("  %-26s %s\n", k.key.c_str(), k.values.c_str());
     std::printf("  %-26s   %s\n", "", k.label.c_str());
   }
+  return 0;
 }
 
 int RunOptions(const OptionCommandLine& line, PluginModule& module) {
   if (!line.scene.empty() && line.side != "export") return ShellUsage("--scene belongs to 'options export'");
-  if (line.keys) {
-    PrintKeys(line.side);
-    return 0;
-  }
+  if (line.keys) return PrintKeys(line.side, module);
   std::vector<DialogAction> actions;
   std::string error;
+  // The flags are checked before the dialog opens, the popups' values once it showed
+  // its entries.
   if (!OptionFlagActions(DialogOf(line.side), line.preset, line.sets, &actions, &error)) return ShellUsage(error);
+  host::DialogRecord filled;
+  if (!Filled(module, line.side, &filled, &error)) return ShellFail(error);
+  if (!OptionFlagActions(DialogOf(line.side), line.preset, line.sets, &actions, &error, &filled))
+    return ShellUsage(error);
 
   BaseDocument* doc = nullptr;
   if (!line.scene.empty()) {
@@ -254,10 +199,93 @@ int RunDelete(const OptionCommandLine& line, PluginModule& module) {
                 ").");
 }
 
+// The presets as the settings file keeps them (docs/settings.md): one container per
+// side, its count, version and presets, each preset with its name.
+constexpr LONG kImportPresets = 1022494;
+constexpr LONG kExportPresets = 1022493;
+constexpr LONG kPresetCount = 1000;
+constexpr LONG kFirstPreset = 2000;
+constexpr LONG kPresetName = 1000;
+constexpr LONG kLastFolder = 1003;
+
+// The side's presets as the plug-in makes them for settings that hold none: the dialog
+// looked at with a settings folder that does not exist, kept in memory.
+bool BuiltInPresets(PluginModule& module, const std::string& side, BaseContainer* presets, std::string* error) {
+  const std::string folder = host::SettingsFolder();
+  std::string temp = (std::getenv("TMPDIR") && *std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
+  temp += "/kelvane-presets-XXXXXX";
+  if (!::mkdtemp(temp.data())) {
+    *error = "cannot make a temporary folder for the built-in presets in '" + temp + "'";
+    return false;
+  }
+  host::SetSettingsFolder(temp + "/none");
+  host::KeepSettingsInMemory(true);
+  DialogRun run;
+  const bool played = PlayDialog(module, side, nullptr, {}, {}, &run);
+  const BaseContainer* made = played ? GetWorldPluginData(side == "export" ? kExportPresets : kImportPresets) : nullptr;
+  if (made) *presets = *made;
+  host::SetSettingsFolder(folder);
+  ::rmdir(temp.c_str());
+  if (!made || presets->GetLong(kPresetCount) < 1) {
+    *error = played ? "the plug-in made no built-in " + side + " presets" : run.error;
+    return false;
+  }
+  return true;
+}
+
+int RunReset(const OptionCommandLine& line, PluginModule& module) {
+  const std::string& side = line.presetSide;
+  const LONG id = side == "export" ? kExportPresets : kImportPresets;
+  BaseContainer builtIn;
+  std::string error;
+  if (!BuiltInPresets(module, side, &builtIn, &error)) return ShellFail(error);
+  const LONG builtInCount = builtIn.GetLong(kPresetCount);
+  std::set<std::string> builtInNames;
+  for (LONG i = 1; i < builtInCount; ++i)
+    builtInNames.insert(builtIn.GetContainer(kFirstPreset + i).GetString(kPresetName).Std());
+
+  // The store loads the stored lists once as it would for a run, upgrading presets of
+  // earlier releases, so that those kept below are in the current form.
+  DialogRun run;
+  if (!PlaySaving(module, side, {}, {}, &run)) return ShellFail(run.error);
+  host::KeepSettingsInMemory(false);
+  // One update under the settings lock: the lists as stored now, changed and written.
+  BeginWorldPluginDataUpdate();
+  BaseContainer presets = builtIn;
+  LONG count = builtInCount, kept = 0, removed = 0;
+  if (const BaseContainer* stored = GetWorldPluginData(id)) {
+    // The last export folder (shared by both sides' file selectors) is no preset.
+    if (side == "export") presets.SetString(kLastFolder, stored->GetString(kLastFolder));
+    const LONG storedCount = stored->GetLong(kPresetCount);
+    for (LONG i = 1; i < storedCount; ++i) {
+      const GeData* entry = stored->GetDataPointer(kFirstPreset + i);
+      if (!entry || !entry->GetContainer()) continue;
+      if (builtInNames.count(entry->GetContainer()->GetString(kPresetName).Std())) continue;
+      if (line.all) {
+        ++removed;
+        continue;
+      }
+      presets.SetContainer(kFirstPreset + count++, *entry->GetContainer());
+      ++kept;
+    }
+  }
+  presets.SetLong(kPresetCount, count);
+  SetWorldPluginData(id, presets, FALSE);
+  const bool saved = EndWorldPluginDataUpdate();
+  host::KeepSettingsInMemory(true);
+  if (!saved) return ShellFail(host::SettingsSaveError().empty() ? "the settings could not be saved" : host::SettingsSaveError());
+  std::string done = "Reset the " + side + " presets: \"Last Used\" and the " + std::to_string(builtInCount - 1) +
+                     " built-in presets are as shipped";
+  if (kept) done += "; " + std::to_string(kept) + " preset" + (kept == 1 ? "" : "s") + " of your own kept";
+  if (removed) done += "; " + std::to_string(removed) + " preset" + (removed == 1 ? "" : "s") + " of your own deleted";
+  std::printf("%s.\n", done.c_str());
+  return 0;
+}
+
 }  // namespace
 
 bool OptionCommandLine::Chosen() const {
-  for (const CLI::App* command : {options, list, show, add, rename, remove})
+  for (const CLI::App* command : {options, list, show, add, rename, remove, reset})
     if (command && command->parsed()) return true;
   return false;
 }
@@ -293,6 +321,9 @@ void AddOptionCommands(CLI::App& app, OptionCommandLine* line) {
   line->rename->add_option("NEW", line->newName, "Its new name")->required();
   line->remove = side(presets->add_subcommand("delete", "Delete a preset that is not protected"));
   line->remove->add_option("NAME", line->name, "The preset (the first one of that name)")->required();
+  line->reset = side(presets->add_subcommand(
+      "reset", "Restore \"Last Used\" and the built-in presets as shipped (your own presets stay unless --all)"));
+  line->reset->add_flag("--all", line->all, "Delete your own presets too");
 }
 
 int RunOptionCommands(const OptionCommandLine& line, const ShellOptions& options, PluginModule& module) {
@@ -307,5 +338,6 @@ int RunOptionCommands(const OptionCommandLine& line, const ShellOptions& options
   if (line.add->parsed()) return RunAdd(line, module);
   if (line.rename->parsed()) return RunRename(line, module);
   if (line.remove->parsed()) return RunDelete(line, module);
+  if (line.reset->parsed()) return RunReset(line, module);
   return kExitUsage;
 }

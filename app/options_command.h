@@ -25,6 +25,8 @@ struct OptionCommandLine {
   CLI::App* add = nullptr;
   CLI::App* rename = nullptr;
   CLI::App* remove = nullptr;
+  CLI::App* reset = nullptr;
+  bool all = false;     // reset: the user's own presets too
   std::string presetSide = "import";
   std::string name;     // show, add, rename (the old name), delete
   std::string newName;  // rename

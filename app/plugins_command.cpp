@@ -25,6 +25,8 @@ bool Separator(const BasePlugin& plugin) {
 
 int RunPluginsCommand(const ShellOptions&) {
   const auto plugins = host::RegisteredPlugins();
+  // The banner's host line is the plug-in's own fixed text; say what it runs on.
+  std::printf("Host: the kelvane embedded host %s, not the application release the banner names.\n", KELVANE_VERSION);
   std::printf("%-9s %-8s %-28s %s\n", "kind", "ID", "name", "icon");
   size_t listed = 0;
   for (const BasePlugin* plugin : plugins) {

@@ -103,6 +103,21 @@ std::string ParameterValue(const BaseContainer& bc, const host::ParameterInfo& p
 
 std::string PluginTagParameters(const BaseTag* tag, const BaseDocument* doc) {
   const BaseContainer& bc = *tag->GetDataInstance();
+  if (tag->GetType() == kGroupTag || tag->GetType() == kRegionTag) {
+    // The names the tag lists: their count, then the names.
+    const LONG count = bc.GetLong(kTagNameCount);
+    std::string names;
+    BaseContainer rest = bc;
+    rest.RemoveData(kTagNameCount);
+    for (LONG i = 0; i < count && i < bc.GetEntryCount(); ++i) {
+      names += (names.empty() ? "" : ", ") + Quoted(bc.GetString(kTagFirstName + i));
+      rest.RemoveData(kTagFirstName + i);
+    }
+    std::string text = std::string(tag->GetType() == kGroupTag ? "groups: " : "regions: ") +
+                       (names.empty() ? "none" : names);
+    if (rest.GetEntryCount() > 0) text += "; {" + Entries(rest, doc) + "}";
+    return text;
+  }
   const BasePlugin* plugin = FindPlugin(tag->GetType(), PLUGINTYPE_TAG);
   if (!plugin || !plugin->GetDescription().Content()) return "{" + Entries(bc, doc) + "}";
   const std::string name = plugin->GetDescription().Std();
@@ -167,10 +182,10 @@ std::string KeyTimes(const CCurve* curve) {
 
 class Printer {
  public:
-  explicit Printer(const BaseDocument* doc) : m_doc(doc) {}
+  Printer(const BaseDocument* doc, const std::string& file) : m_doc(doc), m_file(file) {}
 
   void Document() {
-    std::printf("Document %s (file %s)\n", Quoted(m_doc->GetName()).c_str(),
+    std::printf("Scene %s: document %s (its file name %s)\n", m_file.c_str(), Quoted(m_doc->GetName()).c_str(),
                 Quoted(m_doc->GetDocumentName().GetString()).c_str());
     const Real fps = m_doc->GetFps();
     std::printf("  time: frame %d at %d fps; range %d to %d; preview %d to %d\n", m_doc->GetTime().GetFrame(fps),
@@ -391,6 +406,7 @@ class Printer {
   }
 
   const BaseDocument* m_doc;
+  std::string m_file;  // the scene file it was loaded from
 };
 
 }  // namespace
@@ -402,8 +418,7 @@ int RunSceneShow(const ShellOptions&, const std::string& file) {
     std::fprintf(stderr, "kelvane: cannot load scene '%s': %s\n", file.c_str(), error.c_str());
     return 1;
   }
-  std::printf("Scene %s\n", file.c_str());
-  Printer(doc).Document();
+  Printer(doc, file).Document();
   BaseDocument::Free(doc);
   return 0;
 }

@@ -104,11 +104,13 @@ struct ImportCommandOptions {
   std::vector<std::string> sets;   // KEY=VALUE, set in the options dialog in order
   std::string into;                // the scene to import into; empty: a new document
   std::string output;              // the scene file to write; empty: the default
+  bool keepGoing = false;          // a folder: import every file that can be, not stop at a failure
 };
 // Adds "import" to the command line; returns the command.
 CLI::App* AddImportCommand(CLI::App& app, ImportCommandOptions* options);
+class PluginModule;
 // Runs the plug-in's OBJ import on PATH and saves the document it leaves active.
-int RunImportCommand(const ShellOptions& options, const ImportCommandOptions& import);
+int RunImportCommand(const ShellOptions& options, const ImportCommandOptions& import, PluginModule& module);
 
 // Runs the plug-in's help command (the user guide, or with web the home page) and
 // prints what it opened.

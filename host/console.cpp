@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -30,6 +31,8 @@ std::vector<std::string>& ConsoleLog() {
 bool g_echoConsole = true;
 // Diagnostic console lines (the timing lines, "... elapsed = ...") are echoed too.
 bool g_echoDiagnostics = true;
+// Takes the lines not echoed (SetWithheldLineSink); called with g_mutex held or not.
+std::atomic<host::LineSink> g_withheldSink{nullptr};
 
 host::StatusState& StatusData() {
   static auto* state = new host::StatusState;
@@ -43,6 +46,10 @@ struct StatusLine {
   double lastDrawMs = 0.0;
   bool drawnOnce = false;
   int spinFrame = 0;
+  // The bar belongs to a stage that ended (the text changed since it was set): it is
+  // not drawn with the next stage's text.
+  bool barEnded = false;
+  LONG drawnBar = -1;         // the bar value last drawn, -1 when none
 };
 StatusLine g_line;
 
@@ -82,7 +89,7 @@ std::string Clip(const std::string& text, size_t columns) {
 }
 
 std::string Indicator(const host::StatusState& status) {
-  if (status.bar >= 0) {
+  if (status.bar >= 0 && !g_line.barEnded) {
     const int filled = status.bar * kBarCells / 100;
     std::string bar = "[" + std::string(static_cast<size_t>(filled), '#') +
                       std::string(static_cast<size_t>(kBarCells - filled), '.') + "] ";
@@ -133,6 +140,24 @@ void DrawLocked(bool force) {
   std::fflush(stderr);
   g_line.shown = true;
   g_line.shownColumns = columns;
+  g_line.drawnBar = status.bar >= 0 && !g_line.barEnded ? status.bar : -1;
+}
+
+// Caller holds g_mutex. The stage whose bar is shown ends (its text changes, or the
+// status is cleared): it is drawn once more at 100 %, so that every stage is seen to
+// finish however its last updates were throttled, and its bar is not carried into the
+// next stage. The state keeps the value the plug-in set.
+void FinishStageLocked() {
+  host::StatusState& status = StatusData();
+  if (status.bar < 0 || g_line.barEnded) return;
+  if (Drawing() && g_line.drawnBar != 100) {
+    const LONG bar = status.bar;
+    status.bar = 100;
+    DrawLocked(true);
+    status.bar = bar;
+  }
+  g_line.barEnded = true;
+  g_line.drawnBar = -1;
 }
 
 }  // namespace
@@ -140,8 +165,10 @@ void DrawLocked(bool force) {
 void GePrint(const String& text) {
   std::lock_guard<std::mutex> lock(g_mutex);
   ConsoleLog().push_back(text.Std());
-  if (!g_echoConsole) return;
-  if (!g_echoDiagnostics && text.Std().find(" elapsed = ") != std::string::npos) return;
+  if (!g_echoConsole || (!g_echoDiagnostics && text.Std().find(" elapsed = ") != std::string::npos)) {
+    host::internal::Withhold(text.Std());
+    return;
+  }
   static const bool stdoutIsTerminal = IsTerminal(STDOUT_FILENO);
   const bool restore = g_line.shown && stdoutIsTerminal;
   if (restore) EraseLocked();
@@ -153,6 +180,7 @@ void GePrint(const String& text) {
 
 void StatusSetText(const String& text) {
   std::lock_guard<std::mutex> lock(g_mutex);
+  if (StatusData().text != text.Std()) FinishStageLocked();
   StatusData().text = text.Std();
   DrawLocked(false);
 }
@@ -162,6 +190,7 @@ void StatusSetBar(LONG percent) {
   host::StatusState& status = StatusData();
   status.bar = std::clamp<LONG>(percent, 0, 100);
   status.spin = false;
+  g_line.barEnded = false;
   ++status.barUpdates;
   DrawLocked(false);
 }
@@ -177,10 +206,12 @@ void StatusSetSpin() {
 
 void StatusClear() {
   std::lock_guard<std::mutex> lock(g_mutex);
+  FinishStageLocked();
   host::StatusState& status = StatusData();
   status.text.clear();
   status.bar = -1;
   status.spin = false;
+  g_line.barEnded = false;
   EraseLocked();
 }
 
@@ -209,6 +240,8 @@ void EchoDiagnostics(bool on) {
   g_echoDiagnostics = on;
 }
 
+void SetWithheldLineSink(LineSink sink) { g_withheldSink.store(sink); }
+
 const StatusState& Status() { return StatusData(); }
 
 void DrawStatus(int mode) {
@@ -225,6 +258,10 @@ namespace host::internal {
 // a reset empties the console and the status but leaves them as they are.
 void ResetConsole() { host::ClearConsole(); }
 
+void Withhold(const std::string& line) {
+  if (const host::LineSink sink = g_withheldSink.load()) sink(line);
+}
+
 void LogConsoleLine(const std::string& line) {
   std::lock_guard<std::mutex> lock(g_mutex);
   ConsoleLog().push_back(line);
@@ -236,11 +273,22 @@ void ResetStatus() {
   StatusData() = host::StatusState();
   g_line.spinFrame = 0;
   g_line.drawnOnce = false;
+  g_line.barEnded = false;
+  g_line.drawnBar = -1;
 }
 
 void EraseStatusLine() {
   std::lock_guard<std::mutex> lock(g_mutex);
   EraseLocked();
+}
+
+void PrintAboveStatusLine(const std::string& text) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  const bool shown = g_line.shown;
+  EraseLocked();
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+  if (shown) DrawLocked(true);
 }
 
 }  // namespace host::internal

@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <new>
 #include <cerrno>
+#include <filesystem>
+#include <mutex>
+#include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -394,9 +397,51 @@ struct BrowseFiles::Listing {
     bool isDir = false;
     VLONG size = 0;
   };
+  std::string folder;
   std::vector<Entry> entries;
   size_t next = 0;  // index of the entry GetNext hands out next
 };
+
+namespace {
+
+struct BrowseLog {
+  std::mutex mutex;
+  std::vector<std::string> handedOut;
+  std::set<std::string> hidden;
+};
+
+BrowseLog& Browsed() {
+  static auto* log = new BrowseLog;
+  return *log;
+}
+
+std::string JoinedPath(const std::string& folder, const std::string& name) {
+  return std::filesystem::path(folder + "/" + name).lexically_normal().string();
+}
+
+}  // namespace
+
+namespace host {
+
+std::vector<std::string> BrowsedPaths() {
+  std::lock_guard<std::mutex> lock(Browsed().mutex);
+  return Browsed().handedOut;
+}
+
+void ClearBrowsedPaths() {
+  std::lock_guard<std::mutex> lock(Browsed().mutex);
+  Browsed().handedOut.clear();
+}
+
+void HideFromBrowsing(const std::string& path) {
+  std::lock_guard<std::mutex> lock(Browsed().mutex);
+  if (path.empty())
+    Browsed().hidden.clear();
+  else
+    Browsed().hidden.insert(std::filesystem::path(path).lexically_normal().string());
+}
+
+}  // namespace host
 
 BrowseFiles* BrowseFiles::Alloc() { return gNew BrowseFiles; }
 
@@ -428,6 +473,10 @@ Bool BrowseFiles::Init(const Filename& folder, LONG flags) {
       Listing::Entry e;
       e.name = entry->d_name;
       if (e.name.empty() || e.name[0] == '.') continue;
+      {
+        std::lock_guard<std::mutex> lock(Browsed().mutex);
+        if (!Browsed().hidden.empty() && Browsed().hidden.count(JoinedPath(path, e.name))) continue;
+      }
       struct stat st;
       if (::stat((path + "/" + e.name).c_str(), &st) == 0) {
         e.isDir = S_ISDIR(st.st_mode);
@@ -441,6 +490,7 @@ Bool BrowseFiles::Init(const Filename& folder, LONG flags) {
     return FALSE;
   }
   ::closedir(dir);
+  m_listing->folder = path;
   std::sort(m_listing->entries.begin(), m_listing->entries.end(),
             [](const Listing::Entry& a, const Listing::Entry& b) { return a.name < b.name; });
   return TRUE;
@@ -449,6 +499,13 @@ Bool BrowseFiles::Init(const Filename& folder, LONG flags) {
 Bool BrowseFiles::GetNext() {
   if (!m_listing || m_listing->next >= m_listing->entries.size()) return FALSE;
   ++m_listing->next;
+  try {
+    const std::string entry = JoinedPath(m_listing->folder, m_listing->entries[m_listing->next - 1].name);
+    std::lock_guard<std::mutex> lock(Browsed().mutex);
+    Browsed().handedOut.push_back(entry);
+  } catch (const std::bad_alloc&) {
+    // The log is for the shell's report; the walk goes on without it.
+  }
   return TRUE;
 }
 

@@ -45,6 +45,14 @@ void FailReadsAfter(LLONG bytes);
 void FailWritesAfter(LLONG bytes);
 // Disarms every fault.
 void ResetFaults();
+// The entries BrowseFiles handed out (folder and name joined, lexically normal), oldest
+// first, since ClearBrowsedPaths.
+std::vector<std::string> BrowsedPaths();
+void ClearBrowsedPaths();
+// Leaves the entry at path out of every later BrowseFiles listing, as if it were not
+// there (a shell that imports a folder again without a file that failed); an empty
+// path shows every entry again.
+void HideFromBrowsing(const std::string& path);
 // BaseFile opens and reads (calls, of any file) since ResetFileAccesses or ResetFaults.
 struct FileAccessCounts {
   LLONG opens = 0;
@@ -62,6 +70,13 @@ void EchoConsole(bool on);
 // Whether diagnostic console lines (the timing lines) are echoed with the others; all
 // of them stay in ConsoleLines().
 void EchoDiagnostics(bool on);
+// Where lines go that the host prints nowhere because their echo is off: console lines
+// (the timing lines without EchoDiagnostics, every line without EchoConsole) and the
+// scripted user's trace lines (without EchoTrace). The sink gets each such line,
+// without its newline, as it comes; null (the default) drops them. A log of a run
+// that holds every line takes them beside what is printed.
+using LineSink = void (*)(const std::string& line);
+void SetWithheldLineSink(LineSink sink);
 
 // --- status bar and pointer --------------------------------------------------
 struct StatusState {

@@ -40,9 +40,14 @@ void ResetEvaluation();
 // Takes the status line off the terminal before other text goes to standard error;
 // the next status update draws it again.
 void EraseStatusLine();
+// Writes text to standard error above the status line: the line is erased first and
+// drawn again after it, when it was shown.
+void PrintAboveStatusLine(const std::string& text);
 // Adds a line to the console log without echoing it (for a line the caller prints on
 // standard error itself).
 void LogConsoleLine(const std::string& line);
+// Hands a line that is not echoed to the withheld-line sink, when there is one.
+void Withhold(const std::string& line);
 
 // The text of the scripted user's next file selection; false when the selector is
 // cancelled (nothing queued, or an empty entry). The title is logged.

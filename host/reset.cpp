@@ -18,6 +18,8 @@ void ResetHost() {
   internal::ResetSettings();
   KeepSettingsInMemory(false);
   internal::ResetEvaluation();
+  ClearBrowsedPaths();
+  HideFromBrowsing("");
 }
 
 }  // namespace host

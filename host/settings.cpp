@@ -83,8 +83,7 @@ void Report(const std::string& line, bool alsoStderr) {
   static std::set<std::string> reported;
   if (!reported.insert(line).second) return;
   host::internal::LogConsoleLine(line);
-  host::internal::EraseStatusLine();
-  std::fprintf(stderr, "%s\n", line.c_str());
+  host::internal::PrintAboveStatusLine(line + "\n");
 }
 
 // Moves a file that cannot be used out of the way, so that the next save starts a

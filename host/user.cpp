@@ -53,11 +53,7 @@ bool NextAnswerLocked() {
   return yes;
 }
 
-void Echo(const std::string& text) {
-  host::internal::EraseStatusLine();
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
-}
+void Echo(const std::string& text) { host::internal::PrintAboveStatusLine(text); }
 
 // A framed box, so the text stands apart from console lines and the status line:
 //   +-- Message -------------------
@@ -350,7 +346,10 @@ void ReportDialogError(const std::string& text) {
   User().dialogErrors.push_back(text);
   const bool echo = g_echo && g_trace;
   lock.unlock();
-  if (echo) Echo("[dialog] " + text + "\n");
+  if (echo)
+    Echo("[dialog] " + text + "\n");
+  else
+    host::internal::Withhold("[dialog] " + text);
 }
 
 void RecordDialog(DialogRecord record) {
@@ -359,7 +358,10 @@ void RecordDialog(DialogRecord record) {
   User().dialogs.push_back(std::move(record));
   const bool echo = g_echo && g_trace;
   lock.unlock();
-  if (echo) Echo(line + "\n");
+  if (echo)
+    Echo(line + "\n");
+  else
+    host::internal::Withhold(line);
 }
 
 LONG NextKey() {
@@ -384,7 +386,11 @@ bool NextRenameAnswer(const std::string& shown, std::string* entered) {
   }
   const bool echo = g_echo && g_trace;
   lock.unlock();
-  if (echo) Echo("[text entry] " + shown + ": " + (ok ? text : std::string("(cancelled)")) + "\n");
+  const std::string line = "[text entry] " + shown + ": " + (ok ? text : std::string("(cancelled)"));
+  if (echo)
+    Echo(line + "\n");
+  else
+    host::internal::Withhold(line);
   if (ok) *entered = text;
   return ok;
 }
@@ -409,7 +415,11 @@ bool NextFileSelection(const char* title, std::string* path) {
   }
   const bool echo = g_echo && g_trace;
   lock.unlock();
-  if (echo) Echo("[file selector] " + heading + ": " + (chosen.empty() ? std::string("(cancelled)") : chosen) + "\n");
+  const std::string line = "[file selector] " + heading + ": " + (chosen.empty() ? std::string("(cancelled)") : chosen);
+  if (echo)
+    Echo(line + "\n");
+  else
+    host::internal::Withhold(line);
   if (chosen.empty()) return false;
   if (path) *path = chosen;
   return true;

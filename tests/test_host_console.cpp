@@ -162,8 +162,45 @@ TEST_F(HostConsoleTest, StatusRedrawsAreThrottled) {
   host::DrawStatus(0);
   ASSERT_GE(Count(err, "\r"), 3u) << "at least one draw and the erase";
   const size_t redraws = Count(err, "\r") - 2;
-  // At most one redraw per 50 ms, plus the first one.
-  EXPECT_LE(static_cast<Real>(redraws), elapsed / 50.0 + 1.0) << redraws << " redraws in " << elapsed << " ms";
+  // At most one redraw per 50 ms, plus the first one and the stage's finishing draw at
+  // 100 % when the status is cleared.
+  EXPECT_LE(static_cast<Real>(redraws), elapsed / 50.0 + 2.0) << redraws << " redraws in " << elapsed << " ms";
+}
+
+TEST_F(HostConsoleTest, EveryStageWithABarIsSeenToFinishAndItsBarIsNotCarriedOn) {
+  host::DrawStatus(1);
+  testing::internal::CaptureStderr();
+  StatusSetText("Reading");
+  for (LONG percent = 0; percent <= 97; ++percent) StatusSetBar(percent);  // the last draws are throttled
+  StatusSetText("Building");
+  StatusSetText("Texturing");
+  StatusSetBar(100);
+  StatusSetText("Done");
+  StatusClear();
+  const std::string err = testing::internal::GetCapturedStderr();
+  host::DrawStatus(0);
+  EXPECT_EQ(Count(err, "\rReading [####################] 100%"), 1u) << err;
+  EXPECT_EQ(Count(err, "100%"), 2u) << "Texturing was drawn at 100 % already, not again:\n" << err;
+  EXPECT_EQ(err.find("Building ["), std::string::npos) << "the ended stage's bar stays with it";
+  EXPECT_EQ(err.find('\n'), std::string::npos);
+}
+
+TEST_F(HostConsoleTest, BoxesArePrintedAboveTheStatusLineWhichIsDrawnAgain) {
+  host::DrawStatus(1);
+  host::EchoMessageBoxes(true);
+  testing::internal::CaptureStderr();
+  StatusSetBar(40);
+  MessageDialog(String("Careful"));
+  const std::string err = testing::internal::GetCapturedStderr();
+  host::EchoMessageBoxes(false);
+  StatusClear();
+  host::DrawStatus(0);
+  const std::string bar = "[########............]  40%";
+  const size_t box = err.find("Careful");
+  ASSERT_NE(box, std::string::npos) << err;
+  EXPECT_LT(err.find(bar), box) << err;
+  EXPECT_NE(err.find("\r" + bar, box), std::string::npos) << "drawn again below the box:\n" << err;
+  EXPECT_NE(err.find("\r" + std::string(bar.size(), ' ') + "\r"), std::string::npos) << "erased before the box";
 }
 
 TEST_F(HostConsoleTest, NothingIsDrawnWhenDrawingIsOff) {

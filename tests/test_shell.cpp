@@ -47,6 +47,9 @@ TEST_F(ShellTest, PluginsPrintsTheBannerAndTenPlugInsInOrder) {
   EXPECT_EQ(lines[1], std::string(61, '='));
   EXPECT_EQ(lines[3], "Cinema 4D 32bit Release R13 (or later) version Installed.");
   EXPECT_EQ(lines[4], std::string(61, '='));
+  // The banner's host line is the plug-in's fixed text: the shell says what it runs on.
+  EXPECT_EQ(lines[6].rfind("Host: the kelvane embedded host ", 0), 0u) << r.out;
+  EXPECT_NE(lines[6].find("not the application release the banner names"), std::string::npos) << r.out;
 
   const char* expected[][2] = {
       {"command", "1022493"}, {"command", "1022494"}, {"command", "1025200"}, {"deformer", "1028662"},
@@ -113,8 +116,7 @@ TEST_F(ShellTest, SceneMakeThenShowPrintsTheTreeExactly) {
   const RunResult r = Run("scene show cube.kscn");
   ASSERT_EQ(r.exitCode, 0) << r.out;
   EXPECT_EQ(r.out,
-            "Scene cube.kscn\n"
-            "Document \"Cube\" (file \"Cube.c4d\")\n"
+            "Scene cube.kscn: document \"Cube\" (its file name \"Cube.c4d\")\n"
             "  time: frame 0 at 30 fps; range 0 to 90; preview 0 to 90\n"
             "  active object: \"Cube\"\n"
             "Layers: none\n"
@@ -177,8 +179,7 @@ TEST_F(ShellTest, SceneShowListsTracksWithTheirKeys) {
   const RunResult r = Run("scene show anim.kscn");
   ASSERT_EQ(r.exitCode, 0) << r.out;
   EXPECT_EQ(r.out,
-            "Scene anim.kscn\n"
-            "Document \"Untitled\" (file \"Untitled.c4d\")\n"
+            "Scene anim.kscn: document \"Untitled\" (its file name \"Untitled.c4d\")\n"
             "  time: frame 0 at 30 fps; range 0 to 90; preview 0 to 90\n"
             "  active object: none\n"
             "Layers: none\n"

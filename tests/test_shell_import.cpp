@@ -213,10 +213,16 @@ TEST_F(ShellImportTest, AFailedImportLeavesEveryFileAsItWas) {
   EXPECT_TRUE(Has(damaged, "kelvane: cannot load scene 'damaged.kscn': ")) << damaged.out;
   EXPECT_EQ(ReadFile(TempDir() + "/damaged.kscn"), "KSCN but not really a scene");
 
-  // A value the dialog refuses cancels it: nothing is imported with other options.
+  // A popup value that names no entry is refused before the import, as a usage error.
   const ShellRun refused = Run("import models/robot.obj --set texture-blur=nonsense");
-  EXPECT_EQ(refused.exitCode, 1) << refused.out;
-  EXPECT_TRUE(Has(refused, "kelvane: import: the options dialog refused a flag; nothing was imported")) << refused.out;
+  EXPECT_EQ(refused.exitCode, 2) << refused.out;
+  EXPECT_TRUE(Has(refused, "texture-blur takes one of: 0%, 5%")) << refused.out;
+  EXPECT_FALSE(Has(refused, "Imported")) << refused.out;
+  // A value the dialog refuses (a gadget the preset leaves disabled) cancels it:
+  // nothing is imported with other options.
+  const ShellRun disabled = Run("import models/robot.obj --set subfolders=on");
+  EXPECT_EQ(disabled.exitCode, 1) << disabled.out;
+  EXPECT_TRUE(Has(disabled, "kelvane: import: the options dialog refused a flag; nothing was imported")) << disabled.out;
 
   EXPECT_EQ(SceneFiles(), (std::set<std::string>{"damaged.kscn", "existing.kscn"}));
 }

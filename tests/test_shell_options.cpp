@@ -223,6 +223,93 @@ TEST_F(OptionFlagsTest, TheDialogTextShowsGadgetsUnderTheirGroupsWithTheirKeys) 
             "  A note\n");
 }
 
+// --- short popup values and the changed options ------------------------------------------
+
+TEST_F(OptionFlagsTest, PopupEntriesAreWrittenShortInAnyCaseAndByTheirLabels) {
+  const std::pair<const char*, const char*> shorts[] = {
+      {"Sampling: MIP", "mip"}, {"Blur: 5 %", "5%"}, {"Blur: 100 %", "100%"},
+      {"Two  Words here", "two-words-here"}, {"Mode: ", ""}, {"x:y", "x:y"}};
+  for (const auto& [label, value] : shorts) EXPECT_EQ(ShortValue(label), value) << label;
+
+  host::DialogRecord filled;
+  filled.gadgets.push_back(Gadget(GadgetKind::Popup, -1, "Sampling", "texture-sampling", "Sampling: MIP", 3.0));
+  filled.gadgets.back().entries = {"Sampling: none", "Sampling: circle", "Sampling: area", "Sampling: MIP"};
+  filled.gadgets.push_back(Gadget(GadgetKind::Popup, -1, "Blur", "texture-blur", "Blur: 0 %", 0.0));
+  filled.gadgets.back().entries = {"Blur: 0 %", "Blur: 5 %", "Blur: 30 %"};
+  const auto set = [&](const std::string& flag) {
+    std::vector<DialogAction> actions;
+    std::string error;
+    if (!OptionFlagActions(kImport, "", {flag}, &actions, &error, &filled)) return "error: " + error;
+    return actions.at(0).text;
+  };
+  const std::pair<const char*, const char*> cases[] = {
+      {"texture-sampling=mip", "Sampling: MIP"},
+      {"texture-sampling=Circle", "Sampling: circle"},
+      {"texture-sampling=sampling: AREA", "Sampling: area"},
+      {"texture-blur=30%", "Blur: 30 %"},
+      {"texture-blur=30", "Blur: 30 %"},
+      {"texture-blur=Blur: 5 %", "Blur: 5 %"},
+      {"texture-sampling=2", "error: --set texture-sampling=2: texture-sampling takes one of: none, circle, area, mip, "
+                             "not '2'"},
+      {"texture-blur=7%", "error: --set texture-blur=7%: texture-blur takes one of: 0%, 5%, 30%, not '7%'"},
+      {"texture-blur=", "error: --set texture-blur=: texture-blur takes one of"},
+  };
+  for (const auto& [flag, expected] : cases) EXPECT_EQ(set(flag).rfind(expected, 0), 0u) << flag << ": " << set(flag);
+
+  // Listed by --keys with their short values; the preset popup keeps the presets' names.
+  std::vector<OptionKey> keys;
+  std::string error;
+  ASSERT_TRUE(DescribeOptionKeys(kImport, &keys, &error)) << error;
+  filled.gadgets.push_back(Gadget(GadgetKind::Popup, -1, "Preset", "preset", "Last Used", 0.0));
+  filled.gadgets.back().entries = {"Last Used", "Default Import Options"};
+  AddPopupChoices(filled, &keys);
+  for (const OptionKey& k : keys) {
+    if (k.key == "texture-sampling") {
+      EXPECT_EQ(k.values, "one of none, circle, area, mip");
+    }
+    if (k.key == "preset") {
+      EXPECT_TRUE(k.choices.empty());
+    }
+  }
+}
+
+TEST_F(OptionFlagsTest, TheChangedOptionsAreEveryValueThatDiffersWrittenAsFlags) {
+  host::DialogRecord from;
+  const auto add = [&](host::GadgetRecord g, LONG id) {
+    g.id = id;
+    from.gadgets.push_back(g);
+  };
+  add(Gadget(GadgetKind::Popup, -1, "Preset", "preset", "Last Used"), 1);
+  add(Gadget(GadgetKind::Check, -1, "Swap", "swap-yz", "off", 0.0), 2);
+  add(Gadget(GadgetKind::Radio, -1, "Single", "layout-single", "on", 1.0), 3);
+  from.gadgets.back().choiceSet = "layout";
+  from.gadgets.back().choice = "single";
+  add(Gadget(GadgetKind::Radio, -1, "Groups", "layout-groups", "off", 0.0), 4);
+  from.gadgets.back().choiceSet = "layout";
+  from.gadgets.back().choice = "per-group";
+  add(Gadget(GadgetKind::Integer, -1, "Scale", "scale", "1", 1.0), 5);
+  add(Gadget(GadgetKind::Real, -1, "Angle", "angle", "80", 80.0, false), 6);
+  add(Gadget(GadgetKind::Text, -1, "Path", "path", ""), 7);
+  add(Gadget(GadgetKind::Popup, -1, "Blur", "blur", "Blur: 0 %"), 8);
+  add(Gadget(GadgetKind::Button, -1, "Store", "store", ""), 9);
+  EXPECT_TRUE(ChangedOptions(from, from).empty());
+
+  host::DialogRecord to = from;
+  to.gadgets[0].value = "Mine";
+  to.gadgets[1].number = 1.0;
+  to.gadgets[2].number = 0.0;
+  to.gadgets[3].number = 1.0;
+  to.gadgets[4].value = "250";
+  to.gadgets[5].value = "45.5";  // disabled gadgets count: their values apply
+  to.gadgets[6].value = "/tex";
+  to.gadgets[7].value = "Blur: 30 %";
+  EXPECT_EQ(ChangedOptions(from, to), (std::vector<std::string>{"swap-yz=on", "layout=per-group", "scale=250",
+                                                                "angle=45.5", "path=/tex", "blur=30%"}));
+  // Back the other way: a check switched off, the first choice again, an emptied text.
+  EXPECT_EQ(ChangedOptions(to, from), (std::vector<std::string>{"swap-yz=off", "layout=single", "scale=1", "angle=80",
+                                                                "path=", "blur=0%"}));
+}
+
 // --- the shell -----------------------------------------------------------------------------
 
 using RunResult = ShellRun;
@@ -281,7 +368,7 @@ TEST_F(ShellOptionsTest, AFirstPreviewShowsLastUsedWithTheDefaultsAndWritesNothi
 TEST_F(ShellOptionsTest, EveryKindOfGadgetIsSetAsAPersonWouldInTheGivenOrder) {
   const RunResult r = Run(
       "options import --set swap-yz=on --set scale=1 --set smooth-angle=45.5 --set texture-path=/tex "
-      "--set layout=per-group --set texture-sampling=2 --set 'texture-blur=Blur: 30 %' --set source=folder "
+      "--set layout=per-group --set texture-sampling=area --set 'texture-blur=Blur: 30 %' --set source=folder "
       "--set subfolders=on --set null-per-folder=yes --set materials=none --set merge-tolerance-g=16");
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_TRUE(Has(Line(r.out, "swap-yz"), "[x] Swap Y and Z"));
@@ -342,8 +429,9 @@ TEST_F(ShellOptionsTest, RefusedActionsFailWithTheDialogsReasonAndChangeNothing)
       << preset.err;
 
   const RunResult popup = Run("options import --set texture-blur=7%");
-  EXPECT_EQ(popup.exitCode, 1);
-  EXPECT_TRUE(Has(popup.err, "'Blur: 0 %', 'Blur: 5 %'")) << popup.err;
+  EXPECT_EQ(popup.exitCode, 2);
+  EXPECT_TRUE(Has(popup.err, "texture-blur takes one of: 0%, 5%, 10%, 15%, 20%, 30%, 50%, 100%, not '7%'"))
+      << popup.err;
   EXPECT_FALSE(fs::exists(SettingsFile()));
 }
 

@@ -376,6 +376,11 @@ ObjImporter::~ObjImporter() {
   ioMaterialList::Free(m_pMaterialList);
   meshObjList::Free(m_pMeshObjList);
   bDelete(lineBuffer);
+  for (linkNode* node = m_missingLibraries.First(); node; node = node->Next()) {
+    String* name = static_cast<String*>(node->Data());
+    gDelete(name);
+  }
+  m_missingLibraries.Clear();
 }
 
 void ObjImporter::SetOptions(const PluginOpts& opts, Real factor) {
@@ -1083,16 +1088,31 @@ void ObjImporter::PrintIndicesOutOfRange() const {
     ConsolePrintf("Kelvane: %u line elements with point indices out of range were dropped", segmentsDropped);
 }
 
+void ObjImporter::WarnMissingLibrary(const Filename& library, const Filename& objFile) {
+  const String name = library.GetString();
+  for (linkNode* node = m_missingLibraries.First(); node; node = node->Next())
+    if (*static_cast<const String*>(node->Data()) == name) return;
+  GePrint(String("Kelvane: Warning - the material library '") + name + String("' named by '") +
+          objFile.GetString() + String("' cannot be opened; the import goes on without it"));
+  String* copy = gNew String(name);
+  if (copy && !m_missingLibraries.Append(copy)) gDelete(copy);
+}
+
 void ObjImporter::LoadMaterialLibrary(const Filename& objFile) {
   if (!mtlLibName[0]) {
     contentFlags &= ~ULONG{OBJ_HAS_MTLLIB};
     return;
   }
   TextReader library;
-  const LONG opened = library.Open(objFile.GetDirectory() + Filename(mtlLibName));
+  const Filename path = objFile.GetDirectory() + Filename(mtlLibName);
+  const LONG opened = library.Open(path);
   if (opened != FILEERROR_NONE) {
-    // A library that is not there is no error; one that memory cannot hold is.
-    if (opened == FILEERROR_MEMORY) ReportMemoryError("LoadMTLs()");
+    // A library that is not there is no error, but said once; one that memory cannot
+    // hold is an error.
+    if (opened == FILEERROR_MEMORY)
+      ReportMemoryError("LoadMTLs()");
+    else
+      WarnMissingLibrary(path, objFile);
     contentFlags &= ~ULONG{OBJ_HAS_MTLLIB};
     return;
   }

@@ -75,6 +75,9 @@ class ObjImporter {
   // objFile, into the material list. Without a library name, or when it cannot be
   // opened, OBJ_HAS_MTLLIB is cleared and nothing is reported.
   void LoadMaterialLibrary(const Filename& objFile);
+  // Says on the console, once per library and run, that the library the file names
+  // cannot be opened.
+  void WarnMissingLibrary(const Filename& library, const Filename& objFile);
   // Drops faces and line elements whose point indices are out of range (renumbering the
   // rest, the n-gon records and the entries' counts with them) and takes the UVs or
   // normals off faces whose UV or normal indices are. Afterwards every index the scene
@@ -174,6 +177,9 @@ class ObjImporter {
   ULONG linesRead = 0;
   ULONG lineTotal = 0;
   CHAR mtlLibName[OBJ_MAX_MTLLIB_LENGTH + 1] = {};
+  // The material libraries found missing in this run (String payloads): a folder's
+  // files that name the same one warn of it once.
+  linkList m_missingLibraries;
 
   PluginOpts importOpts;
   ULONG contentFlags = 0;
