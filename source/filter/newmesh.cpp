@@ -9,6 +9,8 @@
 #include "compat.h"
 #include "lib_ngon.h"
 #include "objread.h"
+
+#include <cstring>
 #include "optrecord.h"
 
 namespace {
@@ -238,6 +240,9 @@ void ObjImporter::MakeUVWTag(PolygonObject* op) {
   tag->SetLayerObject(uvwTagLayer);
   StatusSetText(GeLoadString(IDS_STATUS_BUILDING_UVW));
   UVWHandle data = tag->GetDataAddressW();
+  ObjPrefault prefault;
+  prefault.Add(data, static_cast<VLONG>(tag->GetDataSize()) * faceCount);
+  prefault.Start(TRUE);
   for (ULONG i = 0; i < faceCount; ++i) SetUVW(faces[i], data, static_cast<LONG>(i));
   op->InsertTag(tag, LastTag(op));
 }
@@ -251,6 +256,9 @@ void ObjImporter::MakeNormalTag(PolygonObject* op) {
   }
   StatusSetText(GeLoadString(IDS_STATUS_BUILDING_NORMALS));
   NormalHandle data = tag->GetDataAddressW();
+  ObjPrefault prefault;
+  prefault.Add(data, static_cast<VLONG>(tag->GetDataSize()) * faceCount);
+  prefault.Start(TRUE);
   for (ULONG i = 0; i < faceCount; ++i) SetNormals(faces[i], data, static_cast<LONG>(i));
   tag->SetLayerObject(normalTagLayer);
   op->InsertTag(tag, LastTag(op));
@@ -332,9 +340,14 @@ void ObjImporter::BuildSingleObject(BaseDocument* doc, BaseObject* parent, const
   }
   op->SetName(name);
   Vector* points = op->GetPointW();
-  for (ULONG i = 0; i < vertexCount; ++i) points[i] = vertices[i];
   CPolygon* polygons = op->GetPolygonW();
+  ObjPrefault prefault;
+  prefault.Add(polygons, static_cast<VLONG>(sizeof(CPolygon)) * faceCount);
+  prefault.Add(points, static_cast<VLONG>(sizeof(Vector)) * vertexCount);
+  prefault.Start(TRUE);
+  if (vertexCount) std::memcpy(static_cast<void*>(points), vertices, sizeof(Vector) * vertexCount);
   for (ULONG i = 0; i < faceCount; ++i) SetCorners(faces[i], nullptr, &polygons[i]);
+  prefault.Finish();
 
   const ULONG geom = importOpts.geomFlags;
   if (geom & GEOM_UVS) MakeUVWTag(op);
