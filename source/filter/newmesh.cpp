@@ -189,6 +189,9 @@ void ObjImporter::BuildScene(BaseDocument* doc, BaseObject* parent, const Filena
   }
   MakeLayers(doc);
   StatusSetText(GeLoadString(IDS_STATUS_BUILDING_OBJECTS));
+  // Without normal tags nothing below reads the normals: their memory goes back before
+  // the objects and tags are made (the model is cleared after the build anyway).
+  if (!(importOpts.geomFlags & GEOM_NORMALS)) bDelete(normals);
 
   if (faceCount && layout && LayoutHasContent(layout))
     BuildSplitObjects(doc, parent, layout);
@@ -339,6 +342,15 @@ void ObjImporter::BuildSingleObject(BaseDocument* doc, BaseObject* parent, const
     return;
   }
   op->SetName(name);
+  // One object for all faces: the objects' lists of faces and the forms pass 1 chose
+  // are not read again (the splines use the objects' lists of line elements).
+  for (meshObj* object = m_pMeshObjList->First(); object; object = object->Next()) {
+    bDelete(object->faceIndices);
+    object->faceIndexCount = 0;
+    object->faceTable = nullptr;
+  }
+  GeFree(m_pForms);
+  m_formCount = m_formCapacity = m_formCursor = 0;
   Vector* points = op->GetPointW();
   CPolygon* polygons = op->GetPolygonW();
   ObjPrefault prefault;
@@ -348,6 +360,9 @@ void ObjImporter::BuildSingleObject(BaseDocument* doc, BaseObject* parent, const
   if (vertexCount) std::memcpy(static_cast<void*>(points), vertices, sizeof(Vector) * vertexCount);
   for (ULONG i = 0; i < faceCount; ++i) SetCorners(faces[i], nullptr, &polygons[i]);
   prefault.Finish();
+  // The positions live on in the object; only the faces' own normals (normal tag) and
+  // the splines read the model's copy later.
+  if (!(importOpts.geomFlags & GEOM_NORMALS) && !segmentCount) bDelete(vertices);
 
   const ULONG geom = importOpts.geomFlags;
   if (geom & GEOM_UVS) MakeUVWTag(op);
