@@ -3,6 +3,7 @@
 // are checked on the document the command leaves.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -134,6 +135,54 @@ TEST_F(ImportTest, PerGroupObjectsHoldOnlyThePointsTheirFacesUse) {
   EXPECT_EQ(Corners(right->GetPolygonR()[0]), (std::vector<LONG>{0, 1, 2, 2}));
   EXPECT_EQ(right->GetPointR()[0].x, 1.0);
   EXPECT_EQ(right->GetPointR()[1].x, 2.0);
+}
+
+TEST_F(ImportTest, TheOneObjectBuildKeepsWhatTagsAndSplinesStillRead) {
+  // The single-object build gives back model arrays early: the positions only when
+  // neither a normal tag (faces without normals take theirs from the positions) nor
+  // a spline reads them later, the normals only without a normal tag.
+  const std::string path = WriteFile("mixed.obj",
+                                     "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 3\nvn 0 0 1\n"
+                                     "o first\nf 1//1 2//1 3//1\no second\nf 1 2 4\nl 1 3 4\n");
+  const struct {
+    bool normals, lines;
+  } cases[] = {{false, false}, {false, true}, {true, false}, {true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.normals ? "normal tag" : "no normal tag") + (c.lines ? ", lines" : ", no lines"));
+    opts.geomFlags = GEOM_UVS | GEOM_NGONS | GEOM_GROUPS | GEOM_REGIONS | GEOM_SCALE_MULTIPLY;
+    if (c.normals) opts.geomFlags |= GEOM_NORMALS;
+    opts.layoutFlags = c.lines ? ULONG{IMP_LINE_ELEMENTS} : 0;
+    doc.reset();
+    ASSERT_TRUE(Import(path));
+    PolygonObject* op = nullptr;
+    BaseObject* spline = nullptr;
+    for (BaseObject* o : Objects()) {
+      if (o->GetType() == Opolygon) op = ToPoly(o);
+      if (o->GetType() == Ospline) spline = o;
+    }
+    ASSERT_NE(op, nullptr);
+    ASSERT_EQ(op->GetPointCount(), 4);
+    ASSERT_EQ(op->GetPolygonCount(), 2);
+    EXPECT_EQ(op->GetPointR()[3], Vector(0, 0, 3));
+    const auto* tag = static_cast<const NormalTag*>(op->GetTag(Tnormal));
+    ASSERT_EQ(tag != nullptr, c.normals);
+    if (tag) {
+      NormalStruct n;
+      NormalTag::Get(tag->GetDataAddressR(), 0, n);
+      EXPECT_EQ(n.a, Vector(0, 0, 1));
+      NormalTag::Get(tag->GetDataAddressR(), 1, n);  // from the corners' positions
+      EXPECT_EQ(n.a.x, 0.0);
+      EXPECT_EQ(std::abs(n.a.y), 1.0);
+      EXPECT_EQ(n.a.z, 0.0);
+    }
+    ASSERT_EQ(spline != nullptr, c.lines);
+    if (spline) {
+      const auto* points = static_cast<PointObject*>(spline);
+      ASSERT_EQ(points->GetPointCount(), 3);
+      EXPECT_EQ(points->GetPointR()[1], Vector(0, 2, 0));
+      EXPECT_EQ(points->GetPointR()[2], Vector(0, 0, 3));
+    }
+  }
 }
 
 TEST_F(ImportTest, APentagonBecomesOneNgonOnlyWithTheOption) {

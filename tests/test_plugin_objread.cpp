@@ -351,6 +351,35 @@ TEST_F(ObjReaderTest, NamesOfObjectsGroupsRegionsMaterials) {
   EXPECT_EQ(m->faces[1].group, 1);
 }
 
+TEST_F(ObjReaderTest, FacesGetTheirObjectInAnyOrderOfNames) {
+  // Pass 2 tries the entry after the current object first: every order of "o" names
+  // must still give each face the entry of its own name (indices by first use).
+  const std::string longA = std::string(260, 'x') + "a";
+  const std::string longB = std::string(260, 'x') + "b";  // names keep 255 characters: one entry
+  const struct {
+    std::vector<std::string> names;  // one "o" line and one face after each
+    std::vector<LONG> want;          // the faces' object indices
+  } cases[] = {
+      {{"a", "b", "c"}, {0, 1, 2}},
+      {{"a", "b", "a", "c", "b"}, {0, 1, 0, 2, 1}},
+      {{"a", "a", "b", "b"}, {0, 0, 1, 1}},
+      {{"c", "b", "a", "b", "c"}, {0, 1, 2, 1, 0}},
+      {{"a", "c", "b", "c"}, {0, 1, 2, 1}},
+      {{longA, longB, longA, longB}, {0, 0, 0, 0}},
+      {{longB, "b", longA, "b", "c", longB}, {0, 1, 0, 1, 2, 0}},
+  };
+  for (const auto& c : cases) {
+    std::string text = kTriangle;
+    for (const auto& name : c.names) text += "o " + name + "\nf 1 2 3\n";
+    Importer m = Read(text);
+    ASSERT_TRUE(m);
+    ASSERT_EQ(m->faceCount, c.want.size());
+    for (ULONG i = 0; i < m->faceCount; ++i)
+      EXPECT_EQ(m->faces[i].meshObj, c.want[i]) << "face " << i << " of " << c.names.size() << " names, first "
+                                                << c.names[0].substr(0, 8);
+  }
+}
+
 TEST_F(ObjReaderTest, EntriesCountTheirFacesAndIndexThem) {
   const std::string text = std::string(kSquare) +
                            "usemtl red\ng top\nf 1 2 3\n"

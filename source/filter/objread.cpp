@@ -1227,11 +1227,17 @@ Bool ObjImporter::ReadObjLines() {
           curRegion = region ? region->index : 0;
         }
         break;
-      case ST_OBJECT:
+      case ST_OBJECT: {
         if (!HasWord(text)) break;
-        object = m_pMeshObjList->FindByName(StatementName(text));
+        // Objects are mostly named again in the order pass 1 listed them: the entry after
+        // the current one is tried before the table. Names in the list are unique, so a
+        // match is the entry the table would give.
+        const String name = StatementName(text);
+        meshObj* next = object ? object->Next() : nullptr;
+        object = next && next->name == name ? next : m_pMeshObjList->FindByName(name);
         curMeshObj = object ? object->index : 0;
         break;
+      }
       case ST_MATERIAL: {
         ioMaterial* found = m_pMaterialList->FindByName(StatementName(text));
         material = found ? found : m_pMaterialList->FindByIndex(0);
