@@ -1,5 +1,7 @@
 // The OBJ reader from inline files: statements, face forms, indices, options, names,
 // n-gons, line elements, the capacities, damaged input, and block sizes.
+#include <algorithm>
+#include <limits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -821,6 +823,69 @@ TEST_F(ObjReaderTest, PlainFaceLinesReadAsTheLibraryReadsThem) {
 // Coordinates give exactly the value strtod gives: the written forms of decimals,
 // exponents, long mantissas, values at the ends of the range, and the forms only the
 // general reader takes (hexadecimal, inf, nan, signs).
+TEST_F(ObjReaderTest, LongIndicesReadAsTheLibraryReadsThem) {
+  // Indices of 1 to 20 digits (leading zeros, signs), with all kinds of bytes after
+  // them and near the line's end or far from it: eight digits are read at a time where
+  // the line holds eight bytes, and the values must be what "%ld" gives (saturated),
+  // cut to the index range.
+  const char* after[] = {"", "", "/", "x", ":", "\x2f", "\xfa", "\xff", "\x39\xfa", "."};
+  std::mt19937 random(31);
+  auto number = [&] {
+    std::string t;
+    const unsigned sign = random() % 6;
+    t += sign == 0 ? "-" : sign == 1 ? "+" : "";
+    t += std::string(random() % 4 == 0 ? random() % 9 : 0, '0');
+    const int digits = 1 + static_cast<int>(random() % 20);
+    t += static_cast<char>('1' + random() % 9);
+    for (int k = 1; k < digits; ++k) t += static_cast<char>('0' + random() % 10);
+    return t;
+  };
+  const char* shapes[] = {"n", "n/n", "n/n/n", "n//n"};
+  std::string text = std::string(kSquare) + "vt 0 0\nvn 0 0 1\n";
+  std::vector<LibraryFace> expected;
+  while (expected.size() < 500) {
+    const char* shape = shapes[random() % 4];
+    std::string line;
+    const int count = 3 + static_cast<int>(random() % 2);
+    for (int k = 0; k < count; ++k) {
+      line += " ";
+      for (const char* p = shape; *p; ++p) line += *p == 'n' ? number() : std::string(1, *p);
+      if (random() % 4 == 0) line += after[random() % (sizeof(after) / sizeof(after[0]))];
+    }
+    if (random() % 3 == 0) line += std::string(random() % 12, ' ');
+    const LibraryFace face = ReadWithLibrary(line);
+    if (face.corners.size() > 4) continue;
+    if (face.corners.size() >= 3) expected.push_back(face);
+    text += "f" + line + "\n";
+  }
+  Importer m = Read(text);
+  ASSERT_TRUE(m);
+  ASSERT_EQ(m->faceCount, expected.size());
+  auto resolve = [](long written) -> LONG {
+    const long long r = written > 0 ? written - 1LL : written < 0 ? 4LL + written : -1;
+    return static_cast<LONG>(std::clamp<long long>(r, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()));
+  };
+  auto uvResolve = [](long written) -> LONG {
+    const long long r = written > 0 ? written - 1LL : written < 0 ? 1LL + written : -1;
+    return static_cast<LONG>(std::clamp<long long>(r, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()));
+  };
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const LibraryFace& want = expected[i];
+    const ObjFace& f = m->faces[i];
+    SCOPED_TRACE(i);
+    ASSERT_EQ(f.cornerCount, static_cast<LONG>(want.corners.size()));
+    for (size_t k = 0; k < want.corners.size(); ++k) {
+      EXPECT_EQ(f.v[k], resolve(want.corners[k][0]));
+      if (f.flags & FACE_HAS_UVS) {
+        EXPECT_EQ(f.vt[k], uvResolve(want.corners[k][1]));
+      }
+      if (f.flags & FACE_HAS_NORMALS) {
+        EXPECT_EQ(f.vn[k], uvResolve(want.corners[k].back()));
+      }
+    }
+  }
+}
+
 TEST_F(ObjReaderTest, CoordinatesReadAsStrtodReadsThem) {
   std::vector<std::string> numbers = {
       "0", "-0", "+2", ".5", "5.", "-.25", "1e-3", "1E+3", "1e", "2.5e", "0.1", "0.30000000000000004",
