@@ -1017,6 +1017,55 @@ TEST_F(ObjReaderTest, OneThreadAndTwoReadTheSameModel) {
 
 // Reads that fail partway, with both threads reading the file: the model is whatever
 // was read, never out of its arrays; with the reads sound again, the full model.
+TEST_F(ObjReaderTest, NormalsCountedWithoutTheirValuesReadTheSameModel) {
+  // vn lines of every kind; the faces name normals by position and counting back, so a
+  // line counted differently would move them. Without the values kept, the counts, the
+  // faces and the count of values that are no numbers must be what keeping them gives,
+  // on one thread and (padded past 4 MiB) on two.
+  const std::string digits400 = "1" + std::string(399, '0'), digits300 = "1" + std::string(299, '0');
+  const std::string normals = "vn 0 0 1\nvn inf 0 1\nvn nan -nan 1\nvn 1e999 0 0\nvn " + digits400 +
+                              " 0 0\nvn " + digits300 + " 0 0\nvn 1 x 2\nvn 0x1p2000 0 0\nvn 1.5e3 2 3\n"
+                              "vn -0 +0 .5\nvn 1.2.3 4 5\nvn 5\nvn 1e-999 INF 7\nvn 2 3 4junk\n";
+  std::string model = "v 0 0 0\nv 1 0 0\nv 0 1 0\n" + normals;
+  for (int k = 1; k <= 12; ++k)
+    model += "f 1//" + std::to_string(k) + " 2//-" + std::to_string(k) + " 3//" + std::to_string(13 - k) + "\n";
+  model += normals + "f 1//-1 2//-12 3//24\nf 1//25 2//1 3//-24\n";
+  const std::string padded = model + std::string(size_t{4} << 20, '#') + "\n" + model;
+  auto read = [&](const std::string& text, bool keep) {
+    const std::string path = WriteFile("normals.obj", text);
+    Importer m(ObjImporter::Alloc());
+    EXPECT_TRUE(m && m->Open(Filename(path.c_str())) == FILEERROR_NONE);
+    if (!m) return m;
+    m->SetOptions(DefaultOpts(), 1.0);
+    EXPECT_TRUE(m->ScanObj(String("normals")));
+    m->KeepNormals(keep ? TRUE : FALSE);
+    EXPECT_TRUE(m->AllocModel());
+    EXPECT_TRUE(m->ReadObj());
+    m->Close();
+    EXPECT_EQ(m->normals != nullptr, keep);
+    return m;
+  };
+  for (const char* threads : {"1", "2"}) {
+    SCOPED_TRACE(threads);
+    ::setenv("KELVANE_THREADS", threads, 1);
+    const std::string& text = threads[0] == '1' ? model : padded;
+    Importer kept = read(text, true);
+    Importer counted = read(text, false);
+    ::unsetenv("KELVANE_THREADS");
+    ASSERT_TRUE(kept && counted);
+    EXPECT_EQ(kept->normalCount, threads[0] == '1' ? 24u : 48u);  // 12 of each 14 lines read
+    EXPECT_EQ(counted->normalCount, kept->normalCount);
+    EXPECT_EQ(kept->valuesNotFinite, threads[0] == '1' ? 14u : 28u);  // 7 in each block of lines
+    EXPECT_EQ(counted->valuesNotFinite, kept->valuesNotFinite);
+    ASSERT_EQ(counted->faceCount, kept->faceCount);
+    for (ULONG i = 0; i < kept->faceCount; ++i)
+      for (int c = 0; c < 4; ++c) {
+        EXPECT_EQ(counted->faces[i].vn[c], kept->faces[i].vn[c]) << i;
+        EXPECT_EQ(counted->faces[i].flags, kept->faces[i].flags) << i;
+      }
+  }
+}
+
 TEST_F(ObjReaderTest, FailedReadsWithTwoThreads) {
   std::string text;
   const int side = 200;

@@ -281,6 +281,26 @@ Bool ReadNumbers(const CHAR* text, const CHAR* end, LONG count, Real* values) {
   return TRUE;
 }
 
+// Of the first `count` numbers of [text, end) (ReadNumbers<false> read them all), those
+// that do not read as finite values. Plain tokens (digits, points and signs, at most 300
+// characters) are finite whatever they hold; only the others are converted.
+ULONG NotFiniteValues(const CHAR* text, const CHAR* end, LONG count) {
+  ULONG notFinite = 0;
+  const CHAR* p = text;
+  for (LONG i = 0; i < count; ++i) {
+    while (p < end && scan::IsBlank(*p)) ++p;
+    const CHAR* token = p;
+    bool plain = true;
+    for (; p < end && !scan::IsBlank(*p); ++p)
+      plain = plain && (scan::IsDigit(*p) || *p == '.' || *p == '-' || *p == '+');
+    if (plain && p - token <= 300) continue;
+    Real value = 0;
+    const CHAR* q = token;
+    if (ReadReal(&q, end, &value) && !std::isfinite(value)) ++notFinite;
+  }
+  return notFinite;
+}
+
 // Values that are no numbers (NaN, infinity, or too large to hold) become 0, so that
 // nothing built from them (centred axes, normals, bounding boxes) turns into NaN; they
 // are counted for the one report per file.
@@ -781,7 +801,7 @@ Bool ObjImporter::AllocModel() {
   if (uvCount == 0) uvCount = 1;
   if (!(uvs = AllocVectors(uvCount))) return missing("no UVs");
   if (normalCount == 0) normalCount = 1;
-  if (!(normals = AllocVectors(normalCount))) return missing("no Normals");
+  if (m_keepNormals && !(normals = AllocVectors(normalCount))) return missing("no Normals");
   if (vertexCount > 0 && !(vertices = AllocVectors(vertexCount))) return missing("no Vertices");
   if (!m_pMeshObjList->SizeGroupUsed(static_cast<ULONG>(m_pGroupList->Count()))) return missing("no Groups");
   m_pGroupList->ResetObjectSelections();
@@ -964,6 +984,12 @@ Bool ObjImporter::StoreCoordinate(LONG statement, const CHAR* text, const CHAR* 
       return TRUE;
     }
     case ST_NORMAL: {
+      if (!normals) {
+        if (read[1] >= normalCount || !ReadNumbers<false>(text, end, 3, nullptr)) return FALSE;
+        *notFinite += NotFiniteValues(text, end, 3);
+        ++read[1];
+        return TRUE;
+      }
       Real xyz[3];
       if (read[1] >= normalCount || !ReadNumbers<true>(text, end, 3, xyz)) return FALSE;
       Vector n = Finite(MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom), notFinite);

@@ -96,6 +96,11 @@ class ObjImporter {
   // The model arrays at the sizes pass 1 counted. False after reporting the missing
   // memory.
   Bool AllocModel();
+  // Whether pass 2 keeps the normals' values (the default). Without them (an import
+  // that makes no normal tag) the array stays null, and vn lines are only counted, by
+  // the rule the stored ones follow, their values that are no numbers still counted
+  // for the report. Set before AllocModel.
+  void KeepNormals(Bool keep) { m_keepNormals = keep; }
   // Pass 2 from the start of the file. False when a line element's arrays could not
   // be allocated.
   Bool ReadObj();
@@ -285,6 +290,7 @@ class ObjImporter {
   CoordinateJob* m_coordinateJob = nullptr;
   ULONG m_coordinatesSkipped = 0;  // pass 1: v, vn and vt lines whose numbers did not read
   Bool m_coordinatesStored = FALSE;  // pass 2: the second thread stored every coordinate
+  Bool m_keepNormals = TRUE;        // KeepNormals
   const CHAR* m_line = nullptr;     // the statement: in the reader's block or in lineBuffer
   LONG m_lineLength = 0;            // characters of m_line
   ULONG m_segmentSlots = 0;         // segments allocated
