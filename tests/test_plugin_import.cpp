@@ -185,6 +185,47 @@ TEST_F(ImportTest, TheOneObjectBuildKeepsWhatTagsAndSplinesStillRead) {
   }
 }
 
+TEST_F(ImportTest, UVsAreTheSameWhenTheFacesAreCompactedForThem) {
+  // Without a normal tag the one-object build keeps only the faces' UV indices for the
+  // UVW tag; with one it reads the whole face records. Both must give the same tag for
+  // triangles and quads, faces without UVs, faces whose UVs were out of range, n-gons
+  // split into pieces, in both corner orders.
+  const std::string path = WriteFile("uvs.obj",
+                                     "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 2 0 0\nv 2 1 0\nv 3 0.5 0\n"
+                                     "vt 0.1 0.2\nvt 0.3 0.4\nvt 0.5 0.6\nvt 0.7 0.8\nvt 0.9 0.25\n"
+                                     "f 1/1 2/2 3/3 4/4\nf 2/5 5/4 6/3\nf 1 2 3\nf 1/1 2/9 3/2\n"
+                                     "f 1/5/ 2/4/ 3/3/ 4/2/\nf 2/1 5/2 7/3 6/4 3/5\nf 3/-1 4/-2 1/-5\n");
+  for (const bool reverse : {false, true}) {
+    SCOPED_TRACE(reverse ? "reversed" : "file order");
+    std::vector<UVWStruct> tags[2];
+    for (int normals = 0; normals < 2; ++normals) {
+      opts.geomFlags = GEOM_UVS | GEOM_NGONS | GEOM_SCALE_MULTIPLY;
+      if (normals) opts.geomFlags |= GEOM_NORMALS;
+      if (reverse) opts.geomFlags |= GEOM_REVERSE_ORDER;
+      doc.reset();
+      ASSERT_TRUE(Import(path));
+      PolygonObject* op = Poly("uvs.obj");
+      ASSERT_NE(op, nullptr);
+      const auto* uvw = static_cast<const UVWTag*>(op->GetTag(Tuvw));
+      ASSERT_NE(uvw, nullptr);
+      for (LONG i = 0; i < op->GetPolygonCount(); ++i) tags[normals].push_back(uvw->GetSlow(i));
+    }
+    ASSERT_EQ(tags[0].size(), tags[1].size());
+    EXPECT_GE(tags[0].size(), 8u);
+    for (size_t i = 0; i < tags[0].size(); ++i) {
+      const UVWStruct& a = tags[0][i];
+      const UVWStruct& b = tags[1][i];
+      EXPECT_TRUE(a.a == b.a && a.b == b.b && a.c == b.c && a.d == b.d) << "polygon " << i;
+    }
+    // Spot checks that the tags hold the file's values: the quad, the face without UVs.
+    const UVWStruct& quad = tags[0][0];
+    EXPECT_FLOAT_EQ(static_cast<float>(quad.a.x), reverse ? 0.7f : 0.1f);
+    EXPECT_FLOAT_EQ(static_cast<float>(quad.d.y), reverse ? 0.2f : 0.8f);
+    EXPECT_EQ(tags[0][2].a, Vector());
+    EXPECT_EQ(tags[0][1].d, Vector());  // a triangle's fourth corner
+  }
+}
+
 TEST_F(ImportTest, APentagonBecomesOneNgonOnlyWithTheOption) {
   const std::string path = WriteFile("penta.obj",
                                      "v 0 0 0\nv 2 0 0\nv 3 1 0\nv 1 2 0\nv -1 1 0\n"

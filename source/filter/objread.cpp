@@ -504,6 +504,7 @@ void ObjImporter::ClearModel() {
   bDelete(normals);
   bDelete(uvs);
   bDelete(faces);
+  m_facesAreUVCorners = FALSE;
   bDelete(ngonScratch);
   ngonScratchCount = 0;
   GeFree(m_pForms);

@@ -145,6 +145,10 @@ class ObjImporter {
   void CenterAxis(PolygonObject* op);
   // The UVW and normal tags of the single object (polygon i = face i).
   void MakeUVWTag(PolygonObject* op);
+  // The one-object build, once the polygons are made and only the UVW tag still reads
+  // the faces: each face's UV indices in corner order take the place of its record at
+  // the front of the array, which shrinks to them (m_facesAreUVCorners).
+  void CompactFacesToUVCorners();
   void MakeNormalTag(PolygonObject* op);
   // The n-gons of the single object over the polygons they were split into.
   void RebuildNgons(PolygonObject* op);
@@ -291,6 +295,7 @@ class ObjImporter {
   ULONG m_coordinatesSkipped = 0;  // pass 1: v, vn and vt lines whose numbers did not read
   Bool m_coordinatesStored = FALSE;  // pass 2: the second thread stored every coordinate
   Bool m_keepNormals = TRUE;        // KeepNormals
+  Bool m_facesAreUVCorners = FALSE;  // faces holds four LONG per face: CompactFacesToUVCorners
   const CHAR* m_line = nullptr;     // the statement: in the reader's block or in lineBuffer
   LONG m_lineLength = 0;            // characters of m_line
   ULONG m_segmentSlots = 0;         // segments allocated
