@@ -2,6 +2,7 @@
 
 #include "namehash.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -63,6 +64,29 @@ CHAR* AfterLastSeparator(CHAR* text) {
 const CHAR kTabs[] = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
 constexpr LONG kLineBufferSize = 1026;
 constexpr LONG kMaxLineText = 1024;
+
+// The index of the first LF, CR, backslash or zero byte of text[0, n), or n: sixteen
+// bytes at a time while readable (>= n) bytes from text allow it, matches at n or
+// beyond not counting.
+VLONG FirstSpecialByte(const UCHAR* text, VLONG n, VLONG readable) {
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i zero = _mm_setzero_si128();
+  VLONG i = 0;
+  for (; i < n && i + 16 <= readable; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, backslash), _mm_cmpeq_epi8(v, zero)));
+    if (const int mask = _mm_movemask_epi8(hit)) {
+      const VLONG at = i + __builtin_ctz(static_cast<unsigned>(mask));
+      return at < n ? at : n;
+    }
+  }
+  for (; i < n; ++i)
+    if (text[i] == '\n' || text[i] == '\r' || text[i] == '\\' || text[i] == 0) return i;
+  return n;
+}
 
 }  // namespace
 
@@ -198,6 +222,29 @@ LONG TextReader::ReadLine(CHAR* dst, LONG size) {
   m_textLength = textLength >= 0 ? textLength : stored;
   dst[stored] = 0;
   return stored;
+}
+
+const CHAR* TextReader::ReadLineInPlace(LONG size, LONG* length) {
+  UCHAR* const buffer = m_pBuffer;
+  VLONG pos = m_pos;
+  const VLONG end = static_cast<VLONG>(m_blockLength);
+  // What ReadLine drops before a line: line ends and leading blanks.
+  while (pos < end && (buffer[pos] == '\n' || buffer[pos] == '\r' || buffer[pos] == ' ' || buffer[pos] == '\t')) ++pos;
+  m_pos = static_cast<LONG>(pos);
+  if (pos >= end || size < 2) return nullptr;
+  const VLONG limit = size - 1;
+  VLONG room = end - pos;
+  if (room > limit) room = limit;
+  UCHAR* const line = buffer + pos;
+  // One pass for the line end and the bytes that need ReadLine.
+  const VLONG i = FirstSpecialByte(line, room, m_bufferSize - pos);
+  if (i >= room || (line[i] != '\n' && line[i] != '\r')) return nullptr;
+  line[i] = 0;
+  m_pos = static_cast<LONG>(pos + i + 1);
+  m_lineWasCut = FALSE;
+  m_textLength = static_cast<LONG>(i);
+  *length = static_cast<LONG>(i);
+  return reinterpret_cast<const CHAR*>(line);
 }
 
 void TextReader::SetBlockSize(LONG bufferSize) {

@@ -38,6 +38,14 @@ class TextReader {
   // call retries the same block.
   LONG ReadLine(CHAR* dst, LONG size);
 
+  // The next logical line where it stands in the current block, when that needs no
+  // work: a line of fewer than size - 1 characters whose end lies in the block and that
+  // holds no backslash and no zero byte. Its line end is overwritten with a 0 and
+  // *length gets its characters. Null when the line is not like that (or the block is
+  // used up): nothing but leading blanks and empty lines has been consumed then, and
+  // ReadLine returns the same line as it always would.
+  const CHAR* ReadLineInPlace(LONG size, LONG* length);
+
   // True when the last ReadLine filled dst without reaching the line's end: the next
   // call returns the rest of that line.
   Bool LineWasCut() const { return m_lineWasCut; }
@@ -55,6 +63,9 @@ class TextReader {
   void Close();
 
   LLONG GetLength() const { return m_fileLength; }
+  // True when every block of the file has been read: after ReadLine returned 0, the end
+  // of the file was reached rather than a failed read.
+  Bool ReadToEnd() const { return m_isOpen && m_consumed >= m_fileLength; }
 
  private:
   Bool Fill();

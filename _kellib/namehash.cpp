@@ -15,14 +15,16 @@ struct ShortName {
 LONG nameTable::Count() const { return m_pHead ? static_cast<LONG>(HASH_COUNT(m_pHead)) : 0; }
 
 void nameTable::Clear() {
-  nameEntry* entry = nullptr;
-  nameEntry* next = nullptr;
-  HASH_ITER(hh, m_pHead, entry, next) {
-    HASH_DEL(m_pHead, entry);
+  // The table's buckets go first, at once; the entries are then freed along their own
+  // list (in order of insertion) without taking each out of its bucket.
+  nameEntry* entry = m_pHead;
+  HASH_CLEAR(hh, m_pHead);
+  while (entry) {
+    nameEntry* next = static_cast<nameEntry*>(entry->hh.next);
     GeFree(entry->key);
     GeFree(entry);
+    entry = next;
   }
-  m_pHead = nullptr;
   m_nextIndex = 0;
 }
 

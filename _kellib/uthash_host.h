@@ -37,3 +37,10 @@ inline Bool UthashOutOfMemory() { return kelhash::tOutOfMemory; }
   } while (0)
 
 #include <uthash.h>
+
+// A bucket splits when one chain reaches this length (uthash's own default is 10): the
+// tables of names an import looks up once or twice per line hold up to hundreds of
+// thousands of entries, and each step along a chain is a miss in the processor's cache.
+// Expansion stays an amortized doubling, as before.
+#undef HASH_BKT_CAPACITY_THRESH
+#define HASH_BKT_CAPACITY_THRESH 4U

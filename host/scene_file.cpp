@@ -174,6 +174,12 @@ class Writer {
     }
     for (const BaseObject* op = doc->GetFirstObject(); op; op = op->GetNext()) NumberObject(op);
 
+    // The arrays of points, polygons and tags are most of a large scene: room for them
+    // at once spares the string's growing copies (and the fresh memory each one takes).
+    size_t bulk = 0;
+    for (const BaseObject* op = doc->GetFirstObject(); op; op = op->GetNext()) bulk += BulkBytes(op);
+    m_out.reserve(bulk + (size_t{1} << 16));
+
     const size_t doc_at = Begin(kDocu);
     Head(doc);
     for (const GeListNode* l = NodeAccess::LayerHead(doc)->GetFirst(); l; l = l->GetNext())
@@ -196,6 +202,17 @@ class Writer {
     Number(op);
     for (const BaseTag* t = op->GetFirstTag(); t; t = t->GetNext()) Number(t);
     for (const BaseObject* c = op->GetDown(); c; c = c->GetNext()) NumberObject(c);
+  }
+  // The bytes of the variable tags of op and the objects under it.
+  static size_t BulkBytes(const BaseObject* op) {
+    size_t bytes = 0;
+    for (const BaseTag* t = op->GetFirstTag(); t; t = t->GetNext()) {
+      if (VariableTag::EntrySize(t->GetType()) <= 0) continue;
+      const auto* vt = static_cast<const VariableTag*>(t);
+      bytes += static_cast<size_t>(vt->GetDataCount()) * static_cast<size_t>(FileEntrySize(t->GetType()));
+    }
+    for (const BaseObject* c = op->GetDown(); c; c = c->GetNext()) bytes += BulkBytes(c);
+    return bytes;
   }
   LONG Ref(LLONG serial) const {
     const auto it = m_refs.find(serial);

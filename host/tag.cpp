@@ -126,11 +126,15 @@ bool NodeAccess::ReserveTag(VariableTag* tag, LONG count) {
 }
 
 Bool VariableTag::Resize(LONG count) {
+  const LONG reserved = m_capacity;
   if (!NodeAccess::ReserveTag(this, count)) return FALSE;
   // Entries beyond the count may hold what a shrink left: new entries start at zero.
-  if (count > m_count)
+  // Entries the reservation just added come zeroed from the allocator; leaving them
+  // untouched spares a pass over memory that may not even be mapped yet.
+  const LONG stale = count < reserved ? count : reserved;
+  if (stale > m_count)
     std::memset(static_cast<char*>(m_pData) + static_cast<VLONG>(m_count) * m_entrySize, 0,
-                static_cast<size_t>(count - m_count) * static_cast<size_t>(m_entrySize));
+                static_cast<size_t>(stale - m_count) * static_cast<size_t>(m_entrySize));
   m_count = count;
   return TRUE;
 }

@@ -3,6 +3,7 @@
 // are checked on the document the command leaves.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -134,6 +135,95 @@ TEST_F(ImportTest, PerGroupObjectsHoldOnlyThePointsTheirFacesUse) {
   EXPECT_EQ(Corners(right->GetPolygonR()[0]), (std::vector<LONG>{0, 1, 2, 2}));
   EXPECT_EQ(right->GetPointR()[0].x, 1.0);
   EXPECT_EQ(right->GetPointR()[1].x, 2.0);
+}
+
+TEST_F(ImportTest, TheOneObjectBuildKeepsWhatTagsAndSplinesStillRead) {
+  // The single-object build gives back model arrays early: the positions only when
+  // neither a normal tag (faces without normals take theirs from the positions) nor
+  // a spline reads them later, the normals only without a normal tag.
+  const std::string path = WriteFile("mixed.obj",
+                                     "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 3\nvn 0 0 1\n"
+                                     "o first\nf 1//1 2//1 3//1\no second\nf 1 2 4\nl 1 3 4\n");
+  const struct {
+    bool normals, lines;
+  } cases[] = {{false, false}, {false, true}, {true, false}, {true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.normals ? "normal tag" : "no normal tag") + (c.lines ? ", lines" : ", no lines"));
+    opts.geomFlags = GEOM_UVS | GEOM_NGONS | GEOM_GROUPS | GEOM_REGIONS | GEOM_SCALE_MULTIPLY;
+    if (c.normals) opts.geomFlags |= GEOM_NORMALS;
+    opts.layoutFlags = c.lines ? ULONG{IMP_LINE_ELEMENTS} : 0;
+    doc.reset();
+    ASSERT_TRUE(Import(path));
+    PolygonObject* op = nullptr;
+    BaseObject* spline = nullptr;
+    for (BaseObject* o : Objects()) {
+      if (o->GetType() == Opolygon) op = ToPoly(o);
+      if (o->GetType() == Ospline) spline = o;
+    }
+    ASSERT_NE(op, nullptr);
+    ASSERT_EQ(op->GetPointCount(), 4);
+    ASSERT_EQ(op->GetPolygonCount(), 2);
+    EXPECT_EQ(op->GetPointR()[3], Vector(0, 0, 3));
+    const auto* tag = static_cast<const NormalTag*>(op->GetTag(Tnormal));
+    ASSERT_EQ(tag != nullptr, c.normals);
+    if (tag) {
+      NormalStruct n;
+      NormalTag::Get(tag->GetDataAddressR(), 0, n);
+      EXPECT_EQ(n.a, Vector(0, 0, 1));
+      NormalTag::Get(tag->GetDataAddressR(), 1, n);  // from the corners' positions
+      EXPECT_EQ(n.a.x, 0.0);
+      EXPECT_EQ(std::abs(n.a.y), 1.0);
+      EXPECT_EQ(n.a.z, 0.0);
+    }
+    ASSERT_EQ(spline != nullptr, c.lines);
+    if (spline) {
+      const auto* points = static_cast<PointObject*>(spline);
+      ASSERT_EQ(points->GetPointCount(), 3);
+      EXPECT_EQ(points->GetPointR()[1], Vector(0, 2, 0));
+      EXPECT_EQ(points->GetPointR()[2], Vector(0, 0, 3));
+    }
+  }
+}
+
+TEST_F(ImportTest, UVsAreTheSameWhenTheFacesAreCompactedForThem) {
+  // Without a normal tag the one-object build keeps only the faces' UV indices for the
+  // UVW tag; with one it reads the whole face records. Both must give the same tag for
+  // triangles and quads, faces without UVs, faces whose UVs were out of range, n-gons
+  // split into pieces, in both corner orders.
+  const std::string path = WriteFile("uvs.obj",
+                                     "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 2 0 0\nv 2 1 0\nv 3 0.5 0\n"
+                                     "vt 0.1 0.2\nvt 0.3 0.4\nvt 0.5 0.6\nvt 0.7 0.8\nvt 0.9 0.25\n"
+                                     "f 1/1 2/2 3/3 4/4\nf 2/5 5/4 6/3\nf 1 2 3\nf 1/1 2/9 3/2\n"
+                                     "f 1/5/ 2/4/ 3/3/ 4/2/\nf 2/1 5/2 7/3 6/4 3/5\nf 3/-1 4/-2 1/-5\n");
+  for (const bool reverse : {false, true}) {
+    SCOPED_TRACE(reverse ? "reversed" : "file order");
+    std::vector<UVWStruct> tags[2];
+    for (int normals = 0; normals < 2; ++normals) {
+      opts.geomFlags = GEOM_UVS | GEOM_NGONS | GEOM_SCALE_MULTIPLY;
+      if (normals) opts.geomFlags |= GEOM_NORMALS;
+      if (reverse) opts.geomFlags |= GEOM_REVERSE_ORDER;
+      doc.reset();
+      ASSERT_TRUE(Import(path));
+      PolygonObject* op = Poly("uvs.obj");
+      ASSERT_NE(op, nullptr);
+      const auto* uvw = static_cast<const UVWTag*>(op->GetTag(Tuvw));
+      ASSERT_NE(uvw, nullptr);
+      for (LONG i = 0; i < op->GetPolygonCount(); ++i) tags[normals].push_back(uvw->GetSlow(i));
+    }
+    ASSERT_EQ(tags[0].size(), tags[1].size());
+    EXPECT_GE(tags[0].size(), 8u);
+    for (size_t i = 0; i < tags[0].size(); ++i) {
+      const UVWStruct& a = tags[0][i];
+      const UVWStruct& b = tags[1][i];
+      EXPECT_TRUE(a.a == b.a && a.b == b.b && a.c == b.c && a.d == b.d) << "polygon " << i;
+    }
+    // Spot checks that the tags hold the file's values: the quad, the face without UVs.
+    const UVWStruct& quad = tags[0][0];
+    EXPECT_FLOAT_EQ(static_cast<float>(quad.a.x), reverse ? 0.7f : 0.1f);
+    EXPECT_FLOAT_EQ(static_cast<float>(quad.d.y), reverse ? 0.2f : 0.8f);
+    EXPECT_EQ(tags[0][2].a, Vector());
+    EXPECT_EQ(tags[0][1].d, Vector());  // a triangle's fourth corner
+  }
 }
 
 TEST_F(ImportTest, APentagonBecomesOneNgonOnlyWithTheOption) {

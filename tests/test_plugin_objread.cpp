@@ -1,5 +1,7 @@
 // The OBJ reader from inline files: statements, face forms, indices, options, names,
 // n-gons, line elements, the capacities, damaged input, and block sizes.
+#include <algorithm>
+#include <limits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -349,6 +351,35 @@ TEST_F(ObjReaderTest, NamesOfObjectsGroupsRegionsMaterials) {
   EXPECT_EQ(m->groupNameCount, 4);
   EXPECT_EQ(m->faces[0].group, 0);
   EXPECT_EQ(m->faces[1].group, 1);
+}
+
+TEST_F(ObjReaderTest, FacesGetTheirObjectInAnyOrderOfNames) {
+  // Pass 2 tries the entry after the current object first: every order of "o" names
+  // must still give each face the entry of its own name (indices by first use).
+  const std::string longA = std::string(260, 'x') + "a";
+  const std::string longB = std::string(260, 'x') + "b";  // names keep 255 characters: one entry
+  const struct {
+    std::vector<std::string> names;  // one "o" line and one face after each
+    std::vector<LONG> want;          // the faces' object indices
+  } cases[] = {
+      {{"a", "b", "c"}, {0, 1, 2}},
+      {{"a", "b", "a", "c", "b"}, {0, 1, 0, 2, 1}},
+      {{"a", "a", "b", "b"}, {0, 0, 1, 1}},
+      {{"c", "b", "a", "b", "c"}, {0, 1, 2, 1, 0}},
+      {{"a", "c", "b", "c"}, {0, 1, 2, 1}},
+      {{longA, longB, longA, longB}, {0, 0, 0, 0}},
+      {{longB, "b", longA, "b", "c", longB}, {0, 1, 0, 1, 2, 0}},
+  };
+  for (const auto& c : cases) {
+    std::string text = kTriangle;
+    for (const auto& name : c.names) text += "o " + name + "\nf 1 2 3\n";
+    Importer m = Read(text);
+    ASSERT_TRUE(m);
+    ASSERT_EQ(m->faceCount, c.want.size());
+    for (ULONG i = 0; i < m->faceCount; ++i)
+      EXPECT_EQ(m->faces[i].meshObj, c.want[i]) << "face " << i << " of " << c.names.size() << " names, first "
+                                                << c.names[0].substr(0, 8);
+  }
 }
 
 TEST_F(ObjReaderTest, EntriesCountTheirFacesAndIndexThem) {
@@ -731,3 +762,344 @@ TEST_F(ObjReaderTest, MissingMemoryAtEveryAllocation) {
 }
 
 }  // namespace
+
+// Face lines of plain tokens (the reader's quick path) and lines that only look plain:
+// read as the C library reads them, every shape, signs, a token of another shape.
+TEST_F(ObjReaderTest, PlainFaceLinesReadAsTheLibraryReadsThem) {
+  const char* shapes[] = {"n/n/n", "n//n", "n/n", "n/n/", "n//", "n/", "n"};
+  const ULONG kFlags[] = {0xC0, 0x40, 0x80, 0x80, 0, 0, 0};
+  std::mt19937 random(23);
+  auto token = [&](const char* shape) {
+    std::string t;
+    for (const char* p = shape; *p; ++p) {
+      if (*p != 'n') {
+        t += *p;
+        continue;
+      }
+      const unsigned sign = random() % 8;
+      t += sign == 0 ? "-" : sign == 1 ? "+" : "";
+      t += std::to_string(1 + random() % 4);
+    }
+    return t;
+  };
+  std::string text = std::string(kSquare) + "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\n";
+  std::vector<LibraryFace> expected;
+  while (expected.size() < 600) {
+    const int shape = static_cast<int>(random() % 7);
+    const int count = 2 + static_cast<int>(random() % 3);
+    std::string line;
+    for (int k = 0; k < count; ++k) {
+      const bool odd = random() % 12 == 0;  // one token of another shape now and then
+      line += (random() % 5 == 0 ? "\t" : " ") + token(shapes[odd ? random() % 7 : static_cast<unsigned>(shape)]);
+    }
+    if (random() % 6 == 0) line += " ";
+    const LibraryFace face = ReadWithLibrary(line);
+    if (face.corners.size() > 4) continue;
+    if (face.corners.size() >= 3) expected.push_back(face);
+    text += "f" + line + "\n";
+  }
+  Importer m = Read(text);
+  ASSERT_TRUE(m);
+  ASSERT_EQ(m->faceCount, expected.size());
+  auto resolve = [](long written) { return written > 0 ? written - 1 : written < 0 ? 4 + written : -1; };
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const LibraryFace& want = expected[i];
+    const ObjFace& f = m->faces[i];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(f.flags, kFlags[want.form]);
+    ASSERT_EQ(f.cornerCount, static_cast<LONG>(want.corners.size()));
+    for (size_t k = 0; k < want.corners.size(); ++k) {
+      EXPECT_EQ(f.v[k], resolve(want.corners[k][0]));
+      if (f.flags & FACE_HAS_UVS) {
+        EXPECT_EQ(f.vt[k], resolve(want.corners[k][1]));
+      }
+      if (f.flags & FACE_HAS_NORMALS) {
+        EXPECT_EQ(f.vn[k], resolve(want.corners[k].back()));
+      }
+    }
+  }
+}
+
+// Coordinates give exactly the value strtod gives: the written forms of decimals,
+// exponents, long mantissas, values at the ends of the range, and the forms only the
+// general reader takes (hexadecimal, inf, nan, signs).
+TEST_F(ObjReaderTest, LongIndicesReadAsTheLibraryReadsThem) {
+  // Indices of 1 to 20 digits (leading zeros, signs), with all kinds of bytes after
+  // them and near the line's end or far from it: eight digits are read at a time where
+  // the line holds eight bytes, and the values must be what "%ld" gives (saturated),
+  // cut to the index range.
+  const char* after[] = {"", "", "/", "x", ":", "\x2f", "\xfa", "\xff", "\x39\xfa", "."};
+  std::mt19937 random(31);
+  auto number = [&] {
+    std::string t;
+    const unsigned sign = random() % 6;
+    t += sign == 0 ? "-" : sign == 1 ? "+" : "";
+    t += std::string(random() % 4 == 0 ? random() % 9 : 0, '0');
+    const int digits = 1 + static_cast<int>(random() % 20);
+    t += static_cast<char>('1' + random() % 9);
+    for (int k = 1; k < digits; ++k) t += static_cast<char>('0' + random() % 10);
+    return t;
+  };
+  const char* shapes[] = {"n", "n/n", "n/n/n", "n//n"};
+  std::string text = std::string(kSquare) + "vt 0 0\nvn 0 0 1\n";
+  std::vector<LibraryFace> expected;
+  while (expected.size() < 500) {
+    const char* shape = shapes[random() % 4];
+    std::string line;
+    const int count = 3 + static_cast<int>(random() % 2);
+    for (int k = 0; k < count; ++k) {
+      line += " ";
+      for (const char* p = shape; *p; ++p) line += *p == 'n' ? number() : std::string(1, *p);
+      if (random() % 4 == 0) line += after[random() % (sizeof(after) / sizeof(after[0]))];
+    }
+    if (random() % 3 == 0) line += std::string(random() % 12, ' ');
+    const LibraryFace face = ReadWithLibrary(line);
+    if (face.corners.size() > 4) continue;
+    if (face.corners.size() >= 3) expected.push_back(face);
+    text += "f" + line + "\n";
+  }
+  Importer m = Read(text);
+  ASSERT_TRUE(m);
+  ASSERT_EQ(m->faceCount, expected.size());
+  auto resolve = [](long written) -> LONG {
+    const long long r = written > 0 ? written - 1LL : written < 0 ? 4LL + written : -1;
+    return static_cast<LONG>(std::clamp<long long>(r, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()));
+  };
+  auto uvResolve = [](long written) -> LONG {
+    const long long r = written > 0 ? written - 1LL : written < 0 ? 1LL + written : -1;
+    return static_cast<LONG>(std::clamp<long long>(r, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()));
+  };
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const LibraryFace& want = expected[i];
+    const ObjFace& f = m->faces[i];
+    SCOPED_TRACE(i);
+    ASSERT_EQ(f.cornerCount, static_cast<LONG>(want.corners.size()));
+    for (size_t k = 0; k < want.corners.size(); ++k) {
+      EXPECT_EQ(f.v[k], resolve(want.corners[k][0]));
+      if (f.flags & FACE_HAS_UVS) {
+        EXPECT_EQ(f.vt[k], uvResolve(want.corners[k][1]));
+      }
+      if (f.flags & FACE_HAS_NORMALS) {
+        EXPECT_EQ(f.vn[k], uvResolve(want.corners[k].back()));
+      }
+    }
+  }
+}
+
+TEST_F(ObjReaderTest, CoordinatesReadAsStrtodReadsThem) {
+  std::vector<std::string> numbers = {
+      "0", "-0", "+2", ".5", "5.", "-.25", "1e-3", "1E+3", "1e", "2.5e", "0.1", "0.30000000000000004",
+      "123456789012345678901234567890", "1.00000000000000011102230246251565404236316680908203125",
+      "1.7976931348623157e308", "1.8e308", "4.9406564584124654e-324", "2.4703282292062327e-324", "1e-400",
+      "2.2250738585072011e-308", "0x1p3", "0X1.8P1", "inf", "-INF", "000000.000001000", "9007199254740993",
+      "0.000000000000000000000000000000000000001", "6.02214076e23", "-1.5e-5"};
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 3000; ++i) {
+    std::string n = random() % 4 == 0 ? "-" : "";
+    const int whole = static_cast<int>(random() % 12), fraction = static_cast<int>(random() % 20);
+    for (int k = 0; k < whole; ++k) n += static_cast<char>('0' + random() % 10);
+    if (fraction || whole == 0) n += ".";
+    for (int k = 0; k < fraction || (whole == 0 && k == 0); ++k) n += static_cast<char>('0' + random() % 10);
+    if (random() % 3 == 0) n += "e" + std::to_string(static_cast<int>(random() % 80) - 40);
+    numbers.push_back(n);
+  }
+  std::string text;
+  for (const std::string& n : numbers) text += "v " + n + " " + n + " 1\n";
+  Importer m = Read(text);
+  ASSERT_TRUE(m);
+  ASSERT_EQ(m->vertexCount, numbers.size());
+  for (size_t i = 0; i < numbers.size(); ++i) {
+    // Values that are no finite numbers are read as 0.
+    double want = std::strtod(numbers[i].c_str(), nullptr);
+    if (!std::isfinite(want)) want = 0.0;
+    SCOPED_TRACE(numbers[i]);
+    EXPECT_EQ(std::memcmp(&m->vertices[i].x, &want, sizeof(double)), 0) << m->vertices[i].x << " vs " << want;
+    EXPECT_EQ(std::memcmp(&m->vertices[i].y, &want, sizeof(double)), 0);
+  }
+  // "nan" reads, as the value 0.
+  m = Read("v nan 0 0\n");
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->vertices[0].x, 0.0);
+  EXPECT_EQ(m->valuesNotFinite, 1u);
+}
+
+// Lines read in place in the file's block and lines the reader copies (continued, cut,
+// with zero bytes or CR line ends, across blocks) give the same statements.
+TEST_F(ObjReaderTest, LinesInPlaceAndCopiedAgree) {
+  const std::string lines[] = {
+      "v 1 2 3\n", "v 4 5 6\r\n", "   \tv 7 8 9\n", "\n\r\n", "v 1 \\\n 1 1\n", "# comment \\ kept\n",
+      "g a\\b\n", "o name \"quoted \\\" text\"\n", std::string("v 2 2 2\0 9\n", 11), "f 1 2 3\r",
+      "f 1/1/1 2/2/2 3/3/3\n", "usemtl m\n", "f 1 2 \\\n3 4\n", std::string(2100, 'x') + "\n", "f -1 -2 -3\n",
+      "vt 0.5 0.5\n", "vn 0 0 1\n", "l 1 2 3\n", "# r region\n"};
+  std::mt19937 random(3);
+  std::string text;
+  for (int i = 0; i < 1500; ++i) text += lines[random() % (sizeof(lines) / sizeof(lines[0]))];
+  PluginOpts opts = DefaultOpts();
+  opts.layoutFlags |= IMP_LINE_ELEMENTS;
+  Importer whole = Read(text, opts);
+  ASSERT_TRUE(whole);
+  const std::string expected = Describe(*whole);
+  // Small blocks put line ends outside the block and send most lines the copying way.
+  for (const LONG block : {1, 16, 100, 2047, 2048, 4099}) {
+    SCOPED_TRACE(block);
+    Importer m = Read(text, opts, block);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(Describe(*m), expected);
+  }
+}
+
+// A model large enough to be prefaulted by a second thread, of every feature: the same
+// model with one thread and with two, field by field.
+TEST_F(ObjReaderTest, OneThreadAndTwoReadTheSameModel) {
+  std::string text = "mtllib lib.mtl\n";
+  std::mt19937 random(17);
+  const int side = 128;
+  for (int j = 0; j < side; ++j)
+    for (int i = 0; i < side; ++i) {
+      char line[160];
+      std::snprintf(line, sizeof(line), "v %d.%03d %.6e %d\nvt %.4f %.4f\nvn 0 %d 1\n", i, j, j * 0.013, -i,
+                    i / double(side), j / double(side), (i + j) % 3);
+      text += line;
+    }
+  for (int round = 0; round < 14; ++round) {
+    text += "o part" + std::to_string(round % 4) + "\ng grp" + std::to_string(round % 3) + " other\n";
+    text += "usemtl mat" + std::to_string(round % 5) + "\n# r side" + std::to_string(round % 2) + "\n";
+    for (int j = 0; j + 1 < side; ++j)
+      for (int i = 0; i + 1 < side; ++i) {
+        const int a = j * side + i + 1, b = a + 1, c = a + side + 1, d = a + side;
+        char line[128];
+        switch ((i + j + round) % 9) {
+          case 0: std::snprintf(line, sizeof(line), "f %d %d %d\n", a, b, c); break;
+          case 1: std::snprintf(line, sizeof(line), "f %d//%d %d//%d %d//%d\n", a, a, b, b, c, c); break;
+          case 2: std::snprintf(line, sizeof(line), "f %d/%d %d/%d %d/%d %d/%d\n", a, a, b, b, c, c, d, d); break;
+          case 3: std::snprintf(line, sizeof(line), "f -1 -2 -%d\n", side); break;
+          case 4: std::snprintf(line, sizeof(line), "l %d %d %d\n", a, b, c); break;
+          case 5: std::snprintf(line, sizeof(line), "f %d/%d/ %d/%d/ %d/%d/ x\n", a, a, b, b, c, c); break;
+          default:
+            std::snprintf(line, sizeof(line), "f %d/%d/%d %d/%d/%d %d/%d/%d %d/%d/%d\n", a, a, a, b, b, b, c, c, c, d,
+                          d, d);
+        }
+        text += line;
+      }
+    // Points between the faces: negative indices count them in file order.
+    text += "v 1 2 3\nvn 0 1 0\nvt 0.5 0.5\nf -1 -2 -3\n";
+    // n-gons of a row of points and back
+    for (int k = 0; k < 4; ++k) {
+      std::string ngon = "f";
+      const int row = static_cast<int>(random() % (side - 1));
+      for (int i = 0; i < 8; ++i) ngon += " " + std::to_string(row * side + i + 1 + k * 8);
+      for (int i = 7; i >= 0; --i) ngon += " " + std::to_string((row + 1) * side + i + 1 + k * 8);
+      text += ngon + "\n";
+    }
+  }
+  PluginOpts opts = DefaultOpts();
+  opts.layoutFlags |= IMP_LINE_ELEMENTS;
+  // Sound coordinates only, then with lines whose numbers do not read among them (the
+  // second thread's count of them must still agree).
+  const std::string broken = "v 1 x 3\nvt .\nvn 1 2\nv nan 1 1\nv 0x1p2 -inf +.5e1\n";
+  for (const std::string& file : {text, broken + text + broken + "f -1 -2 -3\n"}) {
+    ::setenv("KELVANE_THREADS", "1", 1);
+    Importer one = Read(file, opts);
+    ::setenv("KELVANE_THREADS", "2", 1);
+    Importer two = Read(file, opts);
+    ::unsetenv("KELVANE_THREADS");
+    ASSERT_TRUE(one);
+    ASSERT_TRUE(two);
+    // Large enough for the second thread to be used.
+    EXPECT_GE(file.size(), size_t{4} << 20);
+    EXPECT_GE(sizeof(ObjFace) * two->faceCount + sizeof(Vector) * 3 * two->vertexCount, size_t{16} << 20);
+    EXPECT_GT(two->ngonCount, 0u);
+    EXPECT_GT(two->segmentCount, 0u);
+    EXPECT_EQ(Describe(*one), Describe(*two));
+    EXPECT_EQ(one->valuesNotFinite, two->valuesNotFinite);
+  }
+}
+
+// Reads that fail partway, with both threads reading the file: the model is whatever
+// was read, never out of its arrays; with the reads sound again, the full model.
+TEST_F(ObjReaderTest, NormalsCountedWithoutTheirValuesReadTheSameModel) {
+  // vn lines of every kind; the faces name normals by position and counting back, so a
+  // line counted differently would move them. Without the values kept, the counts, the
+  // faces and the count of values that are no numbers must be what keeping them gives,
+  // on one thread and (padded past 4 MiB) on two.
+  const std::string digits400 = "1" + std::string(399, '0'), digits300 = "1" + std::string(299, '0');
+  const std::string normals = "vn 0 0 1\nvn inf 0 1\nvn nan -nan 1\nvn 1e999 0 0\nvn " + digits400 +
+                              " 0 0\nvn " + digits300 + " 0 0\nvn 1 x 2\nvn 0x1p2000 0 0\nvn 1.5e3 2 3\n"
+                              "vn -0 +0 .5\nvn 1.2.3 4 5\nvn 5\nvn 1e-999 INF 7\nvn 2 3 4junk\n";
+  std::string model = "v 0 0 0\nv 1 0 0\nv 0 1 0\n" + normals;
+  for (int k = 1; k <= 12; ++k)
+    model += "f 1//" + std::to_string(k) + " 2//-" + std::to_string(k) + " 3//" + std::to_string(13 - k) + "\n";
+  model += normals + "f 1//-1 2//-12 3//24\nf 1//25 2//1 3//-24\n";
+  const std::string padded = model + std::string(size_t{4} << 20, '#') + "\n" + model;
+  auto read = [&](const std::string& text, bool keep) {
+    const std::string path = WriteFile("normals.obj", text);
+    Importer m(ObjImporter::Alloc());
+    EXPECT_TRUE(m && m->Open(Filename(path.c_str())) == FILEERROR_NONE);
+    if (!m) return m;
+    m->SetOptions(DefaultOpts(), 1.0);
+    EXPECT_TRUE(m->ScanObj(String("normals")));
+    m->KeepNormals(keep ? TRUE : FALSE);
+    EXPECT_TRUE(m->AllocModel());
+    EXPECT_TRUE(m->ReadObj());
+    m->Close();
+    EXPECT_EQ(m->normals != nullptr, keep);
+    return m;
+  };
+  for (const char* threads : {"1", "2"}) {
+    SCOPED_TRACE(threads);
+    ::setenv("KELVANE_THREADS", threads, 1);
+    const std::string& text = threads[0] == '1' ? model : padded;
+    Importer kept = read(text, true);
+    Importer counted = read(text, false);
+    ::unsetenv("KELVANE_THREADS");
+    ASSERT_TRUE(kept && counted);
+    EXPECT_EQ(kept->normalCount, threads[0] == '1' ? 24u : 48u);  // 12 of each 14 lines read
+    EXPECT_EQ(counted->normalCount, kept->normalCount);
+    EXPECT_EQ(kept->valuesNotFinite, threads[0] == '1' ? 14u : 28u);  // 7 in each block of lines
+    EXPECT_EQ(counted->valuesNotFinite, kept->valuesNotFinite);
+    ASSERT_EQ(counted->faceCount, kept->faceCount);
+    for (ULONG i = 0; i < kept->faceCount; ++i)
+      for (int c = 0; c < 4; ++c) {
+        EXPECT_EQ(counted->faces[i].vn[c], kept->faces[i].vn[c]) << i;
+        EXPECT_EQ(counted->faces[i].flags, kept->faces[i].flags) << i;
+      }
+  }
+}
+
+TEST_F(ObjReaderTest, FailedReadsWithTwoThreads) {
+  std::string text;
+  const int side = 200;
+  for (int j = 0; j < side; ++j)
+    for (int i = 0; i < side; ++i) text += "v " + std::to_string(i) + ".5 " + std::to_string(j) + ".25 -1.125\n";
+  for (int round = 0; round < 4; ++round)
+    for (int j = 0; j + 1 < side; ++j)
+      for (int i = 0; i + 1 < side; ++i) {
+        const int a = j * side + i + 1;
+        text += "f " + std::to_string(a) + " " + std::to_string(a + 1) + " " + std::to_string(a + side + 1) + " " +
+                std::to_string(a + side) + "\n";
+      }
+  ASSERT_GE(text.size(), size_t{4} << 20);
+  ::setenv("KELVANE_THREADS", "2", 1);
+  Importer full = Read(text);
+  ASSERT_TRUE(full);
+  const std::string expected = Describe(*full);
+  const double size = static_cast<double>(text.size());
+  for (const double at : {0.3, 1.2, 1.9, 2.5, 3.1, 3.7}) {
+    SCOPED_TRACE(at);
+    const std::string path = WriteFile("failing.obj", text);
+    host::FailReadsAfter(static_cast<LLONG>(at * size));
+    Importer m(ReadObjModel(Filename(path.c_str()), DefaultOpts(), 1.0));  // indices checked
+    host::FailReadsAfter(-1);
+    if (!m) continue;
+    EXPECT_LE(m->faceCount, full->faceCount);
+    EXPECT_LE(m->vertexCount, full->vertexCount);
+    for (ULONG i = 0; i < m->faceCount; ++i) {
+      ASSERT_EQ(m->faces[i].sequence, static_cast<LONG>(i));
+      for (int k = 0; k < 4; ++k) ASSERT_LT(static_cast<ULONG>(m->faces[i].v[k]), m->vertexCount);
+    }
+  }
+  Importer again = Read(text);
+  ::unsetenv("KELVANE_THREADS");
+  ASSERT_TRUE(again);
+  EXPECT_EQ(Describe(*again), expected);
+}

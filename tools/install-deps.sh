@@ -4,6 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config libgtest-dev uthash-dev libcli11-dev libtiff-dev zlib1g-dev cmark
+          libfast-float-dev                   # exact decimal conversion in the OBJ reader
           libtinyobjloader-dev libassimp-dev  # the OBJ reader's peers in bench_objread
           clang libclang-rt-14-dev)           # the fuzz build (libFuzzer and the sanitizer runtimes)
 

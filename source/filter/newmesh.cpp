@@ -9,6 +9,8 @@
 #include "compat.h"
 #include "lib_ngon.h"
 #include "objread.h"
+
+#include <cstring>
 #include "optrecord.h"
 
 namespace {
@@ -187,6 +189,9 @@ void ObjImporter::BuildScene(BaseDocument* doc, BaseObject* parent, const Filena
   }
   MakeLayers(doc);
   StatusSetText(GeLoadString(IDS_STATUS_BUILDING_OBJECTS));
+  // Without normal tags nothing below reads the normals: their memory goes back before
+  // the objects and tags are made (the model is cleared after the build anyway).
+  if (!(importOpts.geomFlags & GEOM_NORMALS)) bDelete(normals);
 
   if (faceCount && layout && LayoutHasContent(layout))
     BuildSplitObjects(doc, parent, layout);
@@ -238,8 +243,47 @@ void ObjImporter::MakeUVWTag(PolygonObject* op) {
   tag->SetLayerObject(uvwTagLayer);
   StatusSetText(GeLoadString(IDS_STATUS_BUILDING_UVW));
   UVWHandle data = tag->GetDataAddressW();
-  for (ULONG i = 0; i < faceCount; ++i) SetUVW(faces[i], data, static_cast<LONG>(i));
+  ObjPrefault prefault;
+  prefault.Add(data, static_cast<VLONG>(tag->GetDataSize()) * faceCount);
+  prefault.Start(TRUE);
+  if (m_facesAreUVCorners) {
+    const CHAR* corners = reinterpret_cast<const CHAR*>(faces);
+    for (ULONG i = 0; i < faceCount; ++i) {
+      LONG k[4];
+      std::memcpy(k, corners + sizeof(k) * i, sizeof(k));
+      UVWStruct uvw;
+      const Vector zero(0.0, 0.0, 0.0);
+      uvw.a = k[0] >= 0 ? uvs[k[0]] : zero;
+      uvw.b = k[1] >= 0 ? uvs[k[1]] : zero;
+      uvw.c = k[2] >= 0 ? uvs[k[2]] : zero;
+      uvw.d = k[3] >= 0 ? uvs[k[3]] : zero;
+      UVWTag::Set(data, static_cast<LONG>(i), uvw);
+    }
+  } else {
+    for (ULONG i = 0; i < faceCount; ++i) SetUVW(faces[i], data, static_cast<LONG>(i));
+  }
   op->InsertTag(tag, LastTag(op));
+}
+
+void ObjImporter::CompactFacesToUVCorners() {
+  if (!faces || !faceCount || m_facesAreUVCorners) return;
+  // Four words a face, in the order SetUVW reads them; -1 where it writes zero. Record i
+  // goes to bytes [16 i, 16 i + 16), which only overlap faces already read.
+  CHAR* corners = reinterpret_cast<CHAR*>(faces);
+  const Bool reverse = (importOpts.geomFlags & GEOM_REVERSE_ORDER) != 0;
+  for (ULONG i = 0; i < faceCount; ++i) {
+    const ObjFace face = faces[i];
+    LONG k[4] = {-1, -1, -1, -1};
+    if (face.flags & FACE_HAS_UVS) {
+      const CornerOrder o = OrderOf(face, reverse);
+      for (LONG c = 0; c < (face.cornerCount == 4 ? 4 : 3); ++c) k[c] = face.vt[o.k[c]];
+    }
+    std::memcpy(corners + sizeof(k) * i, k, sizeof(k));
+  }
+  m_facesAreUVCorners = TRUE;
+  // Shrinking the block gives the rest back (the block stays as it is when it cannot).
+  if (void* shrunk = GeRealloc(faces, static_cast<VLONG>(4 * sizeof(LONG)) * faceCount))
+    faces = static_cast<ObjFace*>(shrunk);
 }
 
 void ObjImporter::MakeNormalTag(PolygonObject* op) {
@@ -251,6 +295,9 @@ void ObjImporter::MakeNormalTag(PolygonObject* op) {
   }
   StatusSetText(GeLoadString(IDS_STATUS_BUILDING_NORMALS));
   NormalHandle data = tag->GetDataAddressW();
+  ObjPrefault prefault;
+  prefault.Add(data, static_cast<VLONG>(tag->GetDataSize()) * faceCount);
+  prefault.Start(TRUE);
   for (ULONG i = 0; i < faceCount; ++i) SetNormals(faces[i], data, static_cast<LONG>(i));
   tag->SetLayerObject(normalTagLayer);
   op->InsertTag(tag, LastTag(op));
@@ -331,10 +378,31 @@ void ObjImporter::BuildSingleObject(BaseDocument* doc, BaseObject* parent, const
     return;
   }
   op->SetName(name);
+  // One object for all faces: the objects' lists of faces and the forms pass 1 chose
+  // are not read again (the splines use the objects' lists of line elements).
+  for (meshObj* object = m_pMeshObjList->First(); object; object = object->Next()) {
+    bDelete(object->faceIndices);
+    object->faceIndexCount = 0;
+    object->faceTable = nullptr;
+  }
+  GeFree(m_pForms);
+  m_formCount = m_formCapacity = m_formCursor = 0;
   Vector* points = op->GetPointW();
-  for (ULONG i = 0; i < vertexCount; ++i) points[i] = vertices[i];
   CPolygon* polygons = op->GetPolygonW();
+  ObjPrefault prefault;
+  prefault.Add(polygons, static_cast<VLONG>(sizeof(CPolygon)) * faceCount);
+  prefault.Add(points, static_cast<VLONG>(sizeof(Vector)) * vertexCount);
+  prefault.Start(TRUE);
+  if (vertexCount) std::memcpy(static_cast<void*>(points), vertices, sizeof(Vector) * vertexCount);
   for (ULONG i = 0; i < faceCount; ++i) SetCorners(faces[i], nullptr, &polygons[i]);
+  prefault.Finish();
+  // The positions live on in the object; only the faces' own normals (normal tag) and
+  // the splines read the model's copy later. Without a normal tag only the UVW tag
+  // reads the faces from here on.
+  if (!(importOpts.geomFlags & GEOM_NORMALS)) {
+    if (!segmentCount) bDelete(vertices);
+    CompactFacesToUVCorners();
+  }
 
   const ULONG geom = importOpts.geomFlags;
   if (geom & GEOM_UVS) MakeUVWTag(op);

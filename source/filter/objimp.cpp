@@ -330,6 +330,8 @@ LONG ImportPlugin::LoadObj(const String& defaultObjectName) {
   if (in.importOpts.materialFlags & MAT_CONSOLIDATE) StatusSetText(String("Consolidating Materials..."));
   in.ConsolidateMaterials();
   StatusSetText(GeLoadString(IDS_STATUS_ALLOCATING));
+  // The normals' values serve the normal tag alone.
+  in.KeepNormals((in.importOpts.geomFlags & GEOM_NORMALS) != 0);
   if (!in.AllocModel()) {
     in.Close();
     return -7;

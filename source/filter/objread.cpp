@@ -5,6 +5,8 @@
 #include <limits>
 #include <cstring>
 
+#include <fast_float/fast_float.h>
+
 #include "compat.h"
 #include "lib_modeling.h"
 #include "scan.h"
@@ -106,6 +108,60 @@ UCHAR SelectForm(const CHAR* text, const CHAR* end, const IndexForm* forms, LONG
   return kNoForm;
 }
 
+// The shape of one corner token as a number: 1 for each number, 2 for each slash, in
+// base 3 (PlainFaceForm codes a token the same way).
+constexpr ULONG ShapeCode(const CHAR* shape) {
+  ULONG code = 0;
+  for (; *shape; ++shape) code = code * 3 + (*shape == 'n' ? 1 : 2);
+  return code;
+}
+
+// The form of a face line whose tokens are all plainly one corner shape: numbers
+// (digits with an optional sign) and slashes only, tokens separated by blanks, at
+// least three tokens of one of the shapes "n/n/n", "n//n", "n/n" or "n". For such a line
+// SelectForm picks that shape's form and every token fits it, so *count gets the tokens.
+// kNoForm for any other line: SelectForm and ReadIndexTokens decide those.
+UCHAR PlainFaceForm(const CHAR* p, const CHAR* end, LONG* count) {
+  ULONG lineCode = 0;
+  LONG tokens = 0;
+  for (;;) {
+    while (p < end && scan::IsBlank(*p)) ++p;
+    if (p >= end) break;
+    ULONG code = 0;
+    LONG elements = 0;
+    while (p < end && !scan::IsBlank(*p)) {
+      if (++elements > 5) return kNoForm;
+      if (*p == '/') {
+        code = code * 3 + 2;
+        ++p;
+        continue;
+      }
+      if (*p == '-' || *p == '+') ++p;
+      if (p >= end || !scan::IsDigit(*p)) return kNoForm;
+      while (p < end && scan::IsDigit(*p)) ++p;
+      code = code * 3 + 1;
+    }
+    if (tokens++ == 0)
+      lineCode = code;
+    else if (code != lineCode)
+      return kNoForm;
+  }
+  if (tokens < kFaceRepeats) return kNoForm;
+  *count = tokens;
+  switch (lineCode) {
+    case ShapeCode("n/n/n"):
+      return SHAPE_V_T_N;
+    case ShapeCode("n//n"):
+      return SHAPE_V__N;
+    case ShapeCode("n/n"):
+      return SHAPE_V_T;
+    case ShapeCode("n"):
+      return SHAPE_V;
+    default:
+      return kNoForm;
+  }
+}
+
 // One element of a corner's shape at *p: a number ('n') or the character itself.
 template <bool kValues, char kOp>
 [[gnu::always_inline]] inline bool MatchShapeElement(const CHAR** p, const CHAR* end, LLONG* values, LONG* converted) {
@@ -186,6 +242,25 @@ inline LONG ResolveIndex(LLONG written, ULONG storedSoFar) {
   return static_cast<LONG>(resolved);
 }
 
+// A number at *p (no white space before it) as "%f" reads it. Plain decimal text is
+// converted by fast_float, which rounds exactly as the C library does; everything else
+// (hexadecimal, inf, nan, odd text) goes the general way.
+inline bool ReadReal(const CHAR** p, const CHAR* end, Real* value) {
+  const CHAR* q = *p;
+  const bool negative = q < end && *q == '-';
+  if (q < end && (*q == '-' || *q == '+')) ++q;
+  if (q < end && (scan::IsDigit(*q) || *q == '.') && !(*q == '0' && q + 1 < end && (q[1] | 0x20) == 'x')) {
+    double magnitude = 0;
+    const fast_float::from_chars_result r = fast_float::from_chars(q, end, magnitude);
+    if (r.ec == std::errc()) {
+      *value = negative ? -magnitude : magnitude;
+      *p = r.ptr;
+      return true;
+    }
+  }
+  return scan::ScanDouble(p, end, value);
+}
+
 // Reads the first `count` blank-separated tokens of [text, end) as numbers ("%f" each;
 // kValues: stored into values). False when there are fewer or one does not read.
 template <bool kValues>
@@ -197,13 +272,33 @@ Bool ReadNumbers(const CHAR* text, const CHAR* end, LONG count, Real* values) {
     while (p < end && scan::IsBlank(*p)) ++p;
     if (p >= end) return FALSE;
     if (kValues) {
-      if (!scan::ScanDouble(&p, end, &values[i])) return FALSE;
+      if (!ReadReal(&p, end, &values[i])) return FALSE;
     } else if (!scan::ReadsAsReal(p, end)) {
       return FALSE;
     }
     while (p < end && !scan::IsBlank(*p)) ++p;
   }
   return TRUE;
+}
+
+// Of the first `count` numbers of [text, end) (ReadNumbers<false> read them all), those
+// that do not read as finite values. Plain tokens (digits, points and signs, at most 300
+// characters) are finite whatever they hold; only the others are converted.
+ULONG NotFiniteValues(const CHAR* text, const CHAR* end, LONG count) {
+  ULONG notFinite = 0;
+  const CHAR* p = text;
+  for (LONG i = 0; i < count; ++i) {
+    while (p < end && scan::IsBlank(*p)) ++p;
+    const CHAR* token = p;
+    bool plain = true;
+    for (; p < end && !scan::IsBlank(*p); ++p)
+      plain = plain && (scan::IsDigit(*p) || *p == '.' || *p == '-' || *p == '+');
+    if (plain && p - token <= 300) continue;
+    Real value = 0;
+    const CHAR* q = token;
+    if (ReadReal(&q, end, &value) && !std::isfinite(value)) ++notFinite;
+  }
+  return notFinite;
 }
 
 // Values that are no numbers (NaN, infinity, or too large to hold) become 0, so that
@@ -391,6 +486,8 @@ void ObjImporter::SetOptions(const PluginOpts& opts, Real factor) {
 LONG ObjImporter::Open(const Filename& file, LONG blockSize) {
   input.Close();
   input.SetBlockSize(blockSize);
+  m_file = file;
+  m_blockSize = blockSize;
   return input.Open(file);
 }
 
@@ -412,6 +509,7 @@ void ObjImporter::ClearModel() {
   bDelete(normals);
   bDelete(uvs);
   bDelete(faces);
+  m_facesAreUVCorners = FALSE;
   bDelete(ngonScratch);
   ngonScratchCount = 0;
   GeFree(m_pForms);
@@ -436,23 +534,38 @@ void ObjImporter::ClearModel() {
 
 // --- line input ---------------------------------------------------------------------------
 
-Bool ObjImporter::NextStatement(ULONG* tooLong) {
-  m_lineLength = input.ReadLine(lineBuffer, OBJ_LINE_BUFFER_SIZE);
-  if (m_lineLength <= 0) return FALSE;
+namespace {
+
+// The next statement of reader into *line and *length: where it stands in the reader's
+// block for most lines; the rest (continued or cut lines, lines across two blocks, zero
+// bytes) copied into buffer (OBJ_LINE_BUFFER_SIZE bytes). False at the end of the file.
+// A line longer than the buffer is skipped whole (counted in *tooLong when given).
+Bool NextLine(TextReader& reader, CHAR* buffer, const CHAR** line, LONG* length, ULONG* tooLong) {
+  if (const CHAR* inPlace = reader.ReadLineInPlace(OBJ_LINE_BUFFER_SIZE, length)) {
+    *line = inPlace;
+    return TRUE;
+  }
+  *line = buffer;
+  *length = reader.ReadLine(buffer, OBJ_LINE_BUFFER_SIZE);
+  if (*length <= 0) return FALSE;
   // A zero byte ends the text, as it does for every string operation on it.
-  m_lineLength = input.TextLength();
-  if (!input.LineWasCut()) return TRUE;
+  *length = reader.TextLength();
+  if (!reader.LineWasCut()) return TRUE;
   // The statement does not fit: skip all of it rather than read its pieces as
   // statements of their own. Comments may be as long as they like.
-  const Bool comment = lineBuffer[0] == '#';
-  while (input.LineWasCut() && input.ReadLine(lineBuffer, OBJ_LINE_BUFFER_SIZE) > 0) {
+  const Bool comment = buffer[0] == '#';
+  while (reader.LineWasCut() && reader.ReadLine(buffer, OBJ_LINE_BUFFER_SIZE) > 0) {
   }
   if (tooLong && !comment) ++*tooLong;
-  lineBuffer[0] = '#';
-  lineBuffer[1] = 0;
-  m_lineLength = 1;
+  buffer[0] = '#';
+  buffer[1] = 0;
+  *length = 1;
   return TRUE;
 }
+
+}  // namespace
+
+Bool ObjImporter::NextStatement(ULONG* tooLong) { return NextLine(input, lineBuffer, &m_line, &m_lineLength, tooLong); }
 
 // --- the forms pass 1 chose ------------------------------------------------------------------
 
@@ -554,6 +667,7 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   m_defaultObjectName = defaultObjectName;
   m_formCount = 0;
   m_formsLost = FALSE;
+  m_coordinatesSkipped = 0;
   scanOutOfMemory = FALSE;
   if (m_defaultObjectName.GetLength() > OBJ_MAX_NAME_LENGTH)
     m_defaultObjectName = m_defaultObjectName.SubStr(0, OBJ_MAX_NAME_LENGTH);
@@ -565,18 +679,24 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
     ReportMemoryError("ScanObj()");
     return FALSE;
   }
+  // The coordinate lines are counted by a second reading when that pays.
+  StartCoordinateJob(FALSE);
   while (NextStatement(nullptr)) {
     ++lineTotal;
     const CHAR* text = nullptr;
-    const CHAR* lineEnd = lineBuffer + m_lineLength;
-    Statement statement = Classify(lineBuffer, &text);
+    const CHAR* lineEnd = m_line + m_lineLength;
+    Statement statement = Classify(m_line, &text);
     if (statement == ST_LINE && !readLines) continue;
     if (statement == ST_LINE && linesAsFaces) statement = ST_FACE;
     switch (statement) {
       case ST_VERTEX:
       case ST_NORMAL:
       case ST_UV: {
-        if (!ReadNumbers<false>(text, lineEnd, statement == ST_UV ? 2 : 3, nullptr)) break;
+        if (m_coordinateJob) break;
+        if (!ReadNumbers<false>(text, lineEnd, statement == ST_UV ? 2 : 3, nullptr)) {
+          ++m_coordinatesSkipped;
+          break;
+        }
         if (statement == ST_VERTEX) {
           ++vertexCount;
           contentFlags |= OBJ_HAS_VERTICES;
@@ -591,9 +711,15 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
       }
       case ST_FACE: {
         CreateDefaultEntries();
-        const UCHAR form = SelectForm(text, lineEnd, kFaceForms, 7, kFaceRepeats);
+        LONG n = 0;
+        UCHAR form = PlainFaceForm(text, lineEnd, &n);
+        if (form == kNoForm) {
+          form = SelectForm(text, lineEnd, kFaceForms, 7, kFaceRepeats);
+          n = ReadIndexTokens<false>(text, lineEnd, kFaceForms, form, OBJ_MAX_FACE_CORNERS, tokens);
+        } else if (n > OBJ_MAX_FACE_CORNERS) {
+          n = 0;  // too many corners: skipped, as ReadIndexTokens says
+        }
         RecordForm(form);
-        const LONG n = ReadIndexTokens<false>(text, lineEnd, kFaceForms, form, OBJ_MAX_FACE_CORNERS, tokens);
         if (n < 3) break;
         if (n <= 4) {
           faceCount += 1;
@@ -646,6 +772,7 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
         break;
     }
   }
+  FinishCoordinateCount();
   bDelete(tokens);
   if (scanOutOfMemory) {
     ReportMemoryError("ScanObj()");
@@ -680,7 +807,7 @@ Bool ObjImporter::AllocModel() {
   if (uvCount == 0) uvCount = 1;
   if (!(uvs = AllocVectors(uvCount))) return missing("no UVs");
   if (normalCount == 0) normalCount = 1;
-  if (!(normals = AllocVectors(normalCount))) return missing("no Normals");
+  if (m_keepNormals && !(normals = AllocVectors(normalCount))) return missing("no Normals");
   if (vertexCount > 0 && !(vertices = AllocVectors(vertexCount))) return missing("no Vertices");
   if (!m_pMeshObjList->SizeGroupUsed(static_cast<ULONG>(m_pGroupList->Count()))) return missing("no Groups");
   m_pGroupList->ResetObjectSelections();
@@ -773,6 +900,8 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
       return;
     }
   }
+  // The positions of the corners: all of them stored once the second thread is done.
+  FinishCoordinateJob();
   Vector* positions = AllocVectors(static_cast<ULONG>(cornerCount));
   PolygonObject* split = nullptr;
   if (positions) {
@@ -817,7 +946,194 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
   BaseObject::Free(base);
 }
 
+// --- prefaulting ---------------------------------------------------------------------------
+
+void ObjPrefault::Add(void* block, VLONG size) {
+  if (block && size > 0 && m_count < kRanges) {
+    m_ranges[m_count++] = {block, size};
+    m_bytes += size;
+  }
+}
+
+void ObjPrefault::Run(void* data) {
+  const auto* self = static_cast<const ObjPrefault*>(data);
+  // In pieces, so that the pages the other thread reaches first are ready soonest.
+  constexpr VLONG kPiece = VLONG{8} << 20;
+  for (LONG i = 0; i < self->m_count; ++i) {
+    auto* bytes = static_cast<char*>(self->m_ranges[i].block);
+    const VLONG size = self->m_ranges[i].size;
+    for (VLONG done = 0; done < size; done += kPiece) {
+      const VLONG piece = std::min(kPiece, size - done);
+      GePrefaultMemory(self->m_backwards ? bytes + size - done - piece : bytes + done, piece);
+    }
+  }
+}
+
+void ObjPrefault::Start(Bool backwards) {
+  constexpr VLONG kWorthIt = VLONG{16} << 20;
+  m_backwards = backwards;
+  if (m_job || m_bytes < kWorthIt || GeGetWorkerThreadCount() < 2) return;
+  m_job = BackgroundJob::Alloc();
+  if (m_job && !m_job->Start(Run, this)) BackgroundJob::Free(m_job);
+}
+
+void ObjPrefault::Finish() { BackgroundJob::Free(m_job); }
+
+Bool ObjImporter::StoreCoordinate(LONG statement, const CHAR* text, const CHAR* end, ULONG* read,
+                                  ULONG* notFinite) const {
+  const ULONG geom = importOpts.geomFlags;
+  switch (statement) {
+    case ST_VERTEX: {
+      Real xyz[3];
+      if (read[0] >= vertexCount || !ReadNumbers<true>(text, end, 3, xyz)) return FALSE;
+      vertices[read[0]++] = Finite(MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom) * scaleFactor, notFinite);
+      return TRUE;
+    }
+    case ST_NORMAL: {
+      if (!normals) {
+        if (read[1] >= normalCount || !ReadNumbers<false>(text, end, 3, nullptr)) return FALSE;
+        *notFinite += NotFiniteValues(text, end, 3);
+        ++read[1];
+        return TRUE;
+      }
+      Real xyz[3];
+      if (read[1] >= normalCount || !ReadNumbers<true>(text, end, 3, xyz)) return FALSE;
+      Vector n = Finite(MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom), notFinite);
+      if (geom & GEOM_REVERSE_NORMALS) n = -n;
+      const Real length = Len(n);
+      if (length > 0.0) n = Vector(n.x / length, n.y / length, n.z / length);
+      normals[read[1]++] = n;
+      return TRUE;
+    }
+    case ST_UV: {
+      Real uv[2];
+      if (read[2] >= uvCount || !ReadNumbers<true>(text, end, 2, uv)) return FALSE;
+      if (geom & GEOM_FLIP_U) uv[0] = 1.0 - uv[0];
+      if (geom & GEOM_FLIP_V) uv[1] = 1.0 - uv[1];
+      uvs[read[2]++] = Finite(Vector(uv[0], uv[1], 1.0), notFinite);
+      return TRUE;
+    }
+    default:
+      return FALSE;
+  }
+}
+
+// The second thread of pass 2: every v, vn and vt line into the arrays, while the
+// calling thread reads the rest of the file and only counts these lines (by the same
+// rule, so both agree on every line's place).
+struct ObjImporter::CoordinateJob {
+  const ObjImporter* importer = nullptr;
+  TextReader reader;
+  CHAR* buffer = nullptr;
+  Bool store = TRUE;           // pass 2: store; pass 1: only count
+  ULONG read[3] = {0, 0, 0};  // vertices, normals, UVs stored (counted)
+  ULONG skipped = 0;          // pass 1: lines whose numbers did not read
+  ULONG notFinite = 0;        // pass 2: values read as 0 (StoreCoordinate)
+  Bool complete = FALSE;      // the reading reached the end of the file
+  BackgroundJob* job = nullptr;
+
+  // Runs the reading; when a read of the file failed on the way, the reading is done
+  // once more from the start on the calling thread by Finish (as the calling thread's
+  // own reading would have met the file).
+  static void Run(void* data) {
+    auto* self = static_cast<CoordinateJob*>(data);
+    self->read[0] = self->read[1] = self->read[2] = self->skipped = self->notFinite = 0;
+    const CHAR* line = nullptr;
+    LONG length = 0;
+    while (NextLine(self->reader, self->buffer, &line, &length, nullptr)) {
+      if (line[0] != 'v') continue;
+      const CHAR* text = nullptr;
+      const Statement statement = Classify(line, &text);
+      if (statement == ST_NONE) continue;
+      if (self->store) {
+        self->importer->StoreCoordinate(statement, text, line + length, self->read, &self->notFinite);
+        continue;
+      }
+      // Pass 1's rule.
+      if (ReadNumbers<false>(text, line + length, statement == ST_UV ? 2 : 3, nullptr))
+        ++self->read[statement == ST_VERTEX ? 0 : statement == ST_NORMAL ? 1 : 2];
+      else
+        ++self->skipped;
+    }
+    self->complete = self->reader.ReadToEnd();
+  }
+  // Waits for the thread; reads again on this thread when it could not read to the end.
+  void Finish() {
+    BackgroundJob::Free(job);
+    if (complete) return;
+    reader.Rewind();
+    Run(this);
+    complete = TRUE;  // as far as the file lets itself be read, as on one thread
+  }
+  ~CoordinateJob() {
+    BackgroundJob::Free(job);
+    bDelete(buffer);
+  }
+};
+
+Bool ObjImporter::StartCoordinateJob(Bool store) {
+  // Worth a second reading of the file only for larger files.
+  constexpr LLONG kWorthIt = LLONG{4} << 20;
+  if (input.GetLength() < kWorthIt || GeGetWorkerThreadCount() < 2) return FALSE;
+  CoordinateJob* job = gNew CoordinateJob;
+  if (!job) return FALSE;
+  job->importer = this;
+  job->store = store;
+  job->reader.SetBlockSize(m_blockSize);
+  job->buffer = bNew(CHAR, OBJ_LINE_BUFFER_SIZE);
+  if (!job->buffer || job->reader.Open(m_file) != FILEERROR_NONE || !(job->job = BackgroundJob::Alloc()) ||
+      !job->job->Start(CoordinateJob::Run, job)) {
+    gDelete(job);
+    return FALSE;
+  }
+  m_coordinateJob = job;
+  return TRUE;
+}
+
+void ObjImporter::FinishCoordinateJob() {
+  if (!m_coordinateJob) return;
+  m_coordinateJob->Finish();
+  if (m_coordinateJob->store) {
+    // Every coordinate of the file is stored: the rest of pass 2 only counts them.
+    m_coordinatesStored = TRUE;
+    valuesNotFinite += m_coordinateJob->notFinite;
+  }
+  gDelete(m_coordinateJob);
+  m_coordinateJob = nullptr;
+}
+
+void ObjImporter::FinishCoordinateCount() {
+  CoordinateJob* job = m_coordinateJob;
+  if (!job) return;
+  job->Finish();
+  vertexCount += job->read[0];
+  normalCount += job->read[1];
+  uvCount += job->read[2];
+  m_coordinatesSkipped += job->skipped;
+  if (job->read[0]) contentFlags |= OBJ_HAS_VERTICES;
+  if (job->read[1]) contentFlags |= OBJ_HAS_NORMALS;
+  if (job->read[2]) contentFlags |= OBJ_HAS_UVS;
+  FinishCoordinateJob();  // finished already: only frees it
+}
+
 Bool ObjImporter::ReadObj() {
+  // Pass 2 fills the arrays front to back, slower than a worker makes them present.
+  ObjPrefault prefault;
+  prefault.Add(vertices, static_cast<VLONG>(sizeof(Vector)) * vertexCount);
+  prefault.Add(uvs, static_cast<VLONG>(sizeof(Vector)) * uvCount);
+  prefault.Add(normals, static_cast<VLONG>(sizeof(Vector)) * normalCount);
+  // Pass 1 counted n - 2 faces for an n-gon; its split, mostly quads, fills about half
+  // of them. Pages never written are not made present.
+  ULONG ngonTriangles = 0;
+  for (linkNode* node = ngons.First(); node; node = node->Next())
+    if (const auto* record = static_cast<const NgonRecord*>(node->Data())) ngonTriangles += record->cornerCount - 2;
+  const ULONG likelyFaces = faceCount - std::min(faceCount, ngonTriangles / 2);
+  prefault.Add(faces, static_cast<VLONG>(sizeof(ObjFace)) * likelyFaces);
+  prefault.Start(FALSE);
+  return ReadObjLines();
+}
+
+Bool ObjImporter::ReadObjLines() {
   input.Rewind();
   m_formCursor = 0;
   curMaterial = curGroup = curRegion = curMeshObj = 0;
@@ -846,39 +1162,37 @@ Bool ObjImporter::ReadObj() {
   LONG* uvList = indexLists + OBJ_MAX_SEGMENT_POINTS;
   LONG* normalList = indexLists + 2 * OBJ_MAX_SEGMENT_POINTS;
   Bool ok = TRUE;
+  m_coordinatesStored = FALSE;
+  StartCoordinateJob(TRUE);
 
   while (ok && NextStatement(&linesTooLong)) {
     ++linesRead;
     if ((linesRead & 63) == 0 && lineTotal > 0)
       StatusSetBar(static_cast<LONG>(static_cast<LLONG>(linesRead) * 100 / lineTotal));
     const CHAR* text = nullptr;
-    const CHAR* lineEnd = lineBuffer + m_lineLength;
-    Statement statement = Classify(lineBuffer, &text);
+    const CHAR* lineEnd = m_line + m_lineLength;
+    Statement statement = Classify(m_line, &text);
     if (statement == ST_LINE && !readLines) continue;
     if (statement == ST_LINE && linesAsFaces) statement = ST_FACE;
     switch (statement) {
-      case ST_VERTEX: {
-        Real xyz[3];
-        if (verticesRead >= vertexCount || !ReadNumbers<true>(text, lineEnd, 3, xyz)) break;
-        vertices[verticesRead++] = Finite(MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom) * scaleFactor, &valuesNotFinite);
-        break;
-      }
-      case ST_NORMAL: {
-        Real xyz[3];
-        if (normalsRead >= normalCount || !ReadNumbers<true>(text, lineEnd, 3, xyz)) break;
-        Vector n = Finite(MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom), &valuesNotFinite);
-        if (geom & GEOM_REVERSE_NORMALS) n = -n;
-        const Real length = Len(n);
-        if (length > 0.0) n = Vector(n.x / length, n.y / length, n.z / length);
-        normals[normalsRead++] = n;
-        break;
-      }
+      case ST_VERTEX:
+      case ST_NORMAL:
       case ST_UV: {
-        Real uv[2];
-        if (uvsRead >= uvCount || !ReadNumbers<true>(text, lineEnd, 2, uv)) break;
-        if (geom & GEOM_FLIP_U) uv[0] = 1.0 - uv[0];
-        if (geom & GEOM_FLIP_V) uv[1] = 1.0 - uv[1];
-        uvs[uvsRead++] = Finite(Vector(uv[0], uv[1], 1.0), &valuesNotFinite);
+        ULONG read[3] = {verticesRead, normalsRead, uvsRead};
+        if (m_coordinateJob || m_coordinatesStored) {
+          // Only counted here, by the rule StoreCoordinate stores by; when pass 1 found
+          // every such line sound, each of them counts.
+          const LONG k = statement == ST_VERTEX ? 0 : statement == ST_NORMAL ? 1 : 2;
+          const ULONG limit = k == 0 ? vertexCount : k == 1 ? normalCount : uvCount;
+          if (read[k] < limit &&
+              (m_coordinatesSkipped == 0 || ReadNumbers<false>(text, lineEnd, k == 2 ? 2 : 3, nullptr)))
+            ++read[k];
+        } else {
+          StoreCoordinate(statement, text, lineEnd, read, &valuesNotFinite);
+        }
+        verticesRead = read[0];
+        normalsRead = read[1];
+        uvsRead = read[2];
         break;
       }
       case ST_FACE: {
@@ -945,11 +1259,17 @@ Bool ObjImporter::ReadObj() {
           curRegion = region ? region->index : 0;
         }
         break;
-      case ST_OBJECT:
+      case ST_OBJECT: {
         if (!HasWord(text)) break;
-        object = m_pMeshObjList->FindByName(StatementName(text));
+        // Objects are mostly named again in the order pass 1 listed them: the entry after
+        // the current one is tried before the table. Names in the list are unique, so a
+        // match is the entry the table would give.
+        const String name = StatementName(text);
+        meshObj* next = object ? object->Next() : nullptr;
+        object = next && next->name == name ? next : m_pMeshObjList->FindByName(name);
         curMeshObj = object ? object->index : 0;
         break;
+      }
       case ST_MATERIAL: {
         ioMaterial* found = m_pMaterialList->FindByName(StatementName(text));
         material = found ? found : m_pMaterialList->FindByIndex(0);
@@ -960,6 +1280,7 @@ Bool ObjImporter::ReadObj() {
         break;
     }
   }
+  FinishCoordinateJob();
   bDelete(tokens);
   bDelete(indexLists);
   if (!ok) return FALSE;

@@ -39,6 +39,34 @@ enum : LONG {
   OBJ_MAX_MTLLIB_LENGTH = 259,    // the material library's file name
 };
 
+// Large new arrays made present by a worker thread while the calling thread fills
+// them: the system clears every new page at its first write, which otherwise costs the
+// filling thread about as much as the filling. Forwards for a slow filler (the worker
+// stays ahead); backwards for a fast one (the two meet in the middle). Nothing happens
+// for small arrays, or with one thread (KELVANE_THREADS=1). The destructor waits.
+class ObjPrefault {
+ public:
+  ObjPrefault() = default;
+  ObjPrefault(const ObjPrefault&) = delete;
+  ObjPrefault& operator=(const ObjPrefault&) = delete;
+  ~ObjPrefault() { Finish(); }
+  void Add(void* block, VLONG size);
+  void Start(Bool backwards);
+  void Finish();
+
+ private:
+  static void Run(void* data);
+  static constexpr LONG kRanges = 4;
+  struct Range {
+    void* block;
+    VLONG size;
+  } m_ranges[kRanges] = {};
+  LONG m_count = 0;
+  VLONG m_bytes = 0;
+  Bool m_backwards = FALSE;
+  BackgroundJob* m_job = nullptr;
+};
+
 class ObjImporter {
  public:
   // A new importer with its four lists and its line buffer; null when memory is missing.
@@ -68,6 +96,11 @@ class ObjImporter {
   // The model arrays at the sizes pass 1 counted. False after reporting the missing
   // memory.
   Bool AllocModel();
+  // Whether pass 2 keeps the normals' values (the default). Without them (an import
+  // that makes no normal tag) the array stays null, and vn lines are only counted, by
+  // the rule the stored ones follow, their values that are no numbers still counted
+  // for the report. Set before AllocModel.
+  void KeepNormals(Bool keep) { m_keepNormals = keep; }
   // Pass 2 from the start of the file. False when a line element's arrays could not
   // be allocated.
   Bool ReadObj();
@@ -115,6 +148,10 @@ class ObjImporter {
   void CenterAxis(PolygonObject* op);
   // The UVW and normal tags of the single object (polygon i = face i).
   void MakeUVWTag(PolygonObject* op);
+  // The one-object build, once the polygons are made and only the UVW tag still reads
+  // the faces: each face's UV indices in corner order take the place of its record at
+  // the front of the array, which shrinks to them (m_facesAreUVCorners).
+  void CompactFacesToUVCorners();
   void MakeNormalTag(PolygonObject* op);
   // The n-gons of the single object over the polygons they were split into.
   void RebuildNgons(PolygonObject* op);
@@ -214,6 +251,23 @@ class ObjImporter {
   // so that it needs no second selection.
   void RecordForm(UCHAR form);
   Bool TakeRecordedForm(UCHAR* form);
+  // Pass 2 itself (ReadObj runs it, with the arrays prefaulted beside it).
+  Bool ReadObjLines();
+  // One v, vn or vt statement (Statement) into its array at read[0], read[1] or
+  // read[2] (vertices, normals, UVs stored so far), counted there; false when it holds
+  // no such element or its array is full.
+  // Values that are no finite numbers are stored as 0 and counted in *notFinite.
+  Bool StoreCoordinate(LONG statement, const CHAR* text, const CHAR* end, ULONG* read, ULONG* notFinite) const;
+  // Both passes on two threads: a second reading of the file counts (pass 1) or stores
+  // (pass 2, store) the v, vn and vt lines while the calling thread reads the rest.
+  // False when it does not pay (small file, one thread) or cannot start; then the
+  // calling thread does everything.
+  struct CoordinateJob;
+  Bool StartCoordinateJob(Bool store);
+  // Waits for the second thread and ends it: from then on the coordinates are stored.
+  void FinishCoordinateJob();
+  // Pass 1: waits for the second thread and adds what it counted.
+  void FinishCoordinateCount();
   void PrintSkippedInput() const;
   void PrintIndicesOutOfRange() const;
 
@@ -241,7 +295,15 @@ class ObjImporter {
   BaseObject* MakeNull(BaseDocument* doc, BaseObject* parent, const String& name);
 
   String m_defaultObjectName;
-  LONG m_lineLength = 0;            // characters in lineBuffer
+  Filename m_file;  // the file Open opened, for a second reading
+  LONG m_blockSize = TEXTFILE_BLOCKSIZE;
+  CoordinateJob* m_coordinateJob = nullptr;
+  ULONG m_coordinatesSkipped = 0;  // pass 1: v, vn and vt lines whose numbers did not read
+  Bool m_coordinatesStored = FALSE;  // pass 2: the second thread stored every coordinate
+  Bool m_keepNormals = TRUE;        // KeepNormals
+  Bool m_facesAreUVCorners = FALSE;  // faces holds four LONG per face: CompactFacesToUVCorners
+  const CHAR* m_line = nullptr;     // the statement: in the reader's block or in lineBuffer
+  LONG m_lineLength = 0;            // characters of m_line
   ULONG m_segmentSlots = 0;         // segments allocated
   linkNode* m_pNextNgon = nullptr;  // pass 2: the n-gon record of the next large face
   UCHAR* m_pForms = nullptr;        // one form per face or line element line
