@@ -83,11 +83,11 @@ TEST(NumberText, ShortestTextReadsBackExactlyAndIntegersAreDecimal) {
     EXPECT_EQ(std::strtof(text, nullptr), f) << text;
     EXPECT_LE(std::strlen(text), 14u) << text;
   }
-  char text[NUMTEXT_MAX + 1];
-  *AppendShortestSingle(text, 0.1) = 0;  // no float: the double's text
-  EXPECT_STREQ(text, "0.1");
-  *AppendShortestSingle(text, double(0.1f)) = 0;
-  EXPECT_STREQ(text, "0.1");
+  char widened[NUMTEXT_MAX + 1];
+  *AppendShortestSingle(widened, 0.1) = 0;  // no float: the double's text
+  EXPECT_STREQ(widened, "0.1");
+  *AppendShortestSingle(widened, double(0.1f)) = 0;
+  EXPECT_STREQ(widened, "0.1");
   for (const LULONG n : {LULONG(0), LULONG(9), LULONG(10), LULONG(99), LULONG(100), LULONG(4294967295u),
                          LULONG(18446744073709551615ull)}) {
     char text[32];
