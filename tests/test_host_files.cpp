@@ -521,7 +521,7 @@ struct ScopedBrowse {
 struct Listed {
   std::string name;
   bool dir;
-  VLONG size;
+  LLONG size;
 };
 
 std::vector<Listed> List(const std::string& folder) {
