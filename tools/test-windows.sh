@@ -2,7 +2,9 @@
 # make test-windows: installs the MinGW-w64 cross compiler and wine32 when missing,
 # builds the windows-i686 preset (the shell, the plug-in DLL and the test programs) and
 # runs every test program under wine in a fresh wine prefix. Prints the test cases passed
-# and failed per program and in total, like ctest; fails when any failed.
+# and failed per program and in total, like ctest, then compares the README's main job
+# run by the Linux shell and under wine; fails when anything failed.
+# KELVANE_WINE=/path/to/wine uses that wine and installs none.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,7 +17,7 @@ packages=(cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw
           uthash-dev libcli11-dev cmark)
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
-if ! installed wine32:i386; then
+if [ -z "${KELVANE_WINE:-}" ] && ! installed wine32:i386; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "Adding the i386 architecture (wine32 runs the 32-bit programs)"
     $sudo dpkg --add-architecture i386
@@ -25,9 +27,12 @@ fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq || echo "apt-get update reported errors; installing from the indexes it has"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+    echo "test-windows: apt-get could not install ${missing[*]} (its report is above)" >&2
+    exit 1
+  fi
 fi
-wine=$(command -v wine || true)
+wine=${KELVANE_WINE:-$(command -v wine || true)}
 [ -z "$wine" ] && [ -x /usr/lib/wine/wine ] && wine=/usr/lib/wine/wine
 if [ -z "$wine" ]; then
   echo "test-windows: wine is not installed" >&2
@@ -81,11 +86,26 @@ while read -r exe; do
 done <"$bin/windows_tests.txt"
 seconds=$(( $(date +%s) - start ))
 
+# --- the shell's main job, Linux against wine ----------------------------------------
+echo
+echo "The README's main job on Linux and under wine:"
+linux_bin=""
+for b in build-ci/bin build/bin; do [ -x "$b/kelvane" ] && [ -f "$b/kelvane_plugin.so" ] && linux_bin=$b && break; done
+if [ -z "$linux_bin" ]; then
+  cmake --preset default >/dev/null
+  cmake --build --preset default --target kelvane >/dev/null
+  linux_bin=build/bin
+fi
+compare_ok=1
+bash tools/compare-windows-shell.sh "$linux_bin" "$bin" "$wine" || compare_ok=0
+
 not_built=$(grep -o 'test_[a-z_]*' <<<"$(sed -n '/set(KELVANE_TESTS_NOT_ON_WINDOWS/,/)/p' tests/CMakeLists.txt)" | tr '\n' ' ')
 echo
 echo "Not built for Windows: test_peer_* (Linux peers) $not_built"
 echo "Under wine: $programs test programs, $passed test cases passed, $failed failed (${seconds}s)"
+[ $compare_ok -eq 1 ] && echo "Main job: same output and byte-identical files on Linux and under wine" ||
+  echo "Main job: output or files DIFFER under wine (build-windows/compare/)"
 if [ ${#badprograms[@]} -gt 0 ]; then
   echo "Programs with failures: ${badprograms[*]}"
-  exit 1
 fi
+[ ${#badprograms[@]} -eq 0 ] && [ $compare_ok -eq 1 ]
