@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 
 #include "c4d_bitmap.h"
@@ -16,6 +17,14 @@ namespace {
 
 // Resource images are small; a header claiming more is damaged, not an image to load.
 constexpr LLONG kMaxPixels = host::internal::kMaxPicturePixels;
+
+// A system that cannot read pictures at all says so on the console, once per reason,
+// rather than leaving every icon silently empty.
+void ReportPicturesUnavailable(const std::string& path, const std::string& why) {
+  static std::set<std::string> reported;
+  if (!reported.insert(why).second) return;
+  GePrint(String("Kelvane host: cannot read the picture '") + String(path) + String("': ") + String(why));
+}
 
 }  // namespace
 
@@ -51,7 +60,10 @@ LONG BaseBitmap::Init(const Filename& name) {
   if (!st.isRegular) return IMAGERESULT_WRONGTYPE;
 
   host::internal::Picture picture;
-  switch (host::internal::ReadPicture(path, &picture)) {
+  std::string unavailable;
+  const host::internal::PictureResult read = host::internal::ReadPicture(path, &picture, &unavailable);
+  if (!unavailable.empty()) ReportPicturesUnavailable(path, unavailable);
+  switch (read) {
     case host::internal::PictureResult::kOk: break;
     case host::internal::PictureResult::kOutOfMemory: return IMAGERESULT_OUTOFMEMORY;
     default: return IMAGERESULT_WRONGTYPE;

@@ -23,7 +23,8 @@ struct Picture {
 enum class PictureResult { kOk, kWrongType, kOutOfMemory };
 
 // Reads the regular file at path: kWrongType when it is not a picture this build reads
-// or is damaged (no partial picture).
-PictureResult ReadPicture(const std::string& path, Picture* picture);
+// or is damaged (no partial picture). When the system lacks the means to read pictures
+// at all (no imaging component, no TIFF decoder), *unavailable says so, for the user.
+PictureResult ReadPicture(const std::string& path, Picture* picture, std::string* unavailable);
 
 }  // namespace host::internal

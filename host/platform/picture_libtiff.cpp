@@ -36,7 +36,7 @@ TIFF* OpenTiff(const std::string& path) {
 
 }  // namespace
 
-PictureResult ReadPicture(const std::string& path, Picture* picture) {
+PictureResult ReadPicture(const std::string& path, Picture* picture, std::string*) {
   TIFF* tif = OpenTiff(path);
   if (!tif) return PictureResult::kWrongType;
   uint32_t width = 0, height = 0;

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <wincodec.h>
 
+#include <cstdio>
 #include <new>
 
 #include "picture_reader.h"
@@ -30,9 +31,15 @@ std::wstring Widen(const std::string& text) {
   return out;
 }
 
+std::string HexCode(HRESULT code) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "0x%08lx", static_cast<unsigned long>(code));
+  return text;
+}
+
 }  // namespace
 
-PictureResult ReadPicture(const std::string& path, Picture* picture) {
+PictureResult ReadPicture(const std::string& path, Picture* picture, std::string* unavailable) {
   // COM for this thread; a caller that set it up already keeps its own apartment.
   const HRESULT init = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   const bool uninit = SUCCEEDED(init);
@@ -44,13 +51,24 @@ PictureResult ReadPicture(const std::string& path, Picture* picture) {
     Released<IWICBitmapSource> converted;
     UINT width = 0, height = 0;
     const std::wstring wide = Widen(path);
-    if (!wide.empty() &&
-        SUCCEEDED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                     reinterpret_cast<void**>(&factory.p))) &&
-        SUCCEEDED(factory.p->CreateDecoderFromFilename(wide.c_str(), nullptr, GENERIC_READ,
-                                                       WICDecodeMetadataCacheOnDemand, &decoder.p)) &&
-        SUCCEEDED(decoder.p->GetFrame(0, &frame.p)) && SUCCEEDED(frame.p->GetSize(&width, &height)) && width > 0 &&
-        height > 0 && SUCCEEDED(::WICConvertBitmapSource(GUID_WICPixelFormat32bppRGBA, frame.p, &converted.p))) {
+    const HRESULT made = ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_IWICImagingFactory, reinterpret_cast<void**>(&factory.p));
+    if (FAILED(made)) {
+      *unavailable = "the Windows Imaging Component is not available (" + HexCode(made) + ")";
+    } else {
+      const HRESULT opened = wide.empty() ? E_INVALIDARG
+                                          : factory.p->CreateDecoderFromFilename(
+                                                wide.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
+                                                &decoder.p);
+      // No decoder took the file: damaged, or this Windows reads no TIFF at all.
+      Released<IWICBitmapDecoder> tiff;
+      if (opened == WINCODEC_ERR_COMPONENTNOTFOUND &&
+          FAILED(factory.p->CreateDecoder(GUID_ContainerFormatTiff, nullptr, &tiff.p)))
+        *unavailable = "this Windows has no TIFF decoder in its imaging component";
+    }
+    if (decoder.p && SUCCEEDED(decoder.p->GetFrame(0, &frame.p)) && SUCCEEDED(frame.p->GetSize(&width, &height)) &&
+        width > 0 && height > 0 &&
+        SUCCEEDED(::WICConvertBitmapSource(GUID_WICPixelFormat32bppRGBA, frame.p, &converted.p))) {
       if (int64_t(width) * int64_t(height) <= kMaxPicturePixels) {
         std::vector<uint32_t> pixels;
         try {
