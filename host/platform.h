@@ -93,6 +93,8 @@ int OpenLockFile(const std::string& path);
 bool TryLock(int fd, bool* busy);
 void Unlock(int fd);
 
+// Makes a console window show the program's UTF-8 output (nothing elsewhere).
+void PrepareConsole();
 // Standard output or standard error is a terminal; the width of standard error's in
 // columns (80 when unknown).
 bool OutputIsTerminal();

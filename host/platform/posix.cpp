@@ -206,6 +206,8 @@ bool TryLock(int fd, bool* busy) {
 
 void Unlock(int fd) { ::flock(fd, LOCK_UN); }
 
+void PrepareConsole() {}  // terminals take UTF-8 as it is
+
 bool OutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 bool ErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

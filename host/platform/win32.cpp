@@ -313,6 +313,8 @@ void Unlock(int fd) {
   ::UnlockFileEx(Handle(fd), 0, 1, 0, &whole);
 }
 
+void PrepareConsole() { ::SetConsoleOutputCP(CP_UTF8); }
+
 bool OutputIsTerminal() {
   DWORD mode = 0;
   return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
