@@ -152,6 +152,12 @@ Bool BaseFile::Open(const Filename& name, LONG mode, LONG error_dialog, LONG ord
         if (fd < 0 && why == "not a regular file") refusal = "cannot open '" + path + "': " + why;
       } else {
         fd = host::platform::OpenForWriting(path, mode == FILEOPEN_READWRITE);
+        host::platform::FileStatus st;
+        if (fd >= 0 && (!host::platform::StatusOf(fd, &st) || !st.isRegular)) {
+          host::platform::Close(fd);  // replaced between the check and the open
+          fd = -1;
+          refusal = "cannot open '" + path + "': not a regular file";
+        }
       }
     }
   }
