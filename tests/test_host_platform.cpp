@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "c4d_file.h"
 #include "host_fixture.h"
 #include "platform.h"
 
@@ -106,6 +107,43 @@ TEST_F(PlatformTest, TheLockIsExclusiveUntilReleased) {
   pf::Unlock(second);
   pf::Close(first);
   pf::Close(second);
+}
+
+TEST_F(PlatformTest, Utf8NamesAreKeptInEveryFileOperation) {
+  const std::string folder = TempDir() + "/dossier \xc3\xa9t\xc3\xa9";         // "dossier été"
+  const std::string name = "\xe6\xa8\xa1\xe5\x9e\x8b \xc3\xbc.obj";        // "模型 ü.obj"
+  const std::string path = folder + "/" + name;
+  ASSERT_TRUE(GeFCreateDir(Filename(folder.c_str())));
+  {
+    BaseFile* file = BaseFile::Alloc();
+    ASSERT_TRUE(file->Open(Filename(path.c_str()), FILEOPEN_WRITE));
+    ASSERT_TRUE(file->WriteBytes("v 0 0 0\r\n", 9));
+    ASSERT_TRUE(file->Close());
+    BaseFile::Free(file);
+  }
+  // Stored under the UTF-8 name itself, not a name in another code page.
+  EXPECT_TRUE(fs::exists(fs::u8path(path)));
+  EXPECT_TRUE(GeFExist(Filename(path.c_str())));
+  LocalFileTime when;
+  EXPECT_TRUE(GeGetFileTime(Filename(path.c_str()), GE_FILETIME_MODIFIED, &when));
+  EXPECT_EQ(when.size, 9);
+  BrowseFiles* browse = BrowseFiles::Alloc();
+  ASSERT_TRUE(browse->Init(Filename(folder.c_str())));
+  ASSERT_TRUE(browse->GetNext());
+  EXPECT_EQ(browse->GetFilename().GetString().Std(), name);
+  EXPECT_EQ(browse->GetSize(), 9);
+  EXPECT_FALSE(browse->GetNext());
+  BrowseFiles::Free(browse);
+  {
+    BaseFile* file = BaseFile::Alloc();
+    ASSERT_TRUE(file->Open(Filename(path.c_str()), FILEOPEN_READ));
+    char bytes[9];
+    ASSERT_EQ(file->ReadBytes(bytes, 9), 9);
+    EXPECT_EQ(std::string(bytes, 9), "v 0 0 0\r\n");  // the line end as written
+    BaseFile::Free(file);
+  }
+  EXPECT_TRUE(GeFKill(Filename(folder.c_str()), GE_FKILL_DIRECTORY | GE_FKILL_RECURSIVE));
+  EXPECT_FALSE(fs::exists(fs::u8path(folder)));
 }
 
 TEST(PlatformTimeTest, DatesPast2038Convert) {
