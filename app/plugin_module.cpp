@@ -13,25 +13,25 @@ std::string ExecutableFolder() {
 
 bool PluginModule::Load(const std::string& folder, std::string* error) {
   const std::filesystem::path file =
-      std::filesystem::absolute(std::filesystem::path(folder) / host::platform::ModuleFileName());
+      std::filesystem::absolute(std::filesystem::u8path(folder) / host::platform::ModuleFileName());
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) {
-    *error = "no plug-in module '" + file.string() + "' (set --plugin-dir or KELVANE_PLUGIN_DIR)";
+    *error = "no plug-in module '" + file.u8string() + "' (set --plugin-dir or KELVANE_PLUGIN_DIR)";
     return false;
   }
   std::string why;
-  m_handle = host::platform::LoadModule(file.string(), &why);
+  m_handle = host::platform::LoadModule(file.u8string(), &why);
   if (!m_handle) {
     *error = "cannot load the plug-in module: " + why;
     return false;
   }
   m_main = reinterpret_cast<C4dMainFunction*>(host::platform::ModuleSymbol(m_handle, "c4d_main"));
   if (!m_main) {
-    *error = "the plug-in module '" + file.string() + "' has no entry point c4d_main";
+    *error = "the plug-in module '" + file.u8string() + "' has no entry point c4d_main";
     Unload();
     return false;
   }
-  host::SetPluginFolder(file.parent_path().string());
+  host::SetPluginFolder(file.parent_path().u8string());
   return true;
 }
 

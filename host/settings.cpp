@@ -130,8 +130,8 @@ bool Save() {
 bool EnsureFolder(std::string* error) {
   const std::string folder = host::SettingsFolder();
   std::error_code ec;
-  if (std::filesystem::is_directory(folder, ec)) return true;
-  std::filesystem::create_directories(folder, ec);
+  if (std::filesystem::is_directory(std::filesystem::u8path(folder), ec)) return true;
+  std::filesystem::create_directories(std::filesystem::u8path(folder), ec);
   if (ec) {
     *error = "cannot create the folder '" + folder + "': " + ec.message();
     return false;
