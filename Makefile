@@ -1,5 +1,5 @@
 # Thin wrapper around the CMake presets: the README's commands.
-.PHONY: deps build run test test-default test-asan fuzz bench clean
+.PHONY: deps build run test test-default test-asan test-windows fuzz bench clean
 
 deps:
 	@bash tools/install-deps.sh
@@ -32,6 +32,11 @@ test-asan:
 	cmake --build --preset ci-asan
 	ctest --preset ci-asan
 
+# The 32-bit Windows build (MinGW-w64 cross compiler, windows-i686 preset) and its test
+# programs run under wine in a fresh wine prefix; installs the compiler and wine32 first.
+test-windows:
+	bash tools/test-windows.sh
+
 # The fuzz targets (clang, AddressSanitizer + UndefinedBehaviorSanitizer): build, write the
 # seed corpus, replay fuzz/regressions/ and fuzz each target for FUZZ_SECONDS; fails on
 # any crash, leak or timeout. Longer: make fuzz FUZZ_SECONDS=600 (docs/development.md).
@@ -51,4 +56,4 @@ bench: build
 	./build/bin/bench_import
 
 clean:
-	rm -rf build build-asan build-ci build-ci-asan build-fuzz
+	rm -rf build build-asan build-ci build-ci-asan build-fuzz build-windows

@@ -131,7 +131,7 @@ LLONG gantryBinFile::GetFilePos() const {
 Bool gantryBinFile::SetFilePos(LLONG pos) {
   ResetCursor();
   if (!m_isOpen || pos < 0 || pos >= m_fileLength) return FALSE;
-  if (!m_pHostFile->Seek(static_cast<VLONG>(pos), FILESEEK_START)) return FALSE;
+  if (!m_pHostFile->Seek(pos, FILESEEK_START)) return FALSE;
   m_filePos = pos;
   return TRUE;
 }

@@ -114,7 +114,7 @@ LONG TextReader::Open(const Filename& name) {
     const LONG error = m_pFile->GetError();
     return error != FILEERROR_NONE ? error : FILEERROR_OPEN;
   }
-  const VLONG length = m_pFile->GetLength();
+  const LLONG length = m_pFile->GetLength();
   m_fileLength = length > 0 ? length : 0;
   m_consumed = 0;
   m_isOpen = TRUE;
@@ -126,7 +126,7 @@ Bool TextReader::Fill() {
   m_blockLength = m_fileLength - m_consumed;
   if (m_blockLength > m_bufferSize) m_blockLength = m_bufferSize;
   // A short read leaves the host position somewhere inside the block; start it again.
-  Bool ok = !m_retrySeek || m_pFile->Seek(static_cast<VLONG>(m_consumed), FILESEEK_START);
+  Bool ok = !m_retrySeek || m_pFile->Seek(m_consumed, FILESEEK_START);
   if (ok) {
     m_retrySeek = FALSE;
     ok = m_pFile->ReadBytes(m_pBuffer, static_cast<VLONG>(m_blockLength)) == m_blockLength;

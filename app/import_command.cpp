@@ -4,7 +4,6 @@
 // active afterwards (the import may have made a new one) is saved as a scene file.
 #include <CLI/CLI.hpp>
 
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -19,6 +18,7 @@
 
 #include "c4d.h"
 #include "host_control.h"
+#include "platform.h"
 #include "option_flags.h"
 #include "options_dialog.h"
 #include "shell_commands.h"
@@ -231,7 +231,7 @@ std::string OutputFolderProblem(const std::string& output) {
   const fs::file_status status = fs::status(folder, ec);
   if (!fs::exists(status)) return "no such folder '" + folder.string() + "'";
   if (!fs::is_directory(status)) return "'" + folder.string() + "' is not a folder";
-  if (access(folder.c_str(), W_OK | X_OK) != 0) return "the folder '" + folder.string() + "' is not writable";
+  if (!host::platform::FolderWritable(folder.string())) return "the folder '" + folder.string() + "' is not writable";
   if (fs::is_directory(fs::path(output), ec)) return "it is a folder";
   return std::string();
 }

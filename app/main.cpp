@@ -11,6 +11,7 @@
 #include "mdd_command.h"
 #include "options_command.h"
 #include "output_log.h"
+#include "platform.h"
 #include "plugin_module.h"
 #include "shell_commands.h"
 
@@ -44,6 +45,7 @@ std::string UnknownCommand(CLI::App& app, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  host::platform::PrepareConsole();
   CLI::App app{"Kelvane: Wavefront OBJ/MTL and MDD point cache exchange, run on an embedded scene.\n"
                "The plug-in module and its res/ folder are looked for beside this program, in the\n"
                "folder given by --plugin-dir, or in $KELVANE_PLUGIN_DIR.",

@@ -1,40 +1,37 @@
 #include "plugin_module.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
-#include <climits>
 #include <filesystem>
 
 #include "host_control.h"
+#include "platform.h"
 
 std::string ExecutableFolder() {
-  char path[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-  if (n <= 0) return ".";
-  path[n] = 0;
-  return std::filesystem::path(path).parent_path().string();
+  const std::string path = host::platform::ExecutablePath();
+  if (path.empty()) return ".";
+  return path.substr(0, path.find_last_of(host::platform::kPathSeparators));
 }
 
 bool PluginModule::Load(const std::string& folder, std::string* error) {
-  const std::filesystem::path file = std::filesystem::absolute(std::filesystem::path(folder) / kModuleFile);
+  const std::filesystem::path file =
+      std::filesystem::absolute(std::filesystem::u8path(folder) / host::platform::ModuleFileName());
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) {
-    *error = "no plug-in module '" + file.string() + "' (set --plugin-dir or KELVANE_PLUGIN_DIR)";
+    *error = "no plug-in module '" + file.u8string() + "' (set --plugin-dir or KELVANE_PLUGIN_DIR)";
     return false;
   }
-  m_handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::string why;
+  m_handle = host::platform::LoadModule(file.u8string(), &why);
   if (!m_handle) {
-    *error = std::string("cannot load the plug-in module: ") + dlerror();
+    *error = "cannot load the plug-in module: " + why;
     return false;
   }
-  m_main = reinterpret_cast<C4dMainFunction*>(dlsym(m_handle, "c4d_main"));
+  m_main = reinterpret_cast<C4dMainFunction*>(host::platform::ModuleSymbol(m_handle, "c4d_main"));
   if (!m_main) {
-    *error = "the plug-in module '" + file.string() + "' has no entry point c4d_main";
+    *error = "the plug-in module '" + file.u8string() + "' has no entry point c4d_main";
     Unload();
     return false;
   }
-  host::SetPluginFolder(file.parent_path().string());
+  host::SetPluginFolder(file.parent_path().u8string());
   return true;
 }
 
@@ -70,7 +67,7 @@ void PluginModule::Unload() {
   // before the module does.
   host::FreeDocuments();
   host::FreeRegistry();
-  if (m_handle) dlclose(m_handle);
+  host::platform::UnloadModule(m_handle);
   m_handle = nullptr;
   m_main = nullptr;
 }

@@ -7,11 +7,10 @@
 
 class PluginModule {
  public:
-  static constexpr const char* kModuleFile = "kelvane_plugin.so";
-
   ~PluginModule() { Unload(); }
 
-  // Loads folder/kelvane_plugin.so and finds its entry point.
+  // Loads the plug-in module of folder (kelvane_plugin.so, on Windows kelvane_plugin.dll)
+  // and finds its entry point.
   bool Load(const std::string& folder, std::string* error);
   // System initialisation (interface version, resource), the load-priority query and
   // plug-in start, as the host does at start-up.

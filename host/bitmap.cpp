@@ -1,46 +1,29 @@
-// Bitmaps: TIFF loading through libtiff, made images, pixel access, and the cache of
-// the plug-in's own images.
-#include <sys/stat.h>
-#include <tiffio.h>
-
-#include <cstdarg>
+// Bitmaps: picture loading (picture_reader.h), made images, pixel access, and the
+// cache of the plug-in's own images.
 #include <map>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 
 #include "c4d_bitmap.h"
 #include "c4d_general.h"
 #include "c4d_memory.h"
 #include "host_internal.h"
+#include "picture_reader.h"
+#include "platform.h"
 
 namespace {
 
 // Resource images are small; a header claiming more is damaged, not an image to load.
-constexpr LLONG kMaxPixels = LLONG(1) << 26;
+constexpr LLONG kMaxPixels = host::internal::kMaxPicturePixels;
 
-int SilentTiffMessage(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-
-// Damaged files must fail quietly: libtiff would otherwise print to standard error.
-void SilenceLibtiff() {
-  static const bool done = [] {
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
-    return true;
-  }();
-  (void)done;
-}
-
-TIFF* OpenTiff(const std::string& path) {
-  SilenceLibtiff();
-  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-  if (!options) return nullptr;
-  TIFFOpenOptionsSetErrorHandlerExtR(options, SilentTiffMessage, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, SilentTiffMessage, nullptr);
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(kMaxPixels * 4 + 65536));
-  TIFF* tif = TIFFOpenExt(path.c_str(), "r", options);
-  TIFFOpenOptionsFree(options);
-  return tif;
+// A system that cannot read pictures at all says so on the console, once per reason,
+// rather than leaving every icon silently empty.
+void ReportPicturesUnavailable(const std::string& path, const std::string& why) {
+  static std::set<std::string> reported;
+  if (!reported.insert(why).second) return;
+  GePrint(String("Kelvane host: cannot read the picture '") + String(path) + String("': ") + String(why));
 }
 
 }  // namespace
@@ -71,37 +54,25 @@ LONG BaseBitmap::Init(const Filename& name) {
   m_rgba.clear();
 
   const std::string& path = name.GetString().Std();
-  struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return IMAGERESULT_NOTEXISTING;
+  host::platform::FileStatus st;
+  if (!host::platform::Status(path, &st) || st.isDir) return IMAGERESULT_NOTEXISTING;
   // A pipe or device would block the reading or never end.
-  if (!S_ISREG(st.st_mode)) return IMAGERESULT_WRONGTYPE;
+  if (!st.isRegular) return IMAGERESULT_WRONGTYPE;
 
-  TIFF* tif = OpenTiff(path);
-  if (!tif) return IMAGERESULT_WRONGTYPE;
-  uint32_t width = 0, height = 0;
-  LONG result = IMAGERESULT_WRONGTYPE;
-  if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) == 1 && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) == 1 &&
-      width > 0 && height > 0) {
-    if (LLONG(width) * LLONG(height) <= kMaxPixels) {
-      std::vector<uint32_t> pixels;
-      try {
-        pixels.assign(static_cast<size_t>(width) * height, 0u);
-      } catch (const std::bad_alloc&) {
-        pixels.clear();
-        result = IMAGERESULT_OUTOFMEMORY;
-      }
-      // Stop at the first damaged strip rather than return a partial picture.
-      if (!pixels.empty() && TIFFReadRGBAImageOriented(tif, width, height, pixels.data(), ORIENTATION_TOPLEFT, 1) == 1) {
-        m_rgba.swap(pixels);
-        m_width = static_cast<LONG>(width);
-        m_height = static_cast<LONG>(height);
-        m_source = name;
-        result = IMAGERESULT_OK;
-      }
-    }
+  host::internal::Picture picture;
+  std::string unavailable;
+  const host::internal::PictureResult read = host::internal::ReadPicture(path, &picture, &unavailable);
+  if (!unavailable.empty()) ReportPicturesUnavailable(path, unavailable);
+  switch (read) {
+    case host::internal::PictureResult::kOk: break;
+    case host::internal::PictureResult::kOutOfMemory: return IMAGERESULT_OUTOFMEMORY;
+    default: return IMAGERESULT_WRONGTYPE;
   }
-  TIFFClose(tif);
-  return result;
+  m_rgba.swap(picture.rgba);
+  m_width = picture.width;
+  m_height = picture.height;
+  m_source = name;
+  return IMAGERESULT_OK;
 }
 
 void BaseBitmap::GetPixel(LONG x, LONG y, UWORD* r, UWORD* g, UWORD* b) const {

@@ -130,9 +130,10 @@ class BaseFile {
   // FILEERROR_FILE_END (end of data) or FILEERROR_READ.
   VLONG ReadBytes(void* data, VLONG length, Bool just_try = FALSE);
   Bool WriteBytes(const void* data, VLONG length);
-  Bool Seek(VLONG position, LONG mode = FILESEEK_RELATIVE);
-  VLONG GetPosition();
-  VLONG GetLength();
+  // Positions and lengths are 64-bit also in 32-bit builds: files may exceed 4 GiB.
+  Bool Seek(LLONG position, LONG mode = FILESEEK_RELATIVE);
+  LLONG GetPosition();
+  LLONG GetLength();
   LONG GetError() const { return m_error; }
   void SetError(LONG error) { m_error = error; }
 
@@ -144,7 +145,7 @@ class BaseFile {
   host::internal::SafeSave* m_save = nullptr;  // FILEOPEN_WRITE: the file being saved
   LONG m_mode = 0;
   LONG m_error = FILEERROR_NONE;
-  VLONG m_position = 0;
+  LLONG m_position = 0;
   Filename m_name;
   friend struct BaseFileAccess;
 };
@@ -205,7 +206,7 @@ class BrowseFiles {
   Filename GetFilename() const;
   Bool IsDir() const;
   Bool IsHidden() const;
-  VLONG GetSize() const;
+  LLONG GetSize() const;
 
   ~BrowseFiles();
 

@@ -1,7 +1,5 @@
 // The console (a log the tests read, echoed on standard output), the status bar
 // (drawn as one self-overwriting line on standard error) and the mouse pointer.
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,6 +11,7 @@
 #include "c4d_general.h"
 #include "host_control.h"
 #include "host_internal.h"
+#include "platform.h"
 
 namespace {
 
@@ -53,20 +52,14 @@ struct StatusLine {
 };
 StatusLine g_line;
 
-bool IsTerminal(int fd) { return ::isatty(fd) == 1; }
-
 bool Drawing() {
   if (g_line.mode == 0) return false;
   if (g_line.mode == 1) return true;
-  static const bool stderrIsTerminal = IsTerminal(STDERR_FILENO);
+  static const bool stderrIsTerminal = host::platform::ErrorIsTerminal();
   return stderrIsTerminal;
 }
 
-size_t TerminalColumns() {
-  winsize size{};
-  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
-}
+size_t TerminalColumns() { return host::platform::ErrorColumns(); }
 
 // Columns of UTF-8 text, counting one per code point.
 size_t Columns(const std::string& text) {
@@ -169,7 +162,7 @@ void GePrint(const String& text) {
     host::internal::Withhold(text.Std());
     return;
   }
-  static const bool stdoutIsTerminal = IsTerminal(STDOUT_FILENO);
+  static const bool stdoutIsTerminal = host::platform::OutputIsTerminal();
   const bool restore = g_line.shown && stdoutIsTerminal;
   if (restore) EraseLocked();
   std::string out = text.Std() + "\n";

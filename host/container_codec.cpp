@@ -1,10 +1,8 @@
 #include "container_codec.h"
 
+#include "platform.h"
 #include "safe_save.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <zlib.h>
 
@@ -341,40 +339,39 @@ bool ReadFramedFile(const std::string& path, const char* magic, uint32_t minVers
     return false;
   };
 
-  // Non-blocking so that a pipe in place of the file cannot hang the open.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return fail(std::strerror(errno), true);
-  struct stat st;
-  const bool statted = ::fstat(fd, &st) == 0;
-  if (!statted || !S_ISREG(st.st_mode)) {
-    const std::string why = statted ? "not a regular file" : std::strerror(errno);
-    ::close(fd);
-    return fail(why, true);
+  // A pipe or device in place of the file is refused without hanging the open.
+  std::string refusal;
+  const int fd = platform::OpenForReading(path, &refusal);
+  if (fd < 0) return fail(refusal, true);
+  platform::FileStatus st;
+  if (!platform::StatusOf(fd, &st)) {
+    refusal = std::strerror(errno);
+    platform::Close(fd);
+    return fail(refusal, true);
   }
   unsigned char header[kFramedHeaderSize];
   size_t got = 0;
   while (got < sizeof(header)) {
-    const ssize_t n = ::read(fd, header + got, sizeof(header) - got);
-    if (n < 0 && errno == EINTR) continue;
+    const int64_t n = platform::Read(fd, header + got, sizeof(header) - got);
     if (n < 0) {
       const std::string why = std::strerror(errno);
-      ::close(fd);
+      platform::Close(fd);
       return fail(why, true);
     }
     if (n == 0) break;
     got += static_cast<size_t>(n);
   }
   if (got < sizeof(header)) {
-    ::close(fd);
+    platform::Close(fd);
     return fail("file is " + std::to_string(got) + " bytes, shorter than its header", false);
   }
   if (std::memcmp(header, magic, 8) != 0) {
-    ::close(fd);
+    platform::Close(fd);
     return fail("wrong file signature", false);
   }
   const uint32_t fileVersion = GetU32(header + 8);
   if (fileVersion < minVersion || fileVersion > maxVersion) {
-    ::close(fd);
+    platform::Close(fd);
     return fail("unsupported version " + std::to_string(fileVersion) + " (this build reads " +
                     (minVersion == maxVersion ? std::to_string(maxVersion)
                                               : std::to_string(minVersion) + " to " + std::to_string(maxVersion)) +
@@ -382,35 +379,35 @@ bool ReadFramedFile(const std::string& path, const char* magic, uint32_t minVers
                 false);
   }
   const uint64_t length = GetU64(header + 12);
-  const uint64_t held = static_cast<uint64_t>(st.st_size) >= kFramedHeaderSize
-                            ? static_cast<uint64_t>(st.st_size) - kFramedHeaderSize
+  const uint64_t held = static_cast<uint64_t>(st.size) >= kFramedHeaderSize
+                            ? static_cast<uint64_t>(st.size) - kFramedHeaderSize
                             : 0;
   if (length != held) {
-    ::close(fd);
+    platform::Close(fd);
     return fail("length field says " + std::to_string(length) + " bytes, file holds " + std::to_string(held), false);
   }
   // Read at exactly the stated size: one allocation, checked against the file's size
   // first, so a damaged length cannot ask for more memory than the file has.
   std::string bytes;
   try {
+    if (length > bytes.max_size()) throw std::bad_alloc();  // more than a 32-bit process can hold
     bytes.resize(static_cast<size_t>(length));
   } catch (const std::bad_alloc&) {
-    ::close(fd);
+    platform::Close(fd);
     return fail("not enough memory to read " + std::to_string(length) + " bytes", true);
   }
   size_t have = 0;
   while (have < bytes.size()) {
-    const ssize_t n = ::read(fd, &bytes[have], bytes.size() - have);
-    if (n < 0 && errno == EINTR) continue;
+    const int64_t n = platform::Read(fd, &bytes[have], bytes.size() - have);
     if (n < 0) {
       const std::string why = std::strerror(errno);
-      ::close(fd);
+      platform::Close(fd);
       return fail(why, true);
     }
     if (n == 0) break;
     have += static_cast<size_t>(n);
   }
-  ::close(fd);
+  platform::Close(fd);
   if (have != bytes.size())
     return fail("file ends after " + std::to_string(have) + " of " + std::to_string(length) + " payload bytes", false);
   if (GetU32(header + 20) != Crc32(bytes.data(), bytes.size())) return fail("checksum mismatch", false);

@@ -1,11 +1,9 @@
-// Files: name arithmetic, byte access on POSIX descriptors, existence, deletion,
-// folder creation and folder browsing.
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// Files: name arithmetic, byte access on descriptors, existence, deletion, folder
+// creation and folder browsing.
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <cerrno>
 #include <filesystem>
 #include <mutex>
@@ -18,6 +16,7 @@
 #include "c4d_general.h"
 #include "c4d_memory.h"
 #include "host_internal.h"
+#include "platform.h"
 #include "safe_save.h"
 
 namespace {
@@ -26,7 +25,7 @@ const std::string& Text(const Filename& name) { return name.GetString().Std(); }
 
 // Index just past the folder part: the file part starts here.
 size_t FileStart(const std::string& path) {
-  const size_t slash = path.rfind('/');
+  const size_t slash = path.find_last_of(host::platform::kPathSeparators);
   return slash == std::string::npos ? 0 : slash + 1;
 }
 
@@ -56,7 +55,7 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 
 Filename Filename::GetDirectory() const {
   const std::string& path = Text(*this);
-  const size_t slash = path.rfind('/');
+  const size_t slash = path.find_last_of(host::platform::kPathSeparators);
   if (slash == std::string::npos) return Filename();
   if (slash == 0) return Filename("/");  // the root keeps its separator
   return Filename(String(path.substr(0, slash)));
@@ -104,9 +103,10 @@ Filename Filename::operator+(const Filename& sub) const {
   if (left.empty()) return sub;
   if (right.empty()) return *this;
   size_t leftEnd = left.size();
-  while (leftEnd > 0 && left[leftEnd - 1] == '/') --leftEnd;
+  auto separator = [](char c) { return std::strchr(host::platform::kPathSeparators, c) != nullptr && c != 0; };
+  while (leftEnd > 0 && separator(left[leftEnd - 1])) --leftEnd;
   size_t rightStart = 0;
-  while (rightStart < right.size() && right[rightStart] == '/') ++rightStart;
+  while (rightStart < right.size() && separator(right[rightStart])) ++rightStart;
   return Filename(String(left.substr(0, leftEnd) + "/" + right.substr(rightStart)));
 }
 
@@ -128,22 +128,15 @@ Bool BaseFile::Open(const Filename& name, LONG mode, LONG error_dialog, LONG ord
   m_mode = mode;
   m_name = name;
 
-  int flags = -1;
-  switch (mode) {
-    case FILEOPEN_READ:
-    case FILEOPEN_READ_NOCACHE: flags = O_RDONLY | O_NONBLOCK; break;
-    case FILEOPEN_WRITE: flags = O_WRONLY; break;  // through SafeSave
-    case FILEOPEN_READWRITE: flags = O_RDWR | O_CREAT; break;
-    case FILEOPEN_APPEND: flags = O_WRONLY | O_CREAT; break;
-    default: break;
-  }
+  const bool known = mode == FILEOPEN_READ || mode == FILEOPEN_READ_NOCACHE || mode == FILEOPEN_WRITE ||
+                     mode == FILEOPEN_READWRITE || mode == FILEOPEN_APPEND;
 
   int fd = -1;
   const std::string& path = Text(name);
   std::string refusal;
-  if (flags != -1 && !path.empty() && !host::internal::OpenShouldFail()) {
+  if (known && !path.empty() && !host::internal::OpenShouldFail()) {
     if (mode == FILEOPEN_WRITE) {
-      m_save = new (std::nothrow) host::internal::SafeSave;
+      m_save = new (std::nothrow) host::internal::SafeSave;  // replaces the file once complete
       if (m_save && m_save->Begin(path, &refusal)) {
         fd = m_save->Descriptor();
       } else {
@@ -153,29 +146,31 @@ Bool BaseFile::Open(const Filename& name, LONG mode, LONG error_dialog, LONG ord
     } else {
       // A device or pipe would block the open or the reads: refused before opening.
       refusal = host::internal::NotARegularFile(path);
-      if (!refusal.empty()) refusal = "cannot open '" + path + "': " + refusal;
-      if (refusal.empty()) {
-        do {
-          fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
-        } while (fd < 0 && errno == EINTR);
-      }
-      struct stat st;
-      if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+      if (!refusal.empty()) {
+        refusal = "cannot open '" + path + "': " + refusal;
+      } else if (mode == FILEOPEN_READ || mode == FILEOPEN_READ_NOCACHE) {
+        std::string why;
+        fd = host::platform::OpenForReading(path, &why);
         // Replaced between the check and the open.
-        ::close(fd);
-        fd = -1;
-        refusal = "cannot open '" + path + "': not a regular file";
+        if (fd < 0 && why == "not a regular file") refusal = "cannot open '" + path + "': " + why;
+      } else {
+        fd = host::platform::OpenForWriting(path, mode == FILEOPEN_READWRITE);
+        host::platform::FileStatus st;
+        if (fd >= 0 && (!host::platform::StatusOf(fd, &st) || !st.isRegular)) {
+          host::platform::Close(fd);  // replaced between the check and the open
+          fd = -1;
+          refusal = "cannot open '" + path + "': not a regular file";
+        }
       }
-      if (fd >= 0 && (flags & O_NONBLOCK)) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     }
   }
   if (fd >= 0 && mode == FILEOPEN_APPEND) {
-    const off_t end = ::lseek(fd, 0, SEEK_END);
+    const int64_t end = host::platform::Seek(fd, 0, SEEK_END);
     if (end < 0) {
-      ::close(fd);
+      host::platform::Close(fd);
       fd = -1;
     } else {
-      m_position = static_cast<VLONG>(end);
+      m_position = end;
     }
   }
   if (fd < 0) {
@@ -208,10 +203,10 @@ Bool BaseFile::Close() {
     return saved;
   }
   if (m_fd < 0) return TRUE;
-  const int result = ::close(m_fd);
+  const bool closed = host::platform::Close(m_fd);
   m_fd = -1;
   m_position = 0;
-  if (result != 0 && errno != EINTR) {
+  if (!closed) {
     m_error = FILEERROR_CLOSE;
     return FALSE;
   }
@@ -232,9 +227,8 @@ VLONG BaseFile::ReadBytes(void* data, VLONG length, Bool just_try) {
   VLONG got = 0;
   bool failed = false, atEnd = false;
   while (got < want) {
-    const ssize_t n = ::read(m_fd, dst + got, static_cast<size_t>(want - got));
+    const int64_t n = host::platform::Read(m_fd, dst + got, static_cast<size_t>(want - got));
     if (n < 0) {
-      if (errno == EINTR) continue;
       failed = true;
       break;
     }
@@ -270,9 +264,8 @@ Bool BaseFile::WriteBytes(const void* data, VLONG length) {
   VLONG put = 0;
   bool failed = false;
   while (put < allowed) {
-    const ssize_t n = ::write(m_fd, src + put, static_cast<size_t>(allowed - put));
+    const int64_t n = host::platform::Write(m_fd, src + put, static_cast<size_t>(allowed - put));
     if (n < 0) {
-      if (errno == EINTR) continue;
       failed = true;
       break;
     }
@@ -291,16 +284,16 @@ Bool BaseFile::WriteBytes(const void* data, VLONG length) {
   return TRUE;
 }
 
-Bool BaseFile::Seek(VLONG position, LONG mode) {
+Bool BaseFile::Seek(LLONG position, LONG mode) {
   if (m_fd < 0) {
     m_error = FILEERROR_SEEK;
     return FALSE;
   }
-  VLONG target;
+  LLONG target;
   if (mode == FILESEEK_START) {
     target = position;
   } else if (mode == FILESEEK_RELATIVE) {
-    if ((position > 0 && m_position > PTRDIFF_MAX - position)) {
+    if ((position > 0 && m_position > INT64_MAX - position)) {
       m_error = FILEERROR_SEEK;
       return FALSE;
     }
@@ -309,7 +302,7 @@ Bool BaseFile::Seek(VLONG position, LONG mode) {
     m_error = FILEERROR_SEEK;
     return FALSE;
   }
-  if (target < 0 || ::lseek(m_fd, static_cast<off_t>(target), SEEK_SET) < 0) {
+  if (target < 0 || host::platform::Seek(m_fd, target, SEEK_SET) < 0) {
     m_error = FILEERROR_SEEK;
     return FALSE;
   }
@@ -317,75 +310,71 @@ Bool BaseFile::Seek(VLONG position, LONG mode) {
   return TRUE;
 }
 
-VLONG BaseFile::GetPosition() { return m_fd < 0 ? 0 : m_position; }
+LLONG BaseFile::GetPosition() { return m_fd < 0 ? 0 : m_position; }
 
-VLONG BaseFile::GetLength() {
-  struct stat st;
-  if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return 0;
-  return static_cast<VLONG>(st.st_size);
+LLONG BaseFile::GetLength() {
+  host::platform::FileStatus st;
+  if (m_fd < 0 || !host::platform::StatusOf(m_fd, &st)) return 0;
+  return st.size;
 }
 
 // --- existence, deletion, folders --------------------------------------------
 
 Bool GeFExist(const Filename& name, Bool isdir) {
   const std::string& path = Text(name);
-  struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return FALSE;
-  return S_ISDIR(st.st_mode) ? isdir : !isdir;
+  host::platform::FileStatus st;
+  if (!host::platform::Status(path, &st)) return FALSE;
+  return st.isDir ? isdir : !isdir;
 }
 
 namespace {
 
-// The owner's write bit stands for the file's "not read-only" attribute.
-bool RemoveFile(const std::string& path, const struct stat& st, bool force) {
-  if (!(st.st_mode & S_IWUSR)) {
+// A read-only file is removed only when forced.
+bool RemoveFile(const std::string& path, const host::platform::FileStatus& st, bool force) {
+  if (!st.writable) {
     if (!force) return false;
-    ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
+    host::platform::MakeWritable(path, st);
   }
-  return ::unlink(path.c_str()) == 0;
+  return host::platform::RemoveFile(path);
 }
 
 bool RemoveTree(const std::string& path, bool force) {
-  DIR* dir = ::opendir(path.c_str());
-  if (!dir) return false;
   std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string n = entry->d_name;
-    if (n != "." && n != "..") names.push_back(n);
-  }
-  ::closedir(dir);
+  if (!host::platform::ListFolder(path, &names)) return false;
   bool ok = true;
   for (const std::string& n : names) {
     const std::string child = path + "/" + n;
-    struct stat st;
-    if (::lstat(child.c_str(), &st) != 0) {
+    host::platform::FileStatus st;
+    if (!host::platform::Status(child, &st, false)) {
       ok = false;
-    } else if (S_ISDIR(st.st_mode)) {
+    } else if (st.isDir && !st.isLink) {
       ok = RemoveTree(child, force) && ok;
+    } else if (st.isDir) {
+      ok = host::platform::RemoveFolder(child) && ok;  // a folder link goes, not what it names
     } else {
       ok = RemoveFile(child, st, force) && ok;
     }
   }
-  return ok && ::rmdir(path.c_str()) == 0;
+  return ok && host::platform::RemoveFolder(path);
 }
 
 }  // namespace
 
 Bool GeFKill(const Filename& name, LONG flags) {
   const std::string& path = Text(name);
-  struct stat st;
-  if (path.empty() || ::lstat(path.c_str(), &st) != 0) return FALSE;
+  host::platform::FileStatus st;
+  if (!host::platform::Status(path, &st, false)) return FALSE;
   const bool force = (flags & GE_FKILL_FORCE) != 0;
-  if (!S_ISDIR(st.st_mode)) return RemoveFile(path, st, force);
+  if (!st.isDir) return RemoveFile(path, st, force);
   if (!(flags & GE_FKILL_DIRECTORY)) return FALSE;
   if (flags & GE_FKILL_RECURSIVE) return RemoveTree(path, force);
-  return ::rmdir(path.c_str()) == 0;
+  return host::platform::RemoveFolder(path);
 }
 
 Bool GeFCreateDir(const Filename& name) {
   const std::string& path = Text(name);
   if (path.empty()) return FALSE;
-  if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return FALSE;
+  if (!host::platform::MakeFolder(path) && errno != EEXIST) return FALSE;
   return GeFExist(name, TRUE);
 }
 
@@ -395,7 +384,7 @@ struct BrowseFiles::Listing {
   struct Entry {
     std::string name;
     bool isDir = false;
-    VLONG size = 0;
+    LLONG size = 0;
   };
   std::string folder;
   std::vector<Entry> entries;
@@ -451,11 +440,11 @@ BrowseFiles::~BrowseFiles() { delete m_listing; }
 
 Bool GeFGetIdentity(const Filename& name, FileIdentity* identity) {
   const std::string& path = Text(name);
-  struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return FALSE;
+  host::platform::FileStatus st;
+  if (!host::platform::Status(path, &st)) return FALSE;
   if (identity) {
-    identity->volume = static_cast<LLONG>(st.st_dev);
-    identity->index = static_cast<LLONG>(st.st_ino);
+    identity->volume = static_cast<LLONG>(st.volume);
+    identity->index = static_cast<LLONG>(st.index);
   }
   return TRUE;
 }
@@ -466,30 +455,28 @@ Bool BrowseFiles::Init(const Filename& folder, LONG flags) {
   m_listing = new (std::nothrow) Listing;
   if (!m_listing) return FALSE;
   const std::string& path = Text(folder);
-  DIR* dir = path.empty() ? nullptr : ::opendir(path.c_str());
-  if (!dir) return FALSE;
   try {
-    while (const dirent* entry = ::readdir(dir)) {
+    std::vector<std::string> names;
+    if (!host::platform::ListFolder(path, &names)) return FALSE;
+    for (std::string& n : names) {
+      if (n.empty() || n[0] == '.') continue;
       Listing::Entry e;
-      e.name = entry->d_name;
-      if (e.name.empty() || e.name[0] == '.') continue;
       {
         std::lock_guard<std::mutex> lock(Browsed().mutex);
-        if (!Browsed().hidden.empty() && Browsed().hidden.count(JoinedPath(path, e.name))) continue;
+        if (!Browsed().hidden.empty() && Browsed().hidden.count(JoinedPath(path, n))) continue;
       }
-      struct stat st;
-      if (::stat((path + "/" + e.name).c_str(), &st) == 0) {
-        e.isDir = S_ISDIR(st.st_mode);
-        e.size = e.isDir ? 0 : static_cast<VLONG>(st.st_size);
+      host::platform::FileStatus st;
+      if (host::platform::Status(path + "/" + n, &st)) {
+        e.isDir = st.isDir;
+        e.size = e.isDir ? 0 : st.size;
       }
+      e.name = std::move(n);
       m_listing->entries.push_back(std::move(e));
     }
   } catch (const std::bad_alloc&) {
     m_listing->entries.clear();  // out of memory: an empty listing rather than a partial one
-    ::closedir(dir);
     return FALSE;
   }
-  ::closedir(dir);
   m_listing->folder = path;
   std::sort(m_listing->entries.begin(), m_listing->entries.end(),
             [](const Listing::Entry& a, const Listing::Entry& b) { return a.name < b.name; });
@@ -522,7 +509,7 @@ Bool BrowseFiles::IsHidden() const {
   return FALSE;  // hidden entries never make it into the listing
 }
 
-VLONG BrowseFiles::GetSize() const {
+LLONG BrowseFiles::GetSize() const {
   if (!m_listing || m_listing->next == 0) return 0;
   return m_listing->entries[m_listing->next - 1].size;
 }

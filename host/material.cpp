@@ -252,14 +252,14 @@ Bool GeSearchFile(const Filename& directory, const Filename& name, Filename* fou
   const std::string wanted = FilePartAnySeparator(name.GetString().Std());
   if (wanted.empty() || !directory.Content()) return FALSE;
   std::error_code ec;
-  std::deque<std::pair<fs::path, int>> folders{{fs::path(directory.GetString().Std()), 0}};
+  std::deque<std::pair<fs::path, int>> folders{{fs::u8path(directory.GetString().Std()), 0}};
   while (!folders.empty()) {
     const auto [folder, depth] = folders.front();
     folders.pop_front();
     // An exact name wins over one that differs only in case.
-    const fs::path exact = folder / wanted;
+    const fs::path exact = folder / fs::u8path(wanted);
     if (fs::is_regular_file(exact, ec)) {
-      if (found) *found = Filename(String(exact.string()));
+      if (found) *found = Filename(String(exact.u8string()));
       return TRUE;
     }
     std::vector<fs::path> files, subfolders;
@@ -267,12 +267,12 @@ Bool GeSearchFile(const Filename& directory, const Filename& name, Filename* fou
          it.increment(ec)) {
       if (it->is_directory(ec) && !it->is_symlink(ec))
         subfolders.push_back(it->path());
-      else if (it->is_regular_file(ec) && SameNameIgnoringCase(it->path().filename().string(), wanted))
+      else if (it->is_regular_file(ec) && SameNameIgnoringCase(it->path().filename().u8string(), wanted))
         files.push_back(it->path());
     }
     if (!files.empty()) {
       std::sort(files.begin(), files.end());
-      if (found) *found = Filename(String(files.front().string()));
+      if (found) *found = Filename(String(files.front().u8string()));
       return TRUE;
     }
     if (depth < kMaxSearchDepth) {
@@ -288,16 +288,16 @@ Bool GenerateTexturePath(const Filename& docpath, const Filename& srcfilename, c
   std::error_code ec;
   const std::string src = srcfilename.GetString().Std();
   if (src.empty()) return FALSE;
-  if (fs::path(src).is_absolute() && fs::is_regular_file(src, ec)) {
+  if (fs::u8path(src).is_absolute() && fs::is_regular_file(fs::u8path(src), ec)) {
     if (dstname) *dstname = srcfilename;
     return TRUE;
   }
   const std::string file = FilePartAnySeparator(src);
   for (const Filename& folder : {suggestedpath, docpath, docpath.Content() ? docpath + Filename("tex") : Filename()}) {
     if (!folder.Content()) continue;
-    const fs::path candidate = fs::path(folder.GetString().Std()) / file;
+    const fs::path candidate = fs::u8path(folder.GetString().Std()) / fs::u8path(file);
     if (fs::is_regular_file(candidate, ec)) {
-      if (dstname) *dstname = Filename(String(candidate.string()));
+      if (dstname) *dstname = Filename(String(candidate.u8string()));
       return TRUE;
     }
   }

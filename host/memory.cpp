@@ -18,6 +18,7 @@
 #include "c4d_memory.h"
 #include "host_control.h"
 #include "host_internal.h"
+#include "platform.h"
 
 namespace {
 
@@ -35,11 +36,11 @@ struct alignas(16) BlockHeader {
   BlockHeader* next;
 };
 static_assert(sizeof(BlockHeader) % 16 == 0, "the payload must stay 16-byte aligned");
-static_assert(alignof(std::max_align_t) >= 16, "malloc must return 16-byte aligned blocks");
 
 // Larger requests cannot be met on any machine this runs on; refusing them here also
 // keeps sanitizer builds from aborting on absurd sizes instead of returning null.
-constexpr VLONG kMaxBlockSize = VLONG(1) << 40;
+// A 32-bit process cannot hold more than its address space.
+constexpr LLONG kMaxBlockSize = sizeof(void*) >= 8 ? LLONG(1) << 40 : LLONG(PTRDIFF_MAX) - 4096;
 
 struct Heap {
   std::mutex mutex;
@@ -139,7 +140,7 @@ void* GeAllocTagged(VLONG size, const CHAR* file, LONG line) {
   Heap& heap = TheHeap();
   if (RequestRefused(heap, size)) return nullptr;
   const size_t total = sizeof(BlockHeader) + static_cast<size_t>(size);
-  auto* header = static_cast<BlockHeader*>(std::calloc(1, total));
+  auto* header = static_cast<BlockHeader*>(host::platform::AllocateBlock(total));
   if (!header) return nullptr;
   AdviseHugePages(header, total);
   header->magic = kLiveMagic;
@@ -167,7 +168,7 @@ void GeFreeTagged(void* block) {
     --heap.liveBlocks;
     heap.liveBytes -= header->size;
   }
-  std::free(header);
+  host::platform::FreeBlock(header);
 }
 
 void* GeReallocTagged(void* block, VLONG size, const CHAR* file, LONG line) {
@@ -186,7 +187,8 @@ void* GeReallocTagged(void* block, VLONG size, const CHAR* file, LONG line) {
   BlockHeader* prev = header->prev;
   BlockHeader* next = header->next;
   const VLONG oldSize = header->size;
-  auto* moved = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + static_cast<size_t>(size)));
+  auto* moved = static_cast<BlockHeader*>(
+      host::platform::ResizeBlock(header, sizeof(BlockHeader) + static_cast<size_t>(size)));
   if (!moved) return nullptr;  // the old block is untouched and still linked
   if (size > oldSize)
     std::memset(static_cast<char*>(Payload(moved)) + oldSize, 0, static_cast<size_t>(size - oldSize));

@@ -95,7 +95,7 @@ bool Load(const std::string& folder) {
   state.error.clear();
   std::error_code ec;
   const std::string res = ResourceFolderOf(folder);
-  if (!std::filesystem::is_directory(res, ec)) {
+  if (!std::filesystem::is_directory(std::filesystem::u8path(res), ec)) {
     state.error = "no resource folder '" + res + "'";
     return false;
   }

@@ -13,7 +13,7 @@ constexpr const char* kDummyElement = "_DUMMY_ELEMENT_";
 }  // namespace
 
 bool ReadText(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
   if (!in) return false;
   std::ostringstream ss;
   ss << in.rdbuf();
@@ -93,11 +93,11 @@ bool ParseSymbols(const std::string& path, std::unordered_map<std::string, LONG>
 std::string ResourceFolderOf(const std::string& folder) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::path base = folder.empty() ? fs::current_path(ec) : fs::path(folder);
+  fs::path base = folder.empty() ? fs::current_path(ec) : fs::u8path(folder);
   base = fs::absolute(base, ec).lexically_normal();
   const fs::path res = base / "res";
-  if (!fs::is_directory(res, ec) && fs::is_regular_file(base / kSymbolsFile, ec)) return base.string();
-  std::string s = res.string();
+  if (!fs::is_directory(res, ec) && fs::is_regular_file(base / kSymbolsFile, ec)) return base.u8string();
+  std::string s = res.u8string();
   return s;
 }
 

@@ -1,13 +1,10 @@
 #include "safe_save.h"
 
 #include "host_internal.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
+#include "platform.h"
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -20,14 +17,16 @@ namespace {
 
 std::string Quote(const std::string& path) { return "'" + path + "'"; }
 
+size_t LastSeparator(const std::string& path) { return path.find_last_of(host::platform::kPathSeparators); }
+
 std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
+  const size_t slash = LastSeparator(path);
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string FilePartOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
+  const size_t slash = LastSeparator(path);
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -35,31 +34,23 @@ std::string FilePartOf(const std::string& path) {
 // exclusive create is what guarantees it; the name only makes collisions rare.
 std::string TemporaryName(const std::string& target) {
   static std::atomic<unsigned> counter{0};
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
+  const auto nsec = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::system_clock::now().time_since_epoch()).count() % 1000000000;
   // Long file names leave room for the additions within the file system's limit.
   std::string base = FilePartOf(target).substr(0, 96);
   char tail[64];
-  std::snprintf(tail, sizeof(tail), ".%lx.%x%lx.tmp", static_cast<unsigned long>(::getpid()),
-                counter.fetch_add(1), static_cast<unsigned long>(now.tv_nsec));
+  std::snprintf(tail, sizeof(tail), ".%lx.%x%lx.tmp", host::platform::ProcessId(), counter.fetch_add(1),
+                static_cast<unsigned long>(nsec));
   const std::string folder = FolderOf(target);
   return (folder == "/" ? "/" : folder + "/") + "." + base + tail;
-}
-
-bool FsyncFolder(const std::string& folder) {
-  const int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirfd < 0) return false;
-  const bool ok = ::fsync(dirfd) == 0;
-  ::close(dirfd);
-  return ok;
 }
 
 }  // namespace
 
 std::string NotARegularFile(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return "";
-  return S_ISREG(st.st_mode) ? "" : "not a regular file";
+  host::platform::FileStatus st;
+  if (!host::platform::Status(path, &st)) return "";
+  return st.isRegular ? "" : "not a regular file";
 }
 
 bool SafeSave::Begin(const std::string& target, std::string* error) {
@@ -73,27 +64,26 @@ bool SafeSave::Begin(const std::string& target, std::string* error) {
 
   m_target = target;
   m_keepMode = false;
-  struct stat st;
-  if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+  host::platform::FileStatus st;
+  if (host::platform::Status(target, &st, false) && st.isLink) {
     // The link stays; the file it names is the one replaced.
-    char* resolved = ::realpath(target.c_str(), nullptr);
-    if (!resolved) return fail("cannot write " + Quote(target) + ": a symbolic link to nothing that can be written");
-    m_target = resolved;
-    std::free(resolved);
+    m_target = host::platform::ResolvedPath(target);
+    if (m_target.empty())
+      return fail("cannot write " + Quote(target) + ": a symbolic link to nothing that can be written");
   }
-  if (::stat(m_target.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) return fail("cannot write " + Quote(target) + ": not a regular file");
+  if (host::platform::Status(m_target, &st)) {
+    if (!st.isRegular) return fail("cannot write " + Quote(target) + ": not a regular file");
     m_keepMode = true;
-    m_mode = st.st_mode & 07777;
+    m_mode = st.mode;
   } else if (errno != ENOENT) {
     return fail("cannot write " + Quote(target) + ": " + std::strerror(errno));
   }
 
   for (int attempt = 0; attempt < 100; ++attempt) {
     m_temp = TemporaryName(m_target);
-    m_fd = ::open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    m_fd = host::platform::CreateExclusive(m_temp);
     if (m_fd >= 0) break;
-    if (errno != EEXIST && errno != EINTR) break;
+    if (errno != EEXIST) break;
   }
   if (m_fd < 0) {
     const std::string why = std::strerror(errno);
@@ -101,7 +91,7 @@ bool SafeSave::Begin(const std::string& target, std::string* error) {
     return fail("cannot write " + Quote(target) + ": cannot create a file in " + Quote(FolderOf(m_target)) + " (" +
                 why + ")");
   }
-  if (m_keepMode) ::fchmod(m_fd, static_cast<mode_t>(m_mode));
+  if (m_keepMode) host::platform::SetMode(m_fd, m_mode);
   return true;
 }
 
@@ -120,8 +110,7 @@ bool SafeSave::Write(const void* data, size_t size) {
     size = allowed;
   }
   while (size > 0) {
-    const ssize_t n = ::write(m_fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
+    const int64_t n = host::platform::Write(m_fd, p, size);
     if (n < 0) return false;
     if (n == 0) {
       errno = ENOSPC;
@@ -144,10 +133,10 @@ bool SafeSave::Commit(std::string* error) {
     Abandon();
     return false;
   };
-  if (::fsync(m_fd) != 0) return fail("cannot write");
+  if (!host::platform::Sync(m_fd)) return fail("cannot write");
   const int fd = m_fd;
   m_fd = -1;
-  if (::close(fd) != 0) return fail("cannot write");
+  if (!host::platform::Close(fd)) return fail("cannot write");
   // The target may have turned into something else since Begin; a rename would then put
   // a regular file in the place of a device or folder the user did not mean to replace.
   if (const std::string why = NotARegularFile(m_target); !why.empty()) {
@@ -156,19 +145,19 @@ bool SafeSave::Commit(std::string* error) {
     Abandon();
     return false;
   }
-  if (::rename(m_temp.c_str(), m_target.c_str()) != 0) return fail("cannot replace");
+  if (!host::platform::Rename(m_temp, m_target)) return fail("cannot replace");
   m_temp.clear();
-  FsyncFolder(FolderOf(m_target));  // the rename reaches the disk with the folder
+  host::platform::SyncFolder(FolderOf(m_target));  // the rename reaches the disk with the folder
   return true;
 }
 
 void SafeSave::Abandon() {
   if (m_fd >= 0) {
-    ::close(m_fd);
+    host::platform::Close(m_fd);
     m_fd = -1;
   }
   if (!m_temp.empty()) {
-    ::unlink(m_temp.c_str());
+    host::platform::RemoveFile(m_temp);
     m_temp.clear();
   }
 }

@@ -3,12 +3,6 @@
 // on first use; every change reads it again, applies itself and writes it whole (safely),
 // under an advisory lock of the folder's lock file, so that concurrent processes never
 // lose each other's changes. A preview keeps its changes in memory.
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,12 +10,14 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "c4d_basecontainer.h"
 #include "c4d_general.h"
 #include "container_codec.h"
 #include "host_control.h"
 #include "host_internal.h"
+#include "platform.h"
 
 namespace {
 
@@ -66,13 +62,6 @@ std::string Env(const char* name) {
   return value ? std::string(value) : std::string();
 }
 
-std::string HomeFolder() {
-  std::string home = Env("HOME");
-  if (!home.empty()) return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
-  return ".";
-}
-
 // A line for the console log; with alsoStderr it is printed on standard error (once per
 // run: a file read again in memory-only mode is not reported again) instead of echoed.
 void Report(const std::string& line, bool alsoStderr) {
@@ -94,7 +83,7 @@ void SetAside(const std::string& path, const std::string& problem) {
   if (State().inMemory) {
     State().damagedInPlace = true;
     line += "; starting with empty settings (the file is left as it is)";
-  } else if (::rename(path.c_str(), aside.c_str()) == 0) {
+  } else if (host::platform::Rename(path, aside)) {
     line += "; kept as '" + aside + "', starting with empty settings";
   } else {
     line += "; it could not be kept aside (" + std::string(std::strerror(errno)) + "), starting with empty settings";
@@ -140,8 +129,8 @@ bool Save() {
 bool EnsureFolder(std::string* error) {
   const std::string folder = host::SettingsFolder();
   std::error_code ec;
-  if (std::filesystem::is_directory(folder, ec)) return true;
-  std::filesystem::create_directories(folder, ec);
+  if (std::filesystem::is_directory(std::filesystem::u8path(folder), ec)) return true;
+  std::filesystem::create_directories(std::filesystem::u8path(folder), ec);
   if (ec) {
     *error = "cannot create the folder '" + folder + "': " + ec.message();
     return false;
@@ -149,31 +138,32 @@ bool EnsureFolder(std::string* error) {
   return true;
 }
 
-// Takes the settings lock: an flock on a lock file beside the store, which (unlike the
-// store) is never replaced. The kernel drops the lock of a process that dies.
+// Takes the settings lock: an advisory lock on a lock file beside the store, which
+// (unlike the store) is never replaced. The system drops the lock of a process that dies.
 bool TakeLock(std::string* problem) {
   SettingsState& state = State();
   if (!EnsureFolder(problem)) return false;
   const std::string path = host::SettingsFolder() + "/" + kLockFileName;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  const int fd = host::platform::OpenLockFile(path);
   if (fd < 0) {
     *problem = "cannot open the lock file '" + path + "': " + std::strerror(errno);
     return false;
   }
   for (int waited = 0;; waited += 2) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) break;
-    if (errno != EWOULDBLOCK && errno != EINTR) {
+    bool busy = false;
+    if (host::platform::TryLock(fd, &busy)) break;
+    if (!busy) {
       *problem = "cannot lock '" + path + "': " + std::strerror(errno);
-      ::close(fd);
+      host::platform::Close(fd);
       return false;
     }
     if (waited >= kLockWaitMs) {
       *problem = "another process has held the lock '" + path + "' for " + std::to_string(kLockWaitMs / 1000) +
                  " seconds";
-      ::close(fd);
+      host::platform::Close(fd);
       return false;
     }
-    ::usleep(2000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   state.lockFd = fd;
   return true;
@@ -182,8 +172,8 @@ bool TakeLock(std::string* problem) {
 void DropLock() {
   SettingsState& state = State();
   if (state.lockFd < 0) return;
-  ::flock(state.lockFd, LOCK_UN);
-  ::close(state.lockFd);
+  host::platform::Unlock(state.lockFd);
+  host::platform::Close(state.lockFd);
   state.lockFd = -1;
 }
 
@@ -195,8 +185,7 @@ void Reread() {
   // A preview works on the settings as they were first read.
   if (state.damagedInPlace || state.inMemory) return;
   const std::string path = host::SettingsFile();
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return;
+  if (!host::platform::Status(path, nullptr, false)) return;
   BaseContainer read;
   std::string error;
   bool unreadable = false;
@@ -230,10 +219,7 @@ std::string SettingsFolder() {
   if (!state.folderOverride.empty()) return state.folderOverride;
   const std::string dir = Env("KELVANE_SETTINGS_DIR");
   if (!dir.empty()) return dir;
-  // Only an absolute XDG_CONFIG_HOME counts; a relative one is to be ignored.
-  const std::string xdg = Env("XDG_CONFIG_HOME");
-  if (!xdg.empty() && xdg[0] == '/') return xdg + "/kelvane";
-  return HomeFolder() + "/.config/kelvane";
+  return platform::DefaultSettingsFolder();
 }
 
 std::string SettingsFile() { return SettingsFolder() + "/" + kSettingsFileName; }
@@ -244,8 +230,7 @@ void LoadSettings() {
   state.unsaved.clear();
   state.loaded = true;
   const std::string path = SettingsFile();
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) return;  // first run
+  if (!platform::Status(path, nullptr, false) && (errno == ENOENT || errno == ENOTDIR)) return;  // first run
 
   BaseContainer read;
   std::string error;
@@ -275,7 +260,7 @@ bool WriteSettings(std::string* error) {
   if (state.damagedInPlace) {
     // The damaged bytes stay available, as they do when the file is read for writing.
     const std::string path = SettingsFile();
-    if (::rename(path.c_str(), (path + ".damaged").c_str()) == 0)
+    if (platform::Rename(path, path + ".damaged"))
       Report("Kelvane host: the damaged settings file is kept as '" + path + ".damaged'", true);
     state.damagedInPlace = false;
   }

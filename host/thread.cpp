@@ -1,6 +1,8 @@
 // Worker threads of the host and the memory prefault a worker may run.
+#ifdef __linux__
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <cstdlib>

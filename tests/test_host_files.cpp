@@ -1,7 +1,5 @@
 // Host files: name arithmetic, byte access with its error codes and injected faults,
 // existence, deletion, folder creation and folder browsing.
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,6 +11,9 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// No write bit for anyone: a read-only file (the read-only attribute on Windows).
+constexpr fs::perms kReadOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
 
 // --- Filename ------------------------------------------------------------------
 
@@ -33,6 +34,15 @@ const PartsCase kParts[] = {
     {"a/name.", "a", "name.", ""},
     {"a/b/", "a/b", "", ""},
     {"", "", "", ""},
+#ifdef _WIN32
+    // Windows names: backslashes and drive letters, mixed with slashes.
+    {"C:\\models\\robot.obj", "C:\\models", "robot.obj", "obj"},
+    {"C:\\a/b\\c.obj", "C:\\a/b", "c.obj", "obj"},
+    {"D:\\scenes.v2\\model", "D:\\scenes.v2", "model", ""},
+    {"\\\\server\\share\\m.mtl", "\\\\server\\share", "m.mtl", "mtl"},
+#else
+    {"odd\\name.obj", "", "odd\\name.obj", "obj"},  // a backslash is a character of the name
+#endif
 };
 
 TEST(FilenameTest, DirectoryFileAndSuffix) {
@@ -100,6 +110,11 @@ TEST(FilenameTest, JoinUsesExactlyOneSeparator) {
   const Case cases[] = {
       {"a", "b", "a/b"},     {"a/", "b", "a/b"},          {"a", "/b", "a/b"},  {"a//", "//b", "a/b"},
       {"", "b.obj", "b.obj"}, {"a", "", "a"},             {"/", "b", "/b"},    {"a/b", "c/d.obj", "a/b/c/d.obj"},
+#ifdef _WIN32
+      {"C:\\models\\", "robot.obj", "C:\\models/robot.obj"}, {"C:\\models", "\\robot.obj", "C:\\models/robot.obj"},
+#else
+      {"a\\", "b", "a\\/b"},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.left) + " + " + c.right);
@@ -431,7 +446,7 @@ TEST_F(FileSystemTest, ExistenceTellsFilesFromFolders) {
 
 TEST_F(FileSystemTest, ReadOnlyFileIsDeletedOnlyWithForce) {
   const std::string file = WriteFile("locked.mdd", "cache");
-  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+  fs::permissions(file, kReadOnly);
   EXPECT_FALSE(GeFKill(Filename(file.c_str())));
   EXPECT_TRUE(fs::exists(file));
   EXPECT_TRUE(GeFKill(Filename(file.c_str()), GE_FKILL_FORCE));
@@ -464,7 +479,7 @@ TEST_F(FileSystemTest, FoldersNeedTheDirectoryFlagAndContentNeedsRecursion) {
 TEST_F(FileSystemTest, RecursiveDeletionHonoursReadOnlyFilesInside) {
   const std::string tree = TempDir() + "/tree";
   const std::string locked = WriteFile("tree/sub/locked.txt", "x");
-  ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+  fs::permissions(locked, kReadOnly);
   EXPECT_FALSE(GeFKill(Filename(tree.c_str()), GE_FKILL_DIRECTORY | GE_FKILL_RECURSIVE));
   EXPECT_TRUE(fs::exists(locked));
   EXPECT_TRUE(GeFKill(Filename(tree.c_str()), GE_FKILL_DIRECTORY | GE_FKILL_RECURSIVE | GE_FKILL_FORCE));
@@ -475,7 +490,9 @@ TEST_F(FileSystemTest, RecursiveDeletionDoesNotFollowLinks) {
   const std::string outside = WriteFile("keep/kept.txt", "keep");
   const std::string tree = TempDir() + "/tree";
   fs::create_directory(tree);
-  fs::create_directory_symlink(TempDir() + "/keep", tree + "/link");
+  std::error_code ec;
+  fs::create_directory_symlink(TempDir() + "/keep", tree + "/link", ec);
+  if (ec) GTEST_SKIP() << "no folder links here: " << ec.message();
   EXPECT_TRUE(GeFKill(Filename(tree.c_str()), GE_FKILL_DIRECTORY | GE_FKILL_RECURSIVE));
   EXPECT_FALSE(fs::exists(tree));
   EXPECT_EQ(ReadFile(outside), "keep");
@@ -504,7 +521,7 @@ struct ScopedBrowse {
 struct Listed {
   std::string name;
   bool dir;
-  VLONG size;
+  LLONG size;
 };
 
 std::vector<Listed> List(const std::string& folder) {

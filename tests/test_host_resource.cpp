@@ -2,8 +2,6 @@
 // reasons given when a resource cannot be loaded.
 #include <filesystem>
 
-#include <unistd.h>
-
 #include "c4d.h"
 #include "host_fixture.h"
 
@@ -100,12 +98,12 @@ TEST_F(ResourceTest, AMissingFolderIsNamedAbsolutely) {
   EXPECT_EQ(host::ResourceError(), "no resource folder '" + TempDir() + "/nowhere/res'");
 
   // A relative plug-in folder is reported as the absolute path it stands for.
-  const std::string cwd = fs::current_path().string();
-  ASSERT_EQ(::chdir(TempDir().c_str()), 0);
+  const fs::path cwd = fs::current_path();
+  fs::current_path(TempDir());
   host::SetPluginFolder("rel/./dir");
   const Bool loaded = resource.Init();
   const std::string error = host::ResourceError();
-  ASSERT_EQ(::chdir(cwd.c_str()), 0);
+  fs::current_path(cwd);
   EXPECT_FALSE(loaded);
   EXPECT_EQ(error, "no resource folder '" + TempDir() + "/rel/dir/res'");
 }

@@ -15,22 +15,26 @@ namespace {
 constexpr LONG kImport = 1022494;
 constexpr LONG kExport = 1022493;
 
+// Sets (value) or removes (nullptr) an environment variable.
+void SetEnv(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value ? value : "");  // an empty value removes the variable
+#else
+  if (value)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+#endif
+}
+
 // Sets an environment variable for one scope and restores it afterwards.
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value) : m_name(name) {
     if (const char* old = std::getenv(name)) m_old = old;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
+    SetEnv(name, value);
   }
-  ~ScopedEnv() {
-    if (m_old)
-      setenv(m_name, m_old->c_str(), 1);
-    else
-      unsetenv(m_name);
-  }
+  ~ScopedEnv() { SetEnv(m_name, m_old ? m_old->c_str() : nullptr); }
 
  private:
   const char* m_name;
@@ -143,11 +147,17 @@ TEST_F(SettingsTest, TheFolderComesFromTheFlagThenTheEnvironment) {
   EXPECT_EQ(host::SettingsFolder(), root + "/env");
   {
     ScopedEnv unset("KELVANE_SETTINGS_DIR", nullptr);
+#ifdef _WIN32
+    // Windows keeps per-user settings under the roaming application data folder.
+    ScopedEnv appData("APPDATA", (root + "\\appdata").c_str());
+    EXPECT_EQ(host::SettingsFolder(), root + "\\appdata/kelvane");
+#else
     EXPECT_EQ(host::SettingsFolder(), root + "/xdg/kelvane");
     ScopedEnv relative("XDG_CONFIG_HOME", "relative/config");
     EXPECT_EQ(host::SettingsFolder(), root + "/home/.config/kelvane");
     ScopedEnv empty("XDG_CONFIG_HOME", "");
     EXPECT_EQ(host::SettingsFolder(), root + "/home/.config/kelvane");
+#endif
   }
   // Changing the folder reads the settings of the new one.
   host::SetSettingsFolder(root + "/one");

@@ -2,10 +2,8 @@
 // refused headers, short files and caches past 4 GiB.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -189,7 +187,7 @@ TEST_F(MddFormatTest, ShortFileUsesItsWholeFrames) {
   ASSERT_TRUE(WriteCache(path, {0.0, 0.1, 0.2}, {{Vector(1, 1, 1), Vector(2, 2, 2)},
                                                 {Vector(3, 3, 3), Vector(4, 4, 4)},
                                                 {Vector(5, 5, 5), Vector(6, 6, 6)}}));
-  ASSERT_EQ(::truncate(path.c_str(), 8 + 12 + 24 * 2 + 13), 0);  // frame 3 cut after a point
+  std::filesystem::resize_file(path, 8 + 12 + 24 * 2 + 13);  // frame 3 cut after a point
   const Read r = ReadCache(path);
   ASSERT_TRUE(r.accepted) << r.problem;
   EXPECT_EQ(r.info.frames, 3);
@@ -215,18 +213,25 @@ TEST_F(MddFormatTest, CachePast4GiBIsReadAtItsTrueOffsets) {
     ASSERT_EQ(file->Close(), 0);
     gantryBinFile::Free(file);
   }
-  const int fd = ::open(path.c_str(), O_WRONLY);
-  ASSERT_GE(fd, 0);
-  if (::ftruncate(fd, off_t(size)) != 0) {
-    ::close(fd);
-    GTEST_SKIP() << "the temporary folder cannot hold a sparse file of " << size << " bytes";
+  std::error_code ec;
+  std::filesystem::resize_file(path, static_cast<uintmax_t>(size), ec);
+  if (ec) GTEST_SKIP() << "the temporary folder cannot hold a sparse file of " << size << " bytes";
+  {
+    // Written through the host's own file at its 64-bit offset, as a 32-bit build must.
+    BaseFile* raw = BaseFile::Alloc();
+    ASSERT_TRUE(raw->Open(Filename(path.c_str()), FILEOPEN_READWRITE));
+    unsigned char point[12];
+    mdd::PutFloatBE(point, 7.0f);
+    mdd::PutFloatBE(point + 4, -8.0f);
+    mdd::PutFloatBE(point + 8, 9.5f);
+    const LLONG at = mdd::FrameOffset(frames, points, frames - 1);
+    ASSERT_TRUE(raw->Seek(at, FILESEEK_START));
+    ASSERT_TRUE(raw->WriteBytes(point, 12));
+    EXPECT_EQ(raw->GetPosition(), at + 12);
+    EXPECT_EQ(raw->GetLength(), size);
+    ASSERT_TRUE(raw->Close());
+    BaseFile::Free(raw);
   }
-  unsigned char point[12];
-  mdd::PutFloatBE(point, 7.0f);
-  mdd::PutFloatBE(point + 4, -8.0f);
-  mdd::PutFloatBE(point + 8, 9.5f);
-  ASSERT_EQ(::pwrite(fd, point, 12, off_t(mdd::FrameOffset(frames, points, frames - 1))), 12);
-  ::close(fd);
 
   gantryBinFile* file = gantryBinFile::Alloc();
   ASSERT_EQ(file->Open(Filename(path.c_str()), BINFILE_READ, BINFILE_BUFFERSIZE), 0);
@@ -246,7 +251,7 @@ TEST_F(MddFormatTest, CachePast4GiBIsReadAtItsTrueOffsets) {
   gantryBinFile::Free(file);
 
   // One byte short: the last frame is not whole.
-  ASSERT_EQ(::truncate(path.c_str(), off_t(size - 1)), 0);
+  std::filesystem::resize_file(path, static_cast<uintmax_t>(size - 1));
   const Read r = [&] {
     Read out;
     gantryBinFile* f = gantryBinFile::Alloc();
@@ -268,7 +273,7 @@ TEST_F(MddFormatTest, FailedWriteLeavesNoCache) {
   std::vector<std::vector<Vector>> frames(4, std::vector<Vector>(10, Vector(1, 2, 3)));
   EXPECT_FALSE(WriteCache(path, {0, 1, 2, 3}, frames));
   host::ResetFaults();
-  EXPECT_EQ(access(path.c_str(), F_OK), -1);
+  EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 }  // namespace

@@ -2,9 +2,8 @@
 // plays the options dialog; caches are checked against the document's evaluated points.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -285,7 +284,7 @@ TEST_F(MddCommandTest, PointCountMismatchShowsTheBoxAndChangesNothing) {
 TEST_F(MddCommandTest, ShortCacheGivesKeysForItsWholeFramesAndWarns) {
   const std::string path = TempDir() + "/wave.mdd";
   ASSERT_TRUE(Export(path, 0, 4, 1));
-  ASSERT_EQ(::truncate(path.c_str(), off_t(mdd::FrameOffset(5, kPoints, 3) + 20)), 0);
+  std::filesystem::resize_file(path, static_cast<uintmax_t>(mdd::FrameOffset(5, kPoints, 3) + 20));
   ASSERT_TRUE(Import(still, path, {DialogAction::Set("start-file-times", "on")}));
   EXPECT_EQ(KeyTimes(still).size(), 3u);
   EXPECT_TRUE(ConsoleHas("holds 3 whole frames of the 5 its header promises"));
@@ -319,7 +318,7 @@ TEST_F(MddCommandTest, FailedWritesLeaveNoCacheAndRestoreTheTime) {
     EXPECT_FALSE(Export(c.path, 0, 20, 1));
     host::ResetFaults();
     EXPECT_TRUE(ConsoleHas(c.says));
-    EXPECT_NE(access(c.path.c_str(), F_OK), 0);
+    EXPECT_FALSE(std::filesystem::exists(c.path));
     EXPECT_EQ(doc->GetTime().GetFrame(kFps), 3);
   }
   // A big cache fails in the middle of the frames, at a buffer flush.

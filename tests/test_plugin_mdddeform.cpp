@@ -3,15 +3,14 @@
 // button, reloading, and caches that do not fit.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -334,22 +333,20 @@ TEST_F(MddDeformerTest, ACacheRewrittenOnDiskIsLoadedAgain) {
   EXPECT_NEAR(YAt(0.1), 10.0, 1e-4);
   // Same name, other content and size; its time is moved on so that a coarse clock
   // cannot hide the change.
+  const auto moved = std::filesystem::last_write_time(path) + std::chrono::hours(1000);
   WriteFile("a.mdd", CacheBytes(9, kPoints, 0.1, 500.0));
-  struct timespec times[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  std::filesystem::last_write_time(path, moved);
   EXPECT_NEAR(YAt(0.1), 510.0, 1e-4);
   EXPECT_NEAR(YAt(0.8), 580.0, 1e-4);  // frames 3 to 8 exist only in the new file
   EXPECT_EQ(Long(MDDDEFORM_END_INDEX), 8);
   // Replaced by another file of the same size and time (moved over it).
   const std::string other = WriteFile("other.mdd", CacheBytes(9, kPoints, 0.1, 700.0));
-  struct timespec same[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, other.c_str(), same, 0), 0);
+  std::filesystem::last_write_time(other, moved);
   ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
   EXPECT_NEAR(YAt(0.8), 780.0, 1e-4);
   // Cut short on disk: never read with the old header.
   WriteFile("a.mdd", std::string(5, '\0'));
-  struct timespec later[2] = {{0, UTIME_OMIT}, {2000000100, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+  std::filesystem::last_write_time(path, moved + std::chrono::microseconds(1));
   EXPECT_TRUE(Undeformed(0.8));
   EXPECT_NE(Info().find("too small"), std::string::npos) << Info();
 }

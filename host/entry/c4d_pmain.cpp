@@ -7,7 +7,13 @@ Bool PluginStart();
 void PluginEnd();
 Bool PluginMessage(LONG id, void* data);
 
-extern "C" __attribute__((visibility("default"))) LONG c4d_main(LONG action, void* p1, void* p2, void*) {
+#ifdef _WIN32
+#define KELVANE_ENTRY_EXPORT __declspec(dllexport)
+#else
+#define KELVANE_ENTRY_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" KELVANE_ENTRY_EXPORT LONG c4d_main(LONG action, void* p1, void* p2, void*) {
   // No exception may cross into the host.
   try {
     switch (action) {

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include <unistd.h>
+#include "platform.h"
 
 namespace fs = std::filesystem;
 
@@ -43,7 +43,7 @@ const std::string& HostTest::TempDir() {
     std::string name = std::string(info ? info->test_suite_name() : "test") + "_" + (info ? info->name() : "x");
     for (char& c : name)
       if (c == '/') c = '_';
-    fs::path dir = fs::temp_directory_path() / ("kelvane_" + std::to_string(::getpid()) + "_" + name);
+    fs::path dir = fs::temp_directory_path() / ("kelvane_" + std::to_string(host::platform::ProcessId()) + "_" + name);
     fs::remove_all(dir);
     fs::create_directories(dir);
     m_tempDir = dir.string();

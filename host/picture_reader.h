@@ -1,0 +1,30 @@
+// Reading the plug-in's pictures (TIFF): libtiff where the build has it
+// (platform/picture_libtiff.cpp), the Windows Imaging Component on Windows
+// (platform/picture_wic.cpp). Either way the pixels come as 8-bit RGBA packed into one
+// 32-bit word (red in the low byte), rows top to bottom.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace host::internal {
+
+// Resource images are small; a header claiming more is damaged, not an image to load.
+constexpr int64_t kMaxPicturePixels = int64_t(1) << 26;
+
+// Kept free of the host's types, so that the Windows reader can include windows.h.
+struct Picture {
+  int32_t width = 0;
+  int32_t height = 0;
+  std::vector<uint32_t> rgba;
+};
+
+enum class PictureResult { kOk, kWrongType, kOutOfMemory };
+
+// Reads the regular file at path: kWrongType when it is not a picture this build reads
+// or is damaged (no partial picture). When the system lacks the means to read pictures
+// at all (no imaging component, no TIFF decoder), *unavailable says so, for the user.
+PictureResult ReadPicture(const std::string& path, Picture* picture, std::string* unavailable);
+
+}  // namespace host::internal
