@@ -160,23 +160,16 @@ TEST(UVIndexHash, ManyEntriesStayFindableAcrossGrowth) {
 
 // --- the gatherer ------------------------------------------------------------------------------
 
-class MeshGatherTest : public HostTest {
+class MeshGatherTest : public PluginTest {
  protected:
   void SetUp() override {
-    HostTest::SetUp();
-    host::EchoMessageBoxes(false);
-    ASSERT_TRUE(PluginMessage(C4DPL_INIT_SYS, nullptr)) << host::ResourceError();
-    ASSERT_TRUE(PluginStart());
+    PluginTest::SetUp();
     doc.reset(BaseDocument::Alloc());
     op = ToPoly(InsertLast(doc.get(), Grid(3, 1), "body"));
   }
   void TearDown() override {
     doc.reset();
-    host::FreeDocuments();
-    PluginEnd();
-    resource.Free();
-    host::FreeRegistry();
-    HostTest::TearDown();
+    PluginTest::TearDown();
   }
   void Select(const char* name, const std::vector<LONG>& polygons) {
     SelectionTag* tag = static_cast<SelectionTag*>(op->MakeTag(Tpolygonselection, LastTagOf(op)));

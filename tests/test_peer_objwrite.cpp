@@ -24,22 +24,15 @@ struct Counts {
   size_t points = 0, faces = 0, corners = 0, materials = 0;
 };
 
-class PeerTest : public HostTest {
+class PeerTest : public PluginTest {
  protected:
   void SetUp() override {
-    HostTest::SetUp();
-    host::EchoMessageBoxes(false);
-    ASSERT_TRUE(PluginMessage(C4DPL_INIT_SYS, nullptr)) << host::ResourceError();
-    ASSERT_TRUE(PluginStart());
+    PluginTest::SetUp();
     doc.reset(BaseDocument::Alloc());
   }
   void TearDown() override {
     doc.reset();
-    host::FreeDocuments();
-    PluginEnd();
-    resource.Free();
-    host::FreeRegistry();
-    HostTest::TearDown();
+    PluginTest::TearDown();
   }
 
   // Writes every polygon object of the document into one OBJ/MTL pair.

@@ -38,13 +38,10 @@ const char* kFeatures =
     "usemtl red\nf 9/1 10/2 11/3 12/4\n";
 const char* kFeaturesMtl = "newmtl red\nKd 1 0 0\nnewmtl blue\nKd 0 0 1\nKs 1 1 1\nNs 30\n";
 
-class RoundTripTest : public HostTest {
+class RoundTripTest : public PluginTest {
  protected:
   void SetUp() override {
-    HostTest::SetUp();
-    host::EchoMessageBoxes(false);
-    ASSERT_TRUE(PluginMessage(C4DPL_INIT_SYS, nullptr)) << host::ResourceError();
-    ASSERT_TRUE(PluginStart());
+    PluginTest::SetUp();
     importOpts.layoutFlags = IMP_OBJECT_PER_MESH;
     importOpts.geomFlags =
         GEOM_UVS | GEOM_NORMALS | GEOM_NGONS | GEOM_GROUPS | GEOM_REGIONS | GEOM_SCALE_MULTIPLY | GEOM_WHOLE_GROUP_NAMES;
@@ -58,11 +55,7 @@ class RoundTripTest : public HostTest {
   }
   void TearDown() override {
     docs.clear();
-    host::FreeDocuments();
-    PluginEnd();
-    resource.Free();
-    host::FreeRegistry();
-    HostTest::TearDown();
+    PluginTest::TearDown();
   }
 
   // A new document with path imported into it, or null.

@@ -23,14 +23,10 @@ namespace {
 
 const int kHeaderLines = 9;
 
-class ObjWriteTest : public HostTest {
+class ObjWriteTest : public PluginTest {
  protected:
   void SetUp() override {
-    HostTest::SetUp();
-    host::EchoMessageBoxes(false);
-    ASSERT_TRUE(PluginMessage(C4DPL_INIT_SYS, nullptr)) << host::ResourceError();
-    ASSERT_TRUE(PluginStart());
-    host::ClearConsole();
+    PluginTest::SetUp();
     doc.reset(BaseDocument::Alloc());
     opts.geomFlags = GEOM_FACES | GEOM_NGONS;
     opts.layoutFlags = 0;
@@ -39,11 +35,7 @@ class ObjWriteTest : public HostTest {
   }
   void TearDown() override {
     doc.reset();
-    host::FreeDocuments();
-    PluginEnd();
-    resource.Free();
-    host::FreeRegistry();
-    HostTest::TearDown();
+    PluginTest::TearDown();
   }
 
   ObjExportContext* NewContext() {

@@ -75,11 +75,6 @@ struct FaceForm {
   Bool uv, normal, reversed;
 };
 
-FaceForm FormOf(LONG faceForm) {
-  const LONG base = faceForm - ((faceForm - 1) & 1);  // 1, 3, 5 or 7
-  return FaceForm{base == 1 || base == 3, base == 1 || base == 5, (faceForm & 1) != 0};
-}
-
 CHAR* AppendToken(CHAR* p, const FaceForm& form, ULONG vertex, ULONG uv, ULONG normal) {
   *p++ = ' ';
   p = AppendUnsigned(p, vertex);
@@ -177,7 +172,9 @@ Bool WriteObject(ObjExportContext* ctx, BaseObject* op, const Matrix& mg) {
   ctx->polygonCount = ULONG(poly->GetPolygonCount());
   const Vector* points = poly->GetPointR();
   if (Layout(ctx) & XP_OBJECT_LINES) {
-    CHAR* p = AppendName(AppendText(ctx->line, "o "), op->GetName());
+    CHAR text[256];
+    name.GetCString(text, sizeof(text));
+    CHAR* p = AppendText(AppendText(ctx->line, "o "), text);
     *p++ = '\n';
     WriteLine(ctx, out, p);
   }
@@ -280,10 +277,8 @@ Bool WriteFaces(ObjExportContext* ctx) {
   const ULONG geom = Geom(ctx), layout = Layout(ctx);
   // The tokens follow the options, except that indices of a section this object could
   // not write are left out rather than pointing at lines that are not there.
-  FaceForm form = FormOf(ctx->faceForm);
-  form.uv = (geom & GEOM_UVS) && mesh->uvs;
-  form.normal = (geom & GEOM_NORMALS) && mesh->normals;
-  form.reversed = (geom & GEOM_REVERSE_ORDER) != 0;
+  const FaceForm form{(geom & GEOM_UVS) && mesh->uvs, (geom & GEOM_NORMALS) && mesh->normals,
+                      (geom & GEOM_REVERSE_ORDER) != 0};
   ctx->faceForm = (form.uv ? (form.normal ? 1 : 3) : (form.normal ? 5 : 7)) + (form.reversed ? 0 : 1);
 
   if (ctx->exportNgons && (geom & GEOM_NGONS) && mesh->ngonCount > 0) mesh->BuildNgons();

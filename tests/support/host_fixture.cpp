@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "main.h"
 #include "platform.h"
 
 namespace fs = std::filesystem;
@@ -35,6 +36,21 @@ void HostTest::TearDown() {
     fs::permissions(m_tempDir, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(m_tempDir, ec);
   }
+}
+
+void PluginTest::SetUp() {
+  HostTest::SetUp();
+  ASSERT_TRUE(PluginMessage(C4DPL_INIT_SYS, nullptr)) << host::ResourceError();
+  ASSERT_TRUE(PluginStart());
+  host::ClearConsole();
+}
+
+void PluginTest::TearDown() {
+  host::FreeDocuments();
+  PluginEnd();
+  resource.Free();
+  host::FreeRegistry();
+  HostTest::TearDown();
 }
 
 const std::string& HostTest::TempDir() {

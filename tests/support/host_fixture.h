@@ -31,6 +31,15 @@ class HostTest : public ::testing::Test {
   std::string m_tempDir;
 };
 
+// A host with the plug-in started (resources, registrations) and a quiet console.
+// Fixtures that hold documents free them before calling TearDown: plug-in tags run
+// the module's code as they go.
+class PluginTest : public HostTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+};
+
 // Folder of the built shell, plug-in module and res/.
 std::string BinDir();
 std::string SourceDir();
