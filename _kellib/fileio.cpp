@@ -2,6 +2,7 @@
 
 #include "namehash.h"
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -493,6 +494,34 @@ String ExportNameList(const String& names) {
     buffer[length] = 0;
   }
   return String(buffer);
+}
+
+String SafeFileName(const String& name) {
+  constexpr size_t kMaxBytes = 200;
+  std::string out = name.Std();
+  for (char& c : out) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || std::strchr("/\\<>:\"|?*", c)) c = '_';
+  }
+  if (out.size() > kMaxBytes) {
+    size_t cut = kMaxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+    out.resize(cut);
+  }
+  while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
+  if (out.empty()) return String("_");
+  // Windows reserves these device names whatever follows a dot.
+  std::string stem = out.substr(0, out.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  static const char* const kReserved[] = {"CON", "PRN", "AUX", "NUL"};
+  bool reserved = false;
+  for (const char* r : kReserved) reserved = reserved || stem == r;
+  if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '1' &&
+      stem[3] <= '9')
+    reserved = true;
+  if (reserved) out.insert(out.begin(), '_');
+  return String(out);
 }
 
 String VectorToString(const Vector& v) {

@@ -176,5 +176,13 @@ CHAR* ExportName(CHAR* text);
 // joined by single blanks, so that readers see the same names in one statement.
 String ExportNameList(const String& names);
 
+// A name (an object's) as the name of a file or folder inside a chosen folder, the same
+// on every system: path separators, characters file systems refuse (< > : " | ? *) and
+// control characters become "_"; blanks and dots at the end go (Windows drops them);
+// a name reserved on Windows (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without a
+// suffix) gets a "_" in front; empty, "." and ".." become "_"; at most 200 bytes, cut on
+// a character boundary. The result never names a path outside the folder.
+String SafeFileName(const String& name);
+
 // "%.08lf %.08lf %.08lf" of x, y and z.
 String VectorToString(const Vector& v);

@@ -223,19 +223,6 @@ bool HasObjFile(const fs::path& folder) {
   return false;
 }
 
-// Why a scene file cannot be written at output ("" when its folder is there and writable).
-std::string OutputFolderProblem(const std::string& output) {
-  std::error_code ec;
-  fs::path folder = fs::path(output).parent_path();
-  if (folder.empty()) folder = ".";
-  const fs::file_status status = fs::status(folder, ec);
-  if (!fs::exists(status)) return "no such folder '" + folder.string() + "'";
-  if (!fs::is_directory(status)) return "'" + folder.string() + "' is not a folder";
-  if (!host::platform::FolderWritable(folder.string())) return "the folder '" + folder.string() + "' is not writable";
-  if (fs::is_directory(fs::path(output), ec)) return "it is a folder";
-  return std::string();
-}
-
 // --- files that failed ----------------------------------------------------------------
 
 // The path as the user would write it: relative to the current folder when inside it.

@@ -103,6 +103,9 @@ int main(int argc, char** argv) {
   ImportCommandOptions importOptions;
   CLI::App* importCommand = AddImportCommand(app, &importOptions);
 
+  ExportCommandOptions exportOptions;
+  CLI::App* exportCommand = AddExportCommand(app, &exportOptions);
+
   MddCommandOptions mddOptions;
   CLI::App* mddCommand = AddMddCommand(app, &mddOptions);
 
@@ -175,6 +178,8 @@ int main(int argc, char** argv) {
     result = RunTagCommand(options, tagOptions);
   else if (importCommand->parsed())
     result = RunImportCommand(options, importOptions, module);
+  else if (exportCommand->parsed())
+    result = RunExportCommand(options, exportOptions, module);
   else if (mddCommand->parsed())
     result = RunMddCommand(options, mddOptions);
   else if (docsCommand->parsed())

@@ -10,12 +10,14 @@
 // the options dialogs, and the group, region and export-mask tags with their data (the
 // number of names, then the names; the mask's switch for the object's children).
 constexpr LONG kImportCommand = 1022494;
+constexpr LONG kExportCommand = 1022493;
 constexpr LONG kDocsCommand = 1023090;
 constexpr LONG kWebCommand = 1023091;
 constexpr LONG kImportDialog = 10161;
 // The preset every import starts from unless --preset names another.
 constexpr const char* kDefaultImportPreset = "Default Import Options";
 constexpr LONG kExportDialog = 10080;
+constexpr const char* kDefaultExportPreset = "Default Export Options";
 constexpr LONG kGroupTag = 1016210;
 constexpr LONG kRegionTag = 1016229;
 constexpr LONG kMaskTag = 1020082;
@@ -111,6 +113,23 @@ CLI::App* AddImportCommand(CLI::App& app, ImportCommandOptions* options);
 class PluginModule;
 // Runs the plug-in's OBJ import on PATH and saves the document it leaves active.
 int RunImportCommand(const ShellOptions& options, const ImportCommandOptions& import, PluginModule& module);
+
+struct ExportCommandOptions {
+  std::string scene;               // the scene file to export
+  std::string output;              // the OBJ file (mode document) or the folder
+  std::string preset;              // chosen in the options dialog first
+  std::vector<std::string> sets;   // KEY=VALUE, set in the options dialog in order
+  std::string mode;                // document, top-level, per-object, per-frame; empty: the preset's
+  std::string frames;              // START:END[:STEP]
+};
+// Adds "export" to the command line; returns the command.
+CLI::App* AddExportCommand(CLI::App& app, ExportCommandOptions* options);
+// Runs the plug-in's OBJ export on the scene and sums up the files it wrote.
+int RunExportCommand(const ShellOptions& options, const ExportCommandOptions& export_, PluginModule& module);
+
+// Why a file cannot be written at output ("" when its folder is there and writable and
+// output is no folder).
+std::string OutputFolderProblem(const std::string& output);
 
 // Runs the plug-in's help command (the user guide, or with web the home page) and
 // prints what it opened.

@@ -49,6 +49,7 @@ struct StatusLine {
   // not drawn with the next stage's text.
   bool barEnded = false;
   LONG drawnBar = -1;         // the bar value last drawn, -1 when none
+  std::string prefix;         // SetStatusPrefix
 };
 StatusLine g_line;
 
@@ -114,7 +115,9 @@ void DrawLocked(bool force) {
 
   const host::StatusState& status = StatusData();
   const std::string indicator = Indicator(status);
-  if (status.text.empty() && indicator.empty()) {
+  const std::string text = g_line.prefix.empty() || status.text.empty() ? g_line.prefix + status.text
+                                                                        : g_line.prefix + "  " + status.text;
+  if (text.empty() && indicator.empty()) {
     EraseLocked();
     return;
   }
@@ -122,7 +125,7 @@ void DrawLocked(bool force) {
   // would then redraw only its second half.
   const size_t width = TerminalColumns() - 1;
   const size_t room = width > Columns(indicator) + 1 ? width - Columns(indicator) - 1 : 0;
-  std::string line = Clip(status.text, room);
+  std::string line = Clip(text, room);
   if (!indicator.empty()) line += (line.empty() ? "" : " ") + indicator;
   line = Clip(line, width);
 
@@ -236,6 +239,12 @@ void EchoDiagnostics(bool on) {
 void SetWithheldLineSink(LineSink sink) { g_withheldSink.store(sink); }
 
 const StatusState& Status() { return StatusData(); }
+
+void SetStatusPrefix(const std::string& text) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_line.prefix = text;
+  DrawLocked(true);
+}
 
 void DrawStatus(int mode) {
   std::lock_guard<std::mutex> lock(g_mutex);

@@ -156,14 +156,14 @@ std::string RecordValue(const Gadget& g, Real* number) {
   }
 }
 
-void Record(const GeDialogState* s) {
-  host::DialogRecord record;
+// What s shows now; false when memory ran out.
+bool MakeRecord(const GeDialogState* s, host::DialogRecord* record) {
   try {
-    record.title = s->title;
-    record.resourceId = s->resourceId;
-    record.pluginId = s->pluginId;
-    record.modal = s->type != DLG_TYPE_ASYNC;
-    record.confirmed = s->result;
+    record->title = s->title;
+    record->resourceId = s->resourceId;
+    record->pluginId = s->pluginId;
+    record->modal = s->type != DLG_TYPE_ASYNC;
+    record->confirmed = s->result;
     for (const Gadget& g : s->gadgets) {
       host::GadgetRecord r;
       r.id = g.id;
@@ -176,12 +176,27 @@ void Record(const GeDialogState* s) {
       r.choiceSet = g.choiceSet;
       r.choice = g.choice;
       for (const auto& child : g.children) r.entries.push_back(child.second);
-      record.gadgets.push_back(std::move(r));
+      record->gadgets.push_back(std::move(r));
     }
   } catch (const std::bad_alloc&) {
-    return;  // the log is for the tests and the shell; the dialog closes regardless
+    return false;
   }
-  host::internal::RecordDialog(std::move(record));
+  return true;
+}
+
+void Record(const GeDialogState* s) {
+  host::DialogRecord record;
+  // The log is for the tests and the shell; the dialog closes regardless.
+  if (MakeRecord(s, &record)) host::internal::RecordDialog(std::move(record));
+}
+
+host::WindowObserver g_windowObserver = nullptr;
+
+// An open window changed what it shows: the observer (the shell's terminal) hears of it.
+void WindowChanged(const GeDialogState* s) {
+  if (!g_windowObserver || !s || !s->open || s->type != DLG_TYPE_ASYNC) return;
+  host::DialogRecord record;
+  if (MakeRecord(s, &record)) g_windowObserver(record);
 }
 
 bool ParseOnOff(const std::string& text, bool* on) {
@@ -556,6 +571,12 @@ void PumpAsyncDialogs() {
 
 }  // namespace host::internal
 
+namespace host {
+
+void SetWindowObserver(WindowObserver observer) { g_windowObserver = observer; }
+
+}  // namespace host
+
 // --- GeDialog ------------------------------------------------------------------------
 
 GeDialog::~GeDialog() {
@@ -837,6 +858,7 @@ Bool GeDialog::SetString(LONG id, const String& text) {
   } catch (const std::bad_alloc&) {
     return FALSE;
   }
+  WindowChanged(m_state);
   return TRUE;
 }
 

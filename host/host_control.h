@@ -90,6 +90,9 @@ const StatusState& Status();
 // Whether the status line is drawn on standard error: -1 auto (only on a terminal),
 // 0 never, 1 always.
 void DrawStatus(int mode);
+// Text drawn before the status text on the terminal (the shell's view of an open
+// progress window); the status itself is unchanged. "" for none.
+void SetStatusPrefix(const std::string& text);
 
 // --- the scripted user -------------------------------------------------------
 // Answers of the user, consumed in order. A question with no answer queued takes
@@ -102,6 +105,9 @@ void QueueFileSelection(const std::string& path);  // "" cancels that selector
 const std::vector<std::string>& MessageBoxes();
 // Documents and web addresses handed to GeOpenHTML, oldest first.
 const std::vector<std::string>& OpenedInBrowser();
+// Files put in place by safe saves (scene files, settings, written exports), oldest
+// first, since ClearUserLog.
+std::vector<std::string> SavedFiles();
 // Titles of the file selectors opened.
 const std::vector<std::string>& FileSelectorTitles();
 void ClearUserLog();
@@ -195,6 +201,10 @@ struct DialogRecord {
 };
 // Every dialog closed since the last ClearUserLog, oldest first.
 const std::vector<DialogRecord>& DialogLog();
+// Told what an open asynchronous window shows whenever one of its texts changes (the
+// shell draws an export's progress window on the terminal with it); null: nobody.
+using WindowObserver = void (*)(const DialogRecord& window);
+void SetWindowObserver(WindowObserver observer);
 
 // Answers of the text-entry dialog (RenameDialog), in order; with none queued the
 // shown text is confirmed unchanged.
@@ -205,6 +215,12 @@ const std::vector<std::string>& RenamePrompts();
 
 // Keys the user presses, read by GetInputState one at a time (KEY_ESC = 61723).
 void QueueKey(LONG channel);
+// From now on Ctrl+C in the terminal is the Escape key: the next keyboard read gets
+// KEY_ESC before any queued key. A second Ctrl+C ends the process.
+void EscapeOnInterrupt();
+// Ctrl+C presses seen (after EscapeOnInterrupt), and the same press made by a test.
+LLONG InterruptCount();
+void SimulateInterrupt();
 
 // Delivers queued actions to the open asynchronous dialogs now. The host also does
 // this whenever the plug-in calls GetInputState.

@@ -48,6 +48,8 @@ void PrintAboveStatusLine(const std::string& text);
 void LogConsoleLine(const std::string& line);
 // Hands a line that is not echoed to the withheld-line sink, when there is one.
 void Withhold(const std::string& line);
+// A safe save put path in place (host::SavedFiles).
+void RecordSaved(const std::string& path);
 
 // The text of the scripted user's next file selection; false when the selector is
 // cancelled (nothing queued, or an empty entry). The title is logged.

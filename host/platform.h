@@ -100,6 +100,9 @@ void PrepareConsole();
 bool OutputIsTerminal();
 bool ErrorIsTerminal();
 size_t ErrorColumns();
+// Calls onInterrupt when the user presses Ctrl+C; it runs as a signal handler, so it
+// may only set an atomic flag. A second Ctrl+C ends the process as usual.
+void CatchInterrupt(void (*onInterrupt)());
 
 // Memory blocks aligned to 16 bytes (the C library's malloc guarantees only 8 on 32-bit
 // Windows): a zeroed block, a resized one (nullptr leaves the block as it was), release.

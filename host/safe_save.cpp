@@ -148,6 +148,7 @@ bool SafeSave::Commit(std::string* error) {
   if (!host::platform::Rename(m_temp, m_target)) return fail("cannot replace");
   m_temp.clear();
   host::platform::SyncFolder(FolderOf(m_target));  // the rename reaches the disk with the folder
+  host::internal::RecordSaved(m_target);
   return true;
 }
 

@@ -2,6 +2,7 @@
 // and dialogs from a script (queued answers, then a default), keeps every box text and
 // closed dialog for the tests, and shows each on standard error so a person running
 // the shell sees it.
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include "host_control.h"
 #include "dialog_internal.h"
 #include "host_internal.h"
+#include "platform.h"
 
 namespace {
 
@@ -32,6 +34,7 @@ struct ScriptedUser {
   std::vector<std::string> renamePrompts;
   std::deque<LONG> keys;
   std::vector<std::string> opened;  // documents and addresses handed to the browser
+  std::vector<std::string> saved;   // files put in place by safe saves
 };
 
 std::mutex g_mutex;
@@ -76,6 +79,16 @@ std::string FrameBox(const char* heading, const std::string& text, const std::st
     start = end + 1;
   }
   return out + rule(buttons);
+}
+
+// A Ctrl+C waiting to be read as Escape, and the presses so far; set from a signal
+// handler, hence lock-free.
+std::atomic<bool> g_pendingInterrupt{false};
+std::atomic<LLONG> g_interruptCount{0};
+
+void OnInterrupt() {
+  g_interruptCount.fetch_add(1);
+  g_pendingInterrupt.store(true);
 }
 
 }  // namespace
@@ -164,6 +177,12 @@ void ClearUserLog() {
   User().dialogErrors.clear();
   User().dialogs.clear();
   User().renamePrompts.clear();
+  User().saved.clear();
+}
+
+std::vector<std::string> SavedFiles() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return User().saved;
 }
 
 void EchoMessageBoxes(bool on) {
@@ -300,6 +319,12 @@ void QueueKey(LONG channel) {
 
 void PumpDialogs() { internal::PumpAsyncDialogs(); }
 
+void EscapeOnInterrupt() { platform::CatchInterrupt(OnInterrupt); }
+
+LLONG InterruptCount() { return g_interruptCount.load(); }
+
+void SimulateInterrupt() { OnInterrupt(); }
+
 }  // namespace host
 
 namespace host::internal {
@@ -365,6 +390,7 @@ void RecordDialog(DialogRecord record) {
 }
 
 LONG NextKey() {
+  if (g_pendingInterrupt.exchange(false)) return KEY_ESC;
   std::lock_guard<std::mutex> lock(g_mutex);
   auto& keys = User().keys;
   if (keys.empty()) return 0;
@@ -429,6 +455,12 @@ bool NextFileSelection(const char* title, std::string* path) {
 void ResetUser() {
   std::lock_guard<std::mutex> lock(g_mutex);
   User() = ScriptedUser();
+  g_pendingInterrupt.store(false);
+}
+
+void RecordSaved(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  User().saved.push_back(path);
 }
 
 }  // namespace host::internal

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -216,6 +217,28 @@ size_t ErrorColumns() {
   winsize size{};
   if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
   return 80;
+}
+
+namespace {
+void (*g_onInterrupt)() = nullptr;
+volatile sig_atomic_t g_interrupts = 0;
+
+void OnSigint(int) {
+  if (g_interrupts++ > 0 || !g_onInterrupt) {
+    ::signal(SIGINT, SIG_DFL);
+    ::raise(SIGINT);
+    return;
+  }
+  g_onInterrupt();
+}
+}  // namespace
+
+void CatchInterrupt(void (*onInterrupt)()) {
+  g_onInterrupt = onInterrupt;
+  struct sigaction action {};
+  action.sa_handler = OnSigint;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
 }
 
 void* AllocateBlock(size_t size) { return std::calloc(1, size); }

@@ -334,6 +334,24 @@ size_t ErrorColumns() {
   return 80;
 }
 
+namespace {
+void (*g_onInterrupt)() = nullptr;
+volatile LONG g_interrupts = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+  // The second press goes on to the default handler, which ends the process.
+  if (::InterlockedIncrement(&g_interrupts) > 1 || !g_onInterrupt) return FALSE;
+  g_onInterrupt();
+  return TRUE;
+}
+}  // namespace
+
+void CatchInterrupt(void (*onInterrupt)()) {
+  g_onInterrupt = onInterrupt;
+  ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
 void* AllocateBlock(size_t size) {
   void* block = ::_aligned_malloc(size ? size : 1, 16);
   if (block) std::memset(block, 0, size);

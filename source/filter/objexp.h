@@ -3,6 +3,9 @@
 // visibility, expected item count, n-gon check) and the option stage itself.
 #pragma once
 
+#include <set>
+#include <string>
+
 #include "c4d.h"
 #include "optrecord.h"
 
@@ -44,7 +47,22 @@ class ObjExportContext {
   ULONG progressShown = 0;
   ProgBarDialog* progressDialog = nullptr;  // counts closed files in modes 1 to 3
   LONG filesClosed = 0;                     // file sets closed so far
+  LONG filesTotal = 0;                      // file sets the run expects (modes 1 to 3)
   LONG fileNumber = 0;                      // of the current file (per-frame sets)
+  Bool firstFrameFile = TRUE;               // the first file of a per-frame run
+  // Set by the progress window (Escape while a file name is shown) or, with
+  // watchEscape, by the writer polling the keyboard every 64 items: the run stops
+  // and the file set being written is discarded.
+  Bool cancelled = FALSE;
+  Bool watchEscape = FALSE;
+  // Where the files go: the chosen folder, the name of the next set without suffix,
+  // and the folder of the current object in per-object mode with sub-folders.
+  Filename baseDirectory;
+  String baseFile;
+  Filename subFolder;
+  // The OBJ files opened in this run, so that two objects of one name never share a
+  // file whatever the existing-file rule.
+  std::set<std::string> openedFiles;
   // In mode 2 (a file set per object): names the files of op and sets progressTotal
   // for it; false stops the export. Without one, the current names are used.
   Bool (*nameObjectFiles)(ObjExportContext* ctx, BaseObject* op) = nullptr;
@@ -53,6 +71,7 @@ class ObjExportContext {
   ioMesh* mesh = nullptr;  // owned while an object is written
   BaseMaterial* objectMaterial = nullptr;  // the material the object inherits, if any
   TextureTag* objectTextureTag = nullptr;
+  String objectMaterialName;  // its name, "default_Mat" when there is none
   CHAR line[1024];  // every line is formatted here, then written
 
   // The object being visited.
@@ -89,6 +108,25 @@ enum ExportPreparation : LONG {
 // Makes the polygonised copy of doc into ctx->sourceDocument and runs the pre-pass
 // over it.
 ExportPreparation PrepareExport(ObjExportContext* ctx, BaseDocument* doc);
+
+// Names the next file set from baseDirectory, baseFile, the mode and the numbering
+// into objFileName and mtlFileName, applying the existing-file rule, and shows the OBJ
+// file in the progress window. False when the user cancelled (a file dialog, or
+// Escape seen by the progress window: the cancel message is shown).
+Bool BuildFileNames(ObjExportContext* ctx);
+// Writes op, its siblings and their children in hierarchy order into the file sets
+// the export mode gives them; inherited is the texture tag a polygon object takes its
+// material from, subFolder the folder of this level's objects in per-object mode. False
+// when a file set could not be made or written, or the run was cancelled.
+Bool WalkObjects(ObjExportContext* ctx, BaseObject* op, Bool visible, LONG depth, TextureTag* inherited,
+                 const Filename& subFolder);
+// The exported polygon objects of op's subtree (op itself included; with siblings,
+// those of its next siblings too), by the pre-pass's rules: adds their expected items
+// to progressTotal, and returns how many there are.
+LONG CountExported(ObjExportContext* ctx, BaseObject* op, Bool visible, Bool siblings);
+// The file sets a run in mode 1 (a set per top-level object with something to export)
+// or mode 2 (a set per exported polygon object) writes for the document's objects.
+LONG CountFileSets(ObjExportContext* ctx, BaseObject* first);
 
 // The option stage: loads the presets, shows the export options dialog and saves the
 // presets when it closes (OK or Cancel); on OK the record is adjusted and the context

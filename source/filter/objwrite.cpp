@@ -31,10 +31,18 @@ void WriteLine(ObjExportContext* ctx, BufferedOutput* out, const CHAR* end) {
   out->Write(ctx->line, end - ctx->line);
 }
 
-// One more item written; the status bar follows every 64 items.
-void Advance(ObjExportContext* ctx) {
-  if (++ctx->progressCount % 64 == 0 && (ctx->progressShown & PROGRESS_STATUS_BAR) && ctx->progressTotal)
+// One more item written; the status bar follows every 64 items, and so does the look
+// at the keyboard when the run watches for Escape. False once the run is cancelled.
+Bool Advance(ObjExportContext* ctx) {
+  if (++ctx->progressCount % 64 != 0) return TRUE;
+  if ((ctx->progressShown & PROGRESS_STATUS_BAR) && ctx->progressTotal)
     StatusSetBar(LONG(LLONG(ctx->progressCount) * 100 / LLONG(ctx->progressTotal)));
+  if (ctx->watchEscape && !ctx->cancelled) {
+    BaseContainer input;
+    if (GetInputState(BFM_INPUT_KEYBOARD, KEY_ESC, input) && input.GetLong(BFM_INPUT_CHANNEL) == KEY_ESC)
+      ctx->cancelled = TRUE;
+  }
+  return !ctx->cancelled;
 }
 
 // "<count> <what>" closing a section, an empty line after it.
@@ -181,7 +189,10 @@ Bool WriteObject(ObjExportContext* ctx, BaseObject* op, const Matrix& mg) {
   for (ULONG i = 0; i < ctx->vertexCount; ++i) {
     const Vector g = Mirrored(mg * points[i], geom) * ctx->scaleFactor;
     WriteLine(ctx, out, AppendTriple(AppendText(ctx->line, "v"), g, exact));
-    Advance(ctx);
+    if (!Advance(ctx)) {
+      if (ownSet) CloseFileSet(ctx, FALSE);
+      return FALSE;
+    }
   }
   WriteCount(ctx, ctx->vertexCount, "vertices");
   ctx->uvCount = ctx->normalCount = 0;
@@ -219,7 +230,7 @@ Bool WriteObject(ObjExportContext* ctx, BaseObject* op, const Matrix& mg) {
   ctx->objectMaterial = nullptr;
   ctx->objectTextureTag = nullptr;
   // A failed write has been remembered by the stream; the set is not worth going on with.
-  if (out->GetError() != FILEERROR_NONE) result = FALSE;
+  if (out->GetError() != FILEERROR_NONE || ctx->cancelled) result = FALSE;
   if (ownSet) return CloseFileSet(ctx, result) && result;
   return result;
 }
@@ -243,7 +254,7 @@ Bool WriteTextureCoordinates(ObjExportContext* ctx) {
     p = exact ? AppendShortestSingle(p, v) : AppendFixed(p, v, 5);
     *p++ = '\n';
     WriteLine(ctx, ctx->objOut, p);
-    Advance(ctx);
+    if (!Advance(ctx)) return FALSE;
   }
   ctx->uvCount = mesh->uvCount;
   WriteCount(ctx, ctx->uvCount, "texture coordinates");
@@ -265,7 +276,7 @@ Bool WriteNormals(ObjExportContext* ctx, const Matrix& mg) {
     const ioUVW& n = mesh->normals[i];
     const Vector v = Mirrored(TransformDirection(mg, Vector(n.u, n.v, n.w)) * flip, geom);
     WriteLine(ctx, ctx->objOut, AppendTriple(AppendText(ctx->line, "vn"), v, exact));
-    Advance(ctx);
+    if (!Advance(ctx)) return FALSE;
   }
   ctx->normalCount = mesh->normalCount;
   WriteCount(ctx, ctx->normalCount, "vertex normals");
@@ -301,11 +312,8 @@ Bool WriteFaces(ObjExportContext* ctx) {
   BufferedOutput* out = ctx->objOut;
   const ULONG vBase = ctx->vertexBase + 1, tBase = ctx->uvBase + 1, nBase = ctx->normalBase + 1;
 
-  auto writeFace = [&](const ioFace& face) {
-    if ((face.flags & FACE_NGON_MEMBER) && mesh->ngons && mesh->ngons[face.ngon].written) {
-      Advance(ctx);
-      return;
-    }
+  auto writeFace = [&](const ioFace& face) -> Bool {
+    if ((face.flags & FACE_NGON_MEMBER) && mesh->ngons && mesh->ngons[face.ngon].written) return Advance(ctx);
     if (groupLines && face.group != previousGroup) {
       const ioGroup* group = mesh->groups->FindByIndex(face.group);
       if (group && group->name.Content()) {
@@ -362,12 +370,13 @@ Bool WriteFaces(ObjExportContext* ctx) {
     *p++ = '\n';
     WriteLine(ctx, out, p);
     ++facets;
-    Advance(ctx);
+    return Advance(ctx);
   };
 
   auto walk = [&](const auto* set) {
     for (; set; set = set->Next())
-      for (ULONG k = 0; k < set->faceIndexCount; ++k) writeFace(mesh->faces[set->faceIndices[k]]);
+      for (ULONG k = 0; k < set->faceIndexCount; ++k)
+        if (!writeFace(mesh->faces[set->faceIndices[k]])) return;
   };
   if (order == XP_ORDER_BY_MATERIAL) {
     walk(mesh->materials->First());
@@ -376,8 +385,9 @@ Bool WriteFaces(ObjExportContext* ctx) {
   } else if (order == XP_ORDER_BY_REGION) {
     walk(mesh->regions->First());
   } else {
-    for (ULONG i = 0; i < mesh->polygonCount; ++i) writeFace(mesh->faces[i]);
+    for (ULONG i = 0; i < mesh->polygonCount && writeFace(mesh->faces[i]);) ++i;
   }
+  if (ctx->cancelled) return FALSE;
   WriteCount(ctx, facets, "facets");
   return out->GetError() == FILEERROR_NONE;
 }
