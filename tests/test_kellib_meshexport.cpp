@@ -122,6 +122,36 @@ TEST(ExportNames, LongNamesAreCutOnACharacterBoundary) {
   EXPECT_EQ(ExportName(String(std::string(300, 'x').c_str())).Std(), std::string(255, 'x'));
 }
 
+TEST(ExportNames, FileNamesStayInsideTheFolderOnEverySystem) {
+  struct Case {
+    const char* name;
+    const char* file;
+  } cases[] = {
+      {"Cube", "Cube"},
+      {"Small cube", "Small cube"},
+      {"v1.2", "v1.2"},
+      {"../../x", ".._.._x"},
+      {"a/b\\c", "a_b_c"},
+      {"..", "_"},
+      {".", "_"},
+      {"", "_"},
+      {"name. . ", "name"},
+      {"C:\\Windows", "C__Windows"},
+      {"what?<*>|\"", "what______"},
+      {"tab\there", "tab_here"},
+      {"CON", "_CON"},
+      {"con.obj", "_con.obj"},
+      {"Lpt9", "_Lpt9"},
+      {"COM0", "COM0"},
+      {"CONSOLE", "CONSOLE"},
+      {"Würfel", "Würfel"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SafeFileName(String(c.name)).Std(), c.file) << c.name;
+  // Long names are cut on a character boundary.
+  const std::string crossing = std::string(199, 'a') + "ü";
+  EXPECT_EQ(SafeFileName(String(crossing.c_str())).Std(), std::string(199, 'a'));
+}
+
 // --- the UV index hash ---------------------------------------------------------------------------
 
 TEST(UVIndexHash, CoordinatesShareAnEntryWhenTheyAgreeToFourDecimals) {
