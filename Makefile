@@ -9,14 +9,13 @@ build: deps
 	cmake --build --preset default
 
 # The main job: the plug-in starts, imports the bundled sample with the default import
-# options and shows the scene it built.
+# options, shows the scene it built, exports it back to OBJ/MTL and imports that export
+# again, checking that the counts agree.
 run: deps
 	@echo "make run: building the host, the plug-in module, res/ and the kelvane shell (make test builds the tests too)"
 	@cmake --preset default >/dev/null
 	cmake --build --preset default --target kelvane
-	./build/bin/kelvane plugins
-	./build/bin/kelvane import samples/robot.obj --preset "Default Import Options" -o build/sample.kscn
-	./build/bin/kelvane scene show build/sample.kscn
+	sh tools/roundtrip.sh
 
 # Every test in the normal build and in the sanitizer build, then every fuzz target for
 # a bounded time.
