@@ -4,6 +4,7 @@
 // are summed up at the end.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -235,6 +236,19 @@ int RunExportCommand(const ShellOptions& shell, const ExportCommandOptions& opti
   if (!doc) return ShellFail("cannot load scene '" + options.scene + "': " + error);
   InsertBaseDocument(doc);
   SetActiveDocument(doc);
+
+  // The dialog keeps the range inside the scene's and at least two frames long; a range
+  // it would change is refused here rather than exported as another one.
+  if (!options.frames.empty()) {
+    const LONG fps = doc->GetFps() > 0 ? doc->GetFps() : 30;
+    const long long first = doc->GetMinTime().GetFrame(fps);
+    const long long last = std::max<long long>(doc->GetMaxTime().GetFrame(fps), first);
+    const long long stepMax = std::max<long long>((last - first) / 2, 1);
+    if (start < first || end > last || start >= end || step > stepMax)
+      return ShellUsage("export: --frames " + options.frames + " does not fit the scene's frames " +
+                        std::to_string(first) + " to " + std::to_string(last) +
+                        " (START below END, STEP at most " + std::to_string(stepMax) + ")");
+  }
 
   host::LoadSettings();
   DialogRun peek;

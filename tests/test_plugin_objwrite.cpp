@@ -464,12 +464,14 @@ TEST_F(ObjWriteTest, LaterFramesShareTheFirstFramesLibrary) {
   QuadAndTriangle();
   opts.geomFlags = GEOM_FACES | GEOM_MATERIALS;
   opts.layoutFlags = XP_ONE_MTL;
-  opts.firstFileNumber = 3;
+  // Numbered from the start frame, not from a first file number that is not used.
+  opts.firstFileNumber = 7;
   for (LONG frame : {3, 4}) {
     objPath = TempDir() + "/f" + std::to_string(frame) + ".obj";
     ObjExportContext* ctx = NewContext();
     ctx->exportMode = 3;
     ctx->fileNumber = frame;
+    ctx->firstFrameFile = frame == 3;
     ctx->mtlFileName = Filename(String((TempDir() + "/f" + std::to_string(frame) + ".mtl").c_str()));
     ASSERT_TRUE(OpenFileSet(ctx) && WriteObject(ctx, doc->GetFirstObject(), Matrix()) && CloseFileSet(ctx));
     ObjExportContext::Free(ctx);

@@ -81,6 +81,13 @@ TEST_F(ShellExportTest, EachModeNamesItsFilesInsideTheChosenFolder) {
     EXPECT_NE(r.out.find("  objects:   5\n"), std::string::npos) << c.flags << "\n" << r.out;
     EXPECT_NE(r.out.find("  faces:     5\n"), std::string::npos) << c.flags << "\n" << r.out;
   }
+  // Off a terminal the progress window comes as a line per file; --no-progress hides it.
+  ShellRun r = Run("export tree.kscn --mode per-object -o quiet --no-progress");
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(r.out.find("Files: ("), std::string::npos) << r.out;
+  r = Run("export tree.kscn --mode per-object -o shown");
+  EXPECT_NE(r.out.find("Files: (0/5) " + Path("shown/A.obj") + "\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Files: (4/5) " + Path("shown/a_b.obj") + "\n"), std::string::npos) << r.out;
   // Nothing landed beside the test's folder or above it.
   EXPECT_FALSE(fs::exists(fs::path(TempDir()).parent_path() / "x.obj"));
   EXPECT_FALSE(fs::exists(Path("x.obj")));
@@ -115,6 +122,28 @@ TEST_F(ShellExportTest, PerFrameFilesAreNumberedByStepOrByOneAndShareOneLibrary)
   // The frames hold the points of their times: the wave moves.
   EXPECT_NE(ReadFile(Path("frames1/Wave_000000.obj")).substr(400, 2000),
             ReadFile(Path("frames1/Wave_000001.obj")).substr(400, 2000));
+}
+
+TEST_F(ShellExportTest, ADeformedObjectExportsTheCachedPointsOfEachFrame) {
+  ASSERT_EQ(Run("scene make wave -o wave.kscn").exitCode, 0);
+  ASSERT_EQ(Run("scene make grid --segments 20 -o still.kscn").exitCode, 0);
+  ASSERT_EQ(Run("mdd export wave.kscn --object Wave -o wave.mdd --frames 0:60").exitCode, 0);
+  ASSERT_EQ(Run("mdd attach still.kscn wave.mdd --object Grid -o played.kscn").exitCode, 0);
+  ASSERT_EQ(Run("export wave.kscn -o keyed --frames 0:20:5 --set materials=off").exitCode, 0);
+  const ShellRun r = Run("export played.kscn -o cached --frames 0:20:5 --set materials=off");
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  // The points alone: the two objects differ in name and texture coordinates.
+  auto points = [](const std::string& text) {
+    std::string out;
+    for (size_t at = text.find("\nv "); at != std::string::npos; at = text.find("\nv ", at + 1))
+      out += text.substr(at, text.find('\n', at + 1) - at);
+    return out;
+  };
+  for (const char* frame : {"000000", "000001", "000002", "000003", "000004"}) {
+    const std::string cached = points(ReadFile(Path("cached/Grid_") + frame + ".obj"));
+    EXPECT_EQ(std::count(cached.begin(), cached.end(), '\n'), 441) << frame;
+    EXPECT_EQ(cached, points(ReadFile(Path("keyed/Wave_") + frame + ".obj"))) << frame;
+  }
 }
 
 TEST_F(ShellExportTest, ExistingFilesAreOverwrittenNumberedOrAskedFor) {
@@ -243,6 +272,8 @@ TEST_F(ShellExportTest, BadScenesFoldersAndFlagsFailWithoutWriting) {
       {"export tree.kscn -o f --frames 5:1", 2, "--frames takes START:END"},
       {"export tree.kscn -o f --frames 1:5:0", 2, "--frames takes START:END"},
       {"export tree.kscn -o f --frames 0:5 --mode document", 2, "--frames goes with --mode per-frame"},
+      {"export tree.kscn -o f --frames 10:10", 2, "does not fit the scene's frames 0 to 90"},
+      {"export tree.kscn -o f --frames 0:100", 2, "does not fit the scene's frames 0 to 90"},
       {"export tree.kscn -o f --mode sideways", 2, "sideways"},
       {"export tree.kscn -o f --set no-such-key=1", 2, "no-such-key"},
   };
