@@ -348,9 +348,9 @@ int RunExportCommand(const ShellOptions& shell, const ExportCommandOptions& opti
   PrintSummary(options, preset, shownChanges, counts, seconds);
   constexpr size_t kListed = 8;
   if (files.size() <= kListed || shell.verbose) {
-    for (const std::string& path : files) std::printf("Wrote %s\n", path.c_str());
+    for (const std::string& path : files) std::printf("Wrote %s\n", ShownPath(path).c_str());
   } else {
-    std::printf("Wrote %zu files in %s (--verbose lists them)\n", files.size(), output.string().c_str());
+    std::printf("Wrote %zu files in %s (--verbose lists them)\n", files.size(), ShownPath(output.string()).c_str());
   }
   return 0;
 }

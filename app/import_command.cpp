@@ -225,14 +225,6 @@ bool HasObjFile(const fs::path& folder) {
 
 // --- files that failed ----------------------------------------------------------------
 
-// The path as the user would write it: relative to the current folder when inside it.
-std::string Shown(const std::string& path) {
-  std::error_code ec;
-  const fs::path relative = fs::path(path).lexically_relative(fs::current_path(ec));
-  if (ec || relative.empty() || *relative.begin() == "..") return path;
-  return relative.string();
-}
-
 // Why the reader found nothing in a file it could open: a look at its first bytes.
 std::string ParseProblem(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -480,7 +472,7 @@ int RunImportCommand(const ShellOptions& shell, const ImportCommandOptions& opti
       const FailedFile failed = FailureOf(0);
       if (!failed.reason.empty()) ShellFail("import: '" + options.path + "': " + failed.reason);
     }
-    for (const FailedFile& f : failures) ShellFail("import: '" + Shown(f.path) + "': " + f.reason);
+    for (const FailedFile& f : failures) ShellFail("import: '" + ShownPath(f.path) + "': " + f.reason);
     return ShellFail("import: nothing was imported from '" + options.path + "'; no file written");
   }
 
@@ -504,12 +496,12 @@ int RunImportCommand(const ShellOptions& shell, const ImportCommandOptions& opti
   std::fflush(stdout);
   if (!imported) {
     const FailedFile& f = failures.back();
-    return ShellFail("import: the walk stopped at '" + Shown(f.path) + "' (" + f.reason + ") after " +
+    return ShellFail("import: the walk stopped at '" + ShownPath(f.path) + "' (" + f.reason + ") after " +
                      std::to_string(f.before) + (f.before == 1 ? " file" : " files") +
                      "; the scene holds what was built before it (--keep-going imports the rest)");
   }
   ShellFail("import: " + std::to_string(failures.size()) + (failures.size() == 1 ? " file" : " files") +
             " could not be imported; the scene holds the others:");
-  for (const FailedFile& f : failures) std::fprintf(stderr, "  %s: %s\n", Shown(f.path).c_str(), f.reason.c_str());
+  for (const FailedFile& f : failures) std::fprintf(stderr, "  %s: %s\n", ShownPath(f.path).c_str(), f.reason.c_str());
   return kExitFailure;
 }

@@ -29,3 +29,11 @@ std::string OutputFolderProblem(const std::string& output) {
   return std::string();
 }
 
+
+std::string ShownPath(const std::string& path) {
+  std::error_code ec;
+  const fs::path relative = fs::path(path).lexically_relative(fs::current_path(ec));
+  if (ec || relative.empty() || *relative.begin() == "..") return path;
+  return relative.string();
+}
+

@@ -127,6 +127,9 @@ CLI::App* AddExportCommand(CLI::App& app, ExportCommandOptions* options);
 // Runs the plug-in's OBJ export on the scene and sums up the files it wrote.
 int RunExportCommand(const ShellOptions& options, const ExportCommandOptions& export_, PluginModule& module);
 
+// The path as the user would write it: relative to the current folder when inside it.
+std::string ShownPath(const std::string& path);
+
 // Why a file cannot be written at output ("" when its folder is there and writable and
 // output is no folder).
 std::string OutputFolderProblem(const std::string& output);
