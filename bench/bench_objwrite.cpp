@@ -250,13 +250,28 @@ int main(int argc, char** argv) {
   const double raw = bench::Seconds([&] {
     if (!RawWrite(bytes, rawPath)) bench::Fail(kProgram, "the raw write failed");
   });
+  // The whole command as a user runs it: the shell loads the scene file, plays the
+  // options dialog, polygonises, writes, and reads the files back for its summary.
+  const std::string scenePath = (folder / "grid.kscn").string();
+  std::string saveError;
+  if (!host::SaveScene(doc, scenePath, &saveError)) bench::Fail(kProgram, "cannot save the scene: " + saveError);
   BaseDocument::Free(doc);
+  const std::string shell = (fs::path(self).parent_path() / "kelvane").string();
+  const std::string command = "'" + shell + "' --settings-dir '" + (folder / "shell-settings").string() +
+                              "' --no-progress export '" + scenePath + "' -o '" + (folder / "shell.obj").string() +
+                              "' --set normals=on --set flip-v=off --set negate-z=off > /dev/null 2>&1";
+  const double whole = bench::Seconds([&] {
+    if (std::system(command.c_str()) != 0) bench::Fail(kProgram, "kelvane export failed: " + command);
+  });
 
   const double mb = bytes.size() / 1e6;
   std::printf("  file                %.1f MB; fprintf writer gives the same bytes: %s\n", mb, same ? "yes" : "NO");
   std::printf("  writer              %.3f s  %6.0f MB/s\n", writer, mb / writer);
   std::printf("  fprintf writer      %.3f s  %6.0f MB/s\n", printfWriter, mb / printfWriter);
   std::printf("  raw write           %.3f s  %6.0f MB/s\n", raw, mb / raw);
+  const double shellMb = fs::file_size(folder / "shell.obj", ec) / 1e6;
+  std::printf("  kelvane export      %.3f s  %6.0f MB/s  (the whole process, the same options, %.1f MB: %.2fx the writer)\n",
+              whole, shellMb / whole, shellMb, whole / writer);
   std::printf("  peak memory: scene %.0f MB, scene and writer %.0f MB (+%.0f MB)\n", scenePeak.peakMB,
               writerPeak.peakMB, writerPeak.peakMB - scenePeak.peakMB);
   const double vsPrintf = printfWriter / writer, vsRaw = raw / writer;
@@ -265,7 +280,15 @@ int main(int argc, char** argv) {
               vsRaw >= 0.5 ? "met" : "NOT met");
   std::printf("goal writer peak <= scene + 64 MB (+%.0f MB): %s\n", writerPeak.peakMB - scenePeak.peakMB,
               writerPeak.peakMB - scenePeak.peakMB <= 64 ? "met" : "NOT met");
+  // The widely used 3D suite many users also run takes about 3.7 s to export this grid
+  // on this kind of machine; Kelvane's command aims at half of that or less.
+  const double reference = 3.7;
+  std::printf("goal kelvane export <= half the 3.7 s of the reference suite (%.3f s, %.1fx faster): %s\n", whole,
+              reference / whole, whole <= reference / 2 ? "met" : "NOT met");
   fs::remove(printfPath, ec);
+  fs::remove(scenePath, ec);
+  fs::remove(folder / "shell.obj", ec);
+  fs::remove(folder / "shell.mtl", ec);
   fs::remove(rawPath, ec);
   return same ? 0 : 1;
 }

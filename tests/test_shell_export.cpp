@@ -2,6 +2,8 @@
 // the files they name, the existing-file rules, the export mask and visibility, names
 // that must not leave the chosen folder, the n-gon question, and failures that write
 // nothing.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -283,6 +285,15 @@ TEST_F(ShellExportTest, BadScenesFoldersAndFlagsFailWithoutWriting) {
     EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
   }
   for (const char* name : {"d.obj", "f", "plain.txt/out"}) EXPECT_FALSE(fs::exists(Path(name))) << name;
+
+  // A damaged scene is one message.
+  const ShellRun damaged = Run("export damaged.kscn -o d.obj");
+  EXPECT_EQ(std::count(damaged.out.begin(), damaged.out.end(), '\n'), 1) << damaged.out;
+  // A special file is never the target: the FIFO stays a FIFO and nothing blocks.
+  ASSERT_EQ(mkfifo(Path("pipe.obj").c_str(), 0600), 0);
+  const ShellRun fifo = Run("export tree.kscn -o pipe.obj");
+  EXPECT_EQ(fifo.exitCode, 1) << fifo.out;
+  EXPECT_TRUE(fs::is_fifo(Path("pipe.obj")));
 }
 
 TEST_F(ShellExportTest, TheSampleRoundTripKeepsItsCounts) {
