@@ -286,7 +286,6 @@ Real CCurve::GetValue(const BaseTime& time) const {
 CTrack::CTrack(LONG type, const DescID& id) : BaseList2D(type, CTbase), m_id(id) {}
 
 CTrack::~CTrack() {
-  FreeReserve();
   if (m_pCurve) {
     m_pCurve->~CCurve();
     GeFreeTagged(m_pCurve);
@@ -339,41 +338,10 @@ Bool CTrack::FillKey(BaseDocument*, BaseList2D* bl, CKey* key) {
 
 Vector* CTrack::AllocKeyPoints(CKey* key, LONG count) {
   if (GetType() != CTpla || !key || count < 1) return nullptr;
-  if (m_reserveNext < m_reserveCount && count == m_reservePoints) {
-    bDelete(key->m_pPoints);
-    key->m_pPoints = m_ppReserve[m_reserveNext];
-    m_ppReserve[m_reserveNext++] = nullptr;
-    key->m_pointCount = count;
-  } else if (!NodeAccess::SetKeyPoints(key, nullptr, count)) {
-    return nullptr;
-  }
-  return key->m_pPoints;
-}
-
-Bool CTrack::ReserveKeyPoints(LONG keys, LONG count, Vector** arrays) {
-  FreeReserve();
-  if (keys <= 0) return TRUE;
-  if (GetType() != CTpla || count < 1) return FALSE;
-  m_ppReserve = bNew(Vector*, keys);
-  if (!m_ppReserve) return FALSE;
+  if (!NodeAccess::SetKeyPoints(key, nullptr, count)) return nullptr;
   const VLONG bytes = static_cast<VLONG>(count) * static_cast<VLONG>(sizeof(Vector));
-  for (; m_reserveCount < keys; ++m_reserveCount) {
-    // Like SetKeyPoints: zero-filled doubles, no constructors.
-    m_ppReserve[m_reserveCount] = static_cast<Vector*>(GeAlloc(bytes));
-    if (!m_ppReserve[m_reserveCount]) {
-      FreeReserve();
-      return FALSE;
-    }
-  }
-  m_reservePoints = count;
-  if (arrays) std::memcpy(arrays, m_ppReserve, static_cast<size_t>(keys) * sizeof(Vector*));
-  return TRUE;
-}
-
-void CTrack::FreeReserve() {
-  for (LONG i = m_reserveNext; i < m_reserveCount; ++i) bDelete(m_ppReserve[i]);
-  bDelete(m_ppReserve);
-  m_reserveCount = m_reserveNext = m_reservePoints = 0;
+  if (bytes >= kPrefaultKeyFrom) GePrefaultMemory(key->m_pPoints, bytes);
+  return key->m_pPoints;
 }
 
 Bool CTrack::Animate(const BaseTime& time) {

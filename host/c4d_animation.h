@@ -148,19 +148,11 @@ class CTrack : public BaseList2D {
   Bool FillKey(BaseDocument* doc, BaseList2D* bl, CKey* key);
   // Gives key of a point-level track a new array of count points in place of its points
   // and returns it, for the caller to write the key's points straight into (instead of
-  // FillKey from the object). The array holds zeros until written; it is the next
-  // reserved one (ReserveKeyPoints) when there is one of count points. Null for another
-  // track type, a count below 1 or when memory is missing (the key is then unchanged).
+  // FillKey from the object). The array holds zeros until written; a large one has its
+  // pages made present already, as the caller is about to write every one. Null for
+  // another track type, a count below 1 or when memory is missing (the key is then
+  // unchanged).
   Vector* AllocKeyPoints(CKey* key, LONG count);
-  // Point-level tracks: makes the arrays of the next keys calls of AllocKeyPoints with
-  // count points ahead of time, so that the caller can make their pages present
-  // (GePrefaultMemory) before it writes them, e.g. on a worker thread while it fills the
-  // keys. arrays (may be null) receives them in the order they will be handed out; they
-  // stay valid until the track or their key frees them, or a later call frees the ones
-  // not handed out. keys 0 just frees those. Reserved arrays are not copied with the
-  // track. False for another track type, a count below 1 or when memory is missing
-  // (then nothing is reserved).
-  Bool ReserveKeyPoints(LONG keys, LONG count, Vector** arrays = nullptr);
   // Plays the track on its node at time: writes the parameter, or the points of a point
   // object. An integer parameter takes the rounded value, cut to the integer range (a
   // value that is no number is not applied). Nothing happens without keys, and a
@@ -177,12 +169,6 @@ class CTrack : public BaseList2D {
   void SwapContent(BaseList2D* other) override;
 
  private:
-  void FreeReserve();
-
   DescID m_id;
   CCurve* m_pCurve = nullptr;
-  Vector** m_ppReserve = nullptr;  // arrays for AllocKeyPoints: [m_reserveNext, m_reserveCount) not handed out
-  LONG m_reserveCount = 0;
-  LONG m_reserveNext = 0;
-  LONG m_reservePoints = 0;
 };

@@ -2,7 +2,6 @@
 // point object as keys of its point-level animation track, as one undo step. Each frame
 // block is converted straight into its key's point array.
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <string>
 
@@ -28,66 +27,6 @@ Real KeyFrames(Real seconds, Real r) {
   return std::fabs(frames - whole) <= 1e-6 * std::max<Real>(1.0, std::fabs(frames)) ? whole : frames;
 }
 
-// Makes the new point arrays of the keys present before the conversion writes them:
-// the system clears every new page at its first write, which costs two to three times
-// the conversion, and pages made present in one go cost less than a fault each. A
-// worker thread goes through the arrays the track reserved, in key order, while the
-// import fills the keys; an array the worker has not started yet the import makes
-// present itself (with one thread, KELVANE_THREADS=1, every one), and the worker goes
-// on after it. Pre-faulting never changes what memory holds, so the worker may still be
-// at an array the import is writing. Arrays below the allocator's own-pages size come
-// from its heap and are left alone.
-class KeyPrefault {
- public:
-  KeyPrefault() = default;
-  KeyPrefault(const KeyPrefault&) = delete;
-  KeyPrefault& operator=(const KeyPrefault&) = delete;
-  ~KeyPrefault() { Stop(); }
-
-  static Bool WorthIt(VLONG bytes) { return bytes >= kFrom; }
-  // The worker over arrays[0 .. count-1] of bytes each (the arrays must stay valid until
-  // Stop); without a thread for it, Ready does it all.
-  void Start(Vector* const* arrays, LONG count, VLONG bytes, LONG threads) {
-    m_ppArrays = arrays;
-    m_count = count;
-    m_bytes = bytes;
-    if (threads < 2 || count < 2) return;
-    m_pJob = BackgroundJob::Alloc();
-    if (m_pJob && !m_pJob->Start(Run, this)) BackgroundJob::Free(m_pJob);
-  }
-  // Before key k is written to points: makes points present unless the worker has taken
-  // it on already.
-  void Ready(LONG k, Vector* points, VLONG bytes) {
-    if (!WorthIt(bytes)) return;
-    if (k < m_count && points == m_ppArrays[k]) {
-      LONG next = m_next.load();
-      while (next <= k && !m_next.compare_exchange_weak(next, k + 1)) {
-      }
-      if (next > k) return;  // the worker's
-    }
-    GePrefaultMemory(points, bytes);
-  }
-  void Stop() {
-    m_stop = true;
-    BackgroundJob::Free(m_pJob);
-  }
-
- private:
-  static constexpr VLONG kFrom = VLONG{1} << 20;
-  static void Run(void* data) {
-    auto* self = static_cast<KeyPrefault*>(data);
-    for (LONG k = self->m_next++; k < self->m_count && !self->m_stop; k = self->m_next++)
-      GePrefaultMemory(self->m_ppArrays[k], self->m_bytes);
-  }
-
-  Vector* const* m_ppArrays = nullptr;
-  LONG m_count = 0;
-  VLONG m_bytes = 0;
-  std::atomic<LONG> m_next{0};  // the first array nobody has taken on
-  std::atomic<bool> m_stop{false};
-  BackgroundJob* m_pJob = nullptr;
-};
-
 class MddImportJob {
  public:
   ~MddImportJob() {
@@ -102,8 +41,8 @@ class MddImportJob {
   Bool OpenCache();
   // Track, curve, times and keys inside the undo group.
   Bool ImportKeys();
-  // Key k at ktime holding the frame block in m_pVerts, converted into the key.
-  Bool AddPlaKey(LONG k, Real ktime);
+  // A key at ktime holding the frame block in m_pVerts, converted into the key.
+  Bool AddPlaKey(Real ktime);
   Real StartOffset() const;
   void RestoreTime();
 
@@ -124,7 +63,6 @@ class MddImportJob {
   LONG m_fps = 30;
   LONG m_startFrame = 0;
   Real m_offset = 0.0;
-  KeyPrefault m_prefault;
 };
 
 Bool MddImportJob::Run(BaseDocument* doc) {
@@ -255,21 +193,12 @@ Bool MddImportJob::ImportKeys() {
   if (endTime > doc->GetMaxTime()) doc->SetMaxTime(endTime);
   if (endTime > doc->GetLoopMaxTime()) doc->SetLoopMaxTime(endTime);
 
-  // A large cache's key arrays are reserved up front, to be made present ahead of the
-  // conversion; the ones a short read leaves over are freed again.
-  const VLONG bytes = VLONG(m_numVerts) * VLONG(sizeof(Vector));
-  Vector** arrays = KeyPrefault::WorthIt(bytes) ? bNew(Vector*, keys) : nullptr;
-  if (arrays && m_pPlaTrack->ReserveKeyPoints(keys, m_numVerts, arrays))
-    m_prefault.Start(arrays, keys, bytes, GeGetWorkerThreadCount());
   Bool added = TRUE;
   for (LONG i = 0; added && i < keys; ++i) {
     if (!m_pVerts->Read(m_pMddFile)) break;
     const Real ktime = m_pFrameTimes[timeIndex(i)] + m_offset;
-    added = AddPlaKey(i, ktime);
+    added = AddPlaKey(ktime);
   }
-  m_prefault.Stop();
-  m_pPlaTrack->ReserveKeyPoints(0, m_numVerts);
-  bDelete(arrays);
   if (!added) GePrint(String("looping AddPlaKey(ktime)"));
   return added;
 }
@@ -278,7 +207,7 @@ Bool MddImportJob::ImportKeys() {
 // no document evaluation or redraw per key (the points are replaced whole, so playing
 // the other keys first would change nothing). The object takes its points from the
 // keys when the time is restored.
-Bool MddImportJob::AddPlaKey(LONG k, Real ktime) {
+Bool MddImportJob::AddPlaKey(Real ktime) {
   const Real r = Real(m_fps);
   const BaseTime time(KeyFrames(ktime, r), r);
   LONG index = 0;
@@ -291,7 +220,6 @@ Bool MddImportJob::AddPlaKey(LONG k, Real ktime) {
   m_pPlaCurve->SetKeyDefault(m_pDoc, index);
   Vector* points = m_pPlaTrack->AllocKeyPoints(key, m_numVerts);
   if (!points) return FALSE;
-  m_prefault.Ready(k, points, VLONG(m_numVerts) * VLONG(sizeof(Vector)));
   m_pVerts->GetAll(points, m_inverse, m_opts.Factor());
   return TRUE;
 }

@@ -267,10 +267,9 @@ TEST_F(AnimationTest, FillKeyTakesTheCurrentPointsOrValue) {
   EXPECT_FALSE(pla->FillKey(s.doc.get(), s.op, nullptr));
 }
 
-// Keys written in place: the reserved arrays go out in order to the calls with their
-// point count, other calls get new arrays; the arrays not handed out are freed by the
-// next reservation or with the track (the fixture counts the blocks left).
-TEST_F(AnimationTest, KeyPointsWrittenInPlaceTakeTheReservedArraysInOrder) {
+// Keys written in place: each call gives the key a new zeroed array of its count, and
+// what is written there is what plays.
+TEST_F(AnimationTest, KeyPointsWrittenInPlaceAreWhatPlays) {
   Scene s;
   ASSERT_TRUE(s.op);
   CTrack* pla = CTrack::Alloc(s.op, kPla);
@@ -280,40 +279,23 @@ TEST_F(AnimationTest, KeyPointsWrittenInPlaceTakeTheReservedArraysInOrder) {
   CKey* keys[3] = {curve->AddKey(BaseTime(0.0)), curve->AddKey(BaseTime(1.0)), curve->AddKey(BaseTime(2.0))};
   CKey* vkey = pos->GetCurve()->AddKey(BaseTime(0.0));
   ASSERT_TRUE(keys[0] && keys[1] && keys[2] && vkey);
-  EXPECT_FALSE(pos->ReserveKeyPoints(2, 3)) << "a value track has no points";
-  EXPECT_FALSE(pla->ReserveKeyPoints(2, 0));
-  Vector* reserved[2] = {};
-  ASSERT_TRUE(pla->ReserveKeyPoints(2, 3, reserved));
-  ASSERT_TRUE(reserved[0] && reserved[1]);
-  struct Step {
-    LONG key, count;
-    Vector* array;  // the one expected; null: a new one
-  };
-  const Step steps[] = {{0, 3, reserved[0]}, {1, 4, nullptr}, {1, 3, reserved[1]}, {2, 3, nullptr}};
-  for (const Step& step : steps) {
-    SCOPED_TRACE(step.key);
-    Vector* points = pla->AllocKeyPoints(keys[step.key], step.count);
+  // Key 1 twice: the second call replaces the first array.
+  const LONG steps[][2] = {{0, 3}, {1, 4}, {1, 3}, {2, 3}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step[0]);
+    Vector* points = pla->AllocKeyPoints(keys[step[0]], step[1]);
     ASSERT_NE(points, nullptr);
-    if (step.array) {
-      EXPECT_EQ(points, step.array);
-    } else {
-      EXPECT_TRUE(points != reserved[0] && points != reserved[1]);
-    }
-    EXPECT_EQ(host::KeyPointCount(keys[step.key]), step.count);
-    EXPECT_EQ(points[step.count - 1], Vector()) << "zeros until written";
-    for (LONG i = 0; i < step.count; ++i) points[i] = Vector(i, step.key + 1, 0);
+    EXPECT_EQ(host::KeyPointCount(keys[step[0]]), step[1]);
+    EXPECT_EQ(points[step[1] - 1], Vector()) << "zeros until written";
+    for (LONG i = 0; i < step[1]; ++i) points[i] = Vector(i, step[0] + 1, 0);
   }
-  // What was written in place is what plays.
   s.Play(1.0);
   EXPECT_EQ(s.op->GetPointR()[2], Vector(2, 2, 0));
-  EXPECT_EQ(pos->AllocKeyPoints(vkey, 3), nullptr);
+  const Vector* kept = NodeAccess::KeyPoints(keys[0]);
+  EXPECT_EQ(pos->AllocKeyPoints(vkey, 3), nullptr) << "a value track has no points";
   EXPECT_EQ(pla->AllocKeyPoints(keys[0], 0), nullptr);
   EXPECT_EQ(pla->AllocKeyPoints(nullptr, 3), nullptr);
-  EXPECT_EQ(NodeAccess::KeyPoints(keys[0]), reserved[0]) << "a refused call leaves the key";
-  ASSERT_TRUE(pla->ReserveKeyPoints(4, 3));
-  ASSERT_TRUE(pla->ReserveKeyPoints(2, 3));  // frees the four
-  EXPECT_TRUE(pla->ReserveKeyPoints(0, 0));
-  ASSERT_TRUE(pla->ReserveKeyPoints(3, 3));  // left for the track to free
+  EXPECT_EQ(NodeAccess::KeyPoints(keys[0]), kept) << "a refused call leaves the key";
 }
 
 TEST_F(AnimationTest, ValueTracksMoveTheMatrix) {
@@ -706,20 +688,16 @@ TEST_F(AnimationFaultTest, BuildingTracksAndKeysFailsCleanly) {
   });
 }
 
-TEST_F(AnimationFaultTest, ReservingKeyPointsFailsCleanly) {
+TEST_F(AnimationFaultTest, KeyPointsInPlaceFailCleanly) {
   EveryAllocation([] {
     Scene s;
     CTrack* track = s.op ? CTrack::Alloc(s.op, kPla) : nullptr;
     if (!track || !s.op->InsertTrackSorted(track) || !track->GetCurve()) return false;
     CKey* key = track->GetCurve()->AddKey(BaseTime(0.0));
     if (!key) return false;
-    Vector* reserved[4] = {};
-    const bool ok = track->ReserveKeyPoints(4, 3, reserved);
-    EXPECT_EQ(reserved[0] != nullptr, ok) << "arrays told only for a whole reservation";
     Vector* points = track->AllocKeyPoints(key, 3);
-    if (!points) return false;
-    EXPECT_EQ(points == reserved[0], ok);
-    return ok;
+    EXPECT_EQ(host::KeyPointCount(key), points ? 3 : 0);
+    return points != nullptr;
   });
 }
 
