@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "c4d_memory.h"
+#include "c4d_thread.h"
 #include "host_control.h"
 #include "host_internal.h"
 #include "scene_internal.h"
@@ -18,6 +19,10 @@ int CompareIds(const DescID& a, const DescID& b) {
   }
   return a.GetDepth() == b.GetDepth() ? 0 : (a.GetDepth() < b.GetDepth() ? -1 : 1);
 }
+
+// Key point arrays from this size on (the allocator's own-pages size) are pre-faulted
+// before a copy fills them.
+constexpr VLONG kPrefaultKeyFrom = VLONG{1} << 20;
 
 bool IsPlaId(const DescID& id) { return id.GetDepth() == 1 && id[0].id == CTpla; }
 
@@ -140,9 +145,15 @@ bool NodeAccess::SetKeyPoints(CKey* key, const Vector* points, LONG count) {
   Vector* copy = nullptr;
   if (count > 0) {
     // Vectors have member initialisers, so not bNew; zero-filled doubles are fine.
-    copy = static_cast<Vector*>(GeAlloc(static_cast<VLONG>(count) * static_cast<VLONG>(sizeof(Vector))));
+    const VLONG bytes = static_cast<VLONG>(count) * static_cast<VLONG>(sizeof(Vector));
+    copy = static_cast<Vector*>(GeAlloc(bytes));
     if (!copy) return false;
-    if (points) std::memcpy(copy, points, static_cast<size_t>(count) * sizeof(Vector));
+    if (points) {
+      // Blocks this large get new pages: made present in one go, the copy does not stop
+      // at every page for the system to clear it.
+      if (bytes >= kPrefaultKeyFrom) GePrefaultMemory(copy, bytes);
+      std::memcpy(copy, points, static_cast<size_t>(bytes));
+    }
   }
   bDelete(key->m_pPoints);
   key->m_pPoints = copy;
@@ -323,6 +334,14 @@ Bool CTrack::FillKey(BaseDocument*, BaseList2D* bl, CKey* key) {
   if (!bl->GetParameter(m_id, value, DESCFLAGS_GET_0) || !IsNumber(value)) return FALSE;
   key->m_value = value.GetType() == DA_REAL ? value.GetReal() : static_cast<Real>(value.GetLong());
   return TRUE;
+}
+
+Vector* CTrack::AllocKeyPoints(CKey* key, LONG count) {
+  if (GetType() != CTpla || !key || count < 1) return nullptr;
+  if (!NodeAccess::SetKeyPoints(key, nullptr, count)) return nullptr;
+  const VLONG bytes = static_cast<VLONG>(count) * static_cast<VLONG>(sizeof(Vector));
+  if (bytes >= kPrefaultKeyFrom) GePrefaultMemory(key->m_pPoints, bytes);
+  return key->m_pPoints;
 }
 
 Bool CTrack::Animate(const BaseTime& time) {

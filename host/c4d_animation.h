@@ -146,6 +146,13 @@ class CTrack : public BaseList2D {
   // otherwise the parameter's current value. False when bl cannot give it or memory is
   // missing (the key is then unchanged).
   Bool FillKey(BaseDocument* doc, BaseList2D* bl, CKey* key);
+  // Gives key of a point-level track a new array of count points in place of its points
+  // and returns it, for the caller to write the key's points straight into (instead of
+  // FillKey from the object). The array holds zeros until written; a large one has its
+  // pages made present already, as the caller is about to write every one. Null for
+  // another track type, a count below 1 or when memory is missing (the key is then
+  // unchanged).
+  Vector* AllocKeyPoints(CKey* key, LONG count);
   // Plays the track on its node at time: writes the parameter, or the points of a point
   // object. An integer parameter takes the rounded value, cut to the integer range (a
   // value that is no number is not applied). Nothing happens without keys, and a

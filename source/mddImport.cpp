@@ -1,5 +1,6 @@
 // The MDD import command: reads an MDD point cache (layout: mddformat.h) onto the active
-// point object as keys of its point-level animation track, as one undo step.
+// point object as keys of its point-level animation track, as one undo step. Each frame
+// block is converted straight into its key's point array.
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -40,7 +41,7 @@ class MddImportJob {
   Bool OpenCache();
   // Track, curve, times and keys inside the undo group.
   Bool ImportKeys();
-  // One key at ktime holding the frame block in m_pVerts.
+  // A key at ktime holding the frame block in m_pVerts, converted into the key.
   Bool AddPlaKey(Real ktime);
   Real StartOffset() const;
   void RestoreTime();
@@ -49,7 +50,6 @@ class MddImportJob {
   BaseDocument* m_pDoc = nullptr;
   BaseObject* m_pObject = nullptr;
   LONG m_pointCount = 0;
-  Vector* m_pPoints = nullptr;
   Matrix m_inverse;
   Filename m_file;
   gantryBinFile* m_pMddFile = nullptr;
@@ -73,7 +73,6 @@ Bool MddImportJob::Run(BaseDocument* doc) {
     return FALSE;
   }
   m_pointCount = ToPoint(m_pObject)->GetPointCount();
-  m_pPoints = ToPoint(m_pObject)->GetPointW();
   // The export writes points through the object's global matrix: its inverse gives the
   // object its own points back.
   m_inverse = !m_pObject->GetMg();
@@ -194,20 +193,20 @@ Bool MddImportJob::ImportKeys() {
   if (endTime > doc->GetMaxTime()) doc->SetMaxTime(endTime);
   if (endTime > doc->GetLoopMaxTime()) doc->SetLoopMaxTime(endTime);
 
-  for (LONG i = 0; i < keys; ++i) {
+  Bool added = TRUE;
+  for (LONG i = 0; added && i < keys; ++i) {
     if (!m_pVerts->Read(m_pMddFile)) break;
     const Real ktime = m_pFrameTimes[timeIndex(i)] + m_offset;
-    if (!AddPlaKey(ktime)) {
-      GePrint(String("looping AddPlaKey(ktime)"));
-      return FALSE;
-    }
+    added = AddPlaKey(ktime);
   }
-  return TRUE;
+  if (!added) GePrint(String("looping AddPlaKey(ktime)"));
+  return added;
 }
 
-// The key is filled straight from the points written into the object: no document
-// evaluation or redraw per key (the points are replaced whole, so playing the other
-// keys first would change nothing).
+// The key's points are written straight from the frame block, not through the object:
+// no document evaluation or redraw per key (the points are replaced whole, so playing
+// the other keys first would change nothing). The object takes its points from the
+// keys when the time is restored.
 Bool MddImportJob::AddPlaKey(Real ktime) {
   const Real r = Real(m_fps);
   const BaseTime time(KeyFrames(ktime, r), r);
@@ -219,8 +218,10 @@ Bool MddImportJob::AddPlaKey(Real ktime) {
     m_pDoc->AddUndo(UNDOTYPE_NEW, key);
   }
   m_pPlaCurve->SetKeyDefault(m_pDoc, index);
-  m_pVerts->GetAll(m_pPoints, m_inverse, m_opts.Factor());
-  return m_pPlaTrack->FillKey(m_pDoc, m_pObject, key);
+  Vector* points = m_pPlaTrack->AllocKeyPoints(key, m_numVerts);
+  if (!points) return FALSE;
+  m_pVerts->GetAll(points, m_inverse, m_opts.Factor());
+  return TRUE;
 }
 
 void MddImportJob::RestoreTime() {

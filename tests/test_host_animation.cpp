@@ -267,6 +267,37 @@ TEST_F(AnimationTest, FillKeyTakesTheCurrentPointsOrValue) {
   EXPECT_FALSE(pla->FillKey(s.doc.get(), s.op, nullptr));
 }
 
+// Keys written in place: each call gives the key a new zeroed array of its count, and
+// what is written there is what plays.
+TEST_F(AnimationTest, KeyPointsWrittenInPlaceAreWhatPlays) {
+  Scene s;
+  ASSERT_TRUE(s.op);
+  CTrack* pla = CTrack::Alloc(s.op, kPla);
+  CTrack* pos = CTrack::Alloc(s.op, kPosX);
+  ASSERT_TRUE(pla && pos && s.op->InsertTrackSorted(pla) && s.op->InsertTrackSorted(pos));
+  CCurve* curve = pla->GetCurve();
+  CKey* keys[3] = {curve->AddKey(BaseTime(0.0)), curve->AddKey(BaseTime(1.0)), curve->AddKey(BaseTime(2.0))};
+  CKey* vkey = pos->GetCurve()->AddKey(BaseTime(0.0));
+  ASSERT_TRUE(keys[0] && keys[1] && keys[2] && vkey);
+  // Key 1 twice: the second call replaces the first array.
+  const LONG steps[][2] = {{0, 3}, {1, 4}, {1, 3}, {2, 3}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step[0]);
+    Vector* points = pla->AllocKeyPoints(keys[step[0]], step[1]);
+    ASSERT_NE(points, nullptr);
+    EXPECT_EQ(host::KeyPointCount(keys[step[0]]), step[1]);
+    EXPECT_EQ(points[step[1] - 1], Vector()) << "zeros until written";
+    for (LONG i = 0; i < step[1]; ++i) points[i] = Vector(i, step[0] + 1, 0);
+  }
+  s.Play(1.0);
+  EXPECT_EQ(s.op->GetPointR()[2], Vector(2, 2, 0));
+  const Vector* kept = NodeAccess::KeyPoints(keys[0]);
+  EXPECT_EQ(pos->AllocKeyPoints(vkey, 3), nullptr) << "a value track has no points";
+  EXPECT_EQ(pla->AllocKeyPoints(keys[0], 0), nullptr);
+  EXPECT_EQ(pla->AllocKeyPoints(nullptr, 3), nullptr);
+  EXPECT_EQ(NodeAccess::KeyPoints(keys[0]), kept) << "a refused call leaves the key";
+}
+
 TEST_F(AnimationTest, ValueTracksMoveTheMatrix) {
   Scene s;
   ASSERT_TRUE(s.op);
@@ -654,6 +685,19 @@ TEST_F(AnimationFaultTest, BuildingTracksAndKeysFailsCleanly) {
       }
     }
     return curve->GetKeyCount() == 12;
+  });
+}
+
+TEST_F(AnimationFaultTest, KeyPointsInPlaceFailCleanly) {
+  EveryAllocation([] {
+    Scene s;
+    CTrack* track = s.op ? CTrack::Alloc(s.op, kPla) : nullptr;
+    if (!track || !s.op->InsertTrackSorted(track) || !track->GetCurve()) return false;
+    CKey* key = track->GetCurve()->AddKey(BaseTime(0.0));
+    if (!key) return false;
+    Vector* points = track->AllocKeyPoints(key, 3);
+    EXPECT_EQ(host::KeyPointCount(key), points ? 3 : 0);
+    return points != nullptr;
   });
 }
 

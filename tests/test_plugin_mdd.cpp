@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "mddformat.h"
 #include "plugin_ids.h"
 #include "scene_helpers.h"
+#include "scene_internal.h"
 
 namespace {
 
@@ -288,6 +291,64 @@ TEST_F(MddCommandTest, ShortCacheGivesKeysForItsWholeFramesAndWarns) {
   ASSERT_TRUE(Import(still, path, {DialogAction::Set("start-file-times", "on")}));
   EXPECT_EQ(KeyTimes(still).size(), 3u);
   EXPECT_TRUE(ConsoleHas("holds 3 whole frames of the 5 its header promises"));
+}
+
+// Keys large enough to have their new arrays made present before the conversion writes
+// them: each key holds exactly its block converted to the object, also when the cache is
+// cut short or the blocks go onto keys that are there already.
+TEST_F(MddCommandTest, LargeKeysHoldExactlyTheirBlocks) {
+  constexpr LONG P = 50000, F = 4;  // 1.2 MB a key
+  PolygonObject* big = MakeObject("Big", P);
+  big->SetRelPos(Vector(-40, 0, 5));
+  big->SetRelScale(Vector(2, 1, 1));
+  const std::string path = TempDir() + "/large.mdd", cut = TempDir() + "/cut.mdd";
+  std::vector<std::vector<Vector>> expected(F, std::vector<Vector>(P));
+  {
+    gantryBinFile* file = gantryBinFile::Alloc();
+    mdd::FrameBlock* block = mdd::FrameBlock::Alloc(P);
+    const Real times[F] = {0.0, 1.0 / kFps, 2.0 / kFps, 3.0 / kFps};
+    bool ok = file->Open(Filename(path.c_str()), BINFILE_WRITE, BINFILE_BUFFERSIZE) == 0 &&
+              mdd::WriteHeader(file, F, P, times);
+    for (LONG k = 0; ok && k < F; ++k) {
+      for (LONG i = 0; i < P; ++i) block->Set(i, Vector(0.001 * (i % 211), 0.01 * k - 0.5, -0.002 * (i / 211)));
+      block->GetAll(expected[size_t(k)].data(), !big->GetMg(), 1000.0);
+      ok = block->Write(file);
+    }
+    ok = file->Close() == 0 && ok;
+    mdd::FrameBlock::Free(block);
+    gantryBinFile::Free(file);
+    ASSERT_TRUE(ok);
+  }
+  std::filesystem::copy_file(path, cut);
+  std::filesystem::resize_file(cut, static_cast<uintmax_t>(mdd::FrameOffset(F, P, 2) + 100));
+  struct Case {
+    const char* name;
+    const std::string& file;
+    bool replace, reverse;
+    LONG keys;  // whole blocks
+  };
+  const Case cases[] = {
+      {"whole", path, true, false, F},
+      {"reversed onto the keys there", path, false, true, F},
+      {"cut short", cut, true, false, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool imported = Import(big, c.file,
+                                 {DialogAction::Set("start-file-times", "on"), DialogAction::Set("multiply", "on"),
+                                  DialogAction::Set("scale", "1000"), DialogAction::Set("replace-keys", c.replace ? "on" : "off"),
+                                  DialogAction::Set("reverse", c.reverse ? "on" : "off")});
+    ASSERT_TRUE(imported);
+    CCurve* curve = big->FindCTrack(DescID(DescLevel(CTpla, CTpla, 0)))->GetCurve();
+    ASSERT_EQ(curve->GetKeyCount(), c.keys);
+    for (LONG k = 0; k < c.keys; ++k) {
+      const CKey* key = curve->GetKey(k);
+      EXPECT_EQ(key->GetTime().GetFrame(kFps), k);
+      ASSERT_EQ(host::KeyPointCount(key), P);
+      const std::vector<Vector>& block = expected[size_t(c.reverse ? F - 1 - k : k)];
+      EXPECT_EQ(std::memcmp(NodeAccess::KeyPoints(key), block.data(), sizeof(Vector) * size_t(P)), 0) << "key " << k;
+    }
+  }
 }
 
 TEST_F(MddCommandTest, DamagedHeaderIsRefusedWithItsReason) {
