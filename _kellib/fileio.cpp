@@ -67,14 +67,15 @@ constexpr LONG kLineBufferSize = 1026;
 constexpr LONG kMaxLineText = 1024;
 
 // The index of the first LF, CR, backslash or zero byte of text[0, n), or n: sixteen
-// bytes at a time while readable (>= n) bytes from text allow it, matches at n or
+// bytes at a time (with SSE2) while readable (>= n) bytes from text allow it, matches at n or
 // beyond not counting.
 VLONG FirstSpecialByte(const UCHAR* text, VLONG n, VLONG readable) {
+  VLONG i = 0;
+#ifdef __SSE2__
   const __m128i lf = _mm_set1_epi8('\n');
   const __m128i cr = _mm_set1_epi8('\r');
   const __m128i backslash = _mm_set1_epi8('\\');
   const __m128i zero = _mm_setzero_si128();
-  VLONG i = 0;
   for (; i < n && i + 16 <= readable; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
     const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
@@ -84,6 +85,9 @@ VLONG FirstSpecialByte(const UCHAR* text, VLONG n, VLONG readable) {
       return at < n ? at : n;
     }
   }
+#else
+  (void)readable;
+#endif
   for (; i < n; ++i)
     if (text[i] == '\n' || text[i] == '\r' || text[i] == '\\' || text[i] == 0) return i;
   return n;

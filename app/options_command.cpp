@@ -8,8 +8,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +16,7 @@
 #include "dialog_text.h"
 #include "options_dialog.h"
 #include "host_control.h"
+#include "platform.h"
 #include "option_flags.h"
 #include "plugin_messages.h"
 #include "plugin_module.h"
@@ -212,10 +211,10 @@ constexpr LONG kLastFolder = 1003;
 // looked at with a settings folder that does not exist, kept in memory.
 bool BuiltInPresets(PluginModule& module, const std::string& side, BaseContainer* presets, std::string* error) {
   const std::string folder = host::SettingsFolder();
-  std::string temp = (std::getenv("TMPDIR") && *std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
-  temp += "/kelvane-presets-XXXXXX";
-  if (!::mkdtemp(temp.data())) {
-    *error = "cannot make a temporary folder for the built-in presets in '" + temp + "'";
+  std::string where;
+  const std::string temp = host::platform::MakeTemporaryFolder("kelvane-presets-", &where);
+  if (temp.empty()) {
+    *error = "cannot make a temporary folder for the built-in presets in '" + where + "'";
     return false;
   }
   host::SetSettingsFolder(temp + "/none");
@@ -225,7 +224,7 @@ bool BuiltInPresets(PluginModule& module, const std::string& side, BaseContainer
   const BaseContainer* made = played ? GetWorldPluginData(side == "export" ? kExportPresets : kImportPresets) : nullptr;
   if (made) *presets = *made;
   host::SetSettingsFolder(folder);
-  ::rmdir(temp.c_str());
+  host::platform::RemoveFolder(temp);
   if (!made || presets->GetLong(kPresetCount) < 1) {
     *error = played ? "the plug-in made no built-in " + side + " presets" : run.error;
     return false;

@@ -119,4 +119,27 @@ std::string ExecutablePath();
 // The file name of the plug-in module on this system.
 const char* ModuleFileName();
 
+// A new folder of a unique name (prefix and random characters) in the system's folder
+// for temporary files ($TMPDIR or /tmp; on Windows the user's temporary folder). Its
+// path, or "" with errno; *where names the folder it was to be made in, for a report.
+std::string MakeTemporaryFolder(const std::string& prefix, std::string* where);
+
+// Copies of standard output and standard error. While they run, everything a module of
+// the process writes to the two streams still reaches them and is also handed to
+// copy(stream, data, size), stream 1 (output) or 2 (error). Where kOutputCopyKeepsWrites
+// each call is one write of the C library's stream, in the order of the writes; else
+// (Windows, where the streams pass through pipes) each stream's bytes come in order in
+// pieces of any size, from a thread per stream, and the order between the two streams is
+// not kept. StartOutputCopy: false with errno when it cannot start (or runs already).
+// StopOutputCopy flushes the streams, hands over what was written before it and puts
+// the streams back as they were.
+#ifdef _WIN32
+inline constexpr bool kOutputCopyKeepsWrites = false;
+#else
+inline constexpr bool kOutputCopyKeepsWrites = true;
+#endif
+using OutputCopyFunction = void (*)(int stream, const char* data, size_t size);
+bool StartOutputCopy(OutputCopyFunction copy);
+void StopOutputCopy();
+
 }  // namespace host::platform

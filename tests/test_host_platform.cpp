@@ -1,10 +1,13 @@
 // The host's system services (platform.h) on each system: file status, exclusive
-// creation, replacing renames, 64-bit offsets, the settings lock, dates past 2038 and
-// absolute paths.
+// creation, replacing renames, 64-bit offsets, the settings lock, dates past 2038,
+// absolute paths, temporary folders and copies of standard output and error.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -182,6 +185,83 @@ TEST(PlatformPathTest, AbsolutePathsOfTheSystem) {
 #endif
   };
   for (const Case& c : cases) EXPECT_EQ(pf::IsAbsolutePath(c.path), c.absolute) << c.path;
+}
+
+// The variable that names the folder for temporary files.
+#ifdef _WIN32
+constexpr const char* kTempVariable = "TMP";
+#else
+constexpr const char* kTempVariable = "TMPDIR";
+#endif
+
+TEST_F(PlatformTest, TemporaryFoldersAreNewAndUniqueAndAMissingParentIsReported) {
+  const char* old = std::getenv(kTempVariable);
+  const std::string saved = old ? old : "";
+  SetEnv(kTempVariable, (TempDir() + "/none").c_str());
+  std::string where;
+  errno = 0;
+  EXPECT_EQ(pf::MakeTemporaryFolder("kv-", &where), "");
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_NE(where.find("none"), std::string::npos) << where;
+  EXPECT_NE(where.find("kv-"), std::string::npos) << where;
+
+  SetEnv(kTempVariable, TempDir().c_str());
+  std::vector<std::string> made;
+  for (int i = 0; i < 20; ++i) made.push_back(pf::MakeTemporaryFolder("kv-", &where));
+  SetEnv(kTempVariable, old ? saved.c_str() : nullptr);
+  std::vector<std::string> names;
+  ASSERT_TRUE(pf::ListFolder(TempDir(), &names));
+  EXPECT_EQ(names.size(), made.size());
+  for (const std::string& path : made) {
+    SCOPED_TRACE(path);
+    pf::FileStatus st;
+    ASSERT_TRUE(pf::Status(path, &st));
+    EXPECT_TRUE(st.isDir);
+    EXPECT_EQ(fs::u8path(path).parent_path(), fs::u8path(TempDir()));
+    EXPECT_EQ(fs::u8path(path).filename().u8string().rfind("kv-", 0), 0u);
+    EXPECT_TRUE(pf::RemoveFolder(path));
+  }
+}
+
+// What the output copies handed over, per stream.
+std::mutex g_copiedMutex;
+std::string g_copied[3];
+
+void Collect(int stream, const char* data, size_t size) {
+  std::lock_guard<std::mutex> lock(g_copiedMutex);
+  if (stream == 1 || stream == 2) g_copied[stream].append(data, size);
+}
+
+TEST(PlatformOutputCopyTest, BothStreamsAreCopiedInOrderUntilStopped) {
+  for (std::string& copied : g_copied) copied.clear();
+  ASSERT_TRUE(pf::StartOutputCopy(Collect));
+  errno = 0;
+  EXPECT_FALSE(pf::StartOutputCopy(Collect));
+  EXPECT_EQ(errno, EBUSY);
+  std::fputs("[output copy] first line\n", stdout);
+  std::fprintf(stderr, "[output copy] %s\n", "an error");
+  const std::string big(10000, 'x');
+  std::fwrite(big.data(), 1, big.size(), stdout);
+  std::fputs("\n[output copy] last line\n", stdout);
+  std::fputs("\r[output copy] progress", stderr);
+  std::fflush(stderr);
+  pf::StopOutputCopy();
+  pf::StopOutputCopy();  // once is enough; again does nothing
+  std::fputs("[output copy] after the copy\n", stdout);
+  std::fflush(stdout);
+  std::fputs("\n", stderr);
+  {
+    std::lock_guard<std::mutex> lock(g_copiedMutex);
+    EXPECT_EQ(g_copied[1], "[output copy] first line\n" + big + "\n[output copy] last line\n");
+    EXPECT_EQ(g_copied[2], "[output copy] an error\n\r[output copy] progress");
+    g_copied[1].clear();
+  }
+  // A copy starts again after a stop.
+  ASSERT_TRUE(pf::StartOutputCopy(Collect));
+  std::fputs("[output copy] again\n", stdout);
+  pf::StopOutputCopy();
+  std::lock_guard<std::mutex> lock(g_copiedMutex);
+  EXPECT_EQ(g_copied[1], "[output copy] again\n");
 }
 
 }  // namespace

@@ -15,18 +15,6 @@ namespace {
 constexpr LONG kImport = 1022494;
 constexpr LONG kExport = 1022493;
 
-// Sets (value) or removes (nullptr) an environment variable.
-void SetEnv(const char* name, const char* value) {
-#ifdef _WIN32
-  _putenv_s(name, value ? value : "");  // an empty value removes the variable
-#else
-  if (value)
-    setenv(name, value, 1);
-  else
-    unsetenv(name);
-#endif
-}
-
 // Sets an environment variable for one scope and restores it afterwards.
 class ScopedEnv {
  public:

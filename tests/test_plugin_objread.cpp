@@ -998,11 +998,11 @@ TEST_F(ObjReaderTest, OneThreadAndTwoReadTheSameModel) {
   // second thread's count of them must still agree).
   const std::string broken = "v 1 x 3\nvt .\nvn 1 2\nv nan 1 1\nv 0x1p2 -inf +.5e1\n";
   for (const std::string& file : {text, broken + text + broken + "f -1 -2 -3\n"}) {
-    ::setenv("KELVANE_THREADS", "1", 1);
+    SetEnv("KELVANE_THREADS", "1");
     Importer one = Read(file, opts);
-    ::setenv("KELVANE_THREADS", "2", 1);
+    SetEnv("KELVANE_THREADS", "2");
     Importer two = Read(file, opts);
-    ::unsetenv("KELVANE_THREADS");
+    SetEnv("KELVANE_THREADS", nullptr);
     ASSERT_TRUE(one);
     ASSERT_TRUE(two);
     // Large enough for the second thread to be used.
@@ -1047,11 +1047,11 @@ TEST_F(ObjReaderTest, NormalsCountedWithoutTheirValuesReadTheSameModel) {
   };
   for (const char* threads : {"1", "2"}) {
     SCOPED_TRACE(threads);
-    ::setenv("KELVANE_THREADS", threads, 1);
+    SetEnv("KELVANE_THREADS", threads);
     const std::string& text = threads[0] == '1' ? model : padded;
     Importer kept = read(text, true);
     Importer counted = read(text, false);
-    ::unsetenv("KELVANE_THREADS");
+    SetEnv("KELVANE_THREADS", nullptr);
     ASSERT_TRUE(kept && counted);
     EXPECT_EQ(kept->normalCount, threads[0] == '1' ? 24u : 48u);  // 12 of each 14 lines read
     EXPECT_EQ(counted->normalCount, kept->normalCount);
@@ -1079,7 +1079,7 @@ TEST_F(ObjReaderTest, FailedReadsWithTwoThreads) {
                 std::to_string(a + side) + "\n";
       }
   ASSERT_GE(text.size(), size_t{4} << 20);
-  ::setenv("KELVANE_THREADS", "2", 1);
+  SetEnv("KELVANE_THREADS", "2");
   Importer full = Read(text);
   ASSERT_TRUE(full);
   const std::string expected = Describe(*full);
@@ -1099,7 +1099,7 @@ TEST_F(ObjReaderTest, FailedReadsWithTwoThreads) {
     }
   }
   Importer again = Read(text);
-  ::unsetenv("KELVANE_THREADS");
+  SetEnv("KELVANE_THREADS", nullptr);
   ASSERT_TRUE(again);
   EXPECT_EQ(Describe(*again), expected);
 }

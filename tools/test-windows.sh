@@ -14,7 +14,7 @@ installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install o
 
 # --- what the build and the run need ------------------------------------------------
 packages=(cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev googletest
-          uthash-dev libcli11-dev cmark)
+          uthash-dev libcli11-dev libfast-float-dev cmark)
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 if [ -z "${KELVANE_WINE:-}" ] && ! installed wine32:i386; then

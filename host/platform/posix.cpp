@@ -11,6 +11,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -267,5 +269,84 @@ std::string ExecutablePath() {
 }
 
 const char* ModuleFileName() { return "kelvane_plugin.so"; }
+
+std::string MakeTemporaryFolder(const std::string& prefix, std::string* where) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "XXXXXX";
+  if (where) *where = path;
+  if (!::mkdtemp(path.data())) return "";
+  return path;
+}
+
+namespace {
+
+OutputCopyFunction g_copy = nullptr;
+std::FILE* g_stdout = nullptr;  // the streams before the copies began
+std::FILE* g_stderr = nullptr;
+
+void WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+// One write of a copying stream: to its file descriptor (the cookie), then to the copy.
+ssize_t CopyingWrite(void* cookie, const char* data, size_t size) {
+  const int fd = static_cast<int>(reinterpret_cast<intptr_t>(cookie));
+  WriteAll(fd, data, size);
+  if (g_copy && size > 0) g_copy(fd, data, size);
+  return static_cast<ssize_t>(size);
+}
+
+std::FILE* CopyingStream(int fd, int buffering) {
+  cookie_io_functions_t functions{};
+  functions.write = CopyingWrite;
+  std::FILE* stream = ::fopencookie(reinterpret_cast<void*>(static_cast<intptr_t>(fd)), "w", functions);
+  if (stream) std::setvbuf(stream, nullptr, buffering, BUFSIZ);
+  return stream;
+}
+
+}  // namespace
+
+bool StartOutputCopy(OutputCopyFunction copy) {
+  if (g_copy) {
+    errno = EBUSY;
+    return false;
+  }
+  std::FILE* out = CopyingStream(STDOUT_FILENO, _IOLBF);
+  std::FILE* err = CopyingStream(STDERR_FILENO, _IONBF);
+  if (!out || !err) {
+    const int why = errno;
+    if (out) std::fclose(out);
+    if (err) std::fclose(err);
+    errno = why;
+    return false;
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
+  g_copy = copy;
+  g_stdout = stdout;
+  g_stderr = stderr;
+  stdout = out;
+  stderr = err;
+  return true;
+}
+
+void StopOutputCopy() {
+  if (!g_copy) return;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+  stdout = g_stdout;
+  stderr = g_stderr;
+  std::fclose(out);
+  std::fclose(err);
+  g_copy = nullptr;
+}
 
 }  // namespace host::platform

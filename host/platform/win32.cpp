@@ -11,8 +11,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "platform.h"
 
@@ -388,5 +390,144 @@ std::string ExecutablePath() {
 }
 
 const char* ModuleFileName() { return "kelvane_plugin.dll"; }
+
+std::string MakeTemporaryFolder(const std::string& prefix, std::string* where) {
+  wchar_t buffer[MAX_PATH + 1];
+  const DWORD n = ::GetTempPathW(MAX_PATH + 1, buffer);
+  if (n == 0 || n > MAX_PATH) {
+    if (where) *where = prefix + "XXXXXX";
+    SetErrnoFromLastError();
+    return "";
+  }
+  std::string folder = Narrow(buffer, n);
+  while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  if (where) *where = folder + "\\" + prefix + "XXXXXX";
+  // Names from the process, the time and a counter; one that is taken is tried again.
+  static LONG counter = 0;
+  const unsigned long long seed = (static_cast<unsigned long long>(::GetCurrentProcessId()) << 32) ^ ::GetTickCount64();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned long long value = seed + 0x9E3779B97F4A7C15ULL * static_cast<unsigned>(::InterlockedIncrement(&counter));
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string name = prefix;
+    for (int i = 0; i < 6; ++i, value /= 36) name += kLetters[value % 36];
+    const std::string path = folder + "\\" + name;
+    if (::CreateDirectoryW(Widen(path).c_str(), nullptr)) return path;
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+      SetErrnoFromLastError();
+      return "";
+    }
+  }
+  errno = EEXIST;
+  return "";
+}
+
+namespace {
+
+// The copies of standard output and error: each stream's descriptor is a pipe's writing
+// end, and a thread reads the pipe into the descriptor the stream had before (kept as a
+// duplicate) and into the copy.
+struct StreamCopy {
+  int saved = -1;   // the descriptor before the copy
+  int reader = -1;  // the pipe's reading end
+  std::thread thread;
+};
+OutputCopyFunction g_copy = nullptr;
+StreamCopy g_streams[2];
+
+void WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const int n = ::_write(fd, data, static_cast<unsigned>(size));
+    if (n <= 0) return;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+void Forward(int fd, StreamCopy* copy) {
+  char buffer[4096];
+  for (;;) {
+    const int n = ::_read(copy->reader, buffer, sizeof(buffer));
+    if (n <= 0) return;  // every writing end is closed
+    WriteAll(copy->saved, buffer, static_cast<size_t>(n));
+    g_copy(fd, buffer, static_cast<size_t>(n));
+  }
+}
+
+// Puts the stream's descriptor back and waits until its thread has handed over the rest.
+void EndStreamCopy(int fd) {
+  StreamCopy& copy = g_streams[fd - 1];
+  if (copy.saved >= 0) ::_dup2(copy.saved, fd);  // closes the pipe's last writing end
+  if (copy.thread.joinable()) copy.thread.join();
+  if (copy.reader >= 0) ::_close(copy.reader);
+  if (copy.saved >= 0) ::_close(copy.saved);
+  copy = StreamCopy();
+}
+
+bool BeginStreamCopy(int fd) {
+  StreamCopy& copy = g_streams[fd - 1];
+  int ends[2];
+  if (::_pipe(ends, 65536, _O_BINARY | _O_NOINHERIT) != 0) return false;
+  copy.saved = ::_dup(fd);
+  if (copy.saved < 0 || ::_dup2(ends[1], fd) != 0) {
+    const int why = errno;
+    ::_close(ends[0]);
+    ::_close(ends[1]);
+    if (copy.saved >= 0) ::_close(copy.saved);
+    copy = StreamCopy();
+    errno = why;
+    return false;
+  }
+  ::_close(ends[1]);
+  // _dup2 made the pipe the process's standard handle too: the standard handle names
+  // what it did before, so that the terminal queries (OutputIsTerminal, ErrorColumns)
+  // still answer for the terminal.
+  ::SetStdHandle(fd == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, Handle(copy.saved));
+  copy.reader = ends[0];
+  try {
+    copy.thread = std::thread(Forward, fd, &copy);
+  } catch (...) {
+    EndStreamCopy(fd);
+    errno = EAGAIN;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StartOutputCopy(OutputCopyFunction copy) {
+  if (g_copy) {
+    errno = EBUSY;
+    return false;
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
+  g_copy = copy;
+  if (!BeginStreamCopy(1)) {
+    g_copy = nullptr;
+    return false;
+  }
+  if (!BeginStreamCopy(2)) {
+    const int why = errno;
+    EndStreamCopy(1);
+    g_copy = nullptr;
+    errno = why;
+    return false;
+  }
+  // A stream that is not a terminal gets the C library's full buffering at its first
+  // write: standard error stays unbuffered, so that its lines come out as they are
+  // written. (Standard output is written in blocks and at each flush.)
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
+  return true;
+}
+
+void StopOutputCopy() {
+  if (!g_copy) return;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  EndStreamCopy(1);
+  EndStreamCopy(2);
+  g_copy = nullptr;
+}
 
 }  // namespace host::platform

@@ -1,5 +1,6 @@
 #include "host_fixture.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,6 +12,17 @@ namespace fs = std::filesystem;
 
 std::string BinDir() { return KELVANE_BIN_DIR; }
 std::string SourceDir() { return KELVANE_SOURCE_DIR; }
+
+void SetEnv(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value ? value : "");  // an empty value removes the variable
+#else
+  if (value)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+#endif
+}
 
 void HostTest::SetUp() {
   host::ResetHost();

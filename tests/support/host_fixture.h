@@ -43,3 +43,6 @@ class PluginTest : public HostTest {
 // Folder of the built shell, plug-in module and res/.
 std::string BinDir();
 std::string SourceDir();
+
+// Sets (value) or removes (nullptr) an environment variable of the test process.
+void SetEnv(const char* name, const char* value);
