@@ -121,9 +121,17 @@ Bool MakeFolders(const Filename& folder, LONG depth = 0) {
   return GeFCreateDir(folder);
 }
 
+// The key of a file this run opened: its path without case, as file systems that
+// ignore case see it (two objects "Cube" and "cube" must not share a file there).
+std::string OpenedKey(const Filename& name) {
+  std::string key = name.GetString().Std();
+  for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return key;
+}
+
 // A file of this name is there, or this run wrote one already.
 Bool FileTaken(const ObjExportContext* ctx, const Filename& name) {
-  return ctx->openedFiles.count(name.GetString().Std()) != 0 || GeFExist(name) || GeFExist(name, TRUE);
+  return ctx->openedFiles.count(OpenedKey(name)) != 0 || GeFExist(name) || GeFExist(name, TRUE);
 }
 
 Filename WithSuffix(const Filename& folder, const String& file, const CHAR* suffix) {
@@ -151,7 +159,7 @@ Bool BuildFileNames(ObjExportContext* ctx) {
   Filename obj = WithSuffix(folder, file, "obj");
   Filename mtl = WithSuffix(folder, libraryFile, "mtl");
   const ULONG rule = layout & XP_EXISTING_MASK;
-  const Bool writtenThisRun = ctx->openedFiles.count(obj.GetString().Std()) != 0;
+  const Bool writtenThisRun = ctx->openedFiles.count(OpenedKey(obj)) != 0;
   if (writtenThisRun || (rule != XP_EXISTING_OVERWRITE && GeFExist(obj))) {
     if (rule == XP_EXISTING_ASK && !writtenThisRun) {
       const String title = GeLoadString(IDS_EXPORT_SAVE_FILE);
@@ -175,7 +183,7 @@ Bool BuildFileNames(ObjExportContext* ctx) {
   }
   ctx->objFileName = obj;
   ctx->mtlFileName = mtl;
-  ctx->openedFiles.insert(obj.GetString().Std());
+  ctx->openedFiles.insert(OpenedKey(obj));
   if (ctx->progressDialog) ctx->progressDialog->SetLabel(obj.GetString());
   return !ctx->cancelled;
 }

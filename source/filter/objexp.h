@@ -60,8 +60,8 @@ class ObjExportContext {
   Filename baseDirectory;
   String baseFile;
   Filename subFolder;
-  // The OBJ files opened in this run, so that two objects of one name never share a
-  // file whatever the existing-file rule.
+  // The OBJ files opened in this run (paths in lower case), so that two objects of one
+  // name never share a file whatever the existing-file rule.
   std::set<std::string> openedFiles;
   // In mode 2 (a file set per object): names the files of op and sets progressTotal
   // for it; false stops the export. Without one, the current names are used.
