@@ -104,7 +104,9 @@ class NormalIndex {
   Bool Same(Real a, Real b) const { return m_tolerance > 0.0 ? std::fabs(a - b) < m_tolerance : a == b; }
   static LLONG Cell(Real v) {
     const Real scaled = std::floor(v / kCell);
-    // Unit normals stay far inside; the clamp only keeps other input in the key's range.
+    // Unit normals stay far inside; the clamp only keeps other input in the key's range
+    // (a NaN, from points that are no numbers, takes the cube at zero).
+    if (scaled != scaled) return 0;
     return scaled > 1048000.0 ? 1048000 : scaled < -1048000.0 ? -1048000 : LLONG(scaled);
   }
   static LULONG Key(LLONG x, LLONG y, LLONG z) {

@@ -624,8 +624,8 @@ printf '' >"$out/mdd/empty.mdd"
 
 # Scenes for fuzz_scene: the payloads (past the 24-byte header) of scene files the shell
 # of the same build writes — the example scenes and the bundled sample imported.
-mkdir -p "$out/scene"
-rm -f "$out"/scene/*.bin
+mkdir -p "$out/scene" "$out/export"
+rm -f "$out"/scene/*.bin "$out"/export/*.bin
 shell="$(dirname "$out")/bin/kelvane"
 if [ -x "$shell" ]; then
   tmp=$(mktemp -d)
@@ -635,6 +635,12 @@ if [ -x "$shell" ]; then
   run scene make demo --polygonize -o "$tmp/flat.kscn"
   run import samples/robot.obj --preset "Default Import Options" -o "$tmp/robot.kscn"
   for scene in "$tmp"/*.kscn; do tail -c +25 "$scene" >"$out/scene/$(basename "$scene" .kscn).bin"; done
+  # fuzz_export: the same payloads after an option word (fuzz/fuzz_export.cpp): nothing
+  # but the vertices, everything in one file, and everything a file per object.
+  for scene in "$out"/scene/*.bin; do
+    name=$(basename "$scene" .bin)
+    for word in 0 65535 131071; do { le32 "$word"; cat "$scene"; } >"$out/export/$name-$word.bin"; done
+  done
   rm -rf "$tmp"
 else
   echo "make_corpus: no shell at $shell; fuzz_scene starts without seeds" >&2

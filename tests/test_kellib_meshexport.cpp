@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -283,6 +284,21 @@ TEST_F(MeshGatherTest, ATrianglesFourthCornerRepeatsItsThirdInEveryTable) {
     if (!compress) {
       EXPECT_EQ(mesh->uvCount, 11u);
     }
+  }
+  ioMesh::Free(mesh);
+}
+
+TEST_F(MeshGatherTest, PointsThatAreNoNumbersStillGiveNormals) {
+  // A scene file may hold them; the normal index must not turn a NaN into an integer.
+  const Real nan = std::numeric_limits<Real>::quiet_NaN();
+  op->GetPointW()[0] = Vector(nan, 0, nan);
+  ioMesh* mesh = ioMesh::Alloc(op, String(), 0, FALSE, nullptr, nullptr);
+  ASSERT_NE(mesh, nullptr);
+  for (const Bool compress : {FALSE, TRUE}) {
+    ASSERT_TRUE(mesh->BuildNormals(compress));
+    EXPECT_GT(mesh->normalCount, 0u);
+    for (ULONG i = 0; i < mesh->polygonCount; ++i)
+      for (LONG k = 0; k < 4; ++k) EXPECT_LT(ULONG(mesh->faces[i].vn[k]), mesh->normalCount);
   }
   ioMesh::Free(mesh);
 }

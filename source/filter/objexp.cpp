@@ -198,15 +198,14 @@ TextureTag* LastTextureTag(BaseObject* op) {
   return last;
 }
 
-// Mode 2: the file set of polygon object op, named after it.
+}  // namespace
+
 Bool NameObjectFiles(ObjExportContext* ctx, BaseObject* op) {
   ctx->baseFile = SafeFileName(op->GetName());
   ctx->progressTotal = 0;
   CountObject(ctx, op);
   return BuildFileNames(ctx);
 }
-
-}  // namespace
 
 Bool WalkObjects(ObjExportContext* ctx, BaseObject* op, Bool visible, LONG depth, TextureTag* inherited,
                  const Filename& subFolder) {

@@ -114,6 +114,8 @@ ExportPreparation PrepareExport(ObjExportContext* ctx, BaseDocument* doc);
 // file in the progress window. False when the user cancelled (a file dialog, or
 // Escape seen by the progress window: the cancel message is shown).
 Bool BuildFileNames(ObjExportContext* ctx);
+// Mode 2 (the nameObjectFiles hook): the file set of polygon object op, named after it.
+Bool NameObjectFiles(ObjExportContext* ctx, BaseObject* op);
 // Writes op, its siblings and their children in hierarchy order into the file sets
 // the export mode gives them; inherited is the texture tag a polygon object takes its
 // material from, subFolder the folder of this level's objects in per-object mode. False
