@@ -3,6 +3,7 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "c4d_general.h"
 #include "c4d_memory.h"
 #include "host_internal.h"
 #include "scene_internal.h"
@@ -13,7 +14,48 @@ constexpr LONG kMaxCubeSegments = 500;
 constexpr LONG kMaxPlaneSegments = 5000;
 constexpr LONG kMaxArrayCopies = 1000;
 
+// What one array may generate: copies of copies multiply, and a scene file can ask for
+// more polygons than any memory holds (a thousand arrays of a thousand cubes of 1.5
+// million polygons each). An array beyond this fails with a console line instead.
+constexpr LLONG kMaxArrayPolygons = LLONG(1) << 27;
+
 LONG Clamp(LONG v, LONG lo, LONG hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+// The polygons op and its children generate, as the generators below would, saturating
+// at kMaxArrayPolygons + 1 (an estimate never overflows, however deep the arrays go).
+LLONG GeneratedPolygons(const BaseObject* op) {
+  constexpr LLONG kBeyond = kMaxArrayPolygons + 1;
+  const BaseContainer* bc = op->GetDataInstance();
+  LLONG own = 0;
+  switch (op->GetType()) {
+    case Ocube: {
+      const LLONG x = Clamp(bc->GetLong(PRIM_CUBE_SUBX, 1), 1, kMaxCubeSegments);
+      const LLONG y = Clamp(bc->GetLong(PRIM_CUBE_SUBY, 1), 1, kMaxCubeSegments);
+      const LLONG z = Clamp(bc->GetLong(PRIM_CUBE_SUBZ, 1), 1, kMaxCubeSegments);
+      own = 2 * (x * y + y * z + x * z);
+      break;
+    }
+    case Oplane:
+      own = LLONG(Clamp(bc->GetLong(PRIM_PLANE_SUBW, 20), 1, kMaxPlaneSegments)) *
+            Clamp(bc->GetLong(PRIM_PLANE_SUBH, 20), 1, kMaxPlaneSegments);
+      break;
+    case Oarray: {
+      const BaseObject* child = op->GetDown();
+      while (child && IsActiveDeformer(child)) child = child->GetNext();
+      const LLONG copies = Clamp(bc->GetLong(ARRAYOBJECT_COPIES, 7), 0, kMaxArrayCopies);
+      const LLONG each = child ? GeneratedPolygons(child) : 0;
+      return copies > 0 && each > kBeyond / copies ? kBeyond : copies * each;
+    }
+    case Opolygon:
+      own = static_cast<const PolygonObject*>(op)->GetPolygonCount();
+      break;
+    default:
+      break;
+  }
+  for (const BaseObject* child = op->GetDown(); child && own <= kBeyond; child = child->GetNext())
+    own += GeneratedPolygons(child);
+  return own < kBeyond ? own : kBeyond;
+}
 
 // A polygon object with a UVW tag of one entry per polygon; null when memory is missing.
 PolygonObject* AllocMesh(LONG points, LONG polygons, UVWTag** uvw) {
@@ -125,6 +167,11 @@ BaseObject* MakeArray(const BaseObject* op, LONG flags, AliasTrans* trn) {
   while (child && IsActiveDeformer(child)) child = child->GetNext();
   if (!child) return group;
   const LONG copies = Clamp(op->GetDataInstance()->GetLong(ARRAYOBJECT_COPIES, 7), 0, kMaxArrayCopies);
+  if (GeneratedPolygons(op) > kMaxArrayPolygons) {
+    GePrint(String("Kelvane host: the array \"") + op->GetName() +
+            String("\" would generate more than 134217728 polygons; it generates nothing"));
+    return group;
+  }
   const Real radius = op->GetDataInstance()->GetReal(ARRAYOBJECT_RADIUS, 250);
   for (LONG n = 0; n < copies; ++n) {
     BaseObject* copy = MakePolygonalTree(child, flags, trn);

@@ -307,6 +307,36 @@ TEST_F(EvaluateTest, GeneratorsBuildCachesAndTheirDeformersWorkOnThem) {
   EXPECT_EQ(ToPoint(cube->GetCache())->GetPointCount(), 12);
 }
 
+// Arrays of arrays multiply: a scene file may ask for more polygons than memory holds.
+// Such an array generates nothing and says so; the ones below the limit are whole.
+TEST_F(EvaluateTest, AnArrayBeyondItsLimitGeneratesNothing) {
+  struct Case {
+    LONG outer, inner, segments;
+    LONG copies;  // of the outer array's state; -1: beyond the limit
+  } cases[] = {
+      {1000, 1000, 100, -1},  // 60 000 million polygons
+      {1000, 1000, 10, -1},   // 600 million
+      {10, 10, 3, 10},        // 5 400
+  };
+  for (const Case& c : cases) {
+    host::ClearConsole();
+    BaseObject* outer = InsertLast(doc.get(), BaseObject::Alloc(Oarray), "Outer");
+    BaseObject* inner = InsertLast(doc.get(), BaseObject::Alloc(Oarray), "Inner", outer);
+    BaseObject* cube = InsertLast(doc.get(), BaseObject::Alloc(Ocube), "Cube", inner);
+    ASSERT_TRUE(outer && inner && cube);
+    outer->GetDataInstance()->SetLong(ARRAYOBJECT_COPIES, c.outer);
+    inner->GetDataInstance()->SetLong(ARRAYOBJECT_COPIES, c.inner);
+    for (const LONG id : {PRIM_CUBE_SUBX, PRIM_CUBE_SUBY, PRIM_CUBE_SUBZ}) cube->GetDataInstance()->SetLong(id, c.segments);
+    ObjPtr state(CurrentState(outer));
+    ASSERT_TRUE(state);
+    LONG copies = 0;
+    for (BaseObject* child = state->GetDown(); child; child = child->GetNext()) ++copies;
+    EXPECT_EQ(copies, c.copies < 0 ? 0 : c.copies) << c.outer << " x " << c.inner;
+    EXPECT_EQ(ConsoleHas("the array \"Outer\" would generate more than 134217728 polygons"), c.copies < 0);
+    BaseObject::Free(outer);
+  }
+}
+
 TEST_F(EvaluateTest, TheCurrentStateOfAnArrayIsAHierarchy) {
   BaseObject* array = InsertLast(doc.get(), BaseObject::Alloc(Oarray), "Array");
   ASSERT_NE(array, nullptr);
