@@ -9,9 +9,7 @@
 
 int RunDocsCommand(bool web) {
   const LONG id = web ? kWebCommand : kDocsCommand;
-  CommandData* command = nullptr;
-  for (const BasePlugin* plugin : host::RegisteredPlugins())
-    if (plugin->GetID() == id && plugin->GetPluginType() == PLUGINTYPE_COMMAND) command = plugin->GetCommand();
+  CommandData* command = RegisteredCommand(id);
   if (!command) return ShellFail(std::string("the plug-in has no ") + (web ? "web" : "user guide") + " command");
   host::ClearUserLog();
   command->Execute(nullptr);

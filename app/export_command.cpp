@@ -153,12 +153,6 @@ bool CountFile(const std::string& path, ExportCounts* counts) {
   return true;
 }
 
-CommandData* ExportCommand() {
-  for (const BasePlugin* plugin : host::RegisteredPlugins())
-    if (plugin->GetID() == kExportCommand && plugin->GetPluginType() == PLUGINTYPE_COMMAND) return plugin->GetCommand();
-  return nullptr;
-}
-
 // The folder of a mode that writes several files: made when missing.
 std::string PrepareFolder(const fs::path& folder) {
   std::error_code ec;
@@ -278,7 +272,7 @@ int RunExportCommand(const ShellOptions& shell, const ExportCommandOptions& opti
     return ShellFail("export: " + problem + "; nothing was written");
   }
 
-  CommandData* command = ExportCommand();
+  CommandData* command = RegisteredCommand(kExportCommand);
   if (!command)
     return ShellFail("the plug-in has not registered its export command " + std::to_string(kExportCommand) +
                      " (is its name missing from res/?)");

@@ -322,12 +322,6 @@ class ConsoleReplay {
   std::map<std::string, int> m_shown;
 };
 
-CommandData* ImportCommand() {
-  for (const BasePlugin* plugin : host::RegisteredPlugins())
-    if (plugin->GetID() == kImportCommand && plugin->GetPluginType() == PLUGINTYPE_COMMAND) return plugin->GetCommand();
-  return nullptr;
-}
-
 }  // namespace
 
 CLI::App* AddImportCommand(CLI::App& app, ImportCommandOptions* options) {
@@ -406,7 +400,7 @@ int RunImportCommand(const ShellOptions& shell, const ImportCommandOptions& opti
   if (!OptionFlagActions(kImportDialog, "", options.sets, &flags, &error, &peek.record)) return ShellUsage(error);
   actions.insert(actions.end(), flags.begin(), flags.end());
 
-  CommandData* command = ImportCommand();
+  CommandData* command = RegisteredCommand(kImportCommand);
   if (!command)
     return ShellFail("the plug-in has not registered its import command " + std::to_string(kImportCommand) +
                      " (is its name missing from res/?)");

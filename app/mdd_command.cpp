@@ -37,12 +37,6 @@ struct FreeDoc {
   void operator()(BaseDocument* doc) const { BaseDocument::Free(doc); }
 };
 
-CommandData* Command(LONG id) {
-  for (const BasePlugin* plugin : host::RegisteredPlugins())
-    if (plugin->GetID() == id && plugin->GetPluginType() == PLUGINTYPE_COMMAND) return plugin->GetCommand();
-  return nullptr;
-}
-
 std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> parts;
   size_t start = 0;
@@ -103,7 +97,7 @@ BaseDocument* LoadWithObject(const MddCommandOptions& options, BaseObject** op) 
 // Plays the dialog actions and runs the command; false with the failure printed.
 bool RunWithDialog(LONG commandId, LONG dialogId, const std::vector<DialogAction>& actions,
                    const std::string& file, BaseDocument* doc, const char* what) {
-  CommandData* command = Command(commandId);
+  CommandData* command = RegisteredCommand(commandId);
   if (!command)
     return ShellFail(std::string("the plug-in has not registered its ") + what + " command " +
                      std::to_string(commandId) + " (is its name missing from res/?)"),

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "c4d.h"
+#include "host_control.h"
 #include "platform.h"
 
 namespace fs = std::filesystem;
@@ -37,3 +39,9 @@ std::string ShownPath(const std::string& path) {
   return relative.string();
 }
 
+
+CommandData* RegisteredCommand(LONG id) {
+  for (const BasePlugin* plugin : host::RegisteredPlugins())
+    if (plugin->GetID() == id && plugin->GetPluginType() == PLUGINTYPE_COMMAND) return plugin->GetCommand();
+  return nullptr;
+}

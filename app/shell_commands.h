@@ -29,6 +29,10 @@ constexpr LONG kMaskChildren = 1001;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
+class CommandData;
+// The plug-in's registered command of plug-in ID id, or null.
+CommandData* RegisteredCommand(LONG id);
+
 // Print "kelvane: text" on standard error and return the exit code.
 int ShellFail(const std::string& text);
 int ShellUsage(const std::string& text);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -26,5 +27,24 @@ enum class PictureResult { kOk, kWrongType, kOutOfMemory };
 // or is damaged (no partial picture). When the system lacks the means to read pictures
 // at all (no imaging component, no TIFF decoder), *unavailable says so, for the user.
 PictureResult ReadPicture(const std::string& path, Picture* picture, std::string* unavailable);
+
+// For the readers: a picture of width x height pixels (both above 0), its pixels filled
+// by read(pixels), which answers false for a damaged picture. *picture changes only on
+// kOk; a size beyond kMaxPicturePixels is kWrongType, missing memory kOutOfMemory.
+template <typename ReadPixels>
+PictureResult FillPicture(uint32_t width, uint32_t height, Picture* picture, ReadPixels read) {
+  if (width == 0 || height == 0 || int64_t(width) * int64_t(height) > kMaxPicturePixels) return PictureResult::kWrongType;
+  std::vector<uint32_t> pixels;
+  try {
+    pixels.assign(static_cast<size_t>(width) * height, 0u);
+  } catch (const std::bad_alloc&) {
+    return PictureResult::kOutOfMemory;
+  }
+  if (!read(pixels.data())) return PictureResult::kWrongType;
+  picture->rgba.swap(pixels);
+  picture->width = static_cast<int32_t>(width);
+  picture->height = static_cast<int32_t>(height);
+  return PictureResult::kOk;
+}
 
 }  // namespace host::internal

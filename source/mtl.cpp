@@ -12,7 +12,7 @@ namespace {
 
 // A later frame of a per-frame export whose frames share the first frame's library.
 Bool SharesFirstLibrary(const ObjExportContext* ctx) {
-  return ctx->exportMode == 3 && ctx->options && (ctx->options->layoutFlags & XP_ONE_MTL) && !ctx->firstFrameFile;
+  return ctx->exportMode == 3 && (ctx->LayoutFlags() & XP_ONE_MTL) && !ctx->firstFrameFile;
 }
 
 // "%f" of a value narrowed to single precision.

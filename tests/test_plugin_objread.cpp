@@ -202,6 +202,33 @@ LibraryFace ReadWithLibrary(const std::string& text) {
   return face;
 }
 
+// The reader's faces against the library's reading: the form (by flagsByForm, when
+// given), the corner count, and each corner's indices, the vertex resolved by vertex and
+// the texture coordinate and normal by other.
+template <typename VertexIndex, typename OtherIndex>
+void ExpectLibraryFaces(const ObjFace* faces, const std::vector<LibraryFace>& expected, const ULONG* flagsByForm,
+                        VertexIndex vertex, OtherIndex other) {
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const LibraryFace& want = expected[i];
+    const ObjFace& f = faces[i];
+    SCOPED_TRACE(i);
+    if (flagsByForm) {
+      EXPECT_EQ(f.flags, flagsByForm[want.form]);
+    }
+    ASSERT_EQ(f.cornerCount, static_cast<LONG>(want.corners.size()));
+    for (size_t k = 0; k < want.corners.size(); ++k) {
+      const std::vector<long>& c = want.corners[k];
+      EXPECT_EQ(f.v[k], vertex(c[0]));
+      if (f.flags & FACE_HAS_UVS) {
+        EXPECT_EQ(f.vt[k], other(c[1]));
+      }
+      if (f.flags & FACE_HAS_NORMALS) {
+        EXPECT_EQ(f.vn[k], other(c.back()));
+      }
+    }
+  }
+}
+
 TEST_F(ObjReaderTest, FaceLinesReadAsTheLibraryReadsThem) {
   const char* pieces[] = {"1", "2", "3", "-1", "-4", "+2", "0", "/", "/", "//", " ", " ", "\t", "x", "\v"};
   const ULONG kFlags[] = {0xC0, 0x40, 0x80, 0x80, 0, 0, 0};
@@ -221,23 +248,7 @@ TEST_F(ObjReaderTest, FaceLinesReadAsTheLibraryReadsThem) {
   ASSERT_TRUE(m);
   ASSERT_EQ(m->faceCount, expected.size());
   auto resolve = [](long written) { return written > 0 ? written - 1 : written < 0 ? 4 + written : -1; };
-  for (size_t i = 0; i < expected.size(); ++i) {
-    const LibraryFace& want = expected[i];
-    const ObjFace& f = m->faces[i];
-    SCOPED_TRACE(i);
-    EXPECT_EQ(f.flags, kFlags[want.form]);
-    ASSERT_EQ(f.cornerCount, static_cast<LONG>(want.corners.size()));
-    for (size_t k = 0; k < want.corners.size(); ++k) {
-      const std::vector<long>& c = want.corners[k];
-      EXPECT_EQ(f.v[k], resolve(c[0]));
-      if (f.flags & FACE_HAS_UVS) {
-        EXPECT_EQ(f.vt[k], resolve(c[1]));
-      }
-      if (f.flags & FACE_HAS_NORMALS) {
-        EXPECT_EQ(f.vn[k], resolve(c.back()));
-      }
-    }
-  }
+  ExpectLibraryFaces(m->faces, expected, kFlags, resolve, resolve);
 }
 
 TEST_F(ObjReaderTest, LinesThatAreNoFaces) {
@@ -802,27 +813,9 @@ TEST_F(ObjReaderTest, PlainFaceLinesReadAsTheLibraryReadsThem) {
   ASSERT_TRUE(m);
   ASSERT_EQ(m->faceCount, expected.size());
   auto resolve = [](long written) { return written > 0 ? written - 1 : written < 0 ? 4 + written : -1; };
-  for (size_t i = 0; i < expected.size(); ++i) {
-    const LibraryFace& want = expected[i];
-    const ObjFace& f = m->faces[i];
-    SCOPED_TRACE(i);
-    EXPECT_EQ(f.flags, kFlags[want.form]);
-    ASSERT_EQ(f.cornerCount, static_cast<LONG>(want.corners.size()));
-    for (size_t k = 0; k < want.corners.size(); ++k) {
-      EXPECT_EQ(f.v[k], resolve(want.corners[k][0]));
-      if (f.flags & FACE_HAS_UVS) {
-        EXPECT_EQ(f.vt[k], resolve(want.corners[k][1]));
-      }
-      if (f.flags & FACE_HAS_NORMALS) {
-        EXPECT_EQ(f.vn[k], resolve(want.corners[k].back()));
-      }
-    }
-  }
+  ExpectLibraryFaces(m->faces, expected, kFlags, resolve, resolve);
 }
 
-// Coordinates give exactly the value strtod gives: the written forms of decimals,
-// exponents, long mantissas, values at the ends of the range, and the forms only the
-// general reader takes (hexadecimal, inf, nan, signs).
 TEST_F(ObjReaderTest, LongIndicesReadAsTheLibraryReadsThem) {
   // Indices of 1 to 20 digits (leading zeros, signs), with all kinds of bytes after
   // them and near the line's end or far from it: eight digits are read at a time where
@@ -869,23 +862,12 @@ TEST_F(ObjReaderTest, LongIndicesReadAsTheLibraryReadsThem) {
     const long long r = written > 0 ? written - 1LL : written < 0 ? 1LL + written : -1;
     return static_cast<LONG>(std::clamp<long long>(r, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()));
   };
-  for (size_t i = 0; i < expected.size(); ++i) {
-    const LibraryFace& want = expected[i];
-    const ObjFace& f = m->faces[i];
-    SCOPED_TRACE(i);
-    ASSERT_EQ(f.cornerCount, static_cast<LONG>(want.corners.size()));
-    for (size_t k = 0; k < want.corners.size(); ++k) {
-      EXPECT_EQ(f.v[k], resolve(want.corners[k][0]));
-      if (f.flags & FACE_HAS_UVS) {
-        EXPECT_EQ(f.vt[k], uvResolve(want.corners[k][1]));
-      }
-      if (f.flags & FACE_HAS_NORMALS) {
-        EXPECT_EQ(f.vn[k], uvResolve(want.corners[k].back()));
-      }
-    }
-  }
+  ExpectLibraryFaces(m->faces, expected, nullptr, resolve, uvResolve);
 }
 
+// Coordinates give exactly the value strtod gives: the written forms of decimals,
+// exponents, long mantissas, values at the ends of the range, and the forms only the
+// general reader takes (hexadecimal, inf, nan, signs).
 TEST_F(ObjReaderTest, CoordinatesReadAsStrtodReadsThem) {
   std::vector<std::string> numbers = {
       "0", "-0", "+2", ".5", "5.", "-.25", "1e-3", "1E+3", "1e", "2.5e", "0.1", "0.30000000000000004",

@@ -41,24 +41,11 @@ PictureResult ReadPicture(const std::string& path, Picture* picture, std::string
   if (!tif) return PictureResult::kWrongType;
   uint32_t width = 0, height = 0;
   PictureResult result = PictureResult::kWrongType;
-  if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) == 1 && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) == 1 &&
-      width > 0 && height > 0) {
-    if (int64_t(width) * int64_t(height) <= kMaxPicturePixels) {
-      std::vector<uint32_t> pixels;
-      try {
-        pixels.assign(static_cast<size_t>(width) * height, 0u);
-      } catch (const std::bad_alloc&) {
-        pixels.clear();
-        result = PictureResult::kOutOfMemory;
-      }
-      // Stop at the first damaged strip rather than return a partial picture.
-      if (!pixels.empty() && TIFFReadRGBAImageOriented(tif, width, height, pixels.data(), ORIENTATION_TOPLEFT, 1) == 1) {
-        picture->rgba.swap(pixels);
-        picture->width = static_cast<int32_t>(width);
-        picture->height = static_cast<int32_t>(height);
-        result = PictureResult::kOk;
-      }
-    }
+  if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) == 1 && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) == 1) {
+    // Stop at the first damaged strip rather than return a partial picture.
+    result = FillPicture(width, height, picture, [&](uint32_t* pixels) {
+      return TIFFReadRGBAImageOriented(tif, width, height, pixels, ORIENTATION_TOPLEFT, 1) == 1;
+    });
   }
   TIFFClose(tif);
   return result;

@@ -69,24 +69,11 @@ PictureResult ReadPicture(const std::string& path, Picture* picture, std::string
     if (decoder.p && SUCCEEDED(decoder.p->GetFrame(0, &frame.p)) && SUCCEEDED(frame.p->GetSize(&width, &height)) &&
         width > 0 && height > 0 &&
         SUCCEEDED(::WICConvertBitmapSource(GUID_WICPixelFormat32bppRGBA, frame.p, &converted.p))) {
-      if (int64_t(width) * int64_t(height) <= kMaxPicturePixels) {
-        std::vector<uint32_t> pixels;
-        try {
-          pixels.assign(static_cast<size_t>(width) * height, 0u);
-        } catch (const std::bad_alloc&) {
-          pixels.clear();
-          result = PictureResult::kOutOfMemory;
-        }
-        // RGBA bytes in memory are the packed words with red in the low byte.
-        if (!pixels.empty() &&
-            SUCCEEDED(converted.p->CopyPixels(nullptr, width * 4, static_cast<UINT>(pixels.size() * 4),
-                                              reinterpret_cast<BYTE*>(pixels.data())))) {
-          picture->rgba.swap(pixels);
-          picture->width = static_cast<int32_t>(width);
-          picture->height = static_cast<int32_t>(height);
-          result = PictureResult::kOk;
-        }
-      }
+      // RGBA bytes in memory are the packed words with red in the low byte.
+      result = FillPicture(width, height, picture, [&](uint32_t* pixels) {
+        return SUCCEEDED(converted.p->CopyPixels(nullptr, width * 4, static_cast<UINT>(width * height * 4),
+                                                 reinterpret_cast<BYTE*>(pixels)));
+      });
     }
   }
   if (uninit) ::CoUninitialize();

@@ -47,7 +47,7 @@ void ReadObjectState(ObjExportContext* ctx, BaseObject* op) {
 void CountObject(ObjExportContext* ctx, BaseObject* op) {
   if (!op || op->GetType() != Opolygon) return;
   const PolygonObject* poly = ToPoly(op);
-  const ULONG geom = ctx->options ? ctx->options->geomFlags : 0;
+  const ULONG geom = ctx->GeomFlags();
   const LONG polygonCount = poly->GetPolygonCount();
   ULONG total = ctx->progressTotal + ULONG(poly->GetPointCount());
   if (geom & GEOM_FACES) total += ULONG(polygonCount);
@@ -111,8 +111,6 @@ LONG CountFileSets(ObjExportContext* ctx, BaseObject* first) {
 
 namespace {
 
-ULONG LayoutFlags(const ObjExportContext* ctx) { return ctx->options ? ctx->options->layoutFlags : 0; }
-
 // Makes folder and the folders above it that are missing.
 Bool MakeFolders(const Filename& folder, LONG depth = 0) {
   if (!folder.Content() || GeFExist(folder, TRUE)) return TRUE;
@@ -141,7 +139,7 @@ Filename WithSuffix(const Filename& folder, const String& file, const CHAR* suff
 }  // namespace
 
 Bool BuildFileNames(ObjExportContext* ctx) {
-  const ULONG layout = LayoutFlags(ctx);
+  const ULONG layout = ctx->LayoutFlags();
   Filename folder = ctx->baseDirectory;
   if (ctx->exportMode == 2 && (layout & XP_OBJECT_SUBFOLDERS) && ctx->subFolder.Content() &&
       MakeFolders(ctx->subFolder))
@@ -209,7 +207,7 @@ Bool NameObjectFiles(ObjExportContext* ctx, BaseObject* op) {
 
 Bool WalkObjects(ObjExportContext* ctx, BaseObject* op, Bool visible, LONG depth, TextureTag* inherited,
                  const Filename& subFolder) {
-  const ULONG layout = LayoutFlags(ctx);
+  const ULONG layout = ctx->LayoutFlags();
   for (; op; op = op->GetNext()) {
     const Matrix mg = op->GetMg();
     ReadObjectState(ctx, op);

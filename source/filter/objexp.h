@@ -79,6 +79,10 @@ class ObjExportContext {
   Bool maskSkipChildren = FALSE;
   LONG visibilityMode = MODE_ON;  // 0 on, 1 off, 2 inherit
 
+  // The option words of the run (0 without a record).
+  ULONG GeomFlags() const { return options ? options->geomFlags : 0; }
+  ULONG LayoutFlags() const { return options ? options->layoutFlags : 0; }
+
   ObjExportContext(const ObjExportContext&) = delete;
   ObjExportContext& operator=(const ObjExportContext&) = delete;
   ~ObjExportContext();

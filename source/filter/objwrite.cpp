@@ -17,9 +17,7 @@ namespace {
 
 const CHAR* const kRule = "#  ==========================================================================\n";
 
-ULONG Geom(const ObjExportContext* ctx) { return ctx->options ? ctx->options->geomFlags : 0; }
-ULONG Layout(const ObjExportContext* ctx) { return ctx->options ? ctx->options->layoutFlags : 0; }
-Bool Exact(const ObjExportContext* ctx) { return (Layout(ctx) & XP_EXACT_NUMBERS) != 0; }
+Bool Exact(const ObjExportContext* ctx) { return (ctx->LayoutFlags() & XP_EXACT_NUMBERS) != 0; }
 
 CHAR* AppendName(CHAR* p, const String& name) {
   CHAR buffer[256];
@@ -127,7 +125,7 @@ Bool OpenFileSet(ObjExportContext* ctx) {
   }
   WriteFileHeader(ctx->objOut, "#  \n");
   ctx->fileOpen = TRUE;
-  if (Geom(ctx) & GEOM_MATERIALS) StartMaterialLibrary(ctx);
+  if (ctx->GeomFlags() & GEOM_MATERIALS) StartMaterialLibrary(ctx);
   return TRUE;
 }
 
@@ -172,14 +170,14 @@ Bool WriteObject(ObjExportContext* ctx, BaseObject* op, const Matrix& mg) {
     if (!OpenFileSet(ctx)) return FALSE;
   }
   if (!ctx->fileOpen) return FALSE;
-  const ULONG geom = Geom(ctx);
+  const ULONG geom = ctx->GeomFlags();
   const Bool exact = Exact(ctx);
   BufferedOutput* out = ctx->objOut;
 
   ctx->vertexCount = ULONG(poly->GetPointCount());
   ctx->polygonCount = ULONG(poly->GetPolygonCount());
   const Vector* points = poly->GetPointR();
-  if (Layout(ctx) & XP_OBJECT_LINES) {
+  if (ctx->LayoutFlags() & XP_OBJECT_LINES) {
     CHAR text[256];
     name.GetCString(text, sizeof(text));
     CHAR* p = AppendText(AppendText(ctx->line, "o "), text);
@@ -237,11 +235,11 @@ Bool WriteObject(ObjExportContext* ctx, BaseObject* op, const Matrix& mg) {
 
 Bool WriteTextureCoordinates(ObjExportContext* ctx) {
   ioMesh* mesh = ctx->mesh;
-  const Bool compress = !(Layout(ctx) & XP_NO_UV_COMPRESSION);
+  const Bool compress = !(ctx->LayoutFlags() & XP_NO_UV_COMPRESSION);
   if (compress) StatusSetText(GeLoadString(IDS_STATUS_COMPRESSING_UVS));
   if (!mesh->BakeUVs(compress)) return FALSE;
   StatusSetText(GeLoadString(IDS_STATUS_WRITING_UVS));
-  const ULONG geom = Geom(ctx);
+  const ULONG geom = ctx->GeomFlags();
   const Bool exact = Exact(ctx);
   for (ULONG i = 0; i < mesh->uvCount; ++i) {
     Real u = mesh->uvs[i].u, v = mesh->uvs[i].v;
@@ -263,13 +261,13 @@ Bool WriteTextureCoordinates(ObjExportContext* ctx) {
 
 Bool WriteNormals(ObjExportContext* ctx, const Matrix& mg) {
   ioMesh* mesh = ctx->mesh;
-  const Bool compress = !(Layout(ctx) & XP_NO_NORMAL_COMPRESSION);
+  const Bool compress = !(ctx->LayoutFlags() & XP_NO_NORMAL_COMPRESSION);
   if (compress) StatusSetText(GeLoadString(IDS_STATUS_COMPRESSING_NORMALS));
   const LONG started = GeGetTimer();
   if (!mesh->BuildNormals(compress)) return FALSE;
   ReportElapsed("BuildNormals()", Real(GeGetTimer() - started));
   StatusSetText(GeLoadString(IDS_STATUS_WRITING_NORMALS));
-  const ULONG geom = Geom(ctx);
+  const ULONG geom = ctx->GeomFlags();
   const Bool exact = Exact(ctx);
   const Real flip = (geom & GEOM_REVERSE_NORMALS) ? -1.0 : 1.0;
   for (ULONG i = 0; i < mesh->normalCount; ++i) {
@@ -285,7 +283,7 @@ Bool WriteNormals(ObjExportContext* ctx, const Matrix& mg) {
 
 Bool WriteFaces(ObjExportContext* ctx) {
   ioMesh* mesh = ctx->mesh;
-  const ULONG geom = Geom(ctx), layout = Layout(ctx);
+  const ULONG geom = ctx->GeomFlags(), layout = ctx->LayoutFlags();
   // The tokens follow the options, except that indices of a section this object could
   // not write are left out rather than pointing at lines that are not there.
   const FaceForm form{(geom & GEOM_UVS) && mesh->uvs, (geom & GEOM_NORMALS) && mesh->normals,
