@@ -67,15 +67,35 @@ std::string Describe(const ObjImporter& m) {
     for (LONG k = 0; k < r->polygonCount; ++k) out << " " << r->polygons[k];
     out << "\n";
   }
-  for (meshObj* o = m.m_pMeshObjList->First(); o; o = static_cast<meshObj*>(o->Next()))
-    out << "o " << Text(o->name) << " " << o->index << " " << o->faceCount << " " << o->segCount << "\n";
-  for (ioGroup* g = m.m_pGroupList->First(); g; g = static_cast<ioGroup*>(g->Next()))
+  // An entry's index lists (once SetListIndices made them) by their length and a hash.
+  auto indices = [&](const ULONG* list, ULONG count) {
+    unsigned long long hash = 14695981039346656037ull;
+    for (ULONG i = 0; i < count; ++i) hash = (hash ^ list[i]) * 1099511628211ull;
+    out << " [" << count << " " << std::hex << hash << std::dec << "]";
+  };
+  for (meshObj* o = m.m_pMeshObjList->First(); o; o = static_cast<meshObj*>(o->Next())) {
+    out << "o " << Text(o->name) << " " << o->index << " " << o->faceCount << " " << o->segCount;
+    indices(o->faceIndices, o->faceIndexCount);
+    indices(o->segIndices, o->segIndexCount);
+    out << "\n";
+  }
+  for (ioGroup* g = m.m_pGroupList->First(); g; g = static_cast<ioGroup*>(g->Next())) {
     out << "g " << Text(g->name) << " " << g->index << " " << g->multiName << " " << g->faceCount << " "
-        << g->segCount << "\n";
-  for (ioRegion* r = m.m_pRegionList->First(); r; r = static_cast<ioRegion*>(r->Next()))
-    out << "r " << Text(r->name) << " " << r->index << " " << r->faceCount << "\n";
-  for (ioMaterial* t = m.m_pMaterialList->First(); t; t = static_cast<ioMaterial*>(t->Next()))
-    out << "m " << Text(t->name) << " " << t->index << " " << t->faceCount << "\n";
+        << g->segCount;
+    indices(g->faceIndices, g->faceIndexCount);
+    indices(g->segIndices, g->segIndexCount);
+    out << "\n";
+  }
+  for (ioRegion* r = m.m_pRegionList->First(); r; r = static_cast<ioRegion*>(r->Next())) {
+    out << "r " << Text(r->name) << " " << r->index << " " << r->faceCount;
+    indices(r->faceIndices, r->faceIndexCount);
+    out << "\n";
+  }
+  for (ioMaterial* t = m.m_pMaterialList->First(); t; t = static_cast<ioMaterial*>(t->Next())) {
+    out << "m " << Text(t->name) << " " << t->index << " " << t->faceCount;
+    indices(t->faceIndices, t->faceIndexCount);
+    out << "\n";
+  }
   return out.str();
 }
 

@@ -1447,21 +1447,52 @@ void ObjImporter::ConsolidateMaterials() {
   curMaterialMark = m_pMaterialList->Count();
 }
 
-Bool ObjImporter::SetListIndices() {
+namespace {
+
+// The index lists of the mesh objects and groups, which a second thread may fill while
+// the calling thread fills those of the regions and materials: each list writes only
+// its own entries and reads the faces and line elements.
+struct ObjectAndGroupIndices {
+  meshObjList* objects;
+  ioGroupList* groups;
+  const ObjFace* faces;
+  ULONG faceCount;
+  const ObjSegment* segments;
+  ULONG segmentCount;
   const CHAR* failed = nullptr;
-  if (!m_pMeshObjList->SetFaceIndices(faces, faceCount)) {
-    failed = "Mem: m_pMeshObjList->SetFaceIndices()";
-  } else if (!m_pMeshObjList->SetSegIndices(segments, segmentCount)) {
-    failed = "Mem: m_pMeshObjList->SetSegIndices()";
-  } else if (!m_pGroupList->SetFaceIndices(faces, faceCount)) {
-    failed = "Mem: m_pGroupList->SetFaceIndices()";
-  } else if (!m_pGroupList->SetSegIndices(segments, segmentCount)) {
-    failed = "Mem: m_pGroupList->SetSegIndices()";
-  } else if (!m_pRegionList->SetFaceIndices(faces, faceCount)) {
-    failed = "Mem: m_pRegionList->SetFaceIndices()";
-  } else if (!m_pMaterialList->SetFaceIndices(faces, faceCount)) {
-    failed = "Mem: m_pMaterialList->SetFaceIndices()";
+
+  static void Run(void* data) {
+    auto* self = static_cast<ObjectAndGroupIndices*>(data);
+    if (!self->objects->SetFaceIndices(self->faces, self->faceCount))
+      self->failed = "Mem: m_pMeshObjList->SetFaceIndices()";
+    else if (!self->objects->SetSegIndices(self->segments, self->segmentCount))
+      self->failed = "Mem: m_pMeshObjList->SetSegIndices()";
+    else if (!self->groups->SetFaceIndices(self->faces, self->faceCount))
+      self->failed = "Mem: m_pGroupList->SetFaceIndices()";
+    else if (!self->groups->SetSegIndices(self->segments, self->segmentCount))
+      self->failed = "Mem: m_pGroupList->SetSegIndices()";
   }
+};
+
+}  // namespace
+
+Bool ObjImporter::SetListIndices() {
+  ObjectAndGroupIndices first{m_pMeshObjList, m_pGroupList, faces, faceCount, segments, segmentCount};
+  // Each list scans every face: for large models the two halves run side by side.
+  constexpr ULONG kWorthIt = 1u << 16;
+  BackgroundJob* job = nullptr;
+  if (faceCount >= kWorthIt && GeGetWorkerThreadCount() >= 2 && (job = BackgroundJob::Alloc()) &&
+      !job->Start(ObjectAndGroupIndices::Run, &first))
+    BackgroundJob::Free(job);
+  if (!job) ObjectAndGroupIndices::Run(&first);
+  const CHAR* failed = nullptr;
+  if (!m_pRegionList->SetFaceIndices(faces, faceCount))
+    failed = "Mem: m_pRegionList->SetFaceIndices()";
+  else if (!m_pMaterialList->SetFaceIndices(faces, faceCount))
+    failed = "Mem: m_pMaterialList->SetFaceIndices()";
+  BackgroundJob::Free(job);
+  // The first failure in the order the lists are named.
+  if (first.failed) failed = first.failed;
   if (!failed) return TRUE;
   MessageDialog(String(failed));
   return FALSE;
