@@ -15,6 +15,7 @@
 //  - "%s": at least one character that is not white space.
 #pragma once
 
+#include <cfloat>
 #include <cstdint>
 
 #include "c4d.h"
@@ -73,8 +74,17 @@ struct FastLimits<float> {
 inline constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// The one rounding of a division is the exact result rounded only where the machine
+// computes in the precision it stores (not on the x87 unit, which rounds twice).
+#if defined(FLT_EVAL_METHOD) && FLT_EVAL_METHOD == 0
+inline constexpr bool kSingleRounding = true;
+#else
+inline constexpr bool kSingleRounding = false;
+#endif
+
 template <class T>
 inline bool FastDecimal(const CHAR** q, const CHAR* end, T* value) {
+  if (!kSingleRounding) return false;
   const CHAR* p = *q;
   std::uint64_t mantissa = 0;
   int exponent = 0;
@@ -124,6 +134,34 @@ inline bool FastDecimal(const CHAR** q, const CHAR* end, T* value) {
 }
 
 }  // namespace detail
+
+// The commonest number of model files, digits with an optional point and fraction
+// ("-49.900000" without its sign, "7", "0.5", ".25"), read into *value and *q moved
+// past it when its digits (at most 19, a value of at most 2^53) and its fraction (at most
+// 22 digits) give the correctly rounded value in one division: the value strtod gives.
+// False for anything else (an exponent, hexadecimal, more digits, no digits, x87
+// arithmetic), with
+// *q unchanged: the caller's general reader decides.
+inline bool ShortDecimal(const CHAR** q, const CHAR* end, double* value) {
+  if (!detail::kSingleRounding) return false;
+  const CHAR* p = *q;
+  std::uint64_t mantissa = 0;
+  const CHAR* start = p;
+  while (p < end && IsDigit(*p)) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p++ - '0');
+  VLONG digits = p - start;
+  VLONG fraction = 0;
+  if (p < end && *p == '.') {
+    const CHAR* first = ++p;
+    while (p < end && IsDigit(*p)) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    fraction = p - first;
+    digits += fraction;
+  }
+  if (digits == 0 || digits > 19 || fraction > 22 || mantissa > (std::uint64_t{1} << 53)) return false;
+  if (p < end && ((*p | 0x20) == 'e' || (*p | 0x20) == 'x')) return false;  // an exponent, or hexadecimal
+  *value = static_cast<double>(mantissa) / detail::kPowersOfTen[fraction];
+  *q = p;
+  return true;
+}
 
 // Everything ScanDouble reads that is no short plain decimal number.
 bool ScanDoubleGeneral(const CHAR** p, const CHAR* end, double* value);

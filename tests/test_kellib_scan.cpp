@@ -61,6 +61,19 @@ void ExpectLikeLibrary(const std::string& text) {
     }
   }
   {
+    // The short path, where it takes a number, reads it as the library does.
+    const Expected want = LibDouble(text);
+    const CHAR* p = begin;
+    double d = 0;
+    if (scan::ShortDecimal(&p, end, &d)) {
+      EXPECT_TRUE(want.ok) << "ShortDecimal on '" << text << "'";
+      EXPECT_TRUE(SameValue(d, want.value)) << "ShortDecimal on '" << text << "': " << d << " vs " << want.value;
+      EXPECT_EQ(p - begin, want.consumed) << "ShortDecimal on '" << text << "'";
+    } else {
+      EXPECT_EQ(p, begin) << "ShortDecimal on '" << text << "' moved without a number";
+    }
+  }
+  {
     const Expected want = LibFloat(text);
     const CHAR* p = begin;
     float f = 0;
@@ -110,6 +123,45 @@ TEST(Scan, RandomTextsReadAsTheLibraryReadsThem) {
     std::string text;
     const int length = 1 + static_cast<int>(random() % 10);
     for (int k = 0; k < length; ++k) text += alphabet[random() % alphabet.size()];
+    ExpectLikeLibrary(text);
+  }
+}
+
+// The short path takes the numbers model files are full of, and leaves to the general
+// reader what it cannot round exactly in one division.
+TEST(Scan, ShortDecimalsTakeCommonNumbersOnly) {
+  const struct {
+    const char* text;
+    bool taken;
+  } cases[] = {
+      {"49.900000", true},           {"0.000000", true},           {"7", true},
+      {".25", true},                 {"5.", true},                 {"9007199254740992", true},
+      {"0.9007199254740992", true},  {"1234567890.123456789", false},  // 19 digits, beyond 2^53
+      {"9007199254740993", false},   {"12345678901234567890", false}, {"1e5", false},
+      {"1.5E-3", false},             {"-1", false},                {"+1", false},
+      {".", false},                  {"", false},                  {"x1", false},
+      {"0.000000000000000001", true},  // 19 digits
+      {"0.0000000000000000001", false},  // 20 digits, leading zeros counted
+  };
+  for (const auto& c : cases) {
+    const CHAR* p = c.text;
+    double value = 0;
+    EXPECT_EQ(scan::ShortDecimal(&p, c.text + std::strlen(c.text), &value), c.taken && scan::detail::kSingleRounding)
+        << c.text;
+    ExpectLikeLibrary(c.text);
+  }
+}
+
+// Random decimals of 1 to 21 digits with the point anywhere, around the short path's
+// limits of digits and of the mantissa.
+TEST(Scan, RandomDecimalsReadAsTheLibraryReadsThem) {
+  std::mt19937 random(20261210);
+  for (int i = 0; i < 20000; ++i) {
+    const int digits = 1 + static_cast<int>(random() % 21);
+    std::string text;
+    for (int k = 0; k < digits; ++k) text += static_cast<char>('0' + random() % 10);
+    const int point = static_cast<int>(random() % (digits + 2));
+    if (point <= digits) text.insert(static_cast<size_t>(point), ".");
     ExpectLikeLibrary(text);
   }
 }

@@ -242,15 +242,88 @@ inline LONG ResolveIndex(LLONG written, ULONG storedSoFar) {
   return static_cast<LONG>(resolved);
 }
 
-// A number at *p (no white space before it) as "%f" reads it. Plain decimal text is
-// converted by fast_float, which rounds exactly as the C library does; everything else
-// (hexadecimal, inf, nan, odd text) goes the general way.
+// Pass 1 records a face line that PlainFaceForm read with this bit on its form: pass 2
+// then tries ReadPlainCorners first.
+constexpr UCHAR kPlainForm = 0x80;
+
+// One index of a plain corner at *p: an optional sign and 1 to 18 digits, resolved
+// against the elements stored so far. False for anything else (more digits take the
+// general reader, which saturates them).
+[[gnu::always_inline]] inline bool PlainIndex(const CHAR** p, const CHAR* end, ULONG storedSoFar, LONG* index) {
+  const CHAR* q = *p;
+  const bool negative = q < end && *q == '-';
+  if (q < end && (*q == '-' || *q == '+')) ++q;
+  const CHAR* digits = q;
+  unsigned long long value = 0;
+  for (; q < end && scan::IsDigit(*q); ++q) value = value * 10 + static_cast<unsigned long long>(*q - '0');
+  if (q == digits || q - digits > 18) return false;
+  *index = ResolveIndex(negative ? -static_cast<LLONG>(value) : static_cast<LLONG>(value), storedSoFar);
+  *p = q;
+  return true;
+}
+
+[[gnu::always_inline]] inline bool PlainSlash(const CHAR** p, const CHAR* end) {
+  if (*p >= end || **p != '/') return false;
+  ++*p;
+  return true;
+}
+
+// The corners of a face line whose tokens are all exactly the corner shape kShape
+// ("n/n/n", "n//n", "n/n" or "n"), straight into resolved index lists: vertex indices
+// against stored[0], UV indices against stored[1], normal indices against stored[2].
+// For such a line ReadIndexTokens and ResolveIndex give the same corners. -1 when the
+// line is not like that, or holds more than limit corners: the general reader decides.
+template <Shape kShape>
+LONG ReadPlainCorners(const CHAR* p, const CHAR* end, LONG limit, const ULONG* stored, LONG* vertex, LONG* uv,
+                      LONG* normal) {
+  LONG count = 0;
+  for (;;) {
+    while (p < end && scan::IsBlank(*p)) ++p;
+    if (p >= end) return count;
+    if (count >= limit || !PlainIndex(&p, end, stored[0], &vertex[count])) return -1;
+    bool fits = true;
+    if constexpr (kShape == SHAPE_V_T_N)
+      fits = PlainSlash(&p, end) && PlainIndex(&p, end, stored[1], &uv[count]) && PlainSlash(&p, end) &&
+             PlainIndex(&p, end, stored[2], &normal[count]);
+    else if constexpr (kShape == SHAPE_V__N)
+      fits = PlainSlash(&p, end) && PlainSlash(&p, end) && PlainIndex(&p, end, stored[2], &normal[count]);
+    else if constexpr (kShape == SHAPE_V_T)
+      fits = PlainSlash(&p, end) && PlainIndex(&p, end, stored[1], &uv[count]);
+    if (!fits || (p < end && !scan::IsBlank(*p))) return -1;
+    ++count;
+  }
+}
+
+LONG ReadPlainCorners(UCHAR shape, const CHAR* p, const CHAR* end, LONG limit, const ULONG* stored, LONG* vertex,
+                      LONG* uv, LONG* normal) {
+  switch (shape) {
+    case SHAPE_V_T_N:
+      return ReadPlainCorners<SHAPE_V_T_N>(p, end, limit, stored, vertex, uv, normal);
+    case SHAPE_V__N:
+      return ReadPlainCorners<SHAPE_V__N>(p, end, limit, stored, vertex, uv, normal);
+    case SHAPE_V_T:
+      return ReadPlainCorners<SHAPE_V_T>(p, end, limit, stored, vertex, uv, normal);
+    case SHAPE_V:
+      return ReadPlainCorners<SHAPE_V>(p, end, limit, stored, vertex, uv, normal);
+    default:
+      return -1;
+  }
+}
+
+// A number at *p (no white space before it) as "%f" reads it. Short decimals take
+// scan::ShortDecimal, other plain decimal text fast_float, both rounding exactly as the
+// C library does; everything else (hexadecimal, inf, nan, odd text) goes the general way.
 inline bool ReadReal(const CHAR** p, const CHAR* end, Real* value) {
   const CHAR* q = *p;
   const bool negative = q < end && *q == '-';
   if (q < end && (*q == '-' || *q == '+')) ++q;
   if (q < end && (scan::IsDigit(*q) || *q == '.') && !(*q == '0' && q + 1 < end && (q[1] | 0x20) == 'x')) {
     double magnitude = 0;
+    if (scan::ShortDecimal(&q, end, &magnitude)) {
+      *value = negative ? -magnitude : magnitude;
+      *p = q;
+      return true;
+    }
     const fast_float::from_chars_result r = fast_float::from_chars(q, end, magnitude);
     if (r.ec == std::errc()) {
       *value = negative ? -magnitude : magnitude;
@@ -276,6 +349,7 @@ Bool ReadNumbers(const CHAR* text, const CHAR* end, LONG count, Real* values) {
     } else if (!scan::ReadsAsReal(p, end)) {
       return FALSE;
     }
+    if (i + 1 == count) break;  // what follows the last number does not matter
     while (p < end && !scan::IsBlank(*p)) ++p;
   }
   return TRUE;
@@ -716,10 +790,11 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
         if (form == kNoForm) {
           form = SelectForm(text, lineEnd, kFaceForms, 7, kFaceRepeats);
           n = ReadIndexTokens<false>(text, lineEnd, kFaceForms, form, OBJ_MAX_FACE_CORNERS, tokens);
-        } else if (n > OBJ_MAX_FACE_CORNERS) {
-          n = 0;  // too many corners: skipped, as ReadIndexTokens says
+          RecordForm(form);
+        } else {
+          if (n > OBJ_MAX_FACE_CORNERS) n = 0;  // too many corners: skipped, as ReadIndexTokens says
+          RecordForm(form | kPlainForm);
         }
-        RecordForm(form);
         if (n < 3) break;
         if (n <= 4) {
           faceCount += 1;
@@ -1000,7 +1075,7 @@ Bool ObjImporter::StoreCoordinate(LONG statement, const CHAR* text, const CHAR* 
       if (read[1] >= normalCount || !ReadNumbers<true>(text, end, 3, xyz)) return FALSE;
       Vector n = Finite(MirrorAxes(Vector(xyz[0], xyz[1], xyz[2]), geom), notFinite);
       if (geom & GEOM_REVERSE_NORMALS) n = -n;
-      const Real length = Len(n);
+      const Real length = std::sqrt(n * n);  // Len(n), inline
       if (length > 0.0) n = Vector(n.x / length, n.y / length, n.z / length);
       normals[read[1]++] = n;
       return TRUE;
@@ -1199,16 +1274,26 @@ Bool ObjImporter::ReadObjLines() {
         UCHAR form = kNoForm;
         if (!TakeRecordedForm(&form)) form = SelectForm(text, lineEnd, kFaceForms, 7, kFaceRepeats);
         if (facesStored >= faceCount) break;
-        const LONG n = ReadIndexTokens<true>(text, lineEnd, kFaceForms, form, OBJ_MAX_FACE_CORNERS, tokens);
-        if (tokens->tooMany) ++facesTooLarge;
-        if (n < 3) break;
         ObjFace* slot = &faces[facesStored];
-        slot->flags = tokens->form->flags;
-        for (LONG i = 0; i < n; ++i) {
-          vertexList[i] = ResolveIndex(tokens->vertex[i], verticesRead);
-          if (slot->flags & FACE_HAS_UVS) uvList[i] = ResolveIndex(tokens->uv[i], uvsRead);
-          if (slot->flags & FACE_HAS_NORMALS) normalList[i] = ResolveIndex(tokens->normal[i], normalsRead);
+        LONG n = -1;
+        if (form != kNoForm && (form & kPlainForm)) {
+          form &= static_cast<UCHAR>(~kPlainForm);
+          const ULONG stored[3] = {verticesRead, uvsRead, normalsRead};
+          n = ReadPlainCorners(form, text, lineEnd, OBJ_MAX_FACE_CORNERS, stored, vertexList, uvList, normalList);
+          slot->flags = kFaceForms[form].flags;
         }
+        if (n < 0) {
+          n = ReadIndexTokens<true>(text, lineEnd, kFaceForms, form, OBJ_MAX_FACE_CORNERS, tokens);
+          if (tokens->tooMany) ++facesTooLarge;
+          if (n < 3) break;
+          slot->flags = tokens->form->flags;
+          for (LONG i = 0; i < n; ++i) {
+            vertexList[i] = ResolveIndex(tokens->vertex[i], verticesRead);
+            if (slot->flags & FACE_HAS_UVS) uvList[i] = ResolveIndex(tokens->uv[i], uvsRead);
+            if (slot->flags & FACE_HAS_NORMALS) normalList[i] = ResolveIndex(tokens->normal[i], normalsRead);
+          }
+        }
+        if (n < 3) break;
         StoreFace(n, vertexList, (slot->flags & FACE_HAS_UVS) ? uvList : nullptr,
                   (slot->flags & FACE_HAS_NORMALS) ? normalList : nullptr, slot, group, region, material, object);
         break;
