@@ -267,6 +267,14 @@ void TextReader::Rewind() {
   m_consumed = 0;
 }
 
+void TextReader::SeekTo(LLONG offset) {
+  m_lineWasCut = FALSE;
+  m_consumed = offset < 0 ? 0 : offset > m_fileLength ? m_fileLength : offset;
+  m_retrySeek = TRUE;  // the next Fill seeks to m_consumed
+  m_pos = m_bufferSize;
+  m_blockLength = 0;
+}
+
 void TextReader::Close() {
   if (m_isOpen && m_pFile) m_pFile->Close();
   m_isOpen = FALSE;

@@ -59,6 +59,12 @@ class TextReader {
 
   // Starts reading from the beginning again.
   void Rewind();
+  // The file offset of the next byte a read takes: after ReadLine or ReadLineInPlace
+  // returned a line, where the text after that line starts.
+  LLONG Offset() const { return m_consumed - m_blockLength + (m_pos < m_blockLength ? m_pos : m_blockLength); }
+  // Goes on reading at offset (an Offset() of a reading of the same file): the lines
+  // from there are those that reading found after that point.
+  void SeekTo(LLONG offset);
   // Closes the file and frees the block buffer; the reader can be opened again.
   void Close();
 

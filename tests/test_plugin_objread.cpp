@@ -1017,6 +1017,70 @@ TEST_F(ObjReaderTest, OneThreadAndTwoReadTheSameModel) {
   }
 }
 
+// Files that pass 2 reads as two ranges on two threads (no n-gons, no line elements):
+// the model of one thread, whatever stands around the point where the file is split.
+// Naming statements of every kind, some that select nothing, come every few faces, so
+// that the second range must start with the entries in force at its first line; faces
+// count back to points defined on both sides; some coordinate lines do not read.
+TEST_F(ObjReaderTest, TwoRangesReadTheModelOfOneThread) {
+  std::mt19937 random(20261210);
+  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  const char* namings[] = {"g grp%d other\n", "g\n", "g   \n", "o part%d\n", "o\n", "usemtl mat%d\n",
+                           "# r side%d\n", "# r\n", "# comment %d\n"};
+  auto build = [&](bool crlf, bool continued, bool pointsBetween) {
+    std::string text;
+    const int side = 300;
+    char line[200];
+    for (int j = 0; j < side; ++j)
+      for (int i = 0; i < side; ++i) {
+        std::snprintf(line, sizeof(line), "v %d.%03d %.6e %d\nvt %.4f %.4f\nvn 0 %d 1\n", i, j, j * 0.013, -i,
+                      i / double(side), j / double(side), (i + j) % 3);
+        text += line;
+      }
+    while (text.size() < (size_t{5} << 20)) {
+      if (pick(4) == 0) {
+        std::snprintf(line, sizeof(line), namings[pick(9)], pick(6));
+        text += line;
+      }
+      if (pointsBetween && pick(3) == 0) text += pick(5) == 0 ? "v 1 x 3\nvt .\n" : "v 1 2 3\nvn 0 1 0\nvt 0.5 0.5\n";
+      const int a = 1 + pick(side - 1) * side + pick(side - 1), b = a + 1, c = a + side + 1, d = a + side;
+      switch (pick(6)) {
+        case 0: std::snprintf(line, sizeof(line), "f %d %d %d", a, b, c); break;
+        case 1: std::snprintf(line, sizeof(line), "f %d//%d %d//%d %d//%d", a, a, b, b, c, c); break;
+        case 2: std::snprintf(line, sizeof(line), "f -1/-1 -2/-2 -3/-3 -4/-4"); break;
+        case 3: std::snprintf(line, sizeof(line), "f %d/%d/ %d/%d/ %d/%d/ x", a, a, b, b, c, c); break;
+        default:
+          std::snprintf(line, sizeof(line), "f %d/%d/%d %d/%d/%d %d/%d/%d %d/%d/%d", a, a, a, b, b, b, c, c, c, d, d,
+                        d);
+      }
+      std::string face = line;
+      if (continued && pick(4) == 0) face.insert(face.find(' ', 2), " \\\n ");
+      text += face + (crlf ? "\r\n" : "\n");
+    }
+    return text;
+  };
+  const struct {
+    const char* name;
+    bool crlf, continued, pointsBetween;
+  } files[] = {{"plain", false, false, false}, {"crlf, continued lines", true, true, false},
+               {"points between the faces", false, false, true}};
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.name);
+    const std::string text = build(file.crlf, file.continued, file.pointsBetween);
+    SetEnv("KELVANE_THREADS", "1");
+    Importer one = Read(text, DefaultOpts());
+    SetEnv("KELVANE_THREADS", "2");
+    Importer two = Read(text, DefaultOpts());
+    SetEnv("KELVANE_THREADS", nullptr);
+    ASSERT_TRUE(one && two);
+    EXPECT_FALSE(one->readByRanges);
+    EXPECT_TRUE(two->readByRanges);
+    EXPECT_EQ(Describe(*one), Describe(*two));
+    EXPECT_EQ(one->valuesNotFinite, two->valuesNotFinite);
+    EXPECT_EQ(one->linesRead, two->linesRead);
+  }
+}
+
 // Reads that fail partway, with both threads reading the file: the model is whatever
 // was read, never out of its arrays; with the reads sound again, the full model.
 TEST_F(ObjReaderTest, NormalsCountedWithoutTheirValuesReadTheSameModel) {

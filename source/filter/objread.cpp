@@ -588,6 +588,8 @@ void ObjImporter::ClearModel() {
   ngonScratchCount = 0;
   GeFree(m_pForms);
   m_formCount = m_formCapacity = m_formCursor = 0;
+  bDelete(m_namings);
+  m_split = SplitPoint();
   m_formsLost = FALSE;
   ngons.FreeNgonRecords();
   ngonParts.FreeNgonRecords();
@@ -639,7 +641,14 @@ Bool NextLine(TextReader& reader, CHAR* buffer, const CHAR** line, LONG* length,
 
 }  // namespace
 
-Bool ObjImporter::NextStatement(ULONG* tooLong) { return NextLine(input, lineBuffer, &m_line, &m_lineLength, tooLong); }
+Bool ObjImporter::NextStatement(ULONG* tooLong) {
+  if (m_preludeNext < m_preludeCount) {
+    m_line = m_prelude[m_preludeNext++];
+    m_lineLength = static_cast<LONG>(std::strlen(m_line));
+    return TRUE;
+  }
+  return NextLine(input, lineBuffer, &m_line, &m_lineLength, tooLong);
+}
 
 // --- the forms pass 1 chose ------------------------------------------------------------------
 
@@ -735,6 +744,22 @@ void ObjImporter::ScanGroup(const CHAR* text) {
   }
   curGroupMark = m_pGroupList->Count();
   contentFlags |= OBJ_HAS_GROUPS;
+  NoteNaming(0);
+}
+
+void ObjImporter::NoteNaming(LONG kind) {
+  if (!m_namings || m_split.found) return;  // no split point to come, or past it
+  CHAR* slot = m_namings + kind * OBJ_LINE_BUFFER_SIZE;
+  std::memcpy(slot, m_line, static_cast<size_t>(m_lineLength));
+  slot[m_lineLength] = 0;
+}
+
+void ObjImporter::NoteSplit() {
+  m_split.found = TRUE;
+  m_split.offset = input.Offset();
+  m_split.statements = lineTotal;
+  m_split.faces = faceCount;
+  m_split.forms = m_formCount;
 }
 
 Bool ObjImporter::ScanObj(const String& defaultObjectName) {
@@ -753,9 +778,16 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
     ReportMemoryError("ScanObj()");
     return FALSE;
   }
-  // The coordinate lines are counted by a second reading when that pays.
-  StartCoordinateJob(FALSE);
-  while (NextStatement(nullptr)) {
+  // The coordinate lines are counted by a second reading when that pays; then pass 1
+  // also notes where pass 2 may split the file.
+  m_split = SplitPoint();
+  bDelete(m_namings);
+  Bool noteSplit = StartCoordinateJob(FALSE);
+  if (noteSplit && !(m_namings = bNew(CHAR, 4 * OBJ_LINE_BUFFER_SIZE))) noteSplit = FALSE;
+  const LLONG half = input.GetLength() / 2;
+  for (;;) {
+    if (noteSplit && !m_split.found && lineTotal > 0 && input.Offset() >= half) NoteSplit();
+    if (!NextStatement(nullptr)) break;
     ++lineTotal;
     const CHAR* text = nullptr;
     const CHAR* lineEnd = m_line + m_lineLength;
@@ -824,17 +856,20 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
         if (scan::ScanPattern(text, lineEnd, "r %s", nullptr, nullptr) == 1) {
           MarkEntry(m_pRegionList->FindOrAdd(StatementName(text + 2)), *m_pRegionList, &curRegionMark);
           contentFlags |= OBJ_HAS_REGIONS;
+          NoteNaming(1);
         }
         break;
       case ST_OBJECT: {
         if (!HasWord(text)) break;
         MarkEntry(m_pMeshObjList->FindOrAdd(StatementName(text)), *m_pMeshObjList, &curMeshObjMark);
         contentFlags |= OBJ_HAS_OBJECTS;
+        NoteNaming(2);
         break;
       }
       case ST_MATERIAL: {
         MarkEntry(m_pMaterialList->FindOrAdd(nullptr, StatementName(text)), *m_pMaterialList, &curMaterialMark);
         contentFlags |= OBJ_HAS_MATERIALS;
+        NoteNaming(3);
         break;
       }
       case ST_MTLLIB: {
@@ -893,6 +928,33 @@ Bool ObjImporter::AllocModel() {
 
 // --- pass 2 -------------------------------------------------------------------------------
 
+// The faces the second range stores, counted per entry (by list: mesh objects, groups,
+// regions, materials) apart from the entries' own counters, which the calling thread
+// raises meanwhile; added to them once both ranges are read.
+struct ObjImporter::EntryTally {
+  ULONG* counts[4] = {};
+  LONG sizes[4] = {};
+
+  template <class List>
+  Bool Size(LONG list, const List& entries) {
+    LONG largest = -1;
+    for (auto* entry = entries.First(); entry; entry = entry->Next()) largest = std::max(largest, entry->index);
+    sizes[list] = largest + 1;
+    return sizes[list] == 0 || (counts[list] = bNew(ULONG, sizes[list])) != nullptr;
+  }
+  void Add(LONG list, const void* entry, LONG index) {
+    if (entry && index >= 0 && index < sizes[list]) ++counts[list][index];
+  }
+  template <class List>
+  void AddTo(LONG list, const List& entries) const {
+    for (auto* entry = entries.First(); entry; entry = entry->Next())
+      if (entry->index >= 0 && entry->index < sizes[list]) entry->faceCount += counts[list][entry->index];
+  }
+  ~EntryTally() {
+    for (ULONG*& list : counts) bDelete(list);
+  }
+};
+
 PolygonObject* ObjImporter::TriangulateNgon(LONG cornerCount, const Vector* corners) {
   PolygonObject* object = PolygonObject::Alloc(0, 0);
   Modeling* modeling = Modeling::Alloc();
@@ -929,6 +991,13 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
   const LONG groupIndex = group ? group->index : 0;
   const LONG regionIndex = region ? region->index : 0;
   auto count = [&]() {
+    if (m_tally) {
+      m_tally->Add(0, object, objectIndex);
+      m_tally->Add(1, group, groupIndex);
+      m_tally->Add(2, region, regionIndex);
+      m_tally->Add(3, material, materialIndex);
+      return;
+    }
     if (group) ++group->faceCount;
     if (region) ++region->faceCount;
     if (material) ++material->faceCount;
@@ -1106,6 +1175,12 @@ struct ObjImporter::CoordinateJob {
   ULONG notFinite = 0;        // pass 2: values read as 0 (StoreCoordinate)
   Bool complete = FALSE;      // the reading reached the end of the file
   BackgroundJob* job = nullptr;
+  // Pass 1: the counts at the split point, found by the rule ScanObj follows.
+  LLONG half = 0;
+  Bool splitFound = FALSE;
+  LLONG splitOffset = 0;
+  ULONG splitStatements = 0;
+  ULONG splitRead[3] = {0, 0, 0};
 
   // Runs the reading; when a read of the file failed on the way, the reading is done
   // once more from the start on the calling thread by Finish (as the calling thread's
@@ -1113,9 +1188,19 @@ struct ObjImporter::CoordinateJob {
   static void Run(void* data) {
     auto* self = static_cast<CoordinateJob*>(data);
     self->read[0] = self->read[1] = self->read[2] = self->skipped = self->notFinite = 0;
+    self->splitFound = FALSE;
     const CHAR* line = nullptr;
     LONG length = 0;
-    while (NextLine(self->reader, self->buffer, &line, &length, nullptr)) {
+    ULONG statements = 0;
+    for (;;) {
+      if (!self->store && !self->splitFound && statements > 0 && self->reader.Offset() >= self->half) {
+        self->splitFound = TRUE;
+        self->splitOffset = self->reader.Offset();
+        self->splitStatements = statements;
+        for (LONG k = 0; k < 3; ++k) self->splitRead[k] = self->read[k];
+      }
+      if (!NextLine(self->reader, self->buffer, &line, &length, nullptr)) break;
+      ++statements;
       if (line[0] != 'v') continue;
       const CHAR* text = nullptr;
       const Statement statement = Classify(line, &text);
@@ -1154,6 +1239,7 @@ Bool ObjImporter::StartCoordinateJob(Bool store) {
   if (!job) return FALSE;
   job->importer = this;
   job->store = store;
+  job->half = input.GetLength() / 2;
   job->reader.SetBlockSize(m_blockSize);
   job->buffer = bNew(CHAR, OBJ_LINE_BUFFER_SIZE);
   if (!job->buffer || job->reader.Open(m_file) != FILEERROR_NONE || !(job->job = BackgroundJob::Alloc()) ||
@@ -1185,10 +1271,168 @@ void ObjImporter::FinishCoordinateCount() {
   normalCount += job->read[1];
   uvCount += job->read[2];
   m_coordinatesSkipped += job->skipped;
+  // Both readings met the same statements: the split point is the same one.
+  if (m_split.found && job->splitFound && job->splitOffset == m_split.offset &&
+      job->splitStatements == m_split.statements) {
+    for (LONG k = 0; k < 3; ++k) m_split.coordinates[k] = job->splitRead[k];
+    m_split.coordinatesFound = TRUE;
+  }
   if (job->read[0]) contentFlags |= OBJ_HAS_VERTICES;
   if (job->read[1]) contentFlags |= OBJ_HAS_NORMALS;
   if (job->read[2]) contentFlags |= OBJ_HAS_UVS;
   FinishCoordinateJob();  // finished already: only frees it
+}
+
+// --- pass 2 by ranges --------------------------------------------------------------------
+
+// The second range: an importer of its own (its own reader, line buffer and cursors)
+// that borrows the lists and arrays of the first, reads the naming statements that
+// were in force at the split point, then the file from there to its end.
+struct ObjImporter::SecondRange {
+  ObjImporter* first = nullptr;
+  ObjImporter* second = nullptr;
+  // The second importer's own lists, given back before it is freed.
+  ioGroupList* groups = nullptr;
+  ioRegionList* regions = nullptr;
+  ioMaterialList* materials = nullptr;
+  meshObjList* objects = nullptr;
+  EntryTally tally;
+  BackgroundJob* job = nullptr;
+  Bool ok = FALSE;
+  Bool complete = FALSE;  // the second reading reached the end of the file
+
+  ~SecondRange() {
+    BackgroundJob::Free(job);
+    if (!second) return;
+    second->m_pGroupList = groups;
+    second->m_pRegionList = regions;
+    second->m_pMaterialList = materials;
+    second->m_pMeshObjList = objects;
+    second->vertices = second->normals = second->uvs = nullptr;
+    second->faces = nullptr;
+    second->m_pForms = nullptr;
+    second->m_formCount = 0;
+    second->m_tally = nullptr;
+    ObjImporter::Free(second);
+  }
+
+  static void Run(void* data) {
+    auto* self = static_cast<SecondRange*>(data);
+    self->ok = self->second->ReadStatements();
+    self->complete = self->second->input.ReadToEnd();
+  }
+
+  Bool Start(ObjImporter* importer) {
+    first = importer;
+    const SplitPoint& split = importer->m_split;
+    if (!tally.Size(0, *importer->m_pMeshObjList) || !tally.Size(1, *importer->m_pGroupList) ||
+        !tally.Size(2, *importer->m_pRegionList) || !tally.Size(3, *importer->m_pMaterialList) ||
+        !(second = ObjImporter::Alloc()))
+      return FALSE;
+    ObjImporter& s = *second;
+    groups = s.m_pGroupList;
+    regions = s.m_pRegionList;
+    materials = s.m_pMaterialList;
+    objects = s.m_pMeshObjList;
+    s.m_pGroupList = importer->m_pGroupList;
+    s.m_pRegionList = importer->m_pRegionList;
+    s.m_pMaterialList = importer->m_pMaterialList;
+    s.m_pMeshObjList = importer->m_pMeshObjList;
+    s.SetOptions(importer->importOpts, importer->scaleFactor);
+    s.m_keepNormals = importer->m_keepNormals;
+    s.vertices = importer->vertices;
+    s.normals = importer->normals;
+    s.uvs = importer->uvs;
+    s.faces = importer->faces;
+    s.vertexCount = importer->vertexCount;
+    s.normalCount = importer->normalCount;
+    s.uvCount = importer->uvCount;
+    s.faceCount = importer->faceCount;
+    s.m_pForms = importer->m_pForms;
+    s.m_formCount = importer->m_formCount;
+    s.m_formCursor = split.forms;
+    s.verticesRead = split.coordinates[0];
+    s.normalsRead = split.coordinates[1];
+    s.uvsRead = split.coordinates[2];
+    s.facesStored = split.faces;
+    s.m_tally = &tally;
+    for (LONG kind = 0; kind < 4; ++kind) {
+      const CHAR* statement = importer->m_namings + kind * OBJ_LINE_BUFFER_SIZE;
+      if (statement[0]) s.m_prelude[s.m_preludeCount++] = statement;
+    }
+    s.input.SetBlockSize(importer->m_blockSize);
+    if (s.input.Open(importer->m_file) != FILEERROR_NONE) return FALSE;
+    s.input.SeekTo(split.offset);
+    return (job = BackgroundJob::Alloc()) != nullptr && job->Start(Run, this);
+  }
+
+  // Both ranges read: the first importer takes over the second's cursors and counts.
+  void Merge() {
+    ObjImporter& s = *second;
+    first->verticesRead = s.verticesRead;
+    first->normalsRead = s.normalsRead;
+    first->uvsRead = s.uvsRead;
+    first->facesStored = s.facesStored;
+    first->m_formCursor = s.m_formCursor;
+    first->curGroup = s.curGroup;
+    first->curRegion = s.curRegion;
+    first->curMaterial = s.curMaterial;
+    first->curMeshObj = s.curMeshObj;
+    first->linesRead += s.linesRead - static_cast<ULONG>(s.m_preludeCount);
+    first->linesTooLong += s.linesTooLong;
+    first->facesTooLarge += s.facesTooLarge;
+    first->valuesNotFinite += s.valuesNotFinite;
+    tally.AddTo(0, *first->m_pMeshObjList);
+    tally.AddTo(1, *first->m_pGroupList);
+    tally.AddTo(2, *first->m_pRegionList);
+    tally.AddTo(3, *first->m_pMaterialList);
+  }
+
+  // The second range is not used: the coordinates it stored are cleared, as the first
+  // importer finds the arrays (its faces are overwritten or beyond the count).
+  void Discard() {
+    const SplitPoint& split = first->m_split;
+    ObjImporter& s = *second;
+    auto clear = [](Vector* array, ULONG from, ULONG to) {
+      if (array && to > from) std::fill(array + from, array + to, Vector());
+    };
+    clear(s.vertices, split.coordinates[0], s.verticesRead);
+    clear(s.normals, split.coordinates[1], s.normalsRead);
+    clear(s.uvs, split.coordinates[2], s.uvsRead);
+  }
+};
+
+Bool ObjImporter::ReadByRanges(Bool* ok) {
+  // The second range's elements must take exactly the places pass 1 counted for them:
+  // an n-gon's split and line elements do not.
+  if (!m_split.found || !m_split.coordinatesFound || !m_namings || ngonCount > 0 || segmentCount > 0 || m_formsLost ||
+      GeGetWorkerThreadCount() < 2)
+    return FALSE;
+  SecondRange second;
+  if (!second.Start(this)) return FALSE;
+  m_stopAfter = m_split.statements;
+  m_progressTotal = m_split.statements;
+  *ok = ReadStatements();
+  m_stopAfter = 0;
+  BackgroundJob::Free(second.job);
+  // The first range ended where pass 1 put the split point, with the counts it found.
+  const Bool reached = linesRead == m_split.statements && input.Offset() == m_split.offset &&
+                       verticesRead == m_split.coordinates[0] && normalsRead == m_split.coordinates[1] &&
+                       uvsRead == m_split.coordinates[2] && facesStored == m_split.faces &&
+                       m_formCursor == m_split.forms;
+  if (*ok && reached && second.ok && second.complete) {
+    second.Merge();
+    readByRanges = TRUE;
+    return TRUE;
+  }
+  // Otherwise the first importer reads on alone from the split point, as one thread
+  // would (a read that failed on the way stays failed for it).
+  second.Discard();
+  if (*ok && reached) {
+    m_progressTotal = lineTotal;
+    *ok = ReadStatements();
+  }
+  return TRUE;
 }
 
 Bool ObjImporter::ReadObj() {
@@ -1216,11 +1460,30 @@ Bool ObjImporter::ReadObjLines() {
   linesRead = 0;
   linesTooLong = facesTooLarge = segmentsTooLarge = ngonsNotSplit = valuesNotFinite = 0;
   m_ngonMemoryReported = FALSE;
-  ioGroup* group = m_pGroupList->FindByIndex(0);
-  ioRegion* region = m_pRegionList->FindByIndex(0);
-  ioMaterial* material = m_pMaterialList->FindByIndex(0);
-  meshObj* object = m_pMeshObjList->FindByIndex(0);
+  readByRanges = FALSE;
   m_pNextNgon = ngons.First();
+  m_coordinatesStored = FALSE;
+  m_progressTotal = lineTotal;
+  Bool ok = TRUE;
+  if (!ReadByRanges(&ok)) {
+    StartCoordinateJob(TRUE);
+    ok = ReadStatements();
+    FinishCoordinateJob();
+  }
+  if (!ok) return FALSE;
+  // What was counted but could not be stored is not part of the model.
+  segmentCount = segmentsStored;
+  faceCount = facesStored;
+  ngonCount = ngonsStored;
+  PrintSkippedInput();
+  return TRUE;
+}
+
+Bool ObjImporter::ReadStatements() {
+  ioGroup* group = m_pGroupList->FindByIndex(curGroup);
+  ioRegion* region = m_pRegionList->FindByIndex(curRegion);
+  ioMaterial* material = m_pMaterialList->FindByIndex(curMaterial);
+  meshObj* object = m_pMeshObjList->FindByIndex(curMeshObj);
 
   const ULONG geom = importOpts.geomFlags;
   const Bool readLines = (importOpts.layoutFlags & IMP_LINE_ELEMENTS) != 0;
@@ -1237,13 +1500,10 @@ Bool ObjImporter::ReadObjLines() {
   LONG* uvList = indexLists + OBJ_MAX_SEGMENT_POINTS;
   LONG* normalList = indexLists + 2 * OBJ_MAX_SEGMENT_POINTS;
   Bool ok = TRUE;
-  m_coordinatesStored = FALSE;
-  StartCoordinateJob(TRUE);
-
-  while (ok && NextStatement(&linesTooLong)) {
+  while (ok && (m_stopAfter == 0 || linesRead < m_stopAfter) && NextStatement(&linesTooLong)) {
     ++linesRead;
-    if ((linesRead & 63) == 0 && lineTotal > 0)
-      StatusSetBar(static_cast<LONG>(static_cast<LLONG>(linesRead) * 100 / lineTotal));
+    if ((linesRead & 63) == 0 && m_progressTotal > 0)
+      StatusSetBar(static_cast<LONG>(std::min<LLONG>(100, static_cast<LLONG>(linesRead) * 100 / m_progressTotal)));
     const CHAR* text = nullptr;
     const CHAR* lineEnd = m_line + m_lineLength;
     Statement statement = Classify(m_line, &text);
@@ -1365,16 +1625,9 @@ Bool ObjImporter::ReadObjLines() {
         break;
     }
   }
-  FinishCoordinateJob();
   bDelete(tokens);
   bDelete(indexLists);
-  if (!ok) return FALSE;
-  // What was counted but could not be stored is not part of the model.
-  segmentCount = segmentsStored;
-  faceCount = facesStored;
-  ngonCount = ngonsStored;
-  PrintSkippedInput();
-  return TRUE;
+  return ok;
 }
 
 namespace {

@@ -229,6 +229,7 @@ class ObjImporter {
   ULONG ngonsNotSplit = 0;     // faces the modeling library could not split
   ULONG valuesNotFinite = 0;   // v, vt and vn values (after scaling) that were NaN or infinite, read as 0
   Bool scanOutOfMemory = FALSE;  // pass 1 could not record a name or an n-gon
+  Bool readByRanges = FALSE;     // pass 2 read the file as two ranges on two threads
   // Indices out of range, found after pass 2 before anything reads the arrays.
   ULONG facesDropped = 0;              // a corner names a point that does not exist
   ULONG facesWithoutUVsOrNormals = 0;  // kept; their UV or normal indices were out of range
@@ -258,6 +259,32 @@ class ObjImporter {
   // no such element or its array is full.
   // Values that are no finite numbers are stored as 0 and counted in *notFinite.
   Bool StoreCoordinate(LONG statement, const CHAR* text, const CHAR* end, ULONG* read, ULONG* notFinite) const;
+  // Pass 2's loop from where the reader stands, with the cursors as they are; ends at
+  // the end of the file or after m_stopAfter statements (when not 0).
+  Bool ReadStatements();
+  // Pass 2 on two threads by ranges of the file: pass 1 notes the split point, the first
+  // statement that ends in the second half of the file, with the counts up to it; pass 2
+  // reads up to it on the calling thread while a second importer (SecondRange) reads
+  // from there to the end into the same arrays at the counts' offsets. Only for files
+  // whose elements take exactly the places pass 1 counted (no n-gons, no line elements).
+  struct SplitPoint {
+    Bool found = FALSE;
+    LLONG offset = 0;          // where the statements after it start
+    ULONG statements = 0;      // statements up to and with it
+    ULONG faces = 0;           // faces counted up to it
+    ULONG forms = 0;           // forms recorded up to it
+    ULONG coordinates[3] = {};  // v, vn and vt lines counted up to it (by the coordinate thread)
+    Bool coordinatesFound = FALSE;
+  };
+  struct SecondRange;
+  struct EntryTally;
+  void NoteSplit();
+  // Pass 1 keeps the last statement of each naming kind that selects an entry before the
+  // split point (kind: 0 "g", 1 "# r", 2 "o", 3 "usemtl"); the second range reads them first.
+  void NoteNaming(LONG kind);
+  // Pass 2 by ranges when the file allows it: true when it ran (*ok its result), false
+  // when the calling thread is to read it all.
+  Bool ReadByRanges(Bool* ok);
   // Both passes on two threads: a second reading of the file counts (pass 1) or stores
   // (pass 2, store) the v, vn and vt lines while the calling thread reads the rest.
   // False when it does not pay (small file, one thread) or cannot start; then the
@@ -298,6 +325,14 @@ class ObjImporter {
   Filename m_file;  // the file Open opened, for a second reading
   LONG m_blockSize = TEXTFILE_BLOCKSIZE;
   CoordinateJob* m_coordinateJob = nullptr;
+  SplitPoint m_split;
+  CHAR* m_namings = nullptr;         // 4 statements of OBJ_LINE_BUFFER_SIZE bytes (NoteNaming)
+  const CHAR* m_prelude[4] = {};     // statements NextStatement hands out before the file's
+  LONG m_preludeCount = 0;
+  LONG m_preludeNext = 0;
+  ULONG m_stopAfter = 0;             // ReadStatements: statements to read (0: all)
+  ULONG m_progressTotal = 0;         // statements the progress bar counts to (0: no bar)
+  EntryTally* m_tally = nullptr;     // the second range counts its faces per entry here
   ULONG m_coordinatesSkipped = 0;  // pass 1: v, vn and vt lines whose numbers did not read
   Bool m_coordinatesStored = FALSE;  // pass 2: the second thread stored every coordinate
   Bool m_keepNormals = TRUE;        // KeepNormals
