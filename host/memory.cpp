@@ -123,7 +123,7 @@ bool RequestRefused(Heap& heap, VLONG size) {
 // Large blocks (model arrays of millions of elements) are asked to live in huge pages
 // where the system offers them on request: filling them then faults once per 2 MiB
 // instead of once per 4 KiB. Only whole aligned huge pages inside the block qualify.
-static void AdviseHugePages(void* block, size_t size) {
+void host::internal::AdviseHugePages(void* block, size_t size) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   constexpr size_t kHuge = size_t(2) << 20;
   if (size < 4 * kHuge) return;
@@ -142,7 +142,7 @@ void* GeAllocTagged(VLONG size, const CHAR* file, LONG line) {
   const size_t total = sizeof(BlockHeader) + static_cast<size_t>(size);
   auto* header = static_cast<BlockHeader*>(host::platform::AllocateBlock(total));
   if (!header) return nullptr;
-  AdviseHugePages(header, total);
+  host::internal::AdviseHugePages(header, total);
   header->magic = kLiveMagic;
   header->size = size;
   header->file = file ? file : "?";

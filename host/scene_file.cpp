@@ -179,6 +179,7 @@ class Writer {
     size_t bulk = 0;
     for (const BaseObject* op = doc->GetFirstObject(); op; op = op->GetNext()) bulk += BulkBytes(op);
     m_out.reserve(bulk + (size_t{1} << 16));
+    host::internal::AdviseHugePages(m_out.data(), m_out.capacity());
 
     const size_t doc_at = Begin(kDocu);
     Head(doc);
