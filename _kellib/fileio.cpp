@@ -201,6 +201,7 @@ LONG TextReader::ReadLine(CHAR* dst, LONG size) {
     if (stored == 0) {
       if (c == ' ' || c == '\t') continue;
       if (c == '#') literal = true;
+      m_lineStart = m_consumed - end + pos - 1;
     }
     if (c == '"') quoted = !quoted;
     if (c == 0 && textLength < 0) textLength = stored;
@@ -241,6 +242,7 @@ const CHAR* TextReader::ReadLineInPlace(LONG size, LONG* length) {
   VLONG room = end - pos;
   if (room > limit) room = limit;
   UCHAR* const line = buffer + pos;
+  m_lineStart = m_consumed - m_blockLength + pos;
   // One pass for the line end and the bytes that need ReadLine.
   const VLONG i = FirstSpecialByte(line, room, m_bufferSize - pos);
   if (i >= room || (line[i] != '\n' && line[i] != '\r')) return nullptr;

@@ -62,6 +62,9 @@ class TextReader {
   // The file offset of the next byte a read takes: after ReadLine or ReadLineInPlace
   // returned a line, where the text after that line starts.
   LLONG Offset() const { return m_consumed - m_blockLength + (m_pos < m_blockLength ? m_pos : m_blockLength); }
+  // The file offset of the first character of the last line returned (after the line
+  // ends and blanks skipped before it).
+  LLONG LineStart() const { return m_lineStart; }
   // Goes on reading at offset (an Offset() of a reading of the same file): the lines
   // from there are those that reading found after that point.
   void SeekTo(LLONG offset);
@@ -81,6 +84,7 @@ class TextReader {
   LLONG m_fileLength = 0;
   LLONG m_consumed = 0;        // file bytes of the blocks read so far
   LLONG m_blockLength = 0;     // valid bytes in m_pBuffer
+  LLONG m_lineStart = 0;       // LineStart
   BaseFile* m_pFile = nullptr;
   LONG m_bufferSize = TEXTFILE_BLOCKSIZE;
   Bool m_isOpen = FALSE;

@@ -1041,11 +1041,14 @@ TEST_F(ObjReaderTest, OneThreadAndTwoReadTheSameModel) {
 TEST_F(ObjReaderTest, TwoRangesReadTheModelOfOneThread) {
   std::mt19937 random(20261210);
   auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  // The last four name entries that no earlier statement named, so that the second
+  // range's names come after the first's in the lists.
   const char* namings[] = {"g grp%d other\n", "g\n", "g   \n", "o part%d\n", "o\n", "usemtl mat%d\n",
-                           "# r side%d\n", "# r\n", "# comment %d\n"};
-  auto build = [&](bool crlf, bool continued, bool pointsBetween) {
+                           "# r side%d\n", "# r\n", "# comment %d\n", "g late%d\n", "o late%d\n",
+                           "usemtl late%d\n", "# r late%d\n"};
+  int late = 0;
+  auto build = [&](bool crlf, bool continued, bool pointsBetween, int side) {
     std::string text;
-    const int side = 150;  // 1.3 MB of points; the faces go on to 6 MiB
     char line[200];
     for (int j = 0; j < side; ++j)
       for (int i = 0; i < side; ++i) {
@@ -1055,7 +1058,8 @@ TEST_F(ObjReaderTest, TwoRangesReadTheModelOfOneThread) {
       }
     while (text.size() < (size_t{6} << 20)) {
       if (pick(4) == 0) {
-        std::snprintf(line, sizeof(line), namings[pick(9)], pick(6));
+        const int naming = pick(13);
+        std::snprintf(line, sizeof(line), namings[naming], naming >= 9 ? late++ : pick(6));
         text += line;
       }
       if (pointsBetween && pick(3) == 0) text += pick(5) == 0 ? "v 1 x 3\nvt .\n" : "v 1 2 3\nvn 0 1 0\nvt 0.5 0.5\n";
@@ -1075,14 +1079,19 @@ TEST_F(ObjReaderTest, TwoRangesReadTheModelOfOneThread) {
     }
     return text;
   };
+  // 150 points a side make 1.3 MB of points, 250 make 3.5 MB: the middle of the file,
+  // where it is split, falls among the faces or among the points before the first face.
   const struct {
     const char* name;
     bool crlf, continued, pointsBetween;
-  } files[] = {{"plain", false, false, false}, {"crlf, continued lines", true, true, false},
-               {"points between the faces", false, false, true}};
+    int side;
+  } files[] = {{"plain", false, false, false, 150},
+               {"crlf, continued lines", true, true, false, 150},
+               {"points between the faces", false, false, true, 150},
+               {"the first face after the middle", false, false, false, 250}};
   for (const auto& file : files) {
     SCOPED_TRACE(file.name);
-    const std::string text = build(file.crlf, file.continued, file.pointsBetween);
+    const std::string text = build(file.crlf, file.continued, file.pointsBetween, file.side);
     SetEnv("KELVANE_THREADS", "1");
     Importer one = Read(text, DefaultOpts());
     SetEnv("KELVANE_THREADS", "2");

@@ -13,6 +13,9 @@
 
 namespace {
 
+// Files from this size on are worth a second thread in both passes.
+constexpr LLONG kTwoThreadsFrom = LLONG{4} << 20;
+
 // A face or line element form. Its shape is what one corner looks like ("n" a number as
 // scanf's "%ld" reads it, "/" itself); the whole-line pattern that selects the form is
 // the shape three times for a face, twice for a line element, each after white space
@@ -49,6 +52,8 @@ const IndexForm kSegmentForms[] = {
 };
 constexpr LONG kSegmentRepeats = 2;
 
+}  // namespace
+
 // The raw indices of one face or line element, as written.
 struct IndexTokens {
   const IndexForm* form;
@@ -58,6 +63,8 @@ struct IndexTokens {
   LLONG uv[OBJ_MAX_FACE_CORNERS];
   LLONG normal[OBJ_MAX_FACE_CORNERS];
 };
+
+namespace {
 
 // The conversions the whole-line pattern of shape makes on [p, end), as sscanf counts
 // them: white space in the pattern and before each number matches any run of it.
@@ -684,7 +691,41 @@ void ObjImporter::MarkEntry(const void* entry, const List& list, LONG* mark) {
     scanOutOfMemory = TRUE;
 }
 
+// The naming statements ("g", "# r", "o", "usemtl", "mtllib") a second range met, in
+// file order, and where among them its first face or line element came: all that its
+// reading changes in the lists, to be done again on the first importer after its range.
+struct ObjImporter::NamingLog {
+  CHAR* text = nullptr;  // the statements, each ended by a zero byte
+  VLONG size = 0;
+  VLONG capacity = 0;
+  VLONG firstFaceAt = -1;  // offset into text, -1 before any face
+  Bool lost = FALSE;       // memory ran out: the log is incomplete
+
+  ~NamingLog() { GeFree(text); }
+  void Add(const CHAR* line, LONG length) {
+    if (lost) return;
+    const VLONG needed = size + length + 1;
+    if (needed > capacity) {
+      const VLONG grown = std::max<VLONG>(needed, capacity ? capacity * 2 : 4096);
+      CHAR* more = static_cast<CHAR*>(GeRealloc(text, grown));
+      if (!more) {
+        lost = TRUE;
+        return;
+      }
+      text = more;
+      capacity = grown;
+    }
+    std::memcpy(text + size, line, static_cast<size_t>(length));
+    text[size + length] = 0;
+    size = needed;
+  }
+  void MarkFirstFace() {
+    if (firstFaceAt < 0) firstFaceAt = size;
+  }
+};
+
 void ObjImporter::CreateDefaultEntries() {
+  if (m_namingLog) m_namingLog->MarkFirstFace();
   if (curMeshObjMark == 0) {
     MarkEntry(m_pMeshObjList->FindOrAdd(m_defaultObjectName), *m_pMeshObjList, &curMeshObjMark);
   }
@@ -762,6 +803,260 @@ void ObjImporter::NoteSplit() {
   m_split.forms = m_formCount;
 }
 
+// --- pass 1 by ranges ----------------------------------------------------------------------
+
+// Pass 1 of the second range on a worker thread: an importer of its own scans from the
+// boundary to the end of the file into its own counts, forms, n-gon records and lists,
+// logging its naming statements; MergeInto adds all of it to the first importer as if
+// one reading had gone on.
+struct ObjImporter::ScanRange {
+  ObjImporter* second = nullptr;
+  NamingLog log;
+  LLONG boundary = -1;
+  BackgroundJob* job = nullptr;
+  Bool ok = FALSE;
+  Bool complete = FALSE;  // the reading reached the end of the file
+
+  ~ScanRange() {
+    BackgroundJob::Free(job);
+    if (second) second->m_namingLog = nullptr;
+    ObjImporter::Free(second);
+  }
+
+  static void Run(void* data) {
+    auto* self = static_cast<ScanRange*>(data);
+    ObjImporter& s = *self->second;
+    IndexTokens* tokens = bNew(IndexTokens, 1);
+    self->ok = tokens != nullptr;
+    if (tokens) {
+      while (s.NextStatement(nullptr)) s.ScanStatement(tokens);
+      bDelete(tokens);
+    }
+    self->ok = self->ok && !self->log.lost;
+    self->complete = s.input.ReadToEnd();
+  }
+
+  Bool Start(ObjImporter* first, LLONG at) {
+    if (!(second = ObjImporter::Alloc())) return FALSE;
+    ObjImporter& s = *second;
+    s.SetOptions(first->importOpts, first->scaleFactor);
+    s.m_defaultObjectName = first->m_defaultObjectName;
+    s.m_namingLog = &log;
+    s.input.SetBlockSize(first->m_blockSize);
+    if (s.input.Open(first->m_file) != FILEERROR_NONE) return FALSE;
+    s.input.SeekTo(at);
+    boundary = at;
+    return (job = BackgroundJob::Alloc()) != nullptr && job->Start(Run, this);
+  }
+
+  void MergeInto(ObjImporter* first) {
+    ObjImporter& s = *second;
+    for (VLONG at = 0;;) {
+      if (at == log.firstFaceAt) first->CreateDefaultEntries();
+      if (at >= log.size) break;
+      const CHAR* line = log.text + at;
+      const LONG length = static_cast<LONG>(std::strlen(line));
+      const CHAR* text = nullptr;
+      const Statement statement = Classify(line, &text);
+      first->m_line = line;
+      first->m_lineLength = length;
+      first->ScanNaming(statement, text, line + length);
+      at += length + 1;
+    }
+    first->vertexCount += s.vertexCount;
+    first->normalCount += s.normalCount;
+    first->uvCount += s.uvCount;
+    first->faceCount += s.faceCount;
+    first->ngonCount += s.ngonCount;
+    first->segmentCount += s.segmentCount;
+    first->lineTotal += s.lineTotal;
+    first->m_coordinatesSkipped += s.m_coordinatesSkipped;
+    first->contentFlags |= s.contentFlags & (OBJ_HAS_VERTICES | OBJ_HAS_NORMALS | OBJ_HAS_UVS | OBJ_HAS_FACES |
+                                             OBJ_HAS_SEGMENTS);
+    if (s.scanOutOfMemory) first->scanOutOfMemory = TRUE;
+    if (s.m_formsLost) first->m_formsLost = TRUE;
+    for (ULONG i = 0; i < s.m_formCount; ++i) first->RecordForm(s.m_pForms[i]);
+    first->ngons.TakeAll(s.ngons);
+  }
+};
+
+LLONG ObjImporter::FindLineBoundary(LLONG middle) const {
+  // A line end at or after the middle ends its statement when the physical line before
+  // it holds something besides blanks and no backslash: nothing joins across it then,
+  // and a reading that starts after it meets the statements a whole reading meets there.
+  constexpr LLONG kBefore = 4096;
+  constexpr LLONG kWindow = LLONG{1} << 16;
+  const LLONG start = std::max<LLONG>(0, middle - kBefore);
+  const LLONG length = std::min<LLONG>(kWindow, input.GetLength() - start);
+  if (length <= 0) return -1;
+  BaseFile* file = BaseFile::Alloc();
+  UCHAR* bytes = bNew(UCHAR, length);
+  LLONG boundary = -1;
+  if (file && bytes && file->Open(m_file, FILEOPEN_READ, FILEDIALOG_NONE) && file->Seek(start, FILESEEK_START) &&
+      file->ReadBytes(bytes, static_cast<VLONG>(length)) == length) {
+    LLONG lineStart = -1;  // after the last line end seen; -1 before the first
+    Bool content = FALSE, backslash = FALSE;
+    for (LLONG i = 0; i < length; ++i) {
+      const UCHAR c = bytes[i];
+      if (c == '\n' || c == '\r') {
+        if (lineStart >= 0 && start + i >= middle && content && !backslash) {
+          boundary = start + i + 1;
+          break;
+        }
+        lineStart = i + 1;
+        content = backslash = FALSE;
+      } else if (c == '\\') {
+        backslash = TRUE;
+      } else if (c != ' ' && c != '\t') {
+        content = TRUE;
+      }
+    }
+  }
+  bDelete(bytes);
+  BaseFile::Free(file);
+  return boundary;
+}
+
+void ObjImporter::FinishScanRange(ScanRange& second, Bool pending, IndexTokens* tokens) {
+  // The state at the boundary is where pass 2 splits the file too.
+  const Bool atEnd = !pending && input.ReadToEnd();
+  m_split = SplitPoint();
+  m_split.found = TRUE;  // from here NoteNaming keeps nothing more
+  m_split.offset = second.boundary;
+  m_split.statements = lineTotal;
+  m_split.faces = faceCount;
+  m_split.forms = m_formCount;
+  m_split.coordinates[0] = vertexCount;
+  m_split.coordinates[1] = normalCount;
+  m_split.coordinates[2] = uvCount;
+  m_split.coordinatesFound = TRUE;
+  BackgroundJob::Free(second.job);
+  if ((pending || atEnd) && second.ok && second.complete) {
+    second.MergeInto(this);
+    return;
+  }
+  // The second range cannot be used: this reading goes on alone from the boundary (a
+  // read that failed on the way stays failed for it), and pass 2 reads all of it too.
+  m_split = SplitPoint();
+  bDelete(m_namings);
+  if (!pending) return;
+  ScanStatement(tokens);
+  while (NextStatement(nullptr)) ScanStatement(tokens);
+}
+
+void ObjImporter::ScanStatement(IndexTokens* tokens) {
+  ++lineTotal;
+  const Bool readLines = (importOpts.layoutFlags & IMP_LINE_ELEMENTS) != 0;
+  const Bool linesAsFaces = readLines && (importOpts.layoutFlags & IMP_LINES_AS_FACES) != 0;
+  const CHAR* text = nullptr;
+  const CHAR* lineEnd = m_line + m_lineLength;
+  Statement statement = Classify(m_line, &text);
+  if (statement == ST_LINE && !readLines) return;
+  if (statement == ST_LINE && linesAsFaces) statement = ST_FACE;
+  switch (statement) {
+    case ST_VERTEX:
+    case ST_NORMAL:
+    case ST_UV: {
+      if (m_coordinateJob) break;
+      if (!ReadNumbers<false>(text, lineEnd, statement == ST_UV ? 2 : 3, nullptr)) {
+        ++m_coordinatesSkipped;
+        break;
+      }
+      if (statement == ST_VERTEX) {
+        ++vertexCount;
+        contentFlags |= OBJ_HAS_VERTICES;
+      } else if (statement == ST_NORMAL) {
+        ++normalCount;
+        contentFlags |= OBJ_HAS_NORMALS;
+      } else {
+        ++uvCount;
+        contentFlags |= OBJ_HAS_UVS;
+      }
+      break;
+    }
+    case ST_FACE: {
+      CreateDefaultEntries();
+      LONG n = 0;
+      UCHAR form = PlainFaceForm(text, lineEnd, &n);
+      if (form == kNoForm) {
+        form = SelectForm(text, lineEnd, kFaceForms, 7, kFaceRepeats);
+        n = ReadIndexTokens<false>(text, lineEnd, kFaceForms, form, OBJ_MAX_FACE_CORNERS, tokens);
+        RecordForm(form);
+      } else {
+        if (n > OBJ_MAX_FACE_CORNERS) n = 0;  // too many corners: skipped, as ReadIndexTokens says
+        RecordForm(form | kPlainForm);
+      }
+      if (n < 3) break;
+      if (n <= 4) {
+        faceCount += 1;
+      } else {
+        if (ngons.AddNgonRecord(n, n))
+          ++ngonCount;
+        else
+          scanOutOfMemory = TRUE;
+        faceCount += static_cast<ULONG>(n - 2);
+      }
+      if (faceCount) contentFlags |= OBJ_HAS_FACES;
+      break;
+    }
+    case ST_LINE: {
+      CreateDefaultEntries();
+      const UCHAR form = SelectForm(text, lineEnd, kSegmentForms, 3, kSegmentRepeats);
+      RecordForm(form);
+      if (ReadIndexTokens<false>(text, lineEnd, kSegmentForms, form, OBJ_MAX_SEGMENT_POINTS, tokens) >= 2)
+        ++segmentCount;
+      if (segmentCount) contentFlags |= OBJ_HAS_SEGMENTS;
+      break;
+    }
+    case ST_GROUP:
+    case ST_REGION:
+    case ST_OBJECT:
+    case ST_MATERIAL:
+    case ST_MTLLIB:
+      if (m_namingLog) m_namingLog->Add(m_line, m_lineLength);
+      ScanNaming(statement, text, lineEnd);
+      break;
+    default:
+      break;
+  }
+}
+
+void ObjImporter::ScanNaming(LONG statement, const CHAR* text, const CHAR* lineEnd) {
+  switch (statement) {
+    case ST_GROUP:
+      ScanGroup(text);
+      break;
+    case ST_REGION:
+      if (scan::ScanPattern(text, lineEnd, "r %s", nullptr, nullptr) == 1) {
+        MarkEntry(m_pRegionList->FindOrAdd(StatementName(text + 2)), *m_pRegionList, &curRegionMark);
+        contentFlags |= OBJ_HAS_REGIONS;
+        NoteNaming(1);
+      }
+      break;
+    case ST_OBJECT: {
+      if (!HasWord(text)) break;
+      MarkEntry(m_pMeshObjList->FindOrAdd(StatementName(text)), *m_pMeshObjList, &curMeshObjMark);
+      contentFlags |= OBJ_HAS_OBJECTS;
+      NoteNaming(2);
+      break;
+    }
+    case ST_MATERIAL: {
+      MarkEntry(m_pMaterialList->FindOrAdd(nullptr, StatementName(text)), *m_pMaterialList, &curMaterialMark);
+      contentFlags |= OBJ_HAS_MATERIALS;
+      NoteNaming(3);
+      break;
+    }
+    case ST_MTLLIB: {
+      CHAR buffer[OBJ_LINE_BUFFER_SIZE];
+      CopyText(mtlLibName, FilePart(CopyText(buffer, text, OBJ_LINE_BUFFER_SIZE - 1)), OBJ_MAX_MTLLIB_LENGTH);
+      contentFlags |= OBJ_HAS_MTLLIB;
+      break;
+    }
+    default:
+      break;
+  }
+}
+
 Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   m_defaultObjectName = defaultObjectName;
   m_formCount = 0;
@@ -771,118 +1066,44 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   if (m_defaultObjectName.GetLength() > OBJ_MAX_NAME_LENGTH)
     m_defaultObjectName = m_defaultObjectName.SubStr(0, OBJ_MAX_NAME_LENGTH);
   lineTotal = 0;
-  const Bool readLines = (importOpts.layoutFlags & IMP_LINE_ELEMENTS) != 0;
-  const Bool linesAsFaces = readLines && (importOpts.layoutFlags & IMP_LINES_AS_FACES) != 0;
   IndexTokens* tokens = bNew(IndexTokens, 1);
   if (!tokens) {
     ReportMemoryError("ScanObj()");
     return FALSE;
   }
-  // The coordinate lines are counted by a second reading when that pays; then pass 1
-  // also notes where pass 2 may split the file.
   m_split = SplitPoint();
   bDelete(m_namings);
-  Bool noteSplit = StartCoordinateJob(FALSE);
-  if (noteSplit && !(m_namings = bNew(CHAR, 4 * OBJ_LINE_BUFFER_SIZE))) noteSplit = FALSE;
+  // Large files are scanned as two ranges on two threads where a line boundary near the
+  // middle is found; otherwise a second reading counts the coordinate lines and pass 1
+  // notes where pass 2 may split the file.
+  ScanRange second;
+  Bool byRanges = FALSE;
+  if (input.GetLength() >= kTwoThreadsFrom && GeGetWorkerThreadCount() >= 2 &&
+      (m_namings = bNew(CHAR, 4 * OBJ_LINE_BUFFER_SIZE)) != nullptr) {
+    const LLONG boundary = FindLineBoundary(input.GetLength() / 2);
+    byRanges = boundary > 0 && second.Start(this, boundary);
+  }
+  Bool noteSplit = FALSE;
+  if (!byRanges) {
+    noteSplit = StartCoordinateJob(FALSE);
+    if (noteSplit && !m_namings && !(m_namings = bNew(CHAR, 4 * OBJ_LINE_BUFFER_SIZE))) noteSplit = FALSE;
+    if (!noteSplit) bDelete(m_namings);
+  }
   const LLONG half = input.GetLength() / 2;
+  Bool pending = FALSE;  // the first statement of the second range is in m_line
   for (;;) {
     if (noteSplit && !m_split.found && lineTotal > 0 && input.Offset() >= half) NoteSplit();
     if (!NextStatement(nullptr)) break;
-    ++lineTotal;
-    const CHAR* text = nullptr;
-    const CHAR* lineEnd = m_line + m_lineLength;
-    Statement statement = Classify(m_line, &text);
-    if (statement == ST_LINE && !readLines) continue;
-    if (statement == ST_LINE && linesAsFaces) statement = ST_FACE;
-    switch (statement) {
-      case ST_VERTEX:
-      case ST_NORMAL:
-      case ST_UV: {
-        if (m_coordinateJob) break;
-        if (!ReadNumbers<false>(text, lineEnd, statement == ST_UV ? 2 : 3, nullptr)) {
-          ++m_coordinatesSkipped;
-          break;
-        }
-        if (statement == ST_VERTEX) {
-          ++vertexCount;
-          contentFlags |= OBJ_HAS_VERTICES;
-        } else if (statement == ST_NORMAL) {
-          ++normalCount;
-          contentFlags |= OBJ_HAS_NORMALS;
-        } else {
-          ++uvCount;
-          contentFlags |= OBJ_HAS_UVS;
-        }
-        break;
-      }
-      case ST_FACE: {
-        CreateDefaultEntries();
-        LONG n = 0;
-        UCHAR form = PlainFaceForm(text, lineEnd, &n);
-        if (form == kNoForm) {
-          form = SelectForm(text, lineEnd, kFaceForms, 7, kFaceRepeats);
-          n = ReadIndexTokens<false>(text, lineEnd, kFaceForms, form, OBJ_MAX_FACE_CORNERS, tokens);
-          RecordForm(form);
-        } else {
-          if (n > OBJ_MAX_FACE_CORNERS) n = 0;  // too many corners: skipped, as ReadIndexTokens says
-          RecordForm(form | kPlainForm);
-        }
-        if (n < 3) break;
-        if (n <= 4) {
-          faceCount += 1;
-        } else {
-          if (ngons.AddNgonRecord(n, n))
-            ++ngonCount;
-          else
-            scanOutOfMemory = TRUE;
-          faceCount += static_cast<ULONG>(n - 2);
-        }
-        if (faceCount) contentFlags |= OBJ_HAS_FACES;
-        break;
-      }
-      case ST_LINE: {
-        CreateDefaultEntries();
-        const UCHAR form = SelectForm(text, lineEnd, kSegmentForms, 3, kSegmentRepeats);
-        RecordForm(form);
-        if (ReadIndexTokens<false>(text, lineEnd, kSegmentForms, form, OBJ_MAX_SEGMENT_POINTS, tokens) >= 2)
-          ++segmentCount;
-        if (segmentCount) contentFlags |= OBJ_HAS_SEGMENTS;
-        break;
-      }
-      case ST_GROUP:
-        ScanGroup(text);
-        break;
-      case ST_REGION:
-        if (scan::ScanPattern(text, lineEnd, "r %s", nullptr, nullptr) == 1) {
-          MarkEntry(m_pRegionList->FindOrAdd(StatementName(text + 2)), *m_pRegionList, &curRegionMark);
-          contentFlags |= OBJ_HAS_REGIONS;
-          NoteNaming(1);
-        }
-        break;
-      case ST_OBJECT: {
-        if (!HasWord(text)) break;
-        MarkEntry(m_pMeshObjList->FindOrAdd(StatementName(text)), *m_pMeshObjList, &curMeshObjMark);
-        contentFlags |= OBJ_HAS_OBJECTS;
-        NoteNaming(2);
-        break;
-      }
-      case ST_MATERIAL: {
-        MarkEntry(m_pMaterialList->FindOrAdd(nullptr, StatementName(text)), *m_pMaterialList, &curMaterialMark);
-        contentFlags |= OBJ_HAS_MATERIALS;
-        NoteNaming(3);
-        break;
-      }
-      case ST_MTLLIB: {
-        CHAR buffer[OBJ_LINE_BUFFER_SIZE];
-        CopyText(mtlLibName, FilePart(CopyText(buffer, text, OBJ_LINE_BUFFER_SIZE - 1)), OBJ_MAX_MTLLIB_LENGTH);
-        contentFlags |= OBJ_HAS_MTLLIB;
-        break;
-      }
-      default:
-        break;
+    if (byRanges && input.LineStart() >= second.boundary) {
+      pending = TRUE;
+      break;
     }
+    ScanStatement(tokens);
   }
-  FinishCoordinateCount();
+  if (byRanges)
+    FinishScanRange(second, pending, tokens);
+  else
+    FinishCoordinateCount();
   bDelete(tokens);
   if (scanOutOfMemory) {
     ReportMemoryError("ScanObj()");
@@ -1233,8 +1454,7 @@ struct ObjImporter::CoordinateJob {
 
 Bool ObjImporter::StartCoordinateJob(Bool store) {
   // Worth a second reading of the file only for larger files.
-  constexpr LLONG kWorthIt = LLONG{4} << 20;
-  if (input.GetLength() < kWorthIt || GeGetWorkerThreadCount() < 2) return FALSE;
+  if (input.GetLength() < kTwoThreadsFrom || GeGetWorkerThreadCount() < 2) return FALSE;
   CoordinateJob* job = gNew CoordinateJob;
   if (!job) return FALSE;
   job->importer = this;
@@ -1415,8 +1635,9 @@ Bool ObjImporter::ReadByRanges(Bool* ok) {
   *ok = ReadStatements();
   m_stopAfter = 0;
   BackgroundJob::Free(second.job);
-  // The first range ended where pass 1 put the split point, with the counts it found.
-  const Bool reached = linesRead == m_split.statements && input.Offset() == m_split.offset &&
+  // The first range ended at the split point (its line end at most), with the counts
+  // pass 1 found there.
+  const Bool reached = linesRead == m_split.statements && input.Offset() <= m_split.offset &&
                        verticesRead == m_split.coordinates[0] && normalsRead == m_split.coordinates[1] &&
                        uvsRead == m_split.coordinates[2] && facesStored == m_split.faces &&
                        m_formCursor == m_split.forms;

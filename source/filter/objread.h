@@ -67,6 +67,8 @@ class ObjPrefault {
   BackgroundJob* m_job = nullptr;
 };
 
+struct IndexTokens;  // the index tokens of one face or line element line (objread.cpp)
+
 class ObjImporter {
  public:
   // A new importer with its four lists and its line buffer; null when memory is missing.
@@ -247,6 +249,18 @@ class ObjImporter {
   template <class List>
   void MarkEntry(const void* entry, const List& list, LONG* mark);
   void ScanGroup(const CHAR* text);
+  // Pass 1 of the statement in m_line (counted in lineTotal).
+  void ScanStatement(IndexTokens* tokens);
+  // A "g", "# r", "o", "usemtl" or "mtllib" statement into the lists.
+  void ScanNaming(LONG statement, const CHAR* text, const CHAR* lineEnd);
+  // Pass 1 by ranges: a second importer scans from a line boundary near the middle of
+  // the file (FindLineBoundary; -1 when there is none) to the end while this one scans
+  // up to it; FinishScanRange adds the second's findings, or reads on alone when they
+  // cannot be used. The boundary is pass 2's split point as well.
+  struct NamingLog;
+  struct ScanRange;
+  LLONG FindLineBoundary(LLONG middle) const;
+  void FinishScanRange(ScanRange& second, Bool pending, IndexTokens* tokens);
   void FreeSegments();
   // The form each face and line element line got in pass 1, taken in order by pass 2
   // so that it needs no second selection.
@@ -333,6 +347,7 @@ class ObjImporter {
   ULONG m_stopAfter = 0;             // ReadStatements: statements to read (0: all)
   ULONG m_progressTotal = 0;         // statements the progress bar counts to (0: no bar)
   EntryTally* m_tally = nullptr;     // the second range counts its faces per entry here
+  NamingLog* m_namingLog = nullptr;  // pass 1 of a second range logs its naming statements here
   ULONG m_coordinatesSkipped = 0;  // pass 1: v, vn and vt lines whose numbers did not read
   Bool m_coordinatesStored = FALSE;  // pass 2: the second thread stored every coordinate
   Bool m_keepNormals = TRUE;        // KeepNormals
