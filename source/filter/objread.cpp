@@ -1,6 +1,7 @@
 #include "objread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <cstring>
@@ -2058,7 +2059,13 @@ Bool ObjImporter::SetListIndices() {
 }
 
 ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real scaleFactor, LONG blockSize,
-                          Bool checkIndices) {
+                          Bool checkIndices, ObjReadTimes* times) {
+  auto last = std::chrono::steady_clock::now();
+  auto lap = [&](double ObjReadTimes::*step) {
+    const auto now = std::chrono::steady_clock::now();
+    if (times) times->*step = std::chrono::duration<double>(now - last).count();
+    last = now;
+  };
   ObjImporter* importer = ObjImporter::Alloc();
   if (!importer) {
     ReportMemoryError("ObjImporter");
@@ -2071,19 +2078,24 @@ ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real sca
     return nullptr;
   }
   Bool ok = importer->ScanObj(FileName(file));
+  lap(&ObjReadTimes::scan);
   if (!ok && !importer->scanOutOfMemory) ReportFileError("File Parsing Failed");
   if (ok) {
     importer->LoadMaterialLibrary(file);
     importer->ConsolidateMaterials();
     ok = importer->AllocModel();
   }
+  lap(&ObjReadTimes::prepare);
   if (ok && !importer->ReadObj()) {
     ReportMemoryError("vertex buffer allocation Failed");
     ok = FALSE;
   }
   importer->Close();
+  lap(&ObjReadTimes::read);
   if (ok && checkIndices) importer->DropIndicesOutOfRange();
+  lap(&ObjReadTimes::checkIndices);
   ok = ok && importer->SetListIndices();
+  lap(&ObjReadTimes::listIndices);
   if (!ok) ObjImporter::Free(importer);
   return importer;
 }

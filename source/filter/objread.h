@@ -372,5 +372,13 @@ class ObjImporter {
 // Null when a step fails; the failure has been reported ("Open Failed", "File Parsing
 // Failed", "vertex buffer allocation Failed", the memory and list-indexing texts). Used by tools, the benchmark and the fuzz
 // targets; the import command runs the same steps itself.
+// times, when given, gets the seconds of the steps (the benchmarks print them).
+struct ObjReadTimes {
+  double scan = 0;         // Open and pass 1
+  double prepare = 0;      // the material library, AllocModel
+  double read = 0;         // pass 2
+  double checkIndices = 0;  // DropIndicesOutOfRange
+  double listIndices = 0;  // SetListIndices
+};
 ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real scaleFactor,
-                          LONG blockSize = TEXTFILE_BLOCKSIZE, Bool checkIndices = TRUE);
+                          LONG blockSize = TEXTFILE_BLOCKSIZE, Bool checkIndices = TRUE, ObjReadTimes* times = nullptr);
