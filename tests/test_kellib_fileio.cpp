@@ -263,6 +263,58 @@ TEST_F(TextReaderTest, RewindStartsAgain) {
   EXPECT_STREQ(line, "v 1");
 }
 
+// A second reading started at an Offset() of the first (SeekTo) reads the lines the
+// first read from there on, and LineStart() gives each line's first character, for lines
+// read in place and copied, at every block size.
+TEST_F(TextReaderTest, SeekToAnOffsetReadsOnAsTheWholeReading) {
+  const std::string text =
+      "v 1 2 3\n  \tf 1 2 3\r\n\r\ng a \\\n b\n# c\\\nusemtl m\r  v 4\n\n\n"
+      "l 1 \\\r\n 2\nlong " + std::string(40, 'x') + "\nend";
+  const std::string path = WriteFile("seek.txt", text);
+  for (const LONG block : kBlockSizes) {
+    SCOPED_TRACE(block);
+    struct Line {
+      std::string text;
+      LLONG start, after;
+    };
+    std::vector<Line> lines;
+    TextReader reader(block);
+    ASSERT_EQ(reader.Open(Filename(path.c_str())), 0);
+    CHAR buffer[32];
+    for (;;) {
+      LONG length = 0;
+      std::string line;
+      if (const CHAR* inPlace = reader.ReadLineInPlace(sizeof(buffer), &length)) {
+        line.assign(inPlace, static_cast<size_t>(length));
+      } else {
+        length = reader.ReadLine(buffer, sizeof(buffer));
+        if (length == 0) break;
+        line.assign(buffer, static_cast<size_t>(length));
+      }
+      lines.push_back({line, reader.LineStart(), reader.Offset()});
+    }
+    ASSERT_EQ(lines.size(), 10u);
+    for (const Line& line : lines) {
+      // The first character is where LineStart says (joined and cut lines start alike).
+      ASSERT_LT(line.start, static_cast<LLONG>(text.size()));
+      EXPECT_EQ(text[static_cast<size_t>(line.start)], line.text[0]) << line.text;
+    }
+    for (size_t from = 0; from < lines.size(); ++from) {
+      TextReader again(block);
+      ASSERT_EQ(again.Open(Filename(path.c_str())), 0);
+      again.SeekTo(lines[from].after);
+      size_t k = from + 1;
+      for (LONG n; (n = again.ReadLine(buffer, sizeof(buffer))) > 0; ++k) {
+        ASSERT_LT(k, lines.size());
+        EXPECT_EQ(std::string(buffer, static_cast<size_t>(n)), lines[k].text);
+        EXPECT_EQ(again.LineStart(), lines[k].start);
+      }
+      EXPECT_EQ(k, lines.size());
+      EXPECT_TRUE(again.ReadToEnd());
+    }
+  }
+}
+
 TEST_F(TextReaderTest, TinyDestinationsAreSafe) {
   const std::string path = WriteFile("tiny.txt", "abc\n");
   TextReader reader;
