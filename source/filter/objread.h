@@ -2,7 +2,8 @@
 // (ScanObj) counts every element and names every mesh object, group, region and
 // material; AllocModel allocates the arrays at exactly those sizes; pass 2 (ReadObj)
 // reads the file again and fills them. Both passes stream the file line by line
-// through one line buffer; nothing of the file is held in memory.
+// through one line buffer; nothing of the file is held in memory. Large files are read
+// as two ranges on two threads in each pass, with the result of one reading.
 #pragma once
 
 #include "c4d.h"
@@ -276,11 +277,13 @@ class ObjImporter {
   // Pass 2's loop from where the reader stands, with the cursors as they are; ends at
   // the end of the file or after m_stopAfter statements (when not 0).
   Bool ReadStatements();
-  // Pass 2 on two threads by ranges of the file: pass 1 notes the split point, the first
-  // statement that ends in the second half of the file, with the counts up to it; pass 2
-  // reads up to it on the calling thread while a second importer (SecondRange) reads
-  // from there to the end into the same arrays at the counts' offsets. Only for files
-  // whose elements take exactly the places pass 1 counted (no n-gons, no line elements).
+  // Pass 2 on two threads by ranges of the file: pass 1 notes the split point (the
+  // boundary of its own two ranges, or, when a coordinate thread counted beside it, the
+  // first statement that ends in the second half of the file) with the counts up to it;
+  // pass 2 reads up to it on the calling thread while a second importer (SecondRange)
+  // reads from there to the end into the same arrays at the counts' offsets. Only for
+  // files whose elements take exactly the places pass 1 counted (no n-gons, no line
+  // elements).
   struct SplitPoint {
     Bool found = FALSE;
     LLONG offset = 0;          // where the statements after it start
@@ -365,6 +368,15 @@ class ObjImporter {
   Bool m_partLossReported = FALSE;  // the scene builder reported a piece it left out  // pass 2 said that an n-gon could not be split for memory
 };
 
+// The seconds of ReadObjModel's steps.
+struct ObjReadTimes {
+  double scan = 0;          // Alloc, Open and pass 1
+  double prepare = 0;       // the material library, AllocModel
+  double read = 0;          // pass 2
+  double checkIndices = 0;  // DropIndicesOutOfRange
+  double listIndices = 0;   // SetListIndices
+};
+
 // One file read into a new importer, step by step as the import does it: Open, ScanObj,
 // LoadMaterialLibrary, ConsolidateMaterials, AllocModel, ReadObj, DropIndicesOutOfRange
 // (unless checkIndices is false: the model then holds indices as the file gave them)
@@ -373,12 +385,5 @@ class ObjImporter {
 // Failed", "vertex buffer allocation Failed", the memory and list-indexing texts). Used by tools, the benchmark and the fuzz
 // targets; the import command runs the same steps itself.
 // times, when given, gets the seconds of the steps (the benchmarks print them).
-struct ObjReadTimes {
-  double scan = 0;         // Open and pass 1
-  double prepare = 0;      // the material library, AllocModel
-  double read = 0;         // pass 2
-  double checkIndices = 0;  // DropIndicesOutOfRange
-  double listIndices = 0;  // SetListIndices
-};
 ObjImporter* ReadObjModel(const Filename& file, const PluginOpts& opts, Real scaleFactor,
                           LONG blockSize = TEXTFILE_BLOCKSIZE, Bool checkIndices = TRUE, ObjReadTimes* times = nullptr);
