@@ -1047,7 +1047,7 @@ TEST_F(ObjReaderTest, TwoRangesReadTheModelOfOneThread) {
                            "# r side%d\n", "# r\n", "# comment %d\n", "g late%d\n", "o late%d\n",
                            "usemtl late%d\n", "# r late%d\n"};
   int late = 0;
-  auto build = [&](bool crlf, bool continued, bool pointsBetween, int side) {
+  auto build = [&](bool crlf, bool continued, bool pointsBetween, int side, int namingEvery) {
     std::string text;
     char line[200];
     for (int j = 0; j < side; ++j)
@@ -1057,7 +1057,7 @@ TEST_F(ObjReaderTest, TwoRangesReadTheModelOfOneThread) {
         text += line;
       }
     while (text.size() < (size_t{6} << 20)) {
-      if (pick(4) == 0) {
+      if (pick(namingEvery) == 0) {
         const int naming = pick(13);
         std::snprintf(line, sizeof(line), namings[naming], naming >= 9 ? late++ : pick(6));
         text += line;
@@ -1081,25 +1081,30 @@ TEST_F(ObjReaderTest, TwoRangesReadTheModelOfOneThread) {
   };
   // 150 points a side make 1.3 MB of points, 250 make 3.5 MB: the middle of the file,
   // where it is split, falls among the faces or among the points before the first face.
+  // Naming statements before every fourth face are dense enough for pass 1 to read the
+  // file as one range (a second reading counts the coordinates) and pass 2 as two.
   const struct {
     const char* name;
     bool crlf, continued, pointsBetween;
-    int side;
-  } files[] = {{"plain", false, false, false, 150},
-               {"crlf, continued lines", true, true, false, 150},
-               {"points between the faces", false, false, true, 150},
-               {"the first face after the middle", false, false, false, 250}};
+    int side, namingEvery;
+    bool scannedByRanges;
+  } files[] = {{"plain", false, false, false, 150, 64, true},
+               {"crlf, continued lines", true, true, false, 150, 64, true},
+               {"points between the faces", false, false, true, 150, 64, true},
+               {"the first face after the middle", false, false, false, 250, 64, true},
+               {"names before every fourth face", false, false, false, 150, 4, false}};
   for (const auto& file : files) {
     SCOPED_TRACE(file.name);
-    const std::string text = build(file.crlf, file.continued, file.pointsBetween, file.side);
+    const std::string text = build(file.crlf, file.continued, file.pointsBetween, file.side, file.namingEvery);
     SetEnv("KELVANE_THREADS", "1");
     Importer one = Read(text, DefaultOpts());
     SetEnv("KELVANE_THREADS", "2");
     Importer two = Read(text, DefaultOpts());
     SetEnv("KELVANE_THREADS", nullptr);
     ASSERT_TRUE(one && two);
-    EXPECT_FALSE(one->readByRanges);
+    EXPECT_FALSE(one->readByRanges || one->scannedByRanges);
     EXPECT_TRUE(two->readByRanges);
+    EXPECT_EQ(two->scannedByRanges != 0, file.scannedByRanges);
     ExpectSameModel(*one, *two);
     EXPECT_EQ(one->valuesNotFinite, two->valuesNotFinite);
     EXPECT_EQ(one->linesRead, two->linesRead);

@@ -726,7 +726,10 @@ struct ObjImporter::NamingLog {
 };
 
 void ObjImporter::CreateDefaultEntries() {
-  if (m_namingLog) m_namingLog->MarkFirstFace();
+  if (m_namingLog) {
+    m_namingLog->MarkFirstFace();  // made by the first importer when it merges
+    return;
+  }
   if (curMeshObjMark == 0) {
     MarkEntry(m_pMeshObjList->FindOrAdd(m_defaultObjectName), *m_pMeshObjList, &curMeshObjMark);
   }
@@ -807,9 +810,9 @@ void ObjImporter::NoteSplit() {
 // --- pass 1 by ranges ----------------------------------------------------------------------
 
 // Pass 1 of the second range on a worker thread: an importer of its own scans from the
-// boundary to the end of the file into its own counts, forms, n-gon records and lists,
-// logging its naming statements; MergeInto adds all of it to the first importer as if
-// one reading had gone on.
+// boundary to the end of the file into its own counts, forms and n-gon records, and only
+// logs its naming statements (its lists stay empty); MergeInto reads those on the first
+// importer and adds the rest, as if one reading had gone on.
 struct ObjImporter::ScanRange {
   ObjImporter* second = nullptr;
   NamingLog log;
@@ -893,6 +896,7 @@ LLONG ObjImporter::FindLineBoundary(LLONG middle) const {
   BaseFile* file = BaseFile::Alloc();
   UCHAR* bytes = bNew(UCHAR, length);
   LLONG boundary = -1;
+  LLONG lines = 0, namings = 0;  // the window's lines, and those that name objects, groups or materials
   if (file && bytes && file->Open(m_file, FILEOPEN_READ, FILEDIALOG_NONE) && file->Seek(start, FILESEEK_START) &&
       file->ReadBytes(bytes, static_cast<VLONG>(length)) == length) {
     LLONG lineStart = -1;  // after the last line end seen; -1 before the first
@@ -900,21 +904,26 @@ LLONG ObjImporter::FindLineBoundary(LLONG middle) const {
     for (LLONG i = 0; i < length; ++i) {
       const UCHAR c = bytes[i];
       if (c == '\n' || c == '\r') {
-        if (lineStart >= 0 && start + i >= middle && content && !backslash) {
-          boundary = start + i + 1;
-          break;
-        }
+        if (boundary < 0 && lineStart >= 0 && start + i >= middle && content && !backslash) boundary = start + i + 1;
         lineStart = i + 1;
         content = backslash = FALSE;
       } else if (c == '\\') {
         backslash = TRUE;
       } else if (c != ' ' && c != '\t') {
+        if (!content) {
+          ++lines;
+          if (c == 'o' || c == 'g' || c == 'u') ++namings;
+        }
         content = TRUE;
       }
     }
   }
   bDelete(bytes);
   BaseFile::Free(file);
+  // The first importer makes every name of the file itself, those of the second range
+  // after both ranges are read: where names are dense (many objects of a few lines
+  // each), that would cost it more than the other half of the lines saves.
+  if (namings * 32 > lines) return -1;
   return boundary;
 }
 
@@ -934,6 +943,7 @@ void ObjImporter::FinishScanRange(ScanRange& second, Bool pending, IndexTokens* 
   BackgroundJob::Free(second.job);
   if ((pending || atEnd) && second.ok && second.complete) {
     second.MergeInto(this);
+    scannedByRanges = TRUE;
     return;
   }
   // The second range cannot be used: this reading goes on alone from the boundary (a
@@ -1014,8 +1024,11 @@ void ObjImporter::ScanStatement(IndexTokens* tokens) {
     case ST_OBJECT:
     case ST_MATERIAL:
     case ST_MTLLIB:
-      if (m_namingLog) m_namingLog->Add(m_line, m_lineLength);
-      ScanNaming(statement, text, lineEnd);
+      // A second range only logs them: the first importer reads them when it merges.
+      if (m_namingLog)
+        m_namingLog->Add(m_line, m_lineLength);
+      else
+        ScanNaming(statement, text, lineEnd);
       break;
     default:
       break;
@@ -1074,6 +1087,7 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   }
   m_split = SplitPoint();
   bDelete(m_namings);
+  scannedByRanges = FALSE;
   // Large files are scanned as two ranges on two threads where a line boundary near the
   // middle is found; otherwise a second reading counts the coordinate lines and pass 1
   // notes where pass 2 may split the file.

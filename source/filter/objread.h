@@ -232,6 +232,7 @@ class ObjImporter {
   ULONG ngonsNotSplit = 0;     // faces the modeling library could not split
   ULONG valuesNotFinite = 0;   // v, vt and vn values (after scaling) that were NaN or infinite, read as 0
   Bool scanOutOfMemory = FALSE;  // pass 1 could not record a name or an n-gon
+  Bool scannedByRanges = FALSE;  // pass 1 read the file as two ranges on two threads
   Bool readByRanges = FALSE;     // pass 2 read the file as two ranges on two threads
   // Indices out of range, found after pass 2 before anything reads the arrays.
   ULONG facesDropped = 0;              // a corner names a point that does not exist
