@@ -471,6 +471,15 @@ Statement Classify(const CHAR* line, const CHAR** text) {
   }
 }
 
+// The statement of a line as the import options read it: line elements are faces with
+// IMP_LINES_AS_FACES, nothing without IMP_LINE_ELEMENTS.
+Statement ClassifyStatement(const CHAR* line, const CHAR** text, ULONG layoutFlags) {
+  const Statement statement = Classify(line, text);
+  if (statement != ST_LINE) return statement;
+  if (!(layoutFlags & IMP_LINE_ELEMENTS)) return ST_NONE;
+  return (layoutFlags & IMP_LINES_AS_FACES) ? ST_FACE : ST_LINE;
+}
+
 // Copies text into buffer (OBJ_LINE_BUFFER_SIZE bytes) so the name helpers can work in
 // place, and cuts it to maxLength characters.
 CHAR* CopyText(CHAR* buffer, const CHAR* text, LONG maxLength) {
@@ -862,8 +871,6 @@ struct ObjImporter::ScanRange {
       const LONG length = static_cast<LONG>(std::strlen(line));
       const CHAR* text = nullptr;
       const Statement statement = Classify(line, &text);
-      first->m_line = line;
-      first->m_lineLength = length;
       first->ScanNaming(statement, text, line + length);
       at += length + 1;
     }
@@ -930,12 +937,8 @@ LLONG ObjImporter::FindLineBoundary(LLONG middle) const {
 void ObjImporter::FinishScanRange(ScanRange& second, Bool pending, IndexTokens* tokens) {
   // The state at the boundary is where pass 2 splits the file too.
   const Bool atEnd = !pending && input.ReadToEnd();
-  m_split = SplitPoint();
-  m_split.found = TRUE;  // from here NoteNaming keeps nothing more
+  NoteSplit();  // from here NoteNaming keeps nothing more
   m_split.offset = second.boundary;
-  m_split.statements = lineTotal;
-  m_split.faces = faceCount;
-  m_split.forms = m_formCount;
   m_split.coordinates[0] = vertexCount;
   m_split.coordinates[1] = normalCount;
   m_split.coordinates[2] = uvCount;
@@ -957,13 +960,9 @@ void ObjImporter::FinishScanRange(ScanRange& second, Bool pending, IndexTokens* 
 
 void ObjImporter::ScanStatement(IndexTokens* tokens) {
   ++lineTotal;
-  const Bool readLines = (importOpts.layoutFlags & IMP_LINE_ELEMENTS) != 0;
-  const Bool linesAsFaces = readLines && (importOpts.layoutFlags & IMP_LINES_AS_FACES) != 0;
   const CHAR* text = nullptr;
   const CHAR* lineEnd = m_line + m_lineLength;
-  Statement statement = Classify(m_line, &text);
-  if (statement == ST_LINE && !readLines) return;
-  if (statement == ST_LINE && linesAsFaces) statement = ST_FACE;
+  const Statement statement = ClassifyStatement(m_line, &text, importOpts.layoutFlags);
   switch (statement) {
     case ST_VERTEX:
     case ST_NORMAL:
@@ -1093,17 +1092,13 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   // notes where pass 2 may split the file.
   ScanRange second;
   Bool byRanges = FALSE;
-  if (input.GetLength() >= kTwoThreadsFrom && GeGetWorkerThreadCount() >= 2 &&
-      (m_namings = bNew(CHAR, 4 * OBJ_LINE_BUFFER_SIZE)) != nullptr) {
-    const LLONG boundary = FindLineBoundary(input.GetLength() / 2);
+  if (input.GetLength() >= kTwoThreadsFrom && GeGetWorkerThreadCount() >= 2) {
+    m_namings = bNew(CHAR, 4 * OBJ_LINE_BUFFER_SIZE);  // both ways note the split point's names
+    const LLONG boundary = m_namings ? FindLineBoundary(input.GetLength() / 2) : -1;
     byRanges = boundary > 0 && second.Start(this, boundary);
   }
-  Bool noteSplit = FALSE;
-  if (!byRanges) {
-    noteSplit = StartCoordinateJob(FALSE);
-    if (noteSplit && !m_namings && !(m_namings = bNew(CHAR, 4 * OBJ_LINE_BUFFER_SIZE))) noteSplit = FALSE;
-    if (!noteSplit) bDelete(m_namings);
-  }
+  const Bool noteSplit = !byRanges && StartCoordinateJob(FALSE) && m_namings;
+  if (!byRanges && !noteSplit) bDelete(m_namings);
   const LLONG half = input.GetLength() / 2;
   Bool pending = FALSE;  // the first statement of the second range is in m_line
   for (;;) {
@@ -1722,8 +1717,6 @@ Bool ObjImporter::ReadStatements() {
   meshObj* object = m_pMeshObjList->FindByIndex(curMeshObj);
 
   const ULONG geom = importOpts.geomFlags;
-  const Bool readLines = (importOpts.layoutFlags & IMP_LINE_ELEMENTS) != 0;
-  const Bool linesAsFaces = readLines && (importOpts.layoutFlags & IMP_LINES_AS_FACES) != 0;
   IndexTokens* tokens = bNew(IndexTokens, 1);
   LONG* indexLists = bNew(LONG, 3 * OBJ_MAX_SEGMENT_POINTS);
   if (!tokens || !indexLists) {
@@ -1742,9 +1735,7 @@ Bool ObjImporter::ReadStatements() {
       StatusSetBar(static_cast<LONG>(std::min<LLONG>(100, static_cast<LLONG>(linesRead) * 100 / m_progressTotal)));
     const CHAR* text = nullptr;
     const CHAR* lineEnd = m_line + m_lineLength;
-    Statement statement = Classify(m_line, &text);
-    if (statement == ST_LINE && !readLines) continue;
-    if (statement == ST_LINE && linesAsFaces) statement = ST_FACE;
+    const Statement statement = ClassifyStatement(m_line, &text, importOpts.layoutFlags);
     switch (statement) {
       case ST_VERTEX:
       case ST_NORMAL:

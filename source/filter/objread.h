@@ -291,7 +291,7 @@ class ObjImporter {
     ULONG statements = 0;      // statements up to and with it
     ULONG faces = 0;           // faces counted up to it
     ULONG forms = 0;           // forms recorded up to it
-    ULONG coordinates[3] = {};  // v, vn and vt lines counted up to it (by the coordinate thread)
+    ULONG coordinates[3] = {};  // v, vn and vt lines counted up to it
     Bool coordinatesFound = FALSE;
   };
   struct SecondRange;
