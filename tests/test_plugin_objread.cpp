@@ -1111,6 +1111,62 @@ TEST_F(ObjReaderTest, TwoRangesReadTheModelOfOneThread) {
   }
 }
 
+// What stands at the middle of the file decides where, and whether, it is split: the
+// split must fall between statements whatever the line ends and continuations are, and
+// a middle with no line end near it keeps pass 1 on one range.
+TEST_F(ObjReaderTest, TheMiddleOfTheFileSplitsItBetweenStatements) {
+  auto build = [](const std::string& lineEnd, bool everyFaceContinued, bool longCommentInTheMiddle) {
+    std::string text = "mtllib none.mtl" + lineEnd;
+    const int side = 200;
+    for (int j = 0; j < side; ++j)
+      for (int i = 0; i < side; ++i)
+        text += "v " + std::to_string(i) + " " + std::to_string(j) + " 0" + lineEnd + "vt 0.5 0.25" + lineEnd;
+    for (int round = 0; text.size() < (size_t{6} << 20); ++round) {
+      if (round % 500 == 0) text += "g part" + std::to_string(round / 500) + lineEnd;
+      const int a = 1 + (round % (side - 1)) * side + round / 7 % (side - 1);
+      const std::string c1 = std::to_string(a), c2 = std::to_string(a + 1), c3 = std::to_string(a + side);
+      text += "f " + c1 + "/" + c1 + (everyFaceContinued ? " \\" + lineEnd + "  " : " ") + c2 + "/" + c2 + " " + c3 +
+              "/-1" + lineEnd;
+    }
+    if (longCommentInTheMiddle) {
+      // 400 000 characters from 100 000 before the old middle: the new middle and the
+      // 60 KiB after it hold no line end.
+      const size_t at = text.find(lineEnd, text.size() / 2 - 100000) + lineEnd.size();
+      text.insert(at, "# " + std::string(400000, 'c') + lineEnd);
+    }
+    return text;
+  };
+  const struct {
+    const char* name;
+    std::string lineEnd;
+    bool continued, longComment, scannedByRanges;
+  } files[] = {{"CR line ends", "\r", false, false, true},
+               {"every face continued on a second line", "\n", true, false, true},
+               {"CR LF, continued", "\r\n", true, false, true},
+               {"a comment of 400 000 characters across the middle", "\n", false, true, false}};
+  for (const auto& file : files) {
+    const std::string body = build(file.lineEnd, file.continued, file.longComment);
+    // Continued files again with a comment before them that moves the middle by a few
+    // characters at a time, so that it falls on both lines of a continued face.
+    const int pads = file.continued ? 6 : 1;
+    for (int pad = 0; pad < pads; ++pad) {
+      SCOPED_TRACE(std::string(file.name) + ", padded by " + std::to_string(pad * 9));
+      const std::string text = (pad ? "#" + std::string(static_cast<size_t>(pad * 9), ' ') + file.lineEnd : "") + body;
+      SetEnv("KELVANE_THREADS", "1");
+      Importer one = Read(text, DefaultOpts());
+      SetEnv("KELVANE_THREADS", "2");
+      Importer two = Read(text, DefaultOpts());
+      SetEnv("KELVANE_THREADS", nullptr);
+      ASSERT_TRUE(one && two);
+      EXPECT_GT(one->faceCount, 100000u);
+      EXPECT_EQ(two->scannedByRanges != 0, file.scannedByRanges);
+      EXPECT_TRUE(two->readByRanges);
+      ExpectSameModel(*one, *two);
+      EXPECT_EQ(one->linesTooLong, two->linesTooLong);
+    }
+  }
+}
+
 // Reads that fail partway, with both threads reading the file: the model is whatever
 // was read, never out of its arrays; with the reads sound again, the full model.
 TEST_F(ObjReaderTest, NormalsCountedWithoutTheirValuesReadTheSameModel) {
