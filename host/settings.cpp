@@ -309,16 +309,25 @@ Bool SetWorldPluginData(LONG id, const BaseContainer& bc, Bool add) {
   if (own) BeginWorldPluginDataUpdate();
   BaseContainer& store = State().store;
   BaseContainer* existing = store.GetContainerInstance(id);
+  bool changed = true;
   if (!existing) {
     store.SetContainer(id, value);
-  } else if (add) {
-    for (LONG i = 0; i < value.GetEntryCount(); ++i) existing->SetData(value.GetIndexId(i), *value.GetIndexData(i));
   } else {
-    // Assigned in place so that pointers from GetWorldPluginData stay valid.
-    *existing = value;
+    const BaseContainer before(*existing);
+    if (add) {
+      for (LONG i = 0; i < value.GetEntryCount(); ++i) existing->SetData(value.GetIndexId(i), *value.GetIndexData(i));
+    } else {
+      // Assigned in place so that pointers from GetWorldPluginData stay valid.
+      *existing = value;
+    }
+    changed = *existing != before;
   }
-  State().dirty = true;
-  if (!State().inMemory) State().unsaved.insert(id);
+  // Storing what is stored already leaves the file alone (every run of a command stores
+  // its presets); a change that could not be saved before is saved with this one.
+  if (changed || !State().unsaved.empty()) {
+    State().dirty = true;
+    if (!State().inMemory) State().unsaved.insert(id);
+  }
   return own ? EndWorldPluginDataUpdate() : TRUE;
 }
 

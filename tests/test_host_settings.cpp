@@ -1,5 +1,7 @@
 // World plug-in settings: storing by plug-in ID, persistence in the settings file,
 // the folder it lives in, and damaged or unwritable files.
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -120,6 +122,34 @@ TEST_F(SettingsTest, StoringTheStoredContainerItself) {
   EXPECT_EQ(back->GetLong(1000), 2);
   EXPECT_EQ(back->GetString(1), String("Last Used"));
   EXPECT_EQ(back->GetContainer(2000).GetReal(2), 0.5);
+}
+
+TEST_F(SettingsTest, StoringWhatIsStoredLeavesTheFileAlone) {
+  // Every save replaces the file by a new one: its inode tells whether it was written.
+  auto inode = [] {
+    struct stat st {};
+    return ::stat(host::SettingsFile().c_str(), &st) == 0 ? st.st_ino : ino_t{0};
+  };
+  ASSERT_TRUE(SetWorldPluginData(kImport, Preset(1, "/x"), FALSE));
+  const ino_t first = inode();
+  ASSERT_NE(first, ino_t{0});
+  EXPECT_TRUE(SetWorldPluginData(kImport, Preset(1, "/x"), FALSE));
+  EXPECT_TRUE(SetWorldPluginData(kImport, Preset(1, "/x"), TRUE));
+  EXPECT_EQ(inode(), first);
+  EXPECT_TRUE(SetWorldPluginData(kImport, Preset(2, "/x"), FALSE));
+  const ino_t changed = inode();
+  EXPECT_NE(changed, first);
+
+  // A change the full disk kept from the file is saved with the next store, even one
+  // that changes nothing more.
+  host::FailWritesAfter(10);
+  EXPECT_FALSE(SetWorldPluginData(kExport, Preset(3, "/y"), FALSE));
+  host::ResetFaults();
+  EXPECT_EQ(inode(), changed);
+  EXPECT_TRUE(SetWorldPluginData(kImport, Preset(2, "/x"), FALSE));
+  host::UnloadSettings();
+  ASSERT_TRUE(GetWorldPluginData(kExport));
+  EXPECT_EQ(GetWorldPluginData(kExport)->GetLong(1000), 3);
 }
 
 TEST_F(SettingsTest, TheFolderComesFromTheFlagThenTheEnvironment) {
