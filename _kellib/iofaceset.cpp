@@ -53,6 +53,41 @@ Bool FillAllIndices(ioFaceSet* const* byIndex, LONG count, const Record* records
 
 }  // namespace
 
+FaceIndexScan::~FaceIndexScan() {
+  for (LONG l = 0; l < m_count; ++l) bDelete(m_lists[l].slots);
+}
+
+FaceIndexScan::Slot* FaceIndexScan::AddList(LONG ioFace::*field, Bool bySequence, LONG count) {
+  if (m_count >= kMaxLists || count <= 0) return nullptr;
+  Slot* slots = bNew(Slot, count);
+  if (!slots) return nullptr;
+  m_lists[m_count++] = {field, bySequence, slots, count};
+  return slots;
+}
+
+void FaceIndexScan::Run(const ioFace* faces, ULONG faceTotal) const {
+  if (!faces || m_count == 0) return;
+  // Large new arrays made present in one go: faulted page by page by the stores below,
+  // they cost more than the scan itself.
+  constexpr ULONG kPrefaultFrom = (1u << 20) / sizeof(ULONG);
+  for (LONG l = 0; l < m_count; ++l)
+    for (LONG k = 0; k < m_lists[l].count; ++k) {
+      const Slot& slot = m_lists[l].slots[k];
+      if (slot.limit >= kPrefaultFrom) GePrefaultMemory(slot.indices, VLONG(slot.limit) * VLONG(sizeof(ULONG)));
+    }
+  for (ULONG i = 0; i < faceTotal; ++i) {
+    const ioFace& face = faces[i];
+    for (LONG l = 0; l < m_count; ++l) {
+      const List& list = m_lists[l];
+      const LONG key = face.*list.field;
+      if (key < 0 || key >= list.count) continue;
+      const Slot& slot = list.slots[key];
+      if (slot.limit > 0 && *slot.length < slot.limit)
+        slot.indices[(*slot.length)++] = list.bySequence ? static_cast<ULONG>(face.sequence) : i;
+    }
+  }
+}
+
 ioFaceSet::~ioFaceSet() {
   bDelete(faceIndices);
   bDelete(segIndices);
@@ -221,12 +256,34 @@ Bool ioFaceSetList::IndexedByPosition() const {
 }
 
 Bool ioFaceSetList::SetFaceIndices(const ioFace* faces, ULONG faceTotal) {
-  if (IndexedByPosition())
-    return FillAllIndices(m_pByIndex, Count(), faces, faceTotal, &ioFaceSet::faceCount, &ioFaceSet::faceIndices,
-                          &ioFaceSet::faceIndexCount, &ioFaceSet::faceTable);
-  for (ioFaceSet* entry = FirstSet(); entry; entry = entry->Next())
-    if (!entry->SetFaceIndices(faces, faceTotal, entry->faceCount)) return FALSE;
-  return TRUE;
+  FaceIndexScan scan;
+  const Bool ok = PrepareFaceIndices(&scan, faces, faceTotal);
+  scan.Run(faces, faceTotal);
+  return ok;
+}
+
+Bool ioFaceSetList::PrepareFaceIndices(FaceIndexScan* scan, const ioFace* faces, ULONG faceTotal) {
+  const LONG count = Count();
+  FaceIndexScan::Slot* slots = nullptr;
+  if (!IndexedByPosition() || !(slots = scan->AddList(m_pByIndex[0]->FaceField(), FALSE, count))) {
+    for (ioFaceSet* entry = FirstSet(); entry; entry = entry->Next())
+      if (!entry->SetFaceIndices(faces, faceTotal, entry->faceCount)) return FALSE;
+    return TRUE;
+  }
+  // The entries before a failing one are still filled; those after it are untouched,
+  // and faces of theirs are left out of the scan.
+  LONG filled = 0;
+  for (; filled < count; ++filled) {
+    ioFaceSet* entry = m_pByIndex[filled];
+    const ULONG n = entry->faceCount;
+    bDelete(entry->faceIndices);
+    entry->faceIndexCount = 0;
+    entry->faceTable = nullptr;
+    if (n > 0 && (!faces || faceTotal < n || !(entry->faceIndices = bNew(ULONG, n)))) break;
+    slots[filled] = {entry->faceIndices, &entry->faceIndexCount, n};
+  }
+  for (LONG e = 0; e < filled; ++e) m_pByIndex[e]->faceTable = faces;
+  return filled == count;
 }
 
 Bool ioFaceSetList::SetSegIndices(const ObjSegment* segments, ULONG segTotal) {

@@ -30,6 +30,7 @@ class ioFaceSet : public linkNode {
   // The index a face or line element names for sets of this kind.
   LONG KeyOf(const ioFace& face) const { return face.*m_faceField; }
   LONG KeyOf(const ObjSegment& segment) const { return segment.*m_segField; }
+  LONG ioFace::*FaceField() const { return m_faceField; }
 
   ioFaceSet* Next() const { return static_cast<ioFaceSet*>(linkNode::Next()); }
 
@@ -182,6 +183,43 @@ struct ioObjectSelections {
   Bool lossReported = FALSE;  // kept from object to object
 };
 
+// The face index lists of several lists made in one scan of the faces: each list's own
+// scan reads every face record, so four lists crossed the whole table four times. A list
+// adds one slot per entry index (the entry's array, its length and its limit); Run
+// stores, in face order, each face's position (or its sequence number) in the slot its
+// field names, until that slot is full.
+class FaceIndexScan {
+ public:
+  // Zero-filled by AddList.
+  struct Slot {
+    ULONG* indices;  // the entry's array, limit entries long
+    ULONG* length;   // the entry's count of indices, raised by Run
+    ULONG limit;     // 0: no face is stored (length may be null)
+  };
+  FaceIndexScan() = default;
+  FaceIndexScan(const FaceIndexScan&) = delete;
+  FaceIndexScan& operator=(const FaceIndexScan&) = delete;
+  ~FaceIndexScan();
+
+  // Slots for the entries of index [0, count) of a list whose faces name their entry in
+  // field; faces naming another index are left out. Null when memory is missing or
+  // kMaxLists lists were added.
+  Slot* AddList(LONG ioFace::*field, Bool bySequence, LONG count);
+  void Run(const ioFace* faces, ULONG faceTotal) const;
+
+  static constexpr LONG kMaxLists = 4;
+
+ private:
+  struct List {
+    LONG ioFace::*field;
+    Bool bySequence;
+    Slot* slots;
+    LONG count;
+  };
+  List m_lists[kMaxLists] = {};  // the first m_count are used
+  LONG m_count = 0;
+};
+
 // The list part shared by the group, region and mesh object lists: entries in order of
 // creation, each with index = the count before it was added.
 class ioFaceSetList {
@@ -197,6 +235,11 @@ class ioFaceSetList {
   Bool SetFaceIndices(const ioFace* faces, ULONG faceTotal);
   // The same over line elements with n = each entry's segCount.
   Bool SetSegIndices(const ObjSegment* segments, ULONG segTotal);
+  // SetFaceIndices for a scan shared with other lists: the entries' arrays are made here
+  // and filled when scan runs over faces (a list not numbered by position, or one whose
+  // slots cannot be had, fills its entries here at once). The result is SetFaceIndices'
+  // once the scan has run.
+  Bool PrepareFaceIndices(FaceIndexScan* scan, const ioFace* faces, ULONG faceTotal);
 
  protected:
   ioFaceSetList() = default;

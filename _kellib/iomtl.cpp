@@ -287,8 +287,15 @@ void ioMaterialList::MarkDefault(ioMaterial* entry) {
 }
 
 Bool ioMaterialList::SetFaceIndices(const ioFace* faces, ULONG faceTotal) {
-  // Entries numbered by position (as the list makes them) are filled in one scan of
-  // the faces; otherwise each entry scans for itself.
+  FaceIndexScan scan;
+  const Bool ok = PrepareFaceIndices(&scan, faces, faceTotal);
+  scan.Run(faces, faceTotal);
+  return ok;
+}
+
+Bool ioMaterialList::PrepareFaceIndices(FaceIndexScan* scan, const ioFace* faces, ULONG faceTotal) {
+  // Entries numbered by position (as the list makes them) are filled in the scan;
+  // otherwise each entry scans for itself.
   const LONG count = Count();
   ioMaterial** byIndex = count > 0 ? bNew(ioMaterial*, count) : nullptr;
   LONG position = 0;
@@ -296,7 +303,9 @@ Bool ioMaterialList::SetFaceIndices(const ioFace* faces, ULONG faceTotal) {
     if (entry->index != position) bDelete(byIndex);
     else byIndex[position] = entry;
   }
-  if (!byIndex) {
+  FaceIndexScan::Slot* slots = byIndex ? scan->AddList(&ioFace::material, TRUE, count) : nullptr;
+  if (!slots) {
+    bDelete(byIndex);
     for (ioMaterial* entry = First(); entry; entry = entry->Next())
       if (!entry->SetFaceIndices(faces, faceTotal)) return FALSE;
     return TRUE;
@@ -308,15 +317,10 @@ Bool ioMaterialList::SetFaceIndices(const ioFace* faces, ULONG faceTotal) {
     ioMaterial* entry = byIndex[filled];
     bDelete(entry->faceIndices);
     entry->faceIndexCount = 0;
-    if (entry->faceCount == 0) continue;
-    if (!faces || faceTotal < entry->faceCount || !(entry->faceIndices = bNew(ULONG, entry->faceCount))) break;
-  }
-  for (ULONG i = 0; faces && i < faceTotal; ++i) {
-    const LONG key = faces[i].material;
-    if (key < 0 || key >= filled) continue;
-    ioMaterial* entry = byIndex[key];
-    if (entry->faceIndexCount < entry->faceCount)
-      entry->faceIndices[entry->faceIndexCount++] = static_cast<ULONG>(faces[i].sequence);
+    if (entry->faceCount > 0 &&
+        (!faces || faceTotal < entry->faceCount || !(entry->faceIndices = bNew(ULONG, entry->faceCount))))
+      break;
+    slots[filled] = {entry->faceIndices, &entry->faceIndexCount, entry->faceCount};
   }
   bDelete(byIndex);
   return filled == count;

@@ -129,6 +129,8 @@ class ioMaterialList {
 
   // Every entry's SetFaceIndices, in list order; false at the first that fails.
   Bool SetFaceIndices(const ioFace* faces, ULONG faceTotal);
+  // SetFaceIndices for a scan shared with other lists, as ioFaceSetList's.
+  Bool PrepareFaceIndices(FaceIndexScan* scan, const ioFace* faces, ULONG faceTotal);
 
   // Reads an open MTL file from its current position into the entries it names
   // ("newmtl" of a name not in the list reads into nothing). Malformed lines are

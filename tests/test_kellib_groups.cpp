@@ -258,6 +258,60 @@ TEST_F(GroupsTest, FaceIndicesFollowEachKindsField) {
   EXPECT_EQ(groups->First()->faceTable, t.faces);
 }
 
+TEST_F(GroupsTest, ListsSharingOneScanGetTheirOwnIndices) {
+  const Table t;
+  // Three lists of the same kind (groups) besides regions and objects: five in all, one
+  // more than a scan holds, so the last fills itself.
+  GroupsPtr lists[3] = {GroupsPtr(ioGroupList::Alloc()), GroupsPtr(ioGroupList::Alloc()),
+                        GroupsPtr(ioGroupList::Alloc())};
+  RegionsPtr regions(ioRegionList::Alloc());
+  MeshObjsPtr objects(meshObjList::Alloc());
+  ASSERT_TRUE(lists[0] && lists[1] && lists[2] && regions && objects);
+  for (auto& groups : lists)
+    for (const char* name : {"g0", "g1", "g2"}) ASSERT_NE(groups->FindOrAdd(String(name), FALSE), nullptr);
+  for (const char* name : {"r0", "r1"}) ASSERT_NE(regions->FindOrAdd(String(name)), nullptr);
+  for (const char* name : {"o0", "o1"}) ASSERT_NE(objects->FindOrAdd(String(name)), nullptr);
+  struct Case {
+    ioFaceSet* entry;
+    ULONG count;
+    Indices expected;
+  };
+  const Case cases[] = {
+      {lists[0]->FindByIndex(0), 3, {0, 2, 5}}, {lists[0]->FindByIndex(1), 2, {1, 4}},
+      {lists[0]->FindByIndex(2), 1, {3}},       {lists[1]->FindByIndex(0), 2, {0, 2}},  // stops at its count
+      {lists[1]->FindByIndex(1), 0, {}},        {lists[1]->FindByIndex(2), 5, {3}},     // counted more than there are
+      {lists[2]->FindByIndex(0), 1, {0}},       {regions->FindByIndex(0), 2, {2, 3}},
+      {regions->FindByIndex(1), 4, {0, 1, 4, 5}}, {objects->FindByIndex(0), 3, {0, 1, 2}},
+      {objects->FindByIndex(1), 3, {3, 4, 5}},
+  };
+  for (const Case& c : cases) c.entry->faceCount = c.count;
+
+  FaceIndexScan scan;
+  EXPECT_TRUE(regions->PrepareFaceIndices(&scan, t.faces, 6));
+  EXPECT_TRUE(lists[0]->PrepareFaceIndices(&scan, t.faces, 6));
+  EXPECT_TRUE(objects->PrepareFaceIndices(&scan, t.faces, 6));
+  EXPECT_TRUE(lists[1]->PrepareFaceIndices(&scan, t.faces, 6));
+  EXPECT_TRUE(lists[2]->PrepareFaceIndices(&scan, t.faces, 6));  // the fifth: filled at once
+  EXPECT_EQ(FaceIndicesOf(lists[2]->FindByIndex(0)), (Indices{0}));
+  scan.Run(t.faces, 6);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entry->name.Std());
+    EXPECT_EQ(FaceIndicesOf(c.entry), c.expected);
+    EXPECT_EQ(c.entry->faceTable, t.faces);
+  }
+
+  // A list that fails (a count the table cannot hold) leaves the others in the scan whole.
+  lists[0]->FindByIndex(1)->faceCount = 7;
+  FaceIndexScan again;
+  EXPECT_FALSE(lists[0]->PrepareFaceIndices(&again, t.faces, 6));
+  EXPECT_TRUE(regions->PrepareFaceIndices(&again, t.faces, 6));
+  again.Run(t.faces, 6);
+  EXPECT_EQ(FaceIndicesOf(lists[0]->FindByIndex(0)), (Indices{0, 2, 5}));  // before the failing one
+  EXPECT_EQ(lists[0]->FindByIndex(1)->faceIndices, nullptr);
+  EXPECT_EQ(FaceIndicesOf(lists[0]->FindByIndex(2)), (Indices{3}));  // after it: kept from before
+  EXPECT_EQ(FaceIndicesOf(regions->FindByIndex(1)), (Indices{0, 1, 4, 5}));
+}
+
 TEST_F(GroupsTest, SetFaceIndicesKeepsToItsCountAndRefusesShortTables) {
   const Table t;
   GroupsPtr groups(ioGroupList::Alloc());

@@ -2016,7 +2016,8 @@ namespace {
 
 // The index lists of the mesh objects and groups, which a second thread may fill while
 // the calling thread fills those of the regions and materials: each list writes only
-// its own entries and reads the faces and line elements.
+// its own entries and reads the faces and line elements. The face lists of a thread are
+// filled in one scan of the faces.
 struct ObjectAndGroupIndices {
   meshObjList* objects;
   ioGroupList* groups;
@@ -2026,16 +2027,25 @@ struct ObjectAndGroupIndices {
   ULONG segmentCount;
   const CHAR* failed = nullptr;
 
+  // Prepares the two face lists for scan; the line elements' lists are filled at once.
+  void Prepare(FaceIndexScan* scan) {
+    const Bool objectFaces = objects->PrepareFaceIndices(scan, faces, faceCount);
+    const Bool groupFaces = groups->PrepareFaceIndices(scan, faces, faceCount);
+    if (!objectFaces)
+      failed = "Mem: m_pMeshObjList->SetFaceIndices()";
+    else if (!objects->SetSegIndices(segments, segmentCount))
+      failed = "Mem: m_pMeshObjList->SetSegIndices()";
+    else if (!groupFaces)
+      failed = "Mem: m_pGroupList->SetFaceIndices()";
+    else if (!groups->SetSegIndices(segments, segmentCount))
+      failed = "Mem: m_pGroupList->SetSegIndices()";
+  }
+
   static void Run(void* data) {
     auto* self = static_cast<ObjectAndGroupIndices*>(data);
-    if (!self->objects->SetFaceIndices(self->faces, self->faceCount))
-      self->failed = "Mem: m_pMeshObjList->SetFaceIndices()";
-    else if (!self->objects->SetSegIndices(self->segments, self->segmentCount))
-      self->failed = "Mem: m_pMeshObjList->SetSegIndices()";
-    else if (!self->groups->SetFaceIndices(self->faces, self->faceCount))
-      self->failed = "Mem: m_pGroupList->SetFaceIndices()";
-    else if (!self->groups->SetSegIndices(self->segments, self->segmentCount))
-      self->failed = "Mem: m_pGroupList->SetSegIndices()";
+    FaceIndexScan scan;
+    self->Prepare(&scan);
+    scan.Run(self->faces, self->faceCount);
   }
 };
 
@@ -2043,21 +2053,23 @@ struct ObjectAndGroupIndices {
 
 Bool ObjImporter::SetListIndices() {
   ObjectAndGroupIndices first{m_pMeshObjList, m_pGroupList, faces, faceCount, segments, segmentCount};
-  // Each list scans every face: for large models the two halves run side by side.
+  // For large models the mesh objects and groups are filled on a second thread while
+  // this one fills the regions and materials; otherwise one scan fills all four.
   constexpr ULONG kWorthIt = 1u << 16;
   BackgroundJob* job = nullptr;
   if (faceCount >= kWorthIt && GeGetWorkerThreadCount() >= 2 && (job = BackgroundJob::Alloc()) &&
       !job->Start(ObjectAndGroupIndices::Run, &first))
     BackgroundJob::Free(job);
-  if (!job) ObjectAndGroupIndices::Run(&first);
-  const CHAR* failed = nullptr;
-  if (!m_pRegionList->SetFaceIndices(faces, faceCount))
-    failed = "Mem: m_pRegionList->SetFaceIndices()";
-  else if (!m_pMaterialList->SetFaceIndices(faces, faceCount))
-    failed = "Mem: m_pMaterialList->SetFaceIndices()";
+  FaceIndexScan scan;
+  if (!job) first.Prepare(&scan);
+  const Bool regionFaces = m_pRegionList->PrepareFaceIndices(&scan, faces, faceCount);
+  const Bool materialFaces = m_pMaterialList->PrepareFaceIndices(&scan, faces, faceCount);
+  scan.Run(faces, faceCount);
   BackgroundJob::Free(job);
   // The first failure in the order the lists are named.
-  if (first.failed) failed = first.failed;
+  const CHAR* failed = first.failed;
+  if (!failed && !regionFaces) failed = "Mem: m_pRegionList->SetFaceIndices()";
+  if (!failed && !materialFaces) failed = "Mem: m_pMaterialList->SetFaceIndices()";
   if (!failed) return TRUE;
   MessageDialog(String(failed));
   return FALSE;
