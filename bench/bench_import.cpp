@@ -19,7 +19,9 @@
 //   tinyobjloader  the file into tinyobjloader's arrays (when built with it);
 //   assimp         the file into assimp's scene (when built with it);
 //   shell          the shell's whole process, "kelvane import FILE -o SCENE": start,
-//                  import, scene file written, end (its best wall time of N runs).
+//                  import, scene file written, end (its best wall time of N runs);
+//   save           the shell's last step alone: the imported document saved as a scene
+//                  file (encoding, checksum, the write and the flush to the disk).
 // A child that only starts and ends gives the baseline memory every child carries.
 // Two more files test the per-object and the n-gon paths of the import: 100 000 small
 // objects ("o" lines, a cube each) and large n-gons (64 corners each); the import of
@@ -299,6 +301,30 @@ int ChildMain(const std::string& work, const std::string& path, int runs) {
       }
     };
     static Cleanup cleanup{settings};
+  } else if (work == "save") {
+    static char folder[] = "/tmp/bench_import_save_XXXXXX";
+    std::string error;
+    Counts imported;
+    if (!::mkdtemp(folder) || !import.Start(&error) || !import.Run(path, &imported, &error)) {
+      std::printf("error cannot import the file to save: %s\n", error.c_str());
+      return 1;
+    }
+    const std::string scene = std::string(folder) + "/scene.kscn";
+    step = [scene, imported](Counts* counts, std::string* why) {
+      *counts = imported;
+      return host::SaveScene(GetActiveDocument(), scene, why);
+    };
+    release = [scene] {
+      std::error_code ec;
+      fs::remove(scene, ec);
+    };
+    struct Cleanup {
+      ~Cleanup() {
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+      }
+    };
+    static Cleanup cleanup;
   } else if (work == "reader" || work == "reader-1") {
     step = [&](Counts* counts, std::string* error) {
       PluginOpts opts;
@@ -446,7 +472,7 @@ int main(int argc, char** argv) {
               fileMB, kPoints, kQuads, objgrid::kGroups, objgrid::kMaterials, runs,
               std::thread::hardware_concurrency(), loadText);
 
-  std::vector<std::string> works = {"reader-1", "reader", "import", "shell"};
+  std::vector<std::string> works = {"reader-1", "reader", "import", "shell", "save"};
 #ifdef KELVANE_HAVE_TINYOBJLOADER
   works.push_back("tinyobjloader");
 #endif
@@ -473,7 +499,7 @@ int main(int argc, char** argv) {
       ++failures;
       continue;
     }
-    if (m.work == "shell") {
+    if (m.work == "shell" || m.work == "save") {
       std::printf("  %-14s %9.3f %9.1f %10.1f %8.2f %10s %10s\n", m.work.c_str(), m.seconds, fileMB / m.seconds,
                   m.peakMB, m.peakMB / fileMB, "-", "-");
       continue;
@@ -492,12 +518,13 @@ int main(int argc, char** argv) {
   std::printf("  %-14s not built with assimp\n", "assimp");
 #endif
   std::printf("  (reader-1: one thread, KELVANE_THREADS=1; reader: two; shell: the whole process,\n"
-              "   \"kelvane import FILE -o SCENE\", scene file written)\n\n");
+              "   \"kelvane import FILE -o SCENE\", scene file written; save: the scene file alone)\n\n");
 
   const Measurement* reader1 = find("reader-1");
   const Measurement* reader = find("reader");
   const Measurement* import = find("import");
   const Measurement* shell = find("shell");
+  const Measurement* save = find("save");
   const Measurement* tiny = find("tinyobjloader");
   const Measurement* assimpRun = find("assimp");
   if (tiny && reader1)
@@ -515,6 +542,9 @@ int main(int argc, char** argv) {
   if (reader && shell)
     std::printf("  shell process time / reader time, two threads: %6.2f x   goal <= 1.60 x: %s\n",
                 shell->seconds / reader->seconds, Verdict(shell->seconds / reader->seconds <= 1.6));
+  if (reader && shell && save)
+    std::printf("  shell less the scene save / reader time:       %6.2f x   (the save's flush is the disk's)\n",
+                (shell->seconds - save->seconds) / reader->seconds);
   if (reader)
     std::printf("  reader peak / file size:                       %6.2f x   goal <= 1.10 x: %s\n",
                 reader->peakMB / fileMB, Verdict(reader->peakMB / fileMB <= 1.1));
