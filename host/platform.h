@@ -50,13 +50,6 @@ int CreateExclusive(const std::string& path);
 // One read or write call, retried on interruption: bytes moved, -1 on error.
 int64_t Read(int fd, void* data, size_t size);
 int64_t Write(int fd, const void* data, size_t size);
-// Writes the leading whole kUncachedAlign-byte blocks of data past the system's file
-// cache, straight to the disk, where the system and file system allow it; the file's
-// position must be a multiple of kUncachedAlign. Bytes written (0 where the system
-// cannot, so that the caller writes them the usual way), -1 on a write error. A large
-// file that is flushed to the disk at once anyway spares the copy into the cache.
-inline constexpr size_t kUncachedAlign = 4096;
-int64_t WriteUncached(int fd, const void* data, size_t size);
 // Moves the position (whence as in SEEK_SET/SEEK_END); the new position or -1.
 int64_t Seek(int fd, int64_t offset, int whence);
 bool Sync(int fd);

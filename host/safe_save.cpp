@@ -79,7 +79,6 @@ bool SafeSave::Begin(const std::string& target, std::string* error) {
     return fail("cannot write " + Quote(target) + ": " + std::strerror(errno));
   }
 
-  m_written = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
     m_temp = TemporaryName(m_target);
     m_fd = host::platform::CreateExclusive(m_temp);
@@ -110,25 +109,6 @@ bool SafeSave::Write(const void* data, size_t size) {
     ConsumeWrite(static_cast<LLONG>(allowed));
     size = allowed;
   }
-  constexpr size_t kUncachedFrom = size_t{4} << 20;
-  const size_t align = host::platform::kUncachedAlign;
-  if (size >= kUncachedFrom) {
-    // Up to the next block boundary the usual way, then the whole blocks uncached.
-    size_t head = static_cast<size_t>((align - m_written % align) % align);
-    while (head > 0) {
-      const int64_t n = host::platform::Write(m_fd, p, head);
-      if (n <= 0) break;  // the loop below reports it
-      p += n;
-      size -= static_cast<size_t>(n);
-      head -= static_cast<size_t>(n);
-      m_written += static_cast<unsigned long long>(n);
-    }
-    const int64_t n = head == 0 ? host::platform::WriteUncached(m_fd, p, size) : 0;
-    if (n < 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-    m_written += static_cast<unsigned long long>(n);
-  }
   while (size > 0) {
     const int64_t n = host::platform::Write(m_fd, p, size);
     if (n < 0) return false;
@@ -138,7 +118,6 @@ bool SafeSave::Write(const void* data, size_t size) {
     }
     p += n;
     size -= static_cast<size_t>(n);
-    m_written += static_cast<unsigned long long>(n);
   }
   if (cut) errno = ENOSPC;
   return !cut;

@@ -22,9 +22,7 @@ class SafeSave {
   bool Begin(const std::string& target, std::string* error);
   // The descriptor to write to; -1 before Begin and after Commit or Abandon.
   int Descriptor() const { return m_fd; }
-  // Writes all bytes; false (errno kept) on a write error. Large writes at a block
-  // boundary go past the system's file cache where it allows (Commit flushes the file to
-  // the disk anyway, and copying a large file into the cache costs more than the disk).
+  // Writes all bytes; false (errno kept) on a write error.
   bool Write(const void* data, size_t size);
   // Flushes the temporary file to the disk and renames it over the target. On failure
   // the temporary file is removed, the target is unchanged and *error says why.
@@ -37,7 +35,6 @@ class SafeSave {
 
  private:
   int m_fd = -1;
-  unsigned long long m_written = 0;  // bytes written since Begin
   std::string m_target;  // the path that is replaced (a link's destination)
   std::string m_temp;
   bool m_keepMode = false;  // the target existed: the new file takes its permissions

@@ -6,9 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -18,8 +16,6 @@
 
 #include "c4d.h"
 #include "host_fixture.h"
-#include "platform.h"
-#include "safe_save.h"
 #include "shell_run.h"
 
 namespace fs = std::filesystem;
@@ -238,94 +234,3 @@ TEST_F(SafeSaveShellTest, AMaterialLibraryThatIsAPipeDoesNotBlockTheImport) {
 }
 
 }  // namespace
-
-// --- large writes past the file cache ------------------------------------------------
-
-namespace {
-
-std::string PatternBytes(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  unsigned x = seed * 2654435761u + 1;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 23);
-  }
-  return bytes;
-}
-
-// Folders to save in: the test's own, and a memory file system where there is one (no
-// uncached writes there: the usual writes take over).
-std::vector<std::string> SaveFolders(const std::string& own) {
-  std::vector<std::string> folders = {own};
-  char shm[] = "/dev/shm/kelvane_safesave_XXXXXX";
-  if (fs::is_directory("/dev/shm") && ::mkdtemp(shm)) folders.push_back(shm);
-  return folders;
-}
-
-}  // namespace
-
-TEST_F(SafeSaveTest, LargeWritesKeepEveryByteInOrder) {
-  constexpr size_t MiB = size_t{1} << 20;
-  struct Case {
-    const char* name;
-    std::vector<size_t> pieces;
-  };
-  const Case cases[] = {
-      {"a header, then a large body with an odd end", {24, 5 * MiB + 123}},
-      {"exactly the smallest large write", {4 * MiB}},
-      {"a block, then a body one byte short of a block", {4096, 4 * MiB + 4095}},
-      {"a small write, then two large ones", {1, 4 * MiB - 1, 9 * MiB + 7, 6 * MiB}},
-  };
-  for (const std::string& folder : SaveFolders(TempDir())) {
-    for (const Case& c : cases) {
-      SCOPED_TRACE(folder + ": " + c.name);
-      const std::string target = folder + "/large.bin";
-      std::string expected;
-      host::internal::SafeSave save;
-      std::string error;
-      ASSERT_TRUE(save.Begin(target, &error)) << error;
-      unsigned seed = 1;
-      for (const size_t size : c.pieces) {
-        const std::string piece = PatternBytes(size, seed++);
-        ASSERT_TRUE(save.Write(piece.data(), piece.size()));
-        expected += piece;
-      }
-      ASSERT_TRUE(save.Commit(&error)) << error;
-      const std::string written = ReadFile(target);
-      ASSERT_EQ(written.size(), expected.size());
-      EXPECT_TRUE(written == expected) << "the bytes differ";
-    }
-    if (folder != TempDir()) fs::remove_all(folder);
-  }
-}
-
-TEST_F(SafeSaveTest, ALargeWriteOnAFullDiskLeavesTheOldFile) {
-  const std::string path = WriteFile("scene.kscn", "old");
-  const std::string bytes = PatternBytes(size_t{8} << 20, 7);
-  host::internal::SafeSave save;
-  std::string error;
-  ASSERT_TRUE(save.Begin(path, &error)) << error;
-  host::FailWritesAfter((LLONG{5} << 20) + 100);  // in the middle of the uncached blocks
-  EXPECT_FALSE(save.Write(bytes.data(), bytes.size()));
-  EXPECT_EQ(errno, ENOSPC);
-  host::ResetFaults();
-  save.Abandon();
-  EXPECT_EQ(ReadFile(path), "old");
-  EXPECT_EQ(Names(TempDir()), std::vector<std::string>{"scene.kscn"});
-}
-
-TEST_F(SafeSaveTest, UncachedWritesTakeWholeBlocksOnly) {
-  const std::string path = Path("blocks.bin");
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-  ASSERT_GE(fd, 0);
-  const size_t block = host::platform::kUncachedAlign;
-  const std::string bytes = PatternBytes(3 * block + 10, 3);
-  const int64_t n = host::platform::WriteUncached(fd, bytes.data() + 1, bytes.size() - 1);  // an odd address
-  // The system may refuse uncached writes (0); where it takes them, it takes the blocks.
-  EXPECT_TRUE(n == 0 || n == static_cast<int64_t>(3 * block)) << n;
-  EXPECT_EQ(host::platform::WriteUncached(fd, bytes.data(), block - 1), 0);  // no whole block
-  ASSERT_EQ(host::platform::Write(fd, bytes.data() + 1 + n, bytes.size() - 1 - static_cast<size_t>(n)),
-            static_cast<int64_t>(bytes.size() - 1 - static_cast<size_t>(n)));
-  ::close(fd);
-  EXPECT_TRUE(ReadFile(path) == bytes.substr(1));
-}

@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -112,45 +111,6 @@ int64_t Write(int fd, const void* data, size_t size) {
     if (n < 0 && errno == EINTR) continue;
     return static_cast<int64_t>(n);
   }
-}
-
-int64_t WriteUncached(int fd, const void* data, size_t size) {
-#ifdef O_DIRECT
-  const size_t whole = size / kUncachedAlign * kUncachedAlign;
-  if (whole == 0) return 0;
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0) return 0;
-  // Uncached writes need an aligned address: the bytes pass through a small aligned
-  // buffer, which costs far less than the system's copy into fresh cache pages.
-  constexpr size_t kBounce = size_t{1} << 20;
-  void* bounce = nullptr;
-  int64_t written = 0;
-  if (::posix_memalign(&bounce, kUncachedAlign, kBounce) == 0) {
-    const char* p = static_cast<const char*>(data);
-    while (static_cast<size_t>(written) < whole) {
-      const size_t piece = std::min(kBounce, whole - static_cast<size_t>(written));
-      std::memcpy(bounce, p + written, piece);
-      const int64_t n = Write(fd, bounce, piece);
-      if (n < 0) {
-        // A file system that refuses uncached writes says so at the first one.
-        if (written > 0 || errno != EINVAL) written = -1;
-        break;
-      }
-      written += n;
-      if (static_cast<size_t>(n) < piece) break;  // the rest is written (or fails) the usual way
-    }
-    std::free(bounce);
-  }
-  const int saved = errno;
-  ::fcntl(fd, F_SETFL, flags);
-  errno = saved;
-  return written;
-#else
-  (void)fd;
-  (void)data;
-  (void)size;
-  return 0;
-#endif
 }
 
 int64_t Seek(int fd, int64_t offset, int whence) {

@@ -189,9 +189,6 @@ int64_t Write(int fd, const void* data, size_t size) {
 
 int64_t Seek(int fd, int64_t offset, int whence) { return ::_lseeki64(fd, offset, whence); }
 
-// Uncached writes need the file opened for them; the usual writes do it all.
-int64_t WriteUncached(int, const void*, size_t) { return 0; }
-
 bool Sync(int fd) { return ::_commit(fd) == 0; }
 
 bool Close(int fd) { return ::_close(fd) == 0; }
