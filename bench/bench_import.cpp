@@ -499,7 +499,12 @@ int main(int argc, char** argv) {
       ++failures;
       continue;
     }
-    if (m.work == "shell" || m.work == "save") {
+    if (m.work == "save") {  // writes the scene, not the OBJ file: no rate of the file
+      std::printf("  %-14s %9.3f %9s %10.1f %8.2f %10s %10s\n", m.work.c_str(), m.seconds, "-", m.peakMB,
+                  m.peakMB / fileMB, "-", "-");
+      continue;
+    }
+    if (m.work == "shell") {
       std::printf("  %-14s %9.3f %9.1f %10.1f %8.2f %10s %10s\n", m.work.c_str(), m.seconds, fileMB / m.seconds,
                   m.peakMB, m.peakMB / fileMB, "-", "-");
       continue;
