@@ -655,6 +655,42 @@ TEST_F(ObjReaderTest, OnlyCommentsFailsToParse) {
   EXPECT_FALSE(Read(""));
 }
 
+// Pass 1 reads the numbers of a coordinate line only until one of its kind read; the
+// counts the model ends with are still those of the lines that read.
+TEST_F(ObjReaderTest, CoordinateCountsAreTheLinesThatRead) {
+  const struct {
+    const char* name;
+    const char* text;
+    ULONG vertices, normals, uvs;
+    Vector last;  // the last vertex, which "f -1 ..." names
+  } cases[] = {
+      {"lines that do not read first", "v 1 x 3\nv 1 2 3\nvn 1\nvn 0 0 1\nvt .\nvt 0 1\nf -1 -1 -1\n", 1, 1, 1,
+       Vector(1, 2, 3)},
+      {"lines that do not read after sound ones",
+       "v 1 2 3\nvn 0 1 0\nvt 0 0\nv 1 x 3\nvn 0 1\nvt x\nv 4 5 6\nv -\nf -1 -1 -1\n", 2, 1, 1, Vector(4, 5, 6)},
+      {"no normal or uv line reads (one entry stands for none)", "v 0 0 7\nvt x y\nvn a b c\nf 1 1 1\n", 1, 1, 1,
+       Vector(0, 0, 7)},
+  };
+  for (const auto& c : cases) {
+    for (const char* threads : {"1", "2"}) {
+      SCOPED_TRACE(std::string(c.name) + ", threads " + threads);
+      SetEnv("KELVANE_THREADS", threads);
+      Importer m = Read(c.text);
+      SetEnv("KELVANE_THREADS", nullptr);
+      ASSERT_TRUE(m);
+      EXPECT_EQ(m->vertexCount, c.vertices);
+      EXPECT_EQ(m->normalCount, c.normals);
+      EXPECT_EQ(m->uvCount, c.uvs);
+      ASSERT_EQ(m->faceCount, 1u);
+      EXPECT_EQ(m->faces[0].v[0], static_cast<LONG>(c.vertices - 1));
+      EXPECT_EQ(m->vertices[c.vertices - 1], c.last);
+    }
+  }
+  // Whether any vertex reads still decides whether the file is read at all.
+  EXPECT_FALSE(Read("v 1 x 3\nv -\nvt 0 0\nvn 0 0 1\nv 1 2\nf 1 2 3\n"));
+  EXPECT_TRUE(ConsoleHas("File Parsing Failed"));
+}
+
 TEST_F(ObjReaderTest, CapacitiesSkipWholeStatements) {
   std::string bigFace = "f";
   for (int i = 0; i < 501; ++i) bigFace += " 1";
@@ -1030,6 +1066,11 @@ TEST_F(ObjReaderTest, OneThreadAndTwoReadTheSameModel) {
     EXPECT_GT(two->segmentCount, 0u);
     ExpectSameModel(*one, *two);
     EXPECT_EQ(one->valuesNotFinite, two->valuesNotFinite);
+    // Each broken block holds two vertices that read (nan and hexadecimal ones do).
+    const ULONG brokenBlocks = file == text ? 0 : 2;
+    EXPECT_EQ(two->vertexCount, ULONG(side * side + 14) + 2 * brokenBlocks);
+    EXPECT_EQ(two->uvCount, ULONG(side * side + 14));
+    EXPECT_EQ(two->normalCount, ULONG(side * side + 14));
   }
 }
 

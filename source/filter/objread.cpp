@@ -855,6 +855,7 @@ struct ObjImporter::ScanRange {
     s.SetOptions(first->importOpts, first->scaleFactor);
     s.m_defaultObjectName = first->m_defaultObjectName;
     s.m_namingLog = &log;
+    s.m_countUnread = TRUE;
     s.input.SetBlockSize(first->m_blockSize);
     if (s.input.Open(first->m_file) != FILEERROR_NONE) return FALSE;
     s.input.SeekTo(at);
@@ -882,6 +883,7 @@ struct ObjImporter::ScanRange {
     first->segmentCount += s.segmentCount;
     first->lineTotal += s.lineTotal;
     first->m_coordinatesSkipped += s.m_coordinatesSkipped;
+    first->m_coordinatesUnread = first->m_coordinatesUnread || s.m_coordinatesUnread;
     first->contentFlags |= s.contentFlags & (OBJ_HAS_VERTICES | OBJ_HAS_NORMALS | OBJ_HAS_UVS | OBJ_HAS_FACES |
                                              OBJ_HAS_SEGMENTS);
     if (s.scanOutOfMemory) first->scanOutOfMemory = TRUE;
@@ -968,7 +970,15 @@ void ObjImporter::ScanStatement(IndexTokens* tokens) {
     case ST_NORMAL:
     case ST_UV: {
       if (m_coordinateJob) break;
-      if (!ReadNumbers<false>(text, lineEnd, statement == ST_UV ? 2 : 3, nullptr)) {
+      // Only the first sound line of each kind is read: whether a file has any vertex
+      // decides whether it is read at all. Pass 2 reads every line and keeps the
+      // sound ones.
+      const ULONG kind = statement == ST_VERTEX ? 1 : statement == ST_NORMAL ? 2 : 4;
+      if (m_countUnread && (m_soundKinds & kind)) {
+        m_coordinatesUnread = TRUE;
+      } else if (ReadNumbers<false>(text, lineEnd, statement == ST_UV ? 2 : 3, nullptr)) {
+        m_soundKinds |= kind;
+      } else {
         ++m_coordinatesSkipped;
         break;
       }
@@ -1075,6 +1085,8 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   m_formCount = 0;
   m_formsLost = FALSE;
   m_coordinatesSkipped = 0;
+  m_soundKinds = 0;
+  m_coordinatesUnread = FALSE;
   scanOutOfMemory = FALSE;
   if (m_defaultObjectName.GetLength() > OBJ_MAX_NAME_LENGTH)
     m_defaultObjectName = m_defaultObjectName.SubStr(0, OBJ_MAX_NAME_LENGTH);
@@ -1099,6 +1111,7 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   }
   const Bool noteSplit = !byRanges && StartCoordinateJob(FALSE) && m_namings;
   if (!byRanges && !noteSplit) bDelete(m_namings);
+  m_countUnread = !byRanges && !m_coordinateJob;  // no split point to note
   const LLONG half = input.GetLength() / 2;
   Bool pending = FALSE;  // the first statement of the second range is in m_line
   for (;;) {
@@ -1646,12 +1659,13 @@ Bool ObjImporter::ReadByRanges(Bool* ok) {
   m_stopAfter = 0;
   BackgroundJob::Free(second.job);
   // The first range ended at the split point (its line end at most), with the counts
-  // pass 1 found there.
-  const Bool reached = linesRead == m_split.statements && input.Offset() <= m_split.offset &&
-                       verticesRead == m_split.coordinates[0] && normalsRead == m_split.coordinates[1] &&
-                       uvsRead == m_split.coordinates[2] && facesStored == m_split.faces &&
-                       m_formCursor == m_split.forms;
-  if (*ok && reached && second.ok && second.complete) {
+  // pass 1 found there. When the counts differ, the second range started from wrong
+  // ones and the first importer reads on alone.
+  const Bool reached = linesRead == m_split.statements && input.Offset() <= m_split.offset;
+  const Bool countsAgree = verticesRead == m_split.coordinates[0] && normalsRead == m_split.coordinates[1] &&
+                           uvsRead == m_split.coordinates[2] && facesStored == m_split.faces &&
+                           m_formCursor == m_split.forms;
+  if (*ok && reached && countsAgree && second.ok && second.complete) {
     second.Merge();
     readByRanges = TRUE;
     return TRUE;
@@ -1702,10 +1716,14 @@ Bool ObjImporter::ReadObjLines() {
     FinishCoordinateJob();
   }
   if (!ok) return FALSE;
-  // What was counted but could not be stored is not part of the model.
+  // What was counted but could not be stored is not part of the model; pass 1's counts
+  // of coordinates were upper bounds (one entry stands for none, as AllocModel makes it).
   segmentCount = segmentsStored;
   faceCount = facesStored;
   ngonCount = ngonsStored;
+  vertexCount = verticesRead;
+  normalCount = normalsRead ? normalsRead : 1;
+  uvCount = uvsRead ? uvsRead : 1;
   PrintSkippedInput();
   return TRUE;
 }
@@ -1742,12 +1760,12 @@ Bool ObjImporter::ReadStatements() {
       case ST_UV: {
         ULONG read[3] = {verticesRead, normalsRead, uvsRead};
         if (m_coordinateJob || m_coordinatesStored) {
-          // Only counted here, by the rule StoreCoordinate stores by; when pass 1 found
-          // every such line sound, each of them counts.
+          // Only counted here, by the rule StoreCoordinate stores by; when pass 1 read
+          // every such line and found it sound, each of them counts.
           const LONG k = statement == ST_VERTEX ? 0 : statement == ST_NORMAL ? 1 : 2;
           const ULONG limit = k == 0 ? vertexCount : k == 1 ? normalCount : uvCount;
-          if (read[k] < limit &&
-              (m_coordinatesSkipped == 0 || ReadNumbers<false>(text, lineEnd, k == 2 ? 2 : 3, nullptr)))
+          if (read[k] < limit && ((m_coordinatesSkipped == 0 && !m_coordinatesUnread) ||
+                                  ReadNumbers<false>(text, lineEnd, k == 2 ? 2 : 3, nullptr)))
             ++read[k];
         } else {
           StoreCoordinate(statement, text, lineEnd, read, &valuesNotFinite);

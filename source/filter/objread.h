@@ -353,6 +353,14 @@ class ObjImporter {
   EntryTally* m_tally = nullptr;     // the second range counts its faces per entry here
   NamingLog* m_namingLog = nullptr;  // pass 1 of a second range logs its naming statements here
   ULONG m_coordinatesSkipped = 0;  // pass 1: v, vn and vt lines whose numbers did not read
+  // Where pass 1's counts need not be exact before the end of the file (one thread; the
+  // second range), it reads the numbers of a coordinate line only until a line of its
+  // kind held them (bit 1 v, 2 vn, 4 vt) and counts the later ones unread: the counts are
+  // then an upper bound that pass 2 makes exact (ReadObjLines). The split point's counts,
+  // where pass 2's second range starts, stay exact.
+  Bool m_countUnread = FALSE;
+  ULONG m_soundKinds = 0;
+  Bool m_coordinatesUnread = FALSE;  // pass 1 counted coordinate lines it did not read
   Bool m_coordinatesStored = FALSE;  // pass 2: the second thread stored every coordinate
   Bool m_keepNormals = TRUE;        // KeepNormals
   Bool m_facesAreUVCorners = FALSE;  // faces holds four LONG per face: CompactFacesToUVCorners
