@@ -1670,10 +1670,10 @@ Bool ObjImporter::ReadByRanges(Bool* ok) {
     readByRanges = TRUE;
     return TRUE;
   }
-  // Otherwise the first importer reads on alone from the split point, as one thread
+  // Otherwise the first importer reads on alone from where it stopped, as one thread
   // would (a read that failed on the way stays failed for it).
   second.Discard();
-  if (*ok && reached) {
+  if (*ok) {
     m_progressTotal = lineTotal;
     *ok = ReadStatements();
   }
