@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -1257,6 +1258,56 @@ TEST_F(ObjReaderTest, NormalsCountedWithoutTheirValuesReadTheSameModel) {
         EXPECT_EQ(counted->faces[i].flags, kept->faces[i].flags) << i;
       }
   }
+}
+
+// A file changed between the passes (a vertex line before the split no longer reads):
+// the first range ends with other counts than pass 1 found at the split, the second
+// range's reading is dropped, and the first importer reads on alone. The model is then
+// the one a single reading of the changed file gives, never a model cut at the split.
+TEST_F(ObjReaderTest, ARangeThatCannotBeJoinedIsReadOnAlone) {
+  std::string text;
+  const int side = 300;
+  char line[160];
+  for (int j = 0; j < side; ++j)
+    for (int i = 0; i < side; ++i) {
+      std::snprintf(line, sizeof(line), "v %d.%03d %.6e %d\nvt %.4f %.4f\n", i, j, j * 0.013, -i, i / double(side),
+                    j / double(side));
+      text += line;
+    }
+  for (int round = 0; text.size() < (size_t{6} << 20); ++round)
+    for (int j = 0; j + 1 < side && text.size() < (size_t{6} << 20); ++j) {
+      const int a = j * side + 1 + round % (side - 1), b = a + 1, c = a + side + 1, d = a + side;
+      std::snprintf(line, sizeof(line), "f %d/%d %d/%d %d/%d %d/%d\nf -1/-1 -2/-2 -3/-3\n", a, a, b, b, c, c, d, d);
+      text += line;
+    }
+  std::string changed = text;
+  const size_t first = changed.find("v 1.000");
+  ASSERT_NE(first, std::string::npos);
+  changed[first + 2] = 'x';  // "v x.000 ...": skipped by pass 2 only
+
+  const std::string path = WriteFile("changing.obj", text);
+  SetEnv("KELVANE_THREADS", "2");
+  Importer two(ObjImporter::Alloc());
+  ASSERT_TRUE(two && two->Open(Filename(path.c_str())) == FILEERROR_NONE);
+  two->SetOptions(DefaultOpts(), 1.0);
+  ASSERT_TRUE(two->ScanObj(String("changed.obj")));  // the name the other reading gives
+  ASSERT_TRUE(two->AllocModel());
+  {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);  // the same file, in place
+    file.seekp(static_cast<std::streamoff>(first + 2));
+    file.put('x');
+  }
+  ASSERT_TRUE(two->ReadObj());
+  two->Close();
+  ASSERT_TRUE(two->SetListIndices());
+  SetEnv("KELVANE_THREADS", "1");
+  Importer one(ReadObjModel(Filename(WriteFile("changed.obj", changed).c_str()), DefaultOpts(), 1.0,
+                            TEXTFILE_BLOCKSIZE, FALSE));
+  SetEnv("KELVANE_THREADS", nullptr);
+  ASSERT_TRUE(one);
+  EXPECT_FALSE(two->readByRanges);
+  EXPECT_EQ(two->vertexCount, ULONG(side * side - 1));
+  ExpectSameModel(*one, *two);
 }
 
 TEST_F(ObjReaderTest, FailedReadsWithTwoThreads) {
