@@ -970,9 +970,9 @@ void ObjImporter::ScanStatement(IndexTokens* tokens) {
     case ST_NORMAL:
     case ST_UV: {
       if (m_coordinateJob) break;
-      // Only the first sound line of each kind is read: whether a file has any vertex
-      // decides whether it is read at all. Pass 2 reads every line and keeps the
-      // sound ones.
+      // Where no exact count is needed (m_countUnread), only the first sound line of
+      // each kind is read: whether a file has any vertex decides whether it is read at
+      // all. Pass 2 reads every line and keeps the sound ones.
       const ULONG kind = statement == ST_VERTEX ? 1 : statement == ST_NORMAL ? 2 : 4;
       if (m_countUnread && (m_soundKinds & kind)) {
         m_coordinatesUnread = TRUE;
