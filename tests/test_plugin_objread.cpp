@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host_fixture.h"
@@ -125,6 +126,15 @@ class ObjReaderTest : public HostTest {
     return Importer(ReadObjModel(Filename(path.c_str()), opts, scale, blockSize, FALSE));
   }
   Importer Read(const std::string& text) { return Read(text, DefaultOpts()); }
+  // The same text read with one thread, then with two.
+  std::pair<Importer, Importer> ReadWithOneThreadAndTwo(const std::string& text, const PluginOpts& opts) {
+    SetEnv("KELVANE_THREADS", "1");
+    Importer one = Read(text, opts);
+    SetEnv("KELVANE_THREADS", "2");
+    Importer two = Read(text, opts);
+    SetEnv("KELVANE_THREADS", nullptr);
+    return {std::move(one), std::move(two)};
+  }
 
   static std::vector<std::string> GroupNames(const ObjImporter& m) {
     std::vector<std::string> names;
@@ -1053,11 +1063,7 @@ TEST_F(ObjReaderTest, OneThreadAndTwoReadTheSameModel) {
   // second thread's count of them must still agree).
   const std::string broken = "v 1 x 3\nvt .\nvn 1 2\nv nan 1 1\nv 0x1p2 -inf +.5e1\n";
   for (const std::string& file : {text, broken + text + broken + "f -1 -2 -3\n"}) {
-    SetEnv("KELVANE_THREADS", "1");
-    Importer one = Read(file, opts);
-    SetEnv("KELVANE_THREADS", "2");
-    Importer two = Read(file, opts);
-    SetEnv("KELVANE_THREADS", nullptr);
+    auto [one, two] = ReadWithOneThreadAndTwo(file, opts);
     ASSERT_TRUE(one);
     ASSERT_TRUE(two);
     // Large enough for the second thread to be used.
@@ -1138,11 +1144,7 @@ TEST_F(ObjReaderTest, TwoRangesReadTheModelOfOneThread) {
   for (const auto& file : files) {
     SCOPED_TRACE(file.name);
     const std::string text = build(file.crlf, file.continued, file.pointsBetween, file.side, file.namingEvery);
-    SetEnv("KELVANE_THREADS", "1");
-    Importer one = Read(text, DefaultOpts());
-    SetEnv("KELVANE_THREADS", "2");
-    Importer two = Read(text, DefaultOpts());
-    SetEnv("KELVANE_THREADS", nullptr);
+    auto [one, two] = ReadWithOneThreadAndTwo(text, DefaultOpts());
     ASSERT_TRUE(one && two);
     EXPECT_FALSE(one->readByRanges || one->scannedByRanges);
     EXPECT_TRUE(two->readByRanges);
@@ -1194,11 +1196,7 @@ TEST_F(ObjReaderTest, TheMiddleOfTheFileSplitsItBetweenStatements) {
     for (int pad = 0; pad < pads; ++pad) {
       SCOPED_TRACE(std::string(file.name) + ", padded by " + std::to_string(pad * 9));
       const std::string text = (pad ? "#" + std::string(static_cast<size_t>(pad * 9), ' ') + file.lineEnd : "") + body;
-      SetEnv("KELVANE_THREADS", "1");
-      Importer one = Read(text, DefaultOpts());
-      SetEnv("KELVANE_THREADS", "2");
-      Importer two = Read(text, DefaultOpts());
-      SetEnv("KELVANE_THREADS", nullptr);
+      auto [one, two] = ReadWithOneThreadAndTwo(text, DefaultOpts());
       ASSERT_TRUE(one && two);
       EXPECT_GT(one->faceCount, 100000u);
       EXPECT_EQ(two->scannedByRanges != 0, file.scannedByRanges);
