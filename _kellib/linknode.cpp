@@ -97,10 +97,8 @@ void linkList::FreeNgonRecords() {
   for (linkNode* node = m_headNode.m_pNext; node; node = node->m_pNext) {
     NgonRecord* record = static_cast<NgonRecord*>(node->m_pData);
     if (!record) continue;
-    bDelete(record->corners);
-    bDelete(record->polygons);
-    bDelete(record->edgeCounts);
-    bDelete(record);
+    LLONG* block = reinterpret_cast<LLONG*>(record);
+    bDelete(block);
     node->m_pData = nullptr;
   }
   Clear();
@@ -124,31 +122,22 @@ void linkList::Destroy(PayloadPolicy policy) {
 
 NgonRecord* linkList::AddNgonRecord(LONG cornerCount, LONG polygonCount) {
   if (cornerCount < 0 || polygonCount < 0) return nullptr;
-  NgonRecord* record = bNew(NgonRecord, 1);
-  if (!record) return nullptr;
-  bool ok = true;
-  if (polygonCount > 0) {
-    record->polygons = bNew(LONG, polygonCount);
-    ok = record->polygons != nullptr;
-    if (ok) {
-      record->edgeCounts = bNew(LONG, polygonCount);
-      ok = record->edgeCounts != nullptr;
-    }
-  }
-  if (ok && cornerCount > 0) {
-    record->corners = bNew(LONG, cornerCount);
-    ok = record->corners != nullptr;
-  }
-  if (ok) {
-    record->cornerCount = cornerCount;
-    record->polygonCount = polygonCount;
-    ok = Append(record) != nullptr;
-  }
-  if (!ok) {
-    bDelete(record->corners);
-    bDelete(record->polygons);
-    bDelete(record->edgeCounts);
-    bDelete(record);
+  // One block per record: the record, then corners, polygons and edgeCounts. A file of
+  // many n-gons makes a record per n-gon, and four allocations each cost more than
+  // reading the n-gon's line.
+  constexpr LLONG kHead = (static_cast<LLONG>(sizeof(NgonRecord)) + 7) / 8;
+  const LLONG words = kHead + (LLONG(cornerCount) + 2 * LLONG(polygonCount) + 1) / 2;
+  LLONG* block = bNew(LLONG, words);
+  if (!block) return nullptr;
+  NgonRecord* record = reinterpret_cast<NgonRecord*>(block);
+  LONG* arrays = reinterpret_cast<LONG*>(block + kHead);
+  record->corners = cornerCount > 0 ? arrays : nullptr;
+  record->polygons = polygonCount > 0 ? arrays + cornerCount : nullptr;
+  record->edgeCounts = polygonCount > 0 ? arrays + cornerCount + polygonCount : nullptr;
+  record->cornerCount = cornerCount;
+  record->polygonCount = polygonCount;
+  if (!Append(record)) {
+    bDelete(block);
     return nullptr;
   }
   return record;

@@ -103,13 +103,13 @@ class linkList {
   void Clear();
   // Frees every non-null payload with the host allocator, then Clear.
   void FreeAll();
-  // Frees the arrays and the record of every NgonRecord payload, then Clear.
+  // Frees every NgonRecord payload (made by AddNgonRecord), then Clear.
   void FreeNgonRecords();
   // Teardown by the owner: frees per policy and leaves an empty list.
   void Destroy(PayloadPolicy policy = PAYLOAD_KEEP);
 
   // New NgonRecord with its arrays (polygons, edgeCounts, corners; zero-filled; an array
-  // of 0 entries stays null) and the two counts set, appended to the list. On any
+  // of 0 entries stays null), all in one block and the two counts set, appended to the list. On any
   // allocation failure, or a negative count, everything allocated is freed and null
   // returned.
   NgonRecord* AddNgonRecord(LONG cornerCount, LONG polygonCount);
