@@ -156,11 +156,14 @@ Bool Modeling::CommitOne(ModelingObject* mo, BaseObject* cobj) {
   for (LONG i = 0; i < oldNgons; ++i) oldWords += NodeAccess::NgonEdgeCount(src, i);
   if (newPoints > kMostIds || oldPolys + polyRoom > kMostIds || oldWords + wordRoom > kMostIds) return FALSE;
 
-  Scratch<LONG> ids, outline, words, start;
-  Scratch<UCHAR> edged;
-  Scratch<Vector> pos;
-  Scratch<CPolygon> polys;
-  if (!ids.Alloc(most) || !outline.Alloc(most) || !edged.Alloc(most) || !pos.Alloc(most) || !polys.Alloc(polyRoom) ||
+  // The n-gon words and starts go to the object; the rest is working space.
+  ScratchArena arena;
+  LONG *ids = nullptr, *outline = nullptr;
+  UCHAR* edged = nullptr;
+  Vector* pos = nullptr;
+  CPolygon* polys = nullptr;
+  Scratch<LONG> words, start;
+  if (!arena.Alloc(ids, most, outline, most, edged, most, pos, most, polys, polyRoom) ||
       !words.Alloc(oldWords + wordRoom) || !start.Alloc(LLONG(oldNgons) + mo->ngonCount + 1))
     return FALSE;
   // The n-gons the object has keep their words; new ones follow.
@@ -190,9 +193,9 @@ Bool Modeling::CommitOne(ModelingObject* mo, BaseObject* cobj) {
     }
     for (LONG c = 0; c < k; ++c) pos[c] = ids[c] < oldPoints ? srcPoints[ids[c]] : mo->points[ids[c] - oldPoints];
     LONG made = 0;
-    if (CoverOutline(pos.Get(), k, polys.Get() + np, &made, outline.Get()) != CoverResult::kOk) return FALSE;
+    if (CoverOutline(pos, k, polys + np, &made, outline) != CoverResult::kOk) return FALSE;
     // Polygons without a side on the outline are members only.
-    std::fill(edged.Get(), edged.Get() + made, UCHAR(0));
+    std::fill(edged, edged + made, UCHAR(0));
     for (LONG c = 0; c < k; ++c) {
       edged[outline[c] >> 2] = 1;
       words[w++] = ((oldPolys + np) * 4 + outline[c]) | (c == k - 1 ? NGON_EDGE_SEGMENTEND : 0);
@@ -216,7 +219,7 @@ Bool Modeling::CommitOne(ModelingObject* mo, BaseObject* cobj) {
     std::copy(src->GetPolygonR(), src->GetPolygonR() + oldPolys, polygons);
   }
   std::copy(mo->points, mo->points + mo->pointCount, points + oldPoints);
-  std::copy(polys.Get(), polys.Get() + np, polygons + oldPolys);
+  std::copy(polys, polys + np, polygons + oldPolys);
   NodeAccess::AdoptNgons(dst, ngons, start.Release(), words.Release());
   mo->Clear();
   return TRUE;

@@ -2,6 +2,7 @@
 // and the outline reader. Internal to the host.
 #pragma once
 
+#include <cstdint>
 #include <type_traits>
 
 #include "c4d_memory.h"
@@ -35,6 +36,46 @@ class Scratch {
 
  private:
   T* m_p = nullptr;
+};
+
+// Several working arrays in one host block that frees itself: one allocation where a
+// step needs many arrays at once (splitting thousands of small outlines made as many
+// allocations as arithmetic). Alloc takes pairs of a pointer and a count, points each
+// pointer at its own zero-filled array, aligned to 16 bytes, and returns false without
+// memory or for a negative count (the pointers are then left as they were).
+class ScratchArena {
+ public:
+  template <class... Arrays>
+  bool Alloc(Arrays&&... arrays) {
+    VLONG bytes = 0;
+    if (!Size(&bytes, arrays...) || !m_block.Alloc(bytes)) return false;
+    Place(m_block.Get(), arrays...);
+    return true;
+  }
+
+ private:
+  static constexpr VLONG kAlign = 16;
+  template <class T>
+  static VLONG Rounded(VLONG count) {
+    return (count * static_cast<VLONG>(sizeof(T)) + kAlign - 1) / kAlign * kAlign;
+  }
+  static bool Size(VLONG*) { return true; }
+  template <class T, class... Rest>
+  static bool Size(VLONG* bytes, T*&, VLONG count, Rest&&... rest) {
+    static_assert(std::is_trivially_copyable_v<T> && alignof(T) <= kAlign, "plain data");
+    constexpr VLONG kMost = PTRDIFF_MAX / 2;
+    if (count < 0 || count > (kMost - *bytes) / static_cast<VLONG>(sizeof(T)) - kAlign) return false;
+    *bytes += Rounded<T>(count);
+    return Size(bytes, rest...);
+  }
+  static void Place(UCHAR*) {}
+  template <class T, class... Rest>
+  static void Place(UCHAR* at, T*& array, VLONG count, Rest&&... rest) {
+    array = reinterpret_cast<T*>(at);
+    Place(at + Rounded<T>(count), rest...);
+  }
+
+  Scratch<UCHAR> m_block;
 };
 
 enum class NgonCheck { kOk, kBad, kNoMemory };

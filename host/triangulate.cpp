@@ -100,21 +100,23 @@ class Cover {
   Real m_eps = 0;     // orientations below this count as flat
   Real m_area2 = 0;   // twice the projected area
   Real m_scale2 = 0;  // size of the projection
-  Scratch<P2> m_p;
-  Scratch<UCHAR> m_type;
-  Scratch<LONG> m_helper, m_left, m_right;
-  Scratch<ULONG> m_prio;
+  // The arrays of every outline, in one block (Run).
+  ScratchArena m_arena;
+  P2* m_p = nullptr;
+  UCHAR* m_type = nullptr;
+  LONG *m_helper = nullptr, *m_left = nullptr, *m_right = nullptr;
+  ULONG* m_prio = nullptr;
   LONG m_root = -1;
-  Scratch<LONG> m_diag;  // pairs
+  LONG* m_diag = nullptr;  // pairs
   LONG m_diagCount = 0;
-  Scratch<Tri> m_tri;
+  Tri* m_tri = nullptr;
   LONG m_triCount = 0;
   bool m_outOfMemory = false;
   bool m_repeats = false;  // the sweep met corners at one place
   bool m_cut;
   bool m_split = false;
   Scratch<UCHAR> m_neck;
-  Scratch<LONG> m_order;   // corners in sweep order
+  LONG* m_order = nullptr;  // corners in sweep order
   // Where repeated corners really are while the sweep works on them pulled apart; the
   // first corner at each place names it.
   Scratch<P2> m_at;
@@ -125,8 +127,8 @@ class Cover {
   };
   Scratch<PlaceEdge> m_edges;
   // Monotone piece scratch.
-  Scratch<LONG> m_sorted, m_stack;
-  Scratch<UCHAR> m_chain;
+  LONG *m_sorted = nullptr, *m_stack = nullptr;
+  UCHAR* m_chain = nullptr;
 };
 
 bool Cover::Project() {
@@ -266,7 +268,7 @@ bool Cover::Diagonal(LONG a, LONG b) {
 }
 
 bool Cover::Sweep() {
-  LONG* order = m_order.Get();
+  LONG* order = m_order;
   for (LONG i = 0; i < m_n; ++i) order[i] = i;
   std::sort(order, order + m_n, [this](LONG a, LONG b) { return Above(a, b); });
   for (LONG i = 1; i < m_n; ++i) {
@@ -421,10 +423,11 @@ bool Cover::Monotone(const LONG* f, LONG m) {
 
 // Walks the faces of the outline cut by the diagonals; each is y-monotone.
 bool Cover::Faces() {
-  Scratch<LONG> start, fill;
-  Scratch<Spoke> spokes;
+  ScratchArena arena;
+  LONG *start = nullptr, *fill = nullptr, *face = nullptr;
+  Spoke* spokes = nullptr;
   const LONG total = 2 * m_n + 2 * m_diagCount;
-  if (!start.Alloc(m_n + 1) || !fill.Alloc(m_n) || !spokes.Alloc(total)) return OutOfMemory();
+  if (!arena.Alloc(start, m_n + 1, fill, m_n, spokes, total, face, m_n)) return OutOfMemory();
   for (LONG v = 0; v < m_n; ++v) start[v + 1] = 2;
   for (LONG d = 0; d < 2 * m_diagCount; ++d) ++start[m_diag[d] + 1];
   for (LONG v = 0; v < m_n; ++v) start[v + 1] += start[v];
@@ -441,14 +444,12 @@ bool Cover::Faces() {
     add(m_diag[2 * d + 1], m_diag[2 * d], true);
   }
   for (LONG v = 0; v < m_n; ++v) {
-    Spoke* b = spokes.Get() + start[v];
-    Spoke* e = spokes.Get() + start[v + 1];
+    Spoke* b = spokes + start[v];
+    Spoke* e = spokes + start[v + 1];
     std::sort(b, e, [](const Spoke& x, const Spoke& y) { return x.angle < y.angle; });
     for (Spoke* s = b + 1; s < e; ++s)
       if (s->angle == (s - 1)->angle) return false;  // overlapping edges
   }
-  Scratch<LONG> face;
-  if (!face.Alloc(m_n)) return OutOfMemory();
   for (LONG first = 0; first < total; ++first) {
     if (!spokes[first].usable || spokes[first].visited) continue;
     LONG m = 0, cur = first, from = spokes[first].from;
@@ -469,7 +470,7 @@ bool Cover::Faces() {
       if (cur == first) break;
       if (spokes[cur].visited) return false;
     }
-    if (!Monotone(face.Get(), m)) return false;
+    if (!Monotone(face, m)) return false;
   }
   return true;
 }
@@ -502,7 +503,7 @@ bool Cover::Separate() {
   }
   const Real step = 1e-6 * m_scale2, turn = 2 * std::acos(Real(-1));
   auto ray = [this](LONG from, LONG to) { return std::atan2(m_at[to].y - m_at[from].y, m_at[to].x - m_at[from].x); };
-  const LONG* order = m_order.Get();
+  const LONG* order = m_order;
   for (LONG i = 0; i < m_n;) {
     const P2 at = m_at[order[i]];
     LONG j = i + 1, first = order[i];
@@ -713,11 +714,12 @@ bool Cover::Merge(CPolygon* out, LONG* outCount) {
     LLONG key;
     LONG tri, side;
   };
-  Scratch<Side> sides;
-  Scratch<LONG> mate;
-  Scratch<UCHAR> used;
+  ScratchArena arena;
+  Side* sides = nullptr;
+  LONG* mate = nullptr;
+  UCHAR* used = nullptr;
   LONG count = 0;
-  if (!sides.Alloc(3 * t) || !mate.Alloc(3 * t) || !used.Alloc(t)) return false;
+  if (!arena.Alloc(sides, 3 * VLONG(t), mate, 3 * VLONG(t), used, t)) return false;
   {
     for (LONG i = 0; i < t; ++i) {
       for (LONG s = 0; s < 3; ++s) {
@@ -726,7 +728,7 @@ bool Cover::Merge(CPolygon* out, LONG* outCount) {
         mate[3 * i + s] = -1;
       }
     }
-    std::sort(sides.Get(), sides.Get() + 3 * t, [](const Side& x, const Side& y) { return x.key < y.key; });
+    std::sort(sides, sides + 3 * t, [](const Side& x, const Side& y) { return x.key < y.key; });
     for (LONG i = 0; i + 1 < 3 * t; ++i) {
       if (sides[i].key != sides[i + 1].key) continue;
       mate[3 * sides[i].tri + sides[i].side] = sides[i + 1].tri;
@@ -781,9 +783,8 @@ bool Cover::Sides(const CPolygon* out, LONG count, LONG* sides) {
 CoverResult Cover::Run(CPolygon* out, LONG* count, LONG* sides) {
   *count = 0;
   if (m_n < 3) return CoverResult::kBadOutline;
-  if (!m_p.Alloc(m_n) || !m_type.Alloc(m_n) || !m_helper.Alloc(m_n) || !m_left.Alloc(m_n) ||
-      !m_right.Alloc(m_n) || !m_prio.Alloc(m_n) || !m_diag.Alloc(4 * VLONG(m_n)) || !m_tri.Alloc(m_n) ||
-      !m_sorted.Alloc(m_n) || !m_stack.Alloc(m_n) || !m_chain.Alloc(m_n) || !m_order.Alloc(m_n))
+  if (!m_arena.Alloc(m_p, m_n, m_type, m_n, m_helper, m_n, m_left, m_n, m_right, m_n, m_prio, m_n, m_diag,
+                     4 * VLONG(m_n), m_tri, m_n, m_sorted, m_n, m_stack, m_n, m_chain, m_n, m_order, m_n))
     return CoverResult::kNoMemory;
   if (!Project()) return CoverResult::kBadOutline;
   bool ok = Sweep();

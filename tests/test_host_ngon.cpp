@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "c4d.h"
+#include "ngon_internal.h"
 #include "host_fixture.h"
 #include "scene_helpers.h"
 #include "scene_internal.h"
@@ -273,6 +274,32 @@ TEST_F(NgonTest, MemoryFailureAtEveryAllocationOfBuildingAndReading) {
     EXPECT_EQ(pgons, nullptr);
     ASSERT_LT(n, 1000);
   }
+}
+
+// Working arrays in one block: each its own zero-filled, aligned room; a negative count
+// or missing memory refuses them all and leaves the pointers alone.
+TEST_F(NgonTest, ArraysInOneBlockAreApartZeroedAndAligned) {
+  ScratchArena arena;
+  UCHAR* bytes = nullptr;
+  Vector* points = nullptr;
+  LONG* words = nullptr;
+  ASSERT_TRUE(arena.Alloc(bytes, 3, points, 5, words, 7));
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(points) % 16, 0u);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(words) % 16, 0u);
+  EXPECT_GE(reinterpret_cast<UCHAR*>(points), bytes + 3);
+  EXPECT_GE(reinterpret_cast<UCHAR*>(words), reinterpret_cast<UCHAR*>(points + 5));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(bytes[i], 0);
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(words[i], 0);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(points[i], Vector());
+  std::fill(words, words + 7, -1);  // the last array ends inside the block (sanitizer build)
+
+  UCHAR* kept = bytes;
+  ScratchArena refused;
+  EXPECT_FALSE(refused.Alloc(bytes, 3, words, -1));
+  host::FailAllocationAt(1);
+  EXPECT_FALSE(refused.Alloc(bytes, 3, words, 7));
+  host::ResetFaults();
+  EXPECT_EQ(bytes, kept);
 }
 
 }  // namespace
