@@ -581,6 +581,157 @@ TEST_F(ObjReaderTest, NgonsThatCannotBeSplitAreDroppedAlone) {
   EXPECT_EQ(m->faceCount, static_cast<ULONG>(last->polygonCount));
 }
 
+// What every model must hold where n-gons were split: faces numbered by their place, each
+// n-gon's polygons one run of faces on its own corners, and every entry counting the
+// faces that name it.
+void ExpectNgonsInPlace(const ObjImporter& m) {
+  for (ULONG i = 0; i < m.faceCount; ++i) ASSERT_EQ(m.faces[i].sequence, static_cast<LONG>(i));
+  for (linkNode* node = m.ngons.First(); node; node = node->Next()) {
+    const NgonRecord* r = static_cast<const NgonRecord*>(node->Data());
+    for (LONG p = 0; p < r->polygonCount; ++p) {
+      ASSERT_LT(static_cast<ULONG>(r->polygons[p]), m.faceCount);
+      EXPECT_EQ(r->polygons[p], r->polygons[0] + p);
+      const ObjFace& f = m.faces[r->polygons[p]];
+      for (int k = 0; k < 4; ++k)
+        EXPECT_NE(std::find(r->corners, r->corners + r->cornerCount, f.v[k]), r->corners + r->cornerCount);
+    }
+  }
+  auto expectCounts = [&](auto* first, LONG ObjFace::*field) {
+    for (auto* e = first; e; e = static_cast<decltype(e)>(e->Next())) {
+      ULONG named = 0;
+      for (ULONG i = 0; i < m.faceCount; ++i) named += m.faces[i].*field == e->index;
+      EXPECT_EQ(e->faceCount, named) << Text(e->name);
+    }
+  };
+  expectCounts(m.m_pGroupList->First(), &ObjFace::group);
+  expectCounts(m.m_pRegionList->First(), &ObjFace::region);
+  expectCounts(m.m_pMaterialList->First(), &ObjFace::material);
+  expectCounts(m.m_pMeshObjList->First(), &ObjFace::meshObj);
+}
+
+// Enough n-gons for their split to run on two threads, between triangles, quads and
+// naming statements, some with UVs and normals, some that cannot be split: one thread
+// and two make the same model, and every face comes where its line stands.
+TEST_F(ObjReaderTest, NgonsSplitAfterReadingStayInFileOrder) {
+  std::string text = "vt 0.5 0.5\nvn 0 0 1\n";
+  std::string faces;
+  std::mt19937 random(1210);
+  int points = 0, unsplittable = 0;
+  const int kNgons = 400;
+  std::vector<LONG> starts;  // each n-gon's first point
+  for (int k = 0; k < kNgons; ++k) {
+    const int n = 8 + static_cast<int>(random() % 33);
+    const int first = points + 1;
+    starts.push_back(points);
+    for (int c = 0; c < n; ++c) {
+      const double angle = 2 * M_PI * c / n;
+      // Regular, star-shaped (concave) or all on one line (cannot be split).
+      const double radius = k % 3 == 1 && c % 2 ? 0.6 : 1.0;
+      char line[96];
+      if (k % 50 == 7)
+        std::snprintf(line, sizeof(line), "v %d 0 %d\n", c, k);
+      else
+        std::snprintf(line, sizeof(line), "v %.6f %.6f %d\n", radius * std::cos(angle), radius * std::sin(angle), k);
+      text += line;
+    }
+    points += n;
+    if (k % 7 == 0) faces += "g part" + std::to_string(k % 3) + "\n";
+    if (k % 11 == 0) faces += "usemtl m" + std::to_string(k % 4) + "\n";
+    if (k % 13 == 0) faces += "o obj" + std::to_string(k % 5) + "\n";
+    if (k % 17 == 0) faces += "# r side" + std::to_string(k % 2) + "\n";
+    faces += "f " + std::to_string(first) + " " + std::to_string(first + 1) + " " + std::to_string(first + 2) + "\n";
+    std::string ngon = "f";
+    for (int c = 0; c < n; ++c) {
+      const int index = k % 70 == 30 && c == 3 ? 9999999 : first + c;  // a corner that does not exist
+      ngon += " " + std::to_string(index) + (k % 4 == 2 ? "/1/1" : "");
+    }
+    faces += ngon + "\n";
+    unsplittable += k % 50 == 7 || k % 70 == 30;
+    faces += "f " + std::to_string(first) + " " + std::to_string(first + 1) + " " + std::to_string(first + 2) + " " +
+             std::to_string(first + 3) + "\n";
+  }
+  text += faces;
+  for (const Bool reverse : {FALSE, TRUE}) {
+    SCOPED_TRACE(reverse ? "reversed" : "in order");
+    PluginOpts opts = DefaultOpts();
+    if (reverse) opts.geomFlags |= GEOM_REVERSE_ORDER;
+    auto [one, two] = ReadWithOneThreadAndTwo(text, opts);
+    ASSERT_TRUE(one);
+    ASSERT_TRUE(two);
+    ExpectSameModel(*one, *two);
+    ExpectNgonsInPlace(*two);
+    EXPECT_EQ(two->ngonCount, ULONG(kNgons));
+    EXPECT_EQ(two->ngonsNotSplit, ULONG(unsplittable));
+    // Faces in file order: the faces around an n-gon and its own lie on its points, and
+    // the points come in the order of the n-gons.
+    long previous = 0;
+    for (ULONG i = 0; i < two->faceCount; ++i) {
+      const LONG lowest = *std::min_element(two->faces[i].v, two->faces[i].v + 4);
+      const long owner = std::upper_bound(starts.begin(), starts.end(), lowest) - starts.begin() - 1;
+      EXPECT_GE(owner, previous) << "face " << i;
+      previous = owner;
+    }
+    const ObjFace& last = two->faces[two->faceCount - 1];
+    EXPECT_EQ(last.cornerCount, 4);  // the quad after the last n-gon
+    // The n-gon with UVs and normals gives them to its polygons.
+    const NgonRecord* withUVs = static_cast<const NgonRecord*>(two->ngons.First()->Next()->Next()->Data());
+    ASSERT_GT(withUVs->polygonCount, 0);
+    EXPECT_EQ(two->faces[withUVs->polygons[0]].flags & (FACE_HAS_UVS | FACE_HAS_NORMALS),
+              ULONG{FACE_HAS_UVS | FACE_HAS_NORMALS});
+    EXPECT_EQ(two->faces[withUVs->polygons[0]].vt[1], 0);
+  }
+}
+
+// One splitter reused for outline after outline (one that cannot be covered among them)
+// gives each the polygons a splitter of its own gives it.
+TEST_F(ObjReaderTest, ASplitterReusedSplitsEachOutlineAsANewOne) {
+  auto ring = [](int n, double inner) {
+    std::vector<Vector> corners;
+    for (int c = 0; c < n; ++c) {
+      const double angle = 2 * M_PI * c / n, radius = c % 2 ? inner : 1.0;
+      corners.emplace_back(radius * std::cos(angle), radius * std::sin(angle), 0.25 * c / n);
+    }
+    return corners;
+  };
+  const std::vector<std::vector<Vector>> outlines = {
+      ring(5, 1.0),
+      ring(12, 0.4),
+      {Vector(0, 0, 0), Vector(1, 0, 0), Vector(2, 0, 0), Vector(3, 0, 0), Vector(4, 0, 0)},  // one line
+      {Vector(0, 0, 0), Vector(2, 0, 0), Vector(2, 1, 0), Vector(1, 1, 0), Vector(1, 2, 0), Vector(0, 2, 0)},
+      ring(64, 0.9),
+      ring(6, 1.0),
+  };
+  NgonSplitter shared;
+  for (size_t i = 0; i < outlines.size(); ++i) {
+    SCOPED_TRACE(i);
+    const std::vector<Vector>& corners = outlines[i];
+    const LONG n = static_cast<LONG>(corners.size());
+    NgonSplitter own;
+    LONG ownCount = 0, sharedCount = 0;
+    Bool ownMemory = FALSE, sharedMemory = FALSE;
+    const CPolygon* expected = own.Split(n, corners.data(), &ownCount, &ownMemory);
+    const CPolygon* got = shared.Split(n, corners.data(), &sharedCount, &sharedMemory);
+    EXPECT_FALSE(ownMemory || sharedMemory);
+    ASSERT_EQ(got == nullptr, expected == nullptr);
+    if (i == 2) {
+      EXPECT_EQ(got, nullptr);
+      continue;
+    }
+    ASSERT_NE(got, nullptr);
+    ASSERT_EQ(sharedCount, ownCount);
+    EXPECT_GE(sharedCount, (n - 1) / 2);
+    EXPECT_LE(sharedCount, n - 2);
+    for (LONG p = 0; p < sharedCount; ++p) {
+      const LONG a[] = {got[p].a, got[p].b, got[p].c, got[p].d}, b[] = {expected[p].a, expected[p].b, expected[p].c,
+                                                                        expected[p].d};
+      for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(a[k], b[k]);
+        EXPECT_TRUE(a[k] >= 0 && a[k] < n);
+      }
+    }
+  }
+}
+
 TEST_F(ObjReaderTest, LineElements) {
   const std::string text = std::string(kSquare) + "g wire\nl 1 2 3\nl 1/1 2/2\nl 1//4 3//2 -1//1\nl 5\n";
   Importer m = Read(text);  // without the option: ignored

@@ -603,6 +603,9 @@ void ObjImporter::ClearModel() {
   m_facesAreUVCorners = FALSE;
   bDelete(ngonScratch);
   ngonScratchCount = 0;
+  bDelete(m_pending);
+  m_pendingCount = m_pendingRoom = 0;
+  gDelete(m_splitter);
   GeFree(m_pForms);
   m_formCount = m_formCapacity = m_formCursor = 0;
   bDelete(m_namings);
@@ -1199,33 +1202,50 @@ struct ObjImporter::EntryTally {
   }
 };
 
-PolygonObject* ObjImporter::TriangulateNgon(LONG cornerCount, const Vector* corners) {
-  PolygonObject* object = PolygonObject::Alloc(0, 0);
-  Modeling* modeling = Modeling::Alloc();
-  LONG* ids = bNew(LONG, cornerCount);
-  if (!object || !modeling || !ids) {
-    // The face is sound; memory is what is missing. Said once per read.
-    if (!m_ngonMemoryReported) ReportMemoryError("TriangulateNgon()");
-    m_ngonMemoryReported = TRUE;
+namespace {
+
+// One face of a face line: corner[k] picks the line's corners for its a, b, c and d (a
+// triangle repeats c in d).
+void FillFace(ObjFace* face, const LONG* corner, const LONG* vertexIndices, const LONG* uvIndices,
+              const LONG* normalIndices, LONG sequence) {
+  face->sequence = sequence;
+  for (LONG k = 0; k < 4; ++k) {
+    face->v[k] = vertexIndices[corner[k]];
+    face->vt[k] = uvIndices ? uvIndices[corner[k]] : 0;
+    face->vn[k] = normalIndices ? normalIndices[corner[k]] : 0;
   }
-  Bool ok = object && modeling && ids && modeling->InitObject(object, 0);
-  if (ok) {
-    for (LONG i = 0; ok && i < cornerCount; ++i) {
-      ids[i] = modeling->AddPoint(object, corners[i]);
-      ok = ids[i] != 0;
-    }
-    ok = ok && modeling->CreateNgon(object, ids, cornerCount, 0) != 0;
-    ok = ok && modeling->Commit(nullptr, 0, nullptr);
-  }
-  Modeling::Free(modeling);
-  bDelete(ids);
-  if (!ok) {
-    BaseObject* base = object;
-    BaseObject::Free(base);
-    return nullptr;
-  }
-  return object;
+  face->cornerCount = corner[2] == corner[3] ? 3 : 4;
 }
+
+// The corners of polygon q of a split, when each names one of the outline's corners.
+Bool SplitCorners(const CPolygon& q, LONG cornerCount, LONG* corner) {
+  corner[0] = q.a;
+  corner[1] = q.b;
+  corner[2] = q.c;
+  corner[3] = q.d;
+  for (LONG k = 0; k < 4; ++k)
+    if (corner[k] < 0 || corner[k] >= cornerCount) return FALSE;
+  return TRUE;
+}
+
+}  // namespace
+
+// An n-gon read in pass 2 and split after it. Its corners wait in the first slots of
+// its room: slot j holds the vertex, UV and normal indices of corners 4j to 4j + 3.
+struct ObjImporter::PendingNgon {
+  NgonRecord* record;
+  ULONG first;  // its first face slot
+  ULONG room;   // the slots it holds, n - 2 (fewer only where the table ends)
+  ULONG made;   // the faces its split made, from `first` on
+  Bool split;   // split at its place in pass 2 (and counted there): only moved
+  LONG cornerCount;
+  ULONG flags;
+  LONG entries[4];  // material, mesh object, group, region indices
+  ioGroup* group;
+  ioRegion* region;
+  ioMaterial* material;
+  meshObj* object;
+};
 
 void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const LONG* uvIndices,
                             const LONG* normalIndices, ObjFace* slot, ioGroup* group, ioRegion* region,
@@ -1252,13 +1272,7 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
     face->meshObj = objectIndex;
     face->group = groupIndex;
     face->region = regionIndex;
-    face->sequence = static_cast<LONG>(facesStored);
-    for (LONG k = 0; k < 4; ++k) {
-      face->v[k] = vertexIndices[corner[k]];
-      face->vt[k] = uvIndices ? uvIndices[corner[k]] : 0;
-      face->vn[k] = normalIndices ? normalIndices[corner[k]] : 0;
-    }
-    face->cornerCount = corner[2] == corner[3] ? 3 : 4;
+    FillFace(face, corner, vertexIndices, uvIndices, normalIndices, static_cast<LONG>(facesStored));
   };
 
   if (cornerCount <= 4) {
@@ -1288,35 +1302,56 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
       return;
     }
   }
-  // The positions of the corners: all of them stored once the second thread is done.
-  FinishCoordinateJob();
-  Vector* positions = AllocVectors(static_cast<ULONG>(cornerCount));
-  PolygonObject* split = nullptr;
-  if (positions) {
-    for (LONG i = 0; i < cornerCount; ++i) positions[i] = vertices[vertexIndices[i]];
-    split = TriangulateNgon(cornerCount, positions);
-    bDelete(positions);
-  }
-  if (!split) {
-    ++ngonsNotSplit;
-    if (record) record->polygonCount = 0;
-    return;
-  }
-
   const Bool reverse = (importOpts.geomFlags & GEOM_REVERSE_ORDER) != 0;
-  const CPolygon* polygons = split->GetPolygonR();
-  const LONG m = split->GetPolygonCount();
   if (record) {
     record->polygonCount = 0;
     for (LONG i = 0; i < cornerCount; ++i)
       record->corners[i] = vertexIndices[reverse ? cornerCount - 1 - i : i];
   }
+
+  // With its record, and the n - 2 slots pass 1 counted for it, the n-gon waits for the
+  // split after pass 2. The second range of pass 2 counts its faces apart, so it splits
+  // at once (only a file changed since pass 1 gets there with an n-gon).
+  const ULONG room = std::min<ULONG>(static_cast<ULONG>(cornerCount - 2), faceCount - facesStored);
+  if (record && !m_tally && m_pendingCount < m_pendingRoom && room >= static_cast<ULONG>(cornerCount + 3) / 4) {
+    PendingNgon& pending = m_pending[m_pendingCount++];
+    pending = {record, facesStored, room, 0, FALSE, cornerCount, slot->flags,
+               {materialIndex, objectIndex, groupIndex, regionIndex}, group, region, material, object};
+    for (LONG i = 0; i < cornerCount; ++i) {
+      ObjFace& stash = faces[facesStored + static_cast<ULONG>(i) / 4];
+      stash.v[i % 4] = vertexIndices[i];
+      stash.vt[i % 4] = uvIndices ? uvIndices[i] : 0;
+      stash.vn[i % 4] = normalIndices ? normalIndices[i] : 0;
+    }
+    facesStored += room;
+    return;
+  }
+
+  // The positions of the corners: all of them stored once the second thread is done.
+  FinishCoordinateJob();
+  Vector* positions = AllocVectors(static_cast<ULONG>(cornerCount));
+  if (!m_splitter) m_splitter = gNew NgonSplitter;
+  const CPolygon* polygons = nullptr;
+  LONG m = 0;
+  Bool outOfMemory = !positions || !m_splitter;
+  if (!outOfMemory) {
+    for (LONG i = 0; i < cornerCount; ++i) positions[i] = vertices[vertexIndices[i]];
+    polygons = m_splitter->Split(cornerCount, positions, &m, &outOfMemory);
+  }
+  bDelete(positions);
+  if (outOfMemory && !m_ngonMemoryReported) {
+    // The face is sound; memory is what is missing. Said once per read.
+    ReportMemoryError("TriangulateNgon()");
+    m_ngonMemoryReported = TRUE;
+  }
+  if (!polygons) {
+    ++ngonsNotSplit;
+    return;
+  }
+  const ULONG first = facesStored;
   for (LONG i = 0; i < m && facesStored < faceCount; ++i) {
-    const CPolygon& polygon = polygons[reverse ? m - 1 - i : i];
-    const LONG corner[4] = {polygon.a, polygon.b, polygon.c, polygon.d};
-    if (corner[0] < 0 || corner[0] >= cornerCount || corner[1] < 0 || corner[1] >= cornerCount || corner[2] < 0 ||
-        corner[2] >= cornerCount || corner[3] < 0 || corner[3] >= cornerCount)
-      continue;
+    LONG corner[4];
+    if (!SplitCorners(polygons[reverse ? m - 1 - i : i], cornerCount, corner)) continue;
     ObjFace* face = &faces[facesStored];
     face->flags = slot->flags;
     fill(face, corner);
@@ -1330,8 +1365,150 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
     }
     ++facesStored;
   }
-  BaseObject* base = split;
-  BaseObject::Free(base);
+  // Its faces move with the others when n-gons split later close up the table.
+  if (record && m_pendingCount < m_pendingRoom) {
+    const ULONG made = facesStored - first;
+    m_pending[m_pendingCount++] = {record, first, made, made, TRUE, cornerCount, slot->flags, {}, nullptr, nullptr,
+                                   nullptr, nullptr};
+  }
+}
+
+void ObjImporter::SplitNgons(ULONG from, ULONG to, NgonSplitter& splitter, ULONG* notSplit, Bool* outOfMemory) {
+  const Bool reverse = (importOpts.geomFlags & GEOM_REVERSE_ORDER) != 0;
+  LONG largest = 0;
+  for (ULONG n = from; n < to; ++n)
+    if (!m_pending[n].split) largest = std::max(largest, m_pending[n].cornerCount);
+  // Per corner: its vertex, UV and normal index, and its position.
+  LONG* indices = bNew(LONG, 3 * LLONG(largest));
+  Vector* positions = AllocVectors(static_cast<ULONG>(largest));
+  for (ULONG n = from; n < to; ++n) {
+    PendingNgon& pending = m_pending[n];
+    if (pending.split) continue;
+    NgonRecord& record = *pending.record;
+    const LONG cornerCount = pending.cornerCount;
+    pending.made = 0;
+    if (!indices || !positions) {
+      *outOfMemory = TRUE;
+      ++*notSplit;
+      continue;
+    }
+    LONG* vertexIndices = indices;
+    LONG* uvIndices = indices + cornerCount;
+    LONG* normalIndices = indices + 2 * cornerCount;
+    for (LONG i = 0; i < cornerCount; ++i) {
+      const ObjFace& stash = faces[pending.first + static_cast<ULONG>(i) / 4];
+      vertexIndices[i] = stash.v[i % 4];
+      uvIndices[i] = stash.vt[i % 4];
+      normalIndices[i] = stash.vn[i % 4];
+      positions[i] = vertices[vertexIndices[i]];
+    }
+    LONG m = 0;
+    const CPolygon* polygons = splitter.Split(cornerCount, positions, &m, outOfMemory);
+    if (!polygons) {
+      ++*notSplit;
+      continue;
+    }
+    for (LONG i = 0; i < m && pending.made < pending.room; ++i) {
+      LONG corner[4];
+      if (!SplitCorners(polygons[reverse ? m - 1 - i : i], cornerCount, corner)) continue;
+      ObjFace* face = &faces[pending.first + pending.made];
+      face->flags = pending.flags;
+      face->material = pending.entries[0];
+      face->meshObj = pending.entries[1];
+      face->group = pending.entries[2];
+      face->region = pending.entries[3];
+      FillFace(face, corner, vertexIndices, uvIndices, normalIndices, static_cast<LONG>(pending.first + pending.made));
+      record.polygons[record.polygonCount++] = face->sequence;
+      record.material = pending.entries[0];
+      record.meshObj = pending.entries[1];
+      record.group = pending.entries[2];
+      record.region = pending.entries[3];
+      ++pending.made;
+    }
+  }
+  bDelete(indices);
+  bDelete(positions);
+}
+
+struct ObjImporter::NgonSplitJob {
+  ObjImporter* importer = nullptr;
+  ULONG from = 0, to = 0;
+  NgonSplitter splitter;
+  ULONG notSplit = 0;
+  Bool outOfMemory = FALSE;
+  BackgroundJob* job = nullptr;
+
+  static void Run(void* data) {
+    auto* self = static_cast<NgonSplitJob*>(data);
+    self->importer->SplitNgons(self->from, self->to, self->splitter, &self->notSplit, &self->outOfMemory);
+  }
+};
+
+void ObjImporter::SplitPendingNgons() {
+  if (m_pendingCount == 0) return;
+  // Every coordinate is stored by now: pass 2 has ended.
+  if (!m_splitter) m_splitter = gNew NgonSplitter;
+  // The second thread takes the later n-gons, about half of the corners; a split costs
+  // about the same per corner.
+  constexpr LLONG kTwoThreadsFrom = 4096;  // corners in all
+  LLONG corners = 0;
+  auto toSplit = [this](ULONG n) { return m_pending[n].split ? 0 : LLONG(m_pending[n].cornerCount); };
+  for (ULONG n = 0; n < m_pendingCount; ++n) corners += toSplit(n);
+  ULONG half = m_pendingCount;
+  if (corners >= kTwoThreadsFrom && GeGetWorkerThreadCount() >= 2) {
+    LLONG before = 0;
+    for (half = 0; half < m_pendingCount && 2 * before < corners; ++half) before += toSplit(half);
+  }
+  NgonSplitJob second;
+  second.importer = this;
+  second.from = half;
+  second.to = m_pendingCount;
+  if (half < m_pendingCount && !((second.job = BackgroundJob::Alloc()) && second.job->Start(NgonSplitJob::Run, &second))) {
+    BackgroundJob::Free(second.job);
+    half = m_pendingCount;  // all of them here
+  }
+  ULONG notSplit = 0;
+  Bool outOfMemory = !m_splitter;
+  if (m_splitter) {
+    SplitNgons(0, half, *m_splitter, &notSplit, &outOfMemory);
+  } else {
+    notSplit = half;
+  }
+  BackgroundJob::Free(second.job);  // waits for it
+  if (half < m_pendingCount) {
+    notSplit += second.notSplit;
+    outOfMemory = outOfMemory || second.outOfMemory;
+  }
+  ngonsNotSplit += notSplit;
+  if (outOfMemory && !m_ngonMemoryReported) {
+    ReportMemoryError("TriangulateNgon()");
+    m_ngonMemoryReported = TRUE;
+  }
+
+  // The entries count the faces made; then the faces move down over the free slots,
+  // each taking its new place as its number.
+  ULONG to = m_pending[0].first, from = to;
+  auto moveDown = [&](ULONG end) {
+    for (; from < end; ++from, ++to) {
+      if (from != to) faces[to] = faces[from];
+      faces[to].sequence = static_cast<LONG>(to);
+    }
+  };
+  for (ULONG n = 0; n < m_pendingCount; ++n) {
+    const PendingNgon& pending = m_pending[n];
+    const LONG made = static_cast<LONG>(pending.made);
+    if (pending.group) pending.group->faceCount += made;
+    if (pending.region) pending.region->faceCount += made;
+    if (pending.material) pending.material->faceCount += made;
+    if (pending.object) pending.object->faceCount += made;
+    moveDown(pending.first);  // the faces before it
+    for (LONG p = 0; p < made; ++p) pending.record->polygons[p] = static_cast<LONG>(to + p);
+    moveDown(pending.first + pending.made);
+    from = pending.first + pending.room;
+  }
+  moveDown(facesStored);
+  facesStored = to;
+  m_pendingCount = 0;
 }
 
 // --- prefaulting ---------------------------------------------------------------------------
@@ -1709,12 +1886,20 @@ Bool ObjImporter::ReadObjLines() {
   m_pNextNgon = ngons.First();
   m_coordinatesStored = FALSE;
   m_progressTotal = lineTotal;
+  // Room for every n-gon pass 1 found to wait for its split; without it they split at once.
+  bDelete(m_pending);
+  m_pendingCount = m_pendingRoom = 0;
+  if (ngons.Count() > 0 && (m_pending = bNew(PendingNgon, ngons.Count())))
+    m_pendingRoom = static_cast<ULONG>(ngons.Count());
   Bool ok = TRUE;
   if (!ReadByRanges(&ok)) {
     StartCoordinateJob(TRUE);
     ok = ReadStatements();
     FinishCoordinateJob();
   }
+  if (ok) SplitPendingNgons();
+  bDelete(m_pending);
+  m_pendingCount = m_pendingRoom = 0;
   if (!ok) return FALSE;
   // What was counted but could not be stored is not part of the model; pass 1's counts
   // of coordinates were upper bounds (one entry stands for none, as AllocModel makes it).

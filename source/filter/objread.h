@@ -14,6 +14,7 @@
 #include "ioregion.h"
 #include "linknode.h"
 #include "meshobj.h"
+#include "ngonsplit.h"
 #include "optrecord.h"
 
 // What a file contained (contentFlags), set by pass 1.
@@ -130,12 +131,22 @@ class ObjImporter {
   Bool SetListIndices();
 
   // Stores one face line: a triangle or quad as one face, a larger face as the faces
-  // the host's modeling library splits it into (dropped when it cannot).
+  // the host's modeling library splits it into (dropped when it cannot). A larger face
+  // with its n-gon record is split after pass 2 (SplitPendingNgons): its corners wait
+  // in the n - 2 face slots pass 1 counted for it.
   void StoreFace(LONG cornerCount, const LONG* vertexIndices, const LONG* uvIndices, const LONG* normalIndices,
                  ObjFace* slot, ioGroup* group, ioRegion* region, ioMaterial* material, meshObj* object);
-  // A committed temporary host polygon object whose triangles and quads cover the
-  // outline of corners, or null. The caller frees it.
-  PolygonObject* TriangulateNgon(LONG cornerCount, const Vector* corners);
+  // The waiting n-gons split on the threads there are, in parts of about equal corners,
+  // then counted in their entries and the face table closed up over the slots they left
+  // free, in file order: the faces come out as a split at their place would have made
+  // them.
+  struct PendingNgon;
+  struct NgonSplitJob;
+  void SplitPendingNgons();
+  // Splits the waiting n-gons [from, to) with splitter; adds the n-gons left unsplit to
+  // *notSplit and sets *outOfMemory when memory was missing. Touches only their slots
+  // and records, so two parts run at once.
+  void SplitNgons(ULONG from, ULONG to, NgonSplitter& splitter, ULONG* notSplit, Bool* outOfMemory);
 
   // --- the scene builder (newmesh.cpp) ------------------------------------------------
   // Builds the model read from file into doc, under parent (null: at the top). Objects
@@ -373,8 +384,12 @@ class ObjImporter {
   ULONG m_formCapacity = 0;
   ULONG m_formCursor = 0;
   Bool m_formsLost = FALSE;         // memory ran out while recording
-  Bool m_ngonMemoryReported = FALSE;
-  Bool m_partLossReported = FALSE;  // the scene builder reported a piece it left out  // pass 2 said that an n-gon could not be split for memory
+  Bool m_ngonMemoryReported = FALSE;  // pass 2 said that an n-gon could not be split for memory
+  Bool m_partLossReported = FALSE;    // the scene builder reported a piece it left out
+  PendingNgon* m_pending = nullptr;   // pass 2: the n-gons to split, in file order
+  ULONG m_pendingCount = 0;
+  ULONG m_pendingRoom = 0;
+  NgonSplitter* m_splitter = nullptr;  // the calling thread's, for n-gons split at once
 };
 
 // The seconds of ReadObjModel's steps.
