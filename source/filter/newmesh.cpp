@@ -308,31 +308,45 @@ void ObjImporter::MakeNormalTag(PolygonObject* op) {
 Bool ObjImporter::BuildNgon(NgonBase* base, NgonRecord& record, const CPolygon* polygons, const Vector* points) {
   const LONG corners = record.cornerCount;
   const LONG members = record.polygonCount;
+  // The scratch block: the edge words (two words a corner), then the members' sides
+  // (four a corner).
   LONG* outer = reinterpret_cast<LONG*>(ngonScratch);
-  const LONG room = ngonScratchCount * 2;  // 8 bytes per corner: two words
-  if (!outer || corners + members > room || members <= 0) return FALSE;
+  const LONG room = ngonScratchCount * 2;
+  struct Side {
+    uint64_t ends;  // start point, end point
+    LONG order;   // member * 4 + the rank of the side within it
+    LONG side;
+  };
+  Side* sides = reinterpret_cast<Side*>(ngonScratch + ngonScratchCount);
+  if (!outer || corners + members > room || members <= 0 || members > ngonScratchCount) return FALSE;
 
-  for (LONG p = 0; p < members; ++p) record.edgeCounts[p] = 0;
+  // Each outline edge runs along the first member side with its two ends, members in
+  // their order and a member's sides in the order 0, 1, 3, 2 (a triangle has no side 2).
+  // The sides sorted by their ends, that first one is found by a search.
+  LONG sideCount = 0;
+  auto add = [&](LONG from, LONG to, LONG order, LONG side) {
+    sides[sideCount++] = Side{uint64_t(ULONG(from)) << 32 | ULONG(to), order, side};
+  };
+  for (LONG p = 0; p < members; ++p) {
+    record.edgeCounts[p] = 0;
+    const CPolygon& q = polygons[record.polygons[p]];
+    add(q.a, q.b, 4 * p, 0);
+    add(q.b, q.c, 4 * p + 1, 1);
+    add(q.d, q.a, 4 * p + 2, 3);
+    if (q.c != q.d) add(q.c, q.d, 4 * p + 3, 2);
+  }
+  auto before = [](const Side& x, const Side& y) { return x.ends != y.ends ? x.ends < y.ends : x.order < y.order; };
+  std::sort(sides, sides + sideCount, before);
   LONG written = 0;
   for (LONG i = 0; i < corners; ++i) {
     const LONG u = record.corners[i];
     const LONG v = record.corners[i + 1 < corners ? i + 1 : 0];
-    for (LONG p = 0; p < members; ++p) {
-      const CPolygon& q = polygons[record.polygons[p]];
-      LONG side = -1;
-      if (u == q.a && v == q.b)
-        side = 0;
-      else if (u == q.b && v == q.c)
-        side = 1;
-      else if (u == q.d && v == q.a)
-        side = 3;
-      else if (q.c != q.d && u == q.c && v == q.d)
-        side = 2;
-      if (side < 0) continue;
-      outer[written++] = record.polygons[p] * 4 + side;
-      ++record.edgeCounts[p];
-      break;
-    }
+    const Side key{uint64_t(ULONG(u)) << 32 | ULONG(v), -1, 0};
+    const Side* found = std::lower_bound(sides, sides + sideCount, key, before);
+    if (found == sides + sideCount || found->ends != key.ends) continue;
+    const LONG p = found->order / 4;
+    outer[written++] = record.polygons[p] * 4 + found->side;
+    ++record.edgeCounts[p];
   }
   if (written < corners) {
     GePrint(String("Kelvane: Error parsing Ngon edges"));
@@ -452,6 +466,14 @@ struct ObjImporter::SplitState {
 
 Bool ObjImporter::SortNgonsByEntry(SplitState& state, LONG NgonRecord::*field) {
   if (!ngonCount || !(importOpts.geomFlags & GEOM_NGONS)) return TRUE;
+  // The part records are made for the first build by entries: one object for
+  // everything reads the n-gon records themselves.
+  if (ngonParts.Count() == 0) {
+    for (linkNode* node = ngons.First(); node; node = node->Next()) {
+      const NgonRecord* record = static_cast<const NgonRecord*>(node->Data());
+      if (!ngonParts.AddNgonRecord(record->cornerCount, record->polygonCount)) return FALSE;
+    }
+  }
   state.ngonRecords = bNew(NgonRecord*, ngonCount * 2);
   state.ngonStart = bNew(LONG, state.entries + 1);
   if (!state.ngonRecords || !state.ngonStart) return FALSE;

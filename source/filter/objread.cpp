@@ -1154,11 +1154,11 @@ Bool ObjImporter::AllocModel() {
   LONG largest = 0;
   for (linkNode* node = ngons.First(); node; node = node->Next()) {
     const NgonRecord* record = static_cast<const NgonRecord*>(node->Data());
-    if (!ngonParts.AddNgonRecord(record->cornerCount, record->polygonCount)) return missing("no Ngons");
     if (record->cornerCount > largest) largest = record->cornerCount;
   }
   if (largest > 0) {
-    if (!(ngonScratch = bNew(LLONG, largest))) return missing("no Ngons");
+    // Per corner: two edge words, and the four sides of up to one member (BuildNgon).
+    if (!(ngonScratch = bNew(LLONG, 9 * LLONG(largest)))) return missing("no Ngons");
     ngonScratchCount = largest;
   }
   if (uvCount == 0) uvCount = 1;

@@ -214,10 +214,10 @@ class ObjImporter {
   Vector* normals = nullptr;
   Vector* uvs = nullptr;  // u, v, w with w = 1
   ObjFace* faces = nullptr;
-  LLONG* ngonScratch = nullptr;  // 8 bytes per corner of the largest n-gon
+  LLONG* ngonScratch = nullptr;  // 72 bytes per corner of the largest n-gon (BuildNgon)
   LONG ngonScratchCount = 0;
   linkList ngons;      // NgonRecord payloads, one per face of five or more corners
-  linkList ngonParts;  // a record of the same counts per n-gon, for the scene builder
+  linkList ngonParts;  // a record of the same counts per n-gon, made by a scene build by entries
 
   ioGroupList* m_pGroupList = nullptr;
   ioRegionList* m_pRegionList = nullptr;
