@@ -1247,6 +1247,12 @@ struct ObjImporter::PendingNgon {
   meshObj* object;
 };
 
+void ObjImporter::ReportNgonMemory() {
+  // The face is sound; memory is what is missing. Said once per read.
+  if (!m_ngonMemoryReported) ReportMemoryError("TriangulateNgon()");
+  m_ngonMemoryReported = TRUE;
+}
+
 void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const LONG* uvIndices,
                             const LONG* normalIndices, ObjFace* slot, ioGroup* group, ioRegion* region,
                             ioMaterial* material, meshObj* object) {
@@ -1339,11 +1345,7 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
     polygons = m_splitter->Split(cornerCount, positions, &m, &outOfMemory);
   }
   bDelete(positions);
-  if (outOfMemory && !m_ngonMemoryReported) {
-    // The face is sound; memory is what is missing. Said once per read.
-    ReportMemoryError("TriangulateNgon()");
-    m_ngonMemoryReported = TRUE;
-  }
+  if (outOfMemory) ReportNgonMemory();
   if (!polygons) {
     ++ngonsNotSplit;
     return;
@@ -1480,10 +1482,7 @@ void ObjImporter::SplitPendingNgons() {
     outOfMemory = outOfMemory || second.outOfMemory;
   }
   ngonsNotSplit += notSplit;
-  if (outOfMemory && !m_ngonMemoryReported) {
-    ReportMemoryError("TriangulateNgon()");
-    m_ngonMemoryReported = TRUE;
-  }
+  if (outOfMemory) ReportNgonMemory();
 
   // The entries count the faces made; then the faces move down over the free slots,
   // each taking its new place as its number.

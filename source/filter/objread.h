@@ -147,6 +147,8 @@ class ObjImporter {
   // *notSplit and sets *outOfMemory when memory was missing. Touches only their slots
   // and records, so two parts run at once.
   void SplitNgons(ULONG from, ULONG to, NgonSplitter& splitter, ULONG* notSplit, Bool* outOfMemory);
+  // An n-gon could not be split for want of memory: reported once per read.
+  void ReportNgonMemory();
 
   // --- the scene builder (newmesh.cpp) ------------------------------------------------
   // Builds the model read from file into doc, under parent (null: at the top). Objects
