@@ -21,8 +21,7 @@ void nameTable::Clear() {
   HASH_CLEAR(hh, m_pHead);
   while (entry) {
     nameEntry* next = static_cast<nameEntry*>(entry->hh.next);
-    GeFree(entry->key);
-    GeFree(entry);
+    GeFree(entry);  // its key with it
     entry = next;
   }
   m_nextIndex = 0;
@@ -45,13 +44,13 @@ nameEntry* nameTable::AddKey(const CHAR* name, VULONG entrySize, Bool* created) 
 
   const size_t length = std::strlen(name);
   if (length > static_cast<size_t>(0x7fffffff - 2)) return nullptr;
-  nameEntry* entry = static_cast<nameEntry*>(GeAlloc(entrySize));
+  // The key follows the entry in its block: a file of many names makes one block per
+  // name, not two.
+  const VULONG keyAt = (entrySize + 7) / 8 * 8;
+  if (length + 2 > static_cast<size_t>(PTRDIFF_MAX) - keyAt) return nullptr;
+  nameEntry* entry = static_cast<nameEntry*>(GeAlloc(static_cast<VLONG>(keyAt + length + 2)));
   if (!entry) return nullptr;
-  entry->key = static_cast<CHAR*>(GeAlloc(length + 2));
-  if (!entry->key) {
-    GeFree(entry);
-    return nullptr;
-  }
+  entry->key = reinterpret_cast<CHAR*>(entry) + keyAt;
   std::memcpy(entry->key, name, length);
   entry->key[length] = 0;
   entry->keyLength = static_cast<LONG>(length);
@@ -62,7 +61,6 @@ nameEntry* nameTable::AddKey(const CHAR* name, VULONG entrySize, Bool* created) 
   if (UthashOutOfMemory()) {
     // uthash has already taken the entry back out; the earlier entries are untouched.
     UthashClearOutOfMemory();
-    GeFree(entry->key);
     GeFree(entry);
     ReportMemoryError("name table");
     return nullptr;

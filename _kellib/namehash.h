@@ -13,7 +13,7 @@
 #include "uthash_host.h"
 
 struct nameEntry {
-  CHAR* key;        // the table's own zero-terminated copy of the name
+  CHAR* key;        // the table's own zero-terminated copy of the name, in the entry's block
   LONG keyLength;   // bytes, without the terminator
   LONG index;       // order of first insertion
   UT_hash_handle hh;
