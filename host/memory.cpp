@@ -79,18 +79,10 @@ struct Heap {
 // the process after they are freed, so repeated imports peak higher and run slower than
 // the first.
 constexpr int kOwnPagesFrom = 1 << 20;
-// Smaller blocks come from the heap, which grows by this much at a time and gives back
-// only freed room beyond the limit: a file of many small entries (100 000 objects, each
-// with its records and name) otherwise grew and shrank the heap by a few pages at a
-// time, a system call each. Room is only reserved: pages count once they are written.
-constexpr int kHeapGrowth = 16 << 20;
-constexpr int kHeapKept = 64 << 20;
 
 Heap* NewHeap() {
 #ifdef M_MMAP_THRESHOLD
   mallopt(M_MMAP_THRESHOLD, kOwnPagesFrom);
-  mallopt(M_TOP_PAD, kHeapGrowth);
-  mallopt(M_TRIM_THRESHOLD, kHeapKept);
 #endif
   return new Heap;
 }
