@@ -662,6 +662,9 @@ TEST_F(ObjReaderTest, NgonsSplitAfterReadingStayInFileOrder) {
     ExpectNgonsInPlace(*two);
     EXPECT_EQ(two->ngonCount, ULONG(kNgons));
     EXPECT_EQ(two->ngonsNotSplit, ULONG(unsplittable));
+    // Without line elements no object has groups to mark.
+    ASSERT_GE(two->m_pMeshObjList->Count(), 5);
+    for (meshObj* o = two->m_pMeshObjList->First(); o; o = o->Next()) EXPECT_EQ(o->groupUsed, nullptr);
     // Faces in file order: the faces around an n-gon and its own lie on its points, and
     // the points come in the order of the n-gons.
     long previous = 0;

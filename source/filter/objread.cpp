@@ -1166,7 +1166,10 @@ Bool ObjImporter::AllocModel() {
   if (normalCount == 0) normalCount = 1;
   if (m_keepNormals && !(normals = AllocVectors(normalCount))) return missing("no Normals");
   if (vertexCount > 0 && !(vertices = AllocVectors(vertexCount))) return missing("no Vertices");
-  if (!m_pMeshObjList->SizeGroupUsed(static_cast<ULONG>(m_pGroupList->Count()))) return missing("no Groups");
+  // Which groups an object's line elements were read in: only line elements mark them
+  // (a file of 100 000 objects and no line elements made as many arrays for nothing).
+  if (segmentCount > 0 && !m_pMeshObjList->SizeGroupUsed(static_cast<ULONG>(m_pGroupList->Count())))
+    return missing("no Groups");
   m_pGroupList->ResetObjectSelections();
   m_pRegionList->ResetObjectSelections();
   m_pMaterialList->ResetObjectSelections();
