@@ -1207,10 +1207,31 @@ struct ObjImporter::EntryTally {
 
 namespace {
 
+// The entries a face belongs to, by index (0 where it has none).
+struct FaceEntries {
+  LONG material, object, group, region;
+};
+
+FaceEntries EntriesOf(const ioMaterial* material, const meshObj* object, const ioGroup* group,
+                      const ioRegion* region) {
+  return {material ? material->index : 0, object ? object->index : 0, group ? group->index : 0,
+          region ? region->index : 0};
+}
+
+// Into a face or an n-gon record.
+template <class T>
+void SetEntries(T* to, const FaceEntries& entries) {
+  to->material = entries.material;
+  to->meshObj = entries.object;
+  to->group = entries.group;
+  to->region = entries.region;
+}
+
 // One face of a face line: corner[k] picks the line's corners for its a, b, c and d (a
 // triangle repeats c in d).
-void FillFace(ObjFace* face, const LONG* corner, const LONG* vertexIndices, const LONG* uvIndices,
-              const LONG* normalIndices, LONG sequence) {
+void FillFace(ObjFace* face, const FaceEntries& entries, const LONG* corner, const LONG* vertexIndices,
+              const LONG* uvIndices, const LONG* normalIndices, LONG sequence) {
+  SetEntries(face, entries);
   face->sequence = sequence;
   for (LONG k = 0; k < 4; ++k) {
     face->v[k] = vertexIndices[corner[k]];
@@ -1243,7 +1264,6 @@ struct ObjImporter::PendingNgon {
   Bool split;   // split at its place in pass 2 (and counted there): only moved
   LONG cornerCount;
   ULONG flags;
-  LONG entries[4];  // material, mesh object, group, region indices
   ioGroup* group;
   ioRegion* region;
   ioMaterial* material;
@@ -1259,16 +1279,13 @@ void ObjImporter::ReportNgonMemory() {
 void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const LONG* uvIndices,
                             const LONG* normalIndices, ObjFace* slot, ioGroup* group, ioRegion* region,
                             ioMaterial* material, meshObj* object) {
-  const LONG materialIndex = material ? material->index : 0;
-  const LONG objectIndex = object ? object->index : 0;
-  const LONG groupIndex = group ? group->index : 0;
-  const LONG regionIndex = region ? region->index : 0;
+  const FaceEntries entries = EntriesOf(material, object, group, region);
   auto count = [&]() {
     if (m_tally) {
-      m_tally->Add(0, object, objectIndex);
-      m_tally->Add(1, group, groupIndex);
-      m_tally->Add(2, region, regionIndex);
-      m_tally->Add(3, material, materialIndex);
+      m_tally->Add(0, object, entries.object);
+      m_tally->Add(1, group, entries.group);
+      m_tally->Add(2, region, entries.region);
+      m_tally->Add(3, material, entries.material);
       return;
     }
     if (group) ++group->faceCount;
@@ -1277,11 +1294,7 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
     if (object) ++object->faceCount;
   };
   auto fill = [&](ObjFace* face, const LONG* corner) {
-    face->material = materialIndex;
-    face->meshObj = objectIndex;
-    face->group = groupIndex;
-    face->region = regionIndex;
-    FillFace(face, corner, vertexIndices, uvIndices, normalIndices, static_cast<LONG>(facesStored));
+    FillFace(face, entries, corner, vertexIndices, uvIndices, normalIndices, static_cast<LONG>(facesStored));
   };
 
   if (cornerCount <= 4) {
@@ -1324,8 +1337,7 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
   const ULONG room = std::min<ULONG>(static_cast<ULONG>(cornerCount - 2), faceCount - facesStored);
   if (record && !m_tally && m_pendingCount < m_pendingRoom && room >= static_cast<ULONG>(cornerCount + 3) / 4) {
     PendingNgon& pending = m_pending[m_pendingCount++];
-    pending = {record, facesStored, room, 0, FALSE, cornerCount, slot->flags,
-               {materialIndex, objectIndex, groupIndex, regionIndex}, group, region, material, object};
+    pending = {record, facesStored, room, 0, FALSE, cornerCount, slot->flags, group, region, material, object};
     for (LONG i = 0; i < cornerCount; ++i) {
       ObjFace& stash = faces[facesStored + static_cast<ULONG>(i) / 4];
       stash.v[i % 4] = vertexIndices[i];
@@ -1363,18 +1375,15 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
     count();
     if (record && record->polygonCount < record->cornerCount) {
       record->polygons[record->polygonCount++] = face->sequence;
-      record->meshObj = objectIndex;
-      record->material = materialIndex;
-      record->group = groupIndex;
-      record->region = regionIndex;
+      SetEntries(record, entries);
     }
     ++facesStored;
   }
   // Its faces move with the others when n-gons split later close up the table.
   if (record && m_pendingCount < m_pendingRoom) {
     const ULONG made = facesStored - first;
-    m_pending[m_pendingCount++] = {record, first, made, made, TRUE, cornerCount, slot->flags, {}, nullptr, nullptr,
-                                   nullptr, nullptr};
+    m_pending[m_pendingCount++] = {record, first, made, made, TRUE, cornerCount, slot->flags, group, region, material,
+                                   object};
   }
 }
 
@@ -1413,21 +1422,16 @@ void ObjImporter::SplitNgons(ULONG from, ULONG to, NgonSplitter& splitter, ULONG
       ++*notSplit;
       continue;
     }
+    const FaceEntries entries = EntriesOf(pending.material, pending.object, pending.group, pending.region);
     for (LONG i = 0; i < m && pending.made < pending.room; ++i) {
       LONG corner[4];
       if (!SplitCorners(polygons[reverse ? m - 1 - i : i], cornerCount, corner)) continue;
       ObjFace* face = &faces[pending.first + pending.made];
       face->flags = pending.flags;
-      face->material = pending.entries[0];
-      face->meshObj = pending.entries[1];
-      face->group = pending.entries[2];
-      face->region = pending.entries[3];
-      FillFace(face, corner, vertexIndices, uvIndices, normalIndices, static_cast<LONG>(pending.first + pending.made));
+      FillFace(face, entries, corner, vertexIndices, uvIndices, normalIndices,
+               static_cast<LONG>(pending.first + pending.made));
       record.polygons[record.polygonCount++] = face->sequence;
-      record.material = pending.entries[0];
-      record.meshObj = pending.entries[1];
-      record.group = pending.entries[2];
-      record.region = pending.entries[3];
+      SetEntries(&record, entries);
       ++pending.made;
     }
   }
@@ -1499,10 +1503,12 @@ void ObjImporter::SplitPendingNgons() {
   for (ULONG n = 0; n < m_pendingCount; ++n) {
     const PendingNgon& pending = m_pending[n];
     const LONG made = static_cast<LONG>(pending.made);
-    if (pending.group) pending.group->faceCount += made;
-    if (pending.region) pending.region->faceCount += made;
-    if (pending.material) pending.material->faceCount += made;
-    if (pending.object) pending.object->faceCount += made;
+    if (!pending.split) {
+      if (pending.group) pending.group->faceCount += made;
+      if (pending.region) pending.region->faceCount += made;
+      if (pending.material) pending.material->faceCount += made;
+      if (pending.object) pending.object->faceCount += made;
+    }
     moveDown(pending.first);  // the faces before it
     for (LONG p = 0; p < made; ++p) pending.record->polygons[p] = static_cast<LONG>(to + p);
     moveDown(pending.first + pending.made);
