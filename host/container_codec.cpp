@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -319,11 +320,27 @@ bool WriteFramedFile(const std::string& path, const char* magic, uint32_t versio
   std::string header(magic, 8);
   PutU32(&header, version);
   PutU64(&header, payload.size());
-  PutU32(&header, Crc32(payload.data(), payload.size()));
+  PutU32(&header, 0);  // the checksum, written once the payload is
 
   SafeSave save;
   if (!save.Begin(path, error)) return false;
-  if (!save.Write(header.data(), header.size()) || !save.Write(payload.data(), payload.size())) {
+  // The payload goes out in pieces, each summed just before it is written (while it is
+  // still in the cache) and on its way to the disk while the next ones are.
+  constexpr size_t kPiece = size_t{4} << 20;
+  uLong crc = crc32(0L, Z_NULL, 0);
+  bool written = save.Write(header.data(), header.size());
+  for (size_t at = 0; written && at < payload.size(); at += kPiece) {
+    const size_t n = std::min(kPiece, payload.size() - at);
+    const auto* piece = reinterpret_cast<const Bytef*>(payload.data() + at);
+    crc = crc32(crc, piece, static_cast<uInt>(n));
+    written = save.Write(piece, n);
+  }
+  if (written) {
+    header.resize(header.size() - 4);
+    PutU32(&header, static_cast<uint32_t>(crc));
+    written = save.Rewrite(0, header.data(), header.size());
+  }
+  if (!written) {
     if (error) *error = Errno("cannot write", path);
     return false;  // the temporary file goes with save
   }

@@ -53,6 +53,10 @@ int64_t Write(int fd, const void* data, size_t size);
 // Moves the position (whence as in SEEK_SET/SEEK_END); the new position or -1.
 int64_t Seek(int fd, int64_t offset, int whence);
 bool Sync(int fd);
+// Asks the system to start writing the bytes [offset, offset + size) of a file to the
+// disk without waiting for them, so that a later Sync finds most of them written. Nothing
+// where the system has no such request.
+void StartWriteback(int fd, int64_t offset, int64_t size);
 bool Close(int fd);
 // Gives an open file the permission bits of the file it replaces (nothing where the
 // system has none).

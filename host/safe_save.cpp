@@ -17,6 +17,21 @@ namespace {
 
 std::string Quote(const std::string& path) { return "'" + path + "'"; }
 
+// Every byte to fd; false (errno kept) on a write error, ENOSPC when nothing more goes.
+bool WriteAll(int fd, const char* p, size_t size) {
+  while (size > 0) {
+    const int64_t n = host::platform::Write(fd, p, size);
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 size_t LastSeparator(const std::string& path) { return path.find_last_of(host::platform::kPathSeparators); }
 
 std::string FolderOf(const std::string& path) {
@@ -92,6 +107,7 @@ bool SafeSave::Begin(const std::string& target, std::string* error) {
                 why + ")");
   }
   if (m_keepMode) host::platform::SetMode(m_fd, m_mode);
+  m_written = m_writebackFrom = 0;
   return true;
 }
 
@@ -109,18 +125,37 @@ bool SafeSave::Write(const void* data, size_t size) {
     ConsumeWrite(static_cast<LLONG>(allowed));
     size = allowed;
   }
-  while (size > 0) {
-    const int64_t n = host::platform::Write(m_fd, p, size);
-    if (n < 0) return false;
-    if (n == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    p += n;
-    size -= static_cast<size_t>(n);
+  if (!WriteAll(m_fd, p, size)) return false;
+  m_written += static_cast<int64_t>(size);
+  if (cut) {
+    errno = ENOSPC;
+    return false;
   }
-  if (cut) errno = ENOSPC;
-  return !cut;
+  // A large file is on its way to the disk while the rest of it is made and written;
+  // Commit's flush would otherwise start it all at the end.
+  constexpr int64_t kWritebackStep = int64_t{8} << 20;
+  if (m_written - m_writebackFrom >= kWritebackStep) {
+    host::platform::StartWriteback(m_fd, m_writebackFrom, m_written - m_writebackFrom);
+    m_writebackFrom = m_written;
+  }
+  return true;
+}
+
+bool SafeSave::Rewrite(int64_t offset, const void* data, size_t size) {
+  if (m_fd < 0) {
+    errno = EBADF;
+    return false;
+  }
+  if (offset < 0 || static_cast<uint64_t>(offset) + size > static_cast<uint64_t>(m_written)) {
+    errno = EINVAL;
+    return false;
+  }
+  if (host::platform::Seek(m_fd, offset, SEEK_SET) != offset) return false;
+  const bool written = WriteAll(m_fd, static_cast<const char*>(data), size);
+  const int saved = errno;
+  if (host::platform::Seek(m_fd, m_written, SEEK_SET) != m_written) return false;
+  errno = saved;
+  return written;
 }
 
 bool SafeSave::Commit(std::string* error) {

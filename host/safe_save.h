@@ -5,6 +5,8 @@
 // Used by BaseFile's write mode, scene files and the settings store.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace host::internal {
@@ -22,8 +24,14 @@ class SafeSave {
   bool Begin(const std::string& target, std::string* error);
   // The descriptor to write to; -1 before Begin and after Commit or Abandon.
   int Descriptor() const { return m_fd; }
-  // Writes all bytes; false (errno kept) on a write error.
+  // Writes all bytes; false (errno kept) on a write error. Every few megabytes written,
+  // the system is asked to start putting them on the disk, so that Commit's flush waits
+  // for little more than the last of them.
   bool Write(const void* data, size_t size);
+  // Writes size bytes again at offset, inside what Write wrote (a header completed once
+  // the bytes after it are known); later writes continue at the end. False (errno kept)
+  // on a write error, EINVAL past the end.
+  bool Rewrite(int64_t offset, const void* data, size_t size);
   // Flushes the temporary file to the disk and renames it over the target. On failure
   // the temporary file is removed, the target is unchanged and *error says why.
   bool Commit(std::string* error);
@@ -35,6 +43,8 @@ class SafeSave {
 
  private:
   int m_fd = -1;
+  int64_t m_written = 0;         // bytes Write wrote
+  int64_t m_writebackFrom = 0;   // the first of them not yet handed to StartWriteback
   std::string m_target;  // the path that is replaced (a link's destination)
   std::string m_temp;
   bool m_keepMode = false;  // the target existed: the new file takes its permissions

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -15,7 +17,10 @@
 #include <vector>
 
 #include "c4d.h"
+#include "container_codec.h"
 #include "host_fixture.h"
+#include "safe_save.h"
+#include "scene_file.h"
 #include "shell_run.h"
 
 namespace fs = std::filesystem;
@@ -168,6 +173,74 @@ TEST_F(SafeSaveTest, ConcurrentSavesToOneTargetLeaveAWholeFile) {
   ASSERT_EQ(result.size(), kSize);
   EXPECT_EQ(result, std::string(kSize, result[0]));  // one writer's bytes, whole
   EXPECT_EQ(Names(TempDir()), std::vector<std::string>{"shared.bin"});
+}
+
+// Large framed files go out in pieces, their checksum filled into the header last.
+TEST_F(SafeSaveTest, FramedFilesInPiecesReadBackWithTheirChecksum) {
+  namespace hi = host::internal;
+  const size_t kMiB = size_t{1} << 20;
+  for (const size_t size : {size_t{0}, size_t{1}, 4 * kMiB - 1, 4 * kMiB, 4 * kMiB + 1, 9 * kMiB + 7}) {
+    SCOPED_TRACE(size);
+    std::string payload(size, '\0');
+    for (size_t i = 0; i < size; ++i) payload[i] = static_cast<char>((i * 2654435761u) >> 13);
+    const std::string path = Path("framed.bin");
+    std::string error;
+    ASSERT_TRUE(hi::WriteFramedFile(path, hi::kSceneMagic, 7, payload, &error)) << error;
+    const std::string bytes = ReadFile(path);
+    ASSERT_EQ(bytes.size(), hi::kFramedHeaderSize + size);
+    uint32_t stored = 0;
+    for (int b = 3; b >= 0; --b) stored = stored << 8 | static_cast<unsigned char>(bytes[20 + b]);
+    EXPECT_EQ(stored, hi::Crc32(payload.data(), payload.size()));
+    std::string back;
+    uint32_t version = 0;
+    ASSERT_TRUE(hi::ReadFramedFile(path, hi::kSceneMagic, 7, 7, &back, &version, &error, nullptr)) << error;
+    EXPECT_TRUE(back == payload);
+  }
+  EXPECT_EQ(Names(TempDir()), std::vector<std::string>{"framed.bin"});
+}
+
+TEST_F(SafeSaveTest, ADiskFillingInAnyPieceKeepsTheOldFramedFile) {
+  namespace hi = host::internal;
+  const size_t size = (size_t{9} << 20) + 3;
+  const std::string payload(size, 'p'), path = Path("framed.bin");
+  std::string error;
+  ASSERT_TRUE(hi::WriteFramedFile(path, hi::kSceneMagic, 1, "old", &error)) << error;
+  const std::string before = ReadFile(path);
+  const LLONG header = LLONG(hi::kFramedHeaderSize);
+  for (const LLONG room : {LLONG{0}, header - 1, header + (LLONG{4} << 20) + 5, header + LLONG(size) - 1}) {
+    SCOPED_TRACE(room);
+    host::FailWritesAfter(room);
+    EXPECT_FALSE(hi::WriteFramedFile(path, hi::kSceneMagic, 1, payload, &error));
+    host::ResetFaults();
+    EXPECT_NE(error.find("framed.bin"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(Names(TempDir()), std::vector<std::string>{"framed.bin"});
+  }
+}
+
+TEST_F(SafeSaveTest, RewritesStayInsideWhatWasWritten) {
+  host::internal::SafeSave save;
+  EXPECT_FALSE(save.Rewrite(0, "x", 1));
+  EXPECT_EQ(errno, EBADF);
+  std::string error;
+  ASSERT_TRUE(save.Begin(Path("r.bin"), &error)) << error;
+  ASSERT_TRUE(save.Write("abcdef", 6));
+  struct Case {
+    int64_t offset;
+    const char* bytes;
+    bool ok;
+  };
+  for (const Case& c : {Case{0, "AB", true}, Case{4, "EF", true}, Case{5, "FG", false}, Case{-1, "z", false},
+                        Case{6, "", true}}) {
+    SCOPED_TRACE(c.offset);
+    EXPECT_EQ(save.Rewrite(c.offset, c.bytes, std::strlen(c.bytes)), c.ok);
+    if (!c.ok) {
+      EXPECT_EQ(errno, EINVAL);
+    }
+  }
+  ASSERT_TRUE(save.Write("gh", 2));  // after the rewrites, at the end
+  ASSERT_TRUE(save.Commit(&error)) << error;
+  EXPECT_EQ(ReadFile(Path("r.bin")), "ABcdEFgh");
 }
 
 // --- through the shell --------------------------------------------------------------

@@ -120,6 +120,14 @@ int64_t Seek(int fd, int64_t offset, int whence) {
 
 bool Sync(int fd) { return ::fsync(fd) == 0; }
 
+void StartWriteback(int fd, int64_t offset, int64_t size) {
+#ifdef __linux__
+  ::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+#else
+  (void)fd, (void)offset, (void)size;
+#endif
+}
+
 bool Close(int fd) { return ::close(fd) == 0 || errno == EINTR; }
 
 void SetMode(int fd, unsigned mode) { ::fchmod(fd, static_cast<mode_t>(mode)); }
