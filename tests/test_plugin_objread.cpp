@@ -126,8 +126,10 @@ class ObjReaderTest : public HostTest {
     return Importer(ReadObjModel(Filename(path.c_str()), opts, scale, blockSize, FALSE));
   }
   Importer Read(const std::string& text) { return Read(text, DefaultOpts()); }
-  // The same text read with one thread, then with two.
-  std::pair<Importer, Importer> ReadWithOneThreadAndTwo(const std::string& text, const PluginOpts& opts) {
+  // The same text read with one thread, then with two; for a build of an object per mesh
+  // object, so that the mesh objects' lists of faces are made and compared too.
+  std::pair<Importer, Importer> ReadWithOneThreadAndTwo(const std::string& text, PluginOpts opts) {
+    opts.layoutFlags |= IMP_OBJECT_PER_MESH;
     SetEnv("KELVANE_THREADS", "1");
     Importer one = Read(text, opts);
     SetEnv("KELVANE_THREADS", "2");
@@ -515,7 +517,7 @@ TEST_F(ObjReaderTest, IndicesOutOfRangeAreTakenOutBeforeTheListsAreIndexed) {
       "l 1 2 3\nl 1 6\nl 2 3\n";
   const std::string path = WriteFile("model.obj", text);
   PluginOpts opts = DefaultOpts();
-  opts.layoutFlags |= IMP_LINE_ELEMENTS;
+  opts.layoutFlags |= IMP_LINE_ELEMENTS | IMP_OBJECT_PER_MESH;
   Importer m(ReadObjModel(Filename(path.c_str()), opts, 1.0, TEXTFILE_BLOCKSIZE, TRUE));
   ASSERT_TRUE(m);
   EXPECT_EQ(m->facesDropped, 3u);
@@ -562,6 +564,17 @@ TEST_F(ObjReaderTest, IndicesOutOfRangeAreTakenOutBeforeTheListsAreIndexed) {
   EXPECT_EQ(m->segments[1].sequence, 1);
   EXPECT_EQ(m->segments[1].points[0], 1);
   EXPECT_EQ(b->segIndexCount, 2u);
+
+  // A build of one object reads no mesh object's faces: none are listed, but the line
+  // elements (splines in every build) are.
+  opts.layoutFlags &= ~IMP_OBJECT_PER_MESH;
+  Importer single(ReadObjModel(Filename(path.c_str()), opts, 1.0, TEXTFILE_BLOCKSIZE, TRUE));
+  ASSERT_TRUE(single);
+  const meshObj* object = single->m_pMeshObjList->First();
+  EXPECT_EQ(object->faceIndices, nullptr);
+  EXPECT_EQ(object->faceIndexCount, 0u);
+  EXPECT_EQ(object->segIndexCount, 2u);
+  EXPECT_EQ(single->m_pGroupList->FindByName(String("b"))->faceIndexCount, ngonFaces + 2);
 }
 
 TEST_F(ObjReaderTest, NgonsThatCannotBeSplitAreDroppedAlone) {

@@ -2236,11 +2236,12 @@ struct ObjectAndGroupIndices {
   ULONG faceCount;
   const ObjSegment* segments;
   ULONG segmentCount;
+  Bool objectFacesWanted;
   const CHAR* failed = nullptr;
 
   // Prepares the two face lists for scan; the line elements' lists are filled at once.
   void Prepare(FaceIndexScan* scan) {
-    const Bool objectFaces = objects->PrepareFaceIndices(scan, faces, faceCount);
+    const Bool objectFaces = !objectFacesWanted || objects->PrepareFaceIndices(scan, faces, faceCount);
     const Bool groupFaces = groups->PrepareFaceIndices(scan, faces, faceCount);
     if (!objectFaces)
       failed = "Mem: m_pMeshObjList->SetFaceIndices()";
@@ -2263,7 +2264,12 @@ struct ObjectAndGroupIndices {
 }  // namespace
 
 Bool ObjImporter::SetListIndices() {
-  ObjectAndGroupIndices first{m_pMeshObjList, m_pGroupList, faces, faceCount, segments, segmentCount};
+  // Only a build of one object per mesh object reads the mesh objects' faces (every
+  // other build takes them from the other lists); a file of many small objects would
+  // otherwise make an array per object for nothing. Their line elements make splines
+  // in every build.
+  const Bool objectFaces = PolygonLayout() == IMP_OBJECT_PER_MESH;
+  ObjectAndGroupIndices first{m_pMeshObjList, m_pGroupList, faces, faceCount, segments, segmentCount, objectFaces};
   // For large models the mesh objects and groups are filled on a second thread while
   // this one fills the regions and materials; otherwise one scan fills all four.
   constexpr ULONG kWorthIt = 1u << 16;

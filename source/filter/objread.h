@@ -125,8 +125,9 @@ class ObjImporter {
   void DropIndicesOutOfRange();
   // Merges near-equal materials when the options ask for it (MAT_CONSOLIDATE).
   void ConsolidateMaterials();
-  // The index lists of the four lists: which faces and segments each entry holds.
-  // Reports the failing list ("Mem: m_pGroupList->SetFaceIndices()", ...) and returns
+  // The index lists of the four lists: which faces and segments each entry holds. The
+  // mesh objects get lists of faces only for a build of one object per mesh object
+  // (IMP_OBJECT_PER_MESH), the only one that reads them. Reports the failing list ("Mem: m_pGroupList->SetFaceIndices()", ...) and returns
   // false when memory is missing.
   Bool SetListIndices();
 
