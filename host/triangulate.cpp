@@ -25,11 +25,30 @@ inline Real Orient(const P2& a, const P2& b, const P2& c) {
 enum : UCHAR { kStart, kEnd, kSplit, kMerge, kRegular };
 
 // One side of an angularly sorted vertex star.
+// An edge seen from one of its ends: the direction towards the other end.
 struct Spoke {
-  Real angle;
+  Real dx, dy;
+  Real angle;  // atan2(dy, dx), for a corner with more than two spokes
   LONG from, to;
   bool usable;   // bounds an inner face when walked from this vertex
   bool visited;
+
+  // Whether two spokes leave in one direction, as equal atan2 angles would say, without
+  // computing them: in the same part of the turn (below the x axis; from the x axis up
+  // to the left; straight left), each narrower than half a turn, with no cross product.
+  // A spoke of no length counts as pointing right, as atan2(0, 0) = 0 has it.
+  int Part() const {
+    if (dy < 0) return 0;
+    if (dy == 0 && dx < 0) return 2;
+    return 1;
+  }
+  Real Cross(const Spoke& o) const {
+    const bool still = dx == 0 && dy == 0, otherStill = o.dx == 0 && o.dy == 0;
+    const Real ax = still ? 1 : dx, ay = still ? 0 : dy;
+    const Real bx = otherStill ? 1 : o.dx, by = otherStill ? 0 : o.dy;
+    return ax * by - ay * bx;
+  }
+  bool SameDirection(const Spoke& o) const { return Part() == o.Part() && Cross(o) == 0; }
 };
 
 struct Tri {
@@ -432,8 +451,7 @@ bool Cover::Faces() {
   for (LONG d = 0; d < 2 * m_diagCount; ++d) ++start[m_diag[d] + 1];
   for (LONG v = 0; v < m_n; ++v) start[v + 1] += start[v];
   auto add = [&](LONG v, LONG w, bool usable) {
-    spokes[start[v] + fill[v]++] =
-        Spoke{std::atan2(m_p[w].y - m_p[v].y, m_p[w].x - m_p[v].x), v, w, usable, false};
+    spokes[start[v] + fill[v]++] = Spoke{m_p[w].x - m_p[v].x, m_p[w].y - m_p[v].y, 0, v, w, usable, false};
   };
   for (LONG v = 0; v < m_n; ++v) {
     add(v, Prev(v), false);
@@ -446,6 +464,13 @@ bool Cover::Faces() {
   for (LONG v = 0; v < m_n; ++v) {
     Spoke* b = spokes + start[v];
     Spoke* e = spokes + start[v + 1];
+    // Most corners have only their two sides, in either order around them (the walk
+    // below goes on by the other one), so that their angles are not needed.
+    if (e - b == 2) {
+      if (b[0].SameDirection(b[1])) return false;  // overlapping edges
+      continue;
+    }
+    for (Spoke* s = b; s < e; ++s) s->angle = std::atan2(s->dy, s->dx);
     std::sort(b, e, [](const Spoke& x, const Spoke& y) { return x.angle < y.angle; });
     for (Spoke* s = b + 1; s < e; ++s)
       if (s->angle == (s - 1)->angle) return false;  // overlapping edges
