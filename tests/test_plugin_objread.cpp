@@ -1475,6 +1475,91 @@ TEST_F(ObjReaderTest, ARangeThatCannotBeJoinedIsReadOnAlone) {
   ExpectSameModel(*one, *two);
 }
 
+// N-gons all through a large file: pass 2 reads it by ranges, each range's n-gons waiting
+// for the split after it, unless the first range ends with other counts than pass 1 found
+// there (an n-gon it cannot store takes no face places).
+TEST_F(ObjReaderTest, NgonFilesAreReadByRangesWithTheModelOfOneThread) {
+  auto build = [](int badNgonAt) {
+    std::string text = "vt 0 0\nvn 0 0 1\n";
+    char line[96];
+    int points = 0;
+    for (int k = 0; text.size() < (size_t{5} << 20); ++k) {
+      const int n = 5 + k % 19, first = points + 1;
+      for (int c = 0; c < n; ++c) {
+        const double angle = 2 * M_PI * c / n, radius = k % 3 == 1 && c % 2 ? 0.5 : 1.0;
+        std::snprintf(line, sizeof(line), "v %.5f %.5f %d\n", radius * std::cos(angle), radius * std::sin(angle), k);
+        text += line;
+      }
+      points += n;
+      if (k % 97 == 0) text += "g g" + std::to_string(k % 5) + "\nusemtl m" + std::to_string(k % 3) + "\n";
+      if (k % 89 == 0) text += "o o" + std::to_string(k % 4) + "\n";
+      std::string face = "f";
+      // Every seventh n-gon also takes a corner of the file's first n-gon, far behind it.
+      for (int c = 0; c < n; ++c) {
+        const int index = c == 0 && k % 7 == 3 ? 1 : k == badNgonAt && c == 2 ? points + 50 : first + c;
+        face += " " + std::to_string(index) + (k % 4 == 1 ? "/1/1" : "");
+      }
+      text += face + "\nf " + std::to_string(first) + " " + std::to_string(first + 1) + " " + std::to_string(first + 2) +
+              "\n";
+    }
+    return text;
+  };
+  const struct {
+    const char* name;
+    int badNgonAt;
+    bool byRanges;
+  } files[] = {{"sound n-gons", -1, true},
+               {"a corner out of range in the second range", 9000, true},
+               {"a corner out of range in the first range", 100, false}};
+  ULONG soundNotSplit = 0;  // folded outlines, where a corner of the first n-gon crosses them
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.name);
+    auto [one, two] = ReadWithOneThreadAndTwo(build(file.badNgonAt), DefaultOpts());
+    ASSERT_TRUE(one && two);
+    EXPECT_GT(two->ngonCount, 11000u);
+    EXPECT_EQ(two->readByRanges != 0, file.byRanges);
+    if (file.badNgonAt < 0) soundNotSplit = one->ngonsNotSplit;
+    EXPECT_EQ(one->ngonsNotSplit, soundNotSplit + (file.badNgonAt < 0 ? 0 : 1));
+    EXPECT_EQ(two->ngonsNotSplit, one->ngonsNotSplit);
+    ExpectSameModel(*one, *two);
+    ExpectNgonsInPlace(*two);
+  }
+
+  // An n-gon late in the file loses a corner between the passes: its record no longer
+  // fits, so it cannot wait, and the second range gives way to the first importer.
+  const std::string text = build(-1);
+  size_t at = text.find("\nf ", text.size() * 3 / 4), end = 0;
+  for (; at != std::string::npos; at = text.find("\nf ", end)) {
+    end = text.find('\n', at + 1);
+    if (std::count(text.begin() + at, text.begin() + end, ' ') >= 8) break;
+  }
+  ASSERT_NE(at, std::string::npos);
+  const size_t lastCorner = text.rfind(' ', end) + 1;
+  const std::string path = WriteFile("changing.obj", text);
+  auto readChanging = [&](const char* threads) {
+    WriteFile("changing.obj", text);
+    SetEnv("KELVANE_THREADS", threads);
+    Importer m(ObjImporter::Alloc());
+    EXPECT_TRUE(m && m->Open(Filename(path.c_str())) == FILEERROR_NONE);
+    m->SetOptions(DefaultOpts(), 1.0);
+    EXPECT_TRUE(m->ScanObj(String("changing.obj")) && m->AllocModel());
+    {
+      std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+      file.seekp(static_cast<std::streamoff>(lastCorner));
+      file << std::string(end - lastCorner, ' ');
+    }
+    EXPECT_TRUE(m->ReadObj());
+    m->Close();
+    EXPECT_TRUE(m->SetListIndices());
+    SetEnv("KELVANE_THREADS", nullptr);
+    return m;
+  };
+  Importer one = readChanging("1"), two = readChanging("2");
+  ASSERT_TRUE(one && two);
+  EXPECT_FALSE(two->readByRanges);
+  ExpectSameModel(*one, *two);
+}
+
 TEST_F(ObjReaderTest, FailedReadsWithTwoThreads) {
   std::string text;
   const int side = 200;

@@ -816,6 +816,7 @@ void ObjImporter::NoteSplit() {
   m_split.offset = input.Offset();
   m_split.statements = lineTotal;
   m_split.faces = faceCount;
+  m_split.ngons = ngonCount;
   m_split.forms = m_formCount;
 }
 
@@ -1332,10 +1333,9 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
   }
 
   // With its record, and the n - 2 slots pass 1 counted for it, the n-gon waits for the
-  // split after pass 2. The second range of pass 2 counts its faces apart, so it splits
-  // at once (only a file changed since pass 1 gets there with an n-gon).
+  // split after pass 2.
   const ULONG room = std::min<ULONG>(static_cast<ULONG>(cornerCount - 2), faceCount - facesStored);
-  if (record && !m_tally && m_pendingCount < m_pendingRoom && room >= static_cast<ULONG>(cornerCount + 3) / 4) {
+  if (record && m_pendingCount < m_pendingRoom && room >= static_cast<ULONG>(cornerCount + 3) / 4) {
     PendingNgon& pending = m_pending[m_pendingCount++];
     pending = {record, facesStored, room, 0, FALSE, cornerCount, slot->flags, group, region, material, object};
     for (LONG i = 0; i < cornerCount; ++i) {
@@ -1345,6 +1345,12 @@ void ObjImporter::StoreFace(LONG cornerCount, const LONG* vertexIndices, const L
       stash.vn[i % 4] = normalIndices ? normalIndices[i] : 0;
     }
     facesStored += room;
+    return;
+  }
+  // The second range of pass 2 cannot split at once: the corners may lie in the first
+  // range, still being stored. The first importer then reads this range itself.
+  if (m_tally) {
+    m_ngonCannotWait = TRUE;
     return;
   }
 
@@ -1746,7 +1752,7 @@ struct ObjImporter::SecondRange {
 
   static void Run(void* data) {
     auto* self = static_cast<SecondRange*>(data);
-    self->ok = self->second->ReadStatements();
+    self->ok = self->second->ReadStatements() && !self->second->m_ngonCannotWait;
     self->complete = self->second->input.ReadToEnd();
   }
 
@@ -1783,6 +1789,14 @@ struct ObjImporter::SecondRange {
     s.normalsRead = split.coordinates[1];
     s.uvsRead = split.coordinates[2];
     s.facesStored = split.faces;
+    s.ngonsStored = split.ngons;
+    s.m_pNextNgon = importer->ngons.First();
+    for (ULONG n = 0; n < split.ngons && s.m_pNextNgon; ++n) s.m_pNextNgon = s.m_pNextNgon->Next();
+    const ULONG laterNgons = importer->ngonCount - std::min(importer->ngonCount, split.ngons);
+    if (laterNgons > 0) {
+      if (!(s.m_pending = bNew(PendingNgon, laterNgons))) return FALSE;
+      s.m_pendingRoom = laterNgons;
+    }
     s.m_tally = &tally;
     for (LONG kind = 0; kind < 4; ++kind) {
       const CHAR* statement = importer->m_namings + kind * OBJ_LINE_BUFFER_SIZE;
@@ -1802,6 +1816,12 @@ struct ObjImporter::SecondRange {
     first->uvsRead = s.uvsRead;
     first->facesStored = s.facesStored;
     first->m_formCursor = s.m_formCursor;
+    // The second range's n-gons wait after the first's, in file order.
+    first->ngonsStored = s.ngonsStored;
+    first->m_pNextNgon = s.m_pNextNgon;
+    first->ngonsNotSplit += s.ngonsNotSplit;
+    for (ULONG n = 0; n < s.m_pendingCount && first->m_pendingCount < first->m_pendingRoom; ++n)
+      first->m_pending[first->m_pendingCount++] = s.m_pending[n];
     first->curGroup = s.curGroup;
     first->curRegion = s.curRegion;
     first->curMaterial = s.curMaterial;
@@ -1833,8 +1853,8 @@ struct ObjImporter::SecondRange {
 Bool ObjImporter::ReadByRanges(Bool* ok) {
   // The second range's elements must take exactly the places pass 1 counted for them:
   // an n-gon's split and line elements do not.
-  if (!m_split.found || !m_split.coordinatesFound || !m_namings || ngonCount > 0 || segmentCount > 0 || m_formsLost ||
-      GeGetWorkerThreadCount() < 2)
+  if (!m_split.found || !m_split.coordinatesFound || !m_namings || segmentCount > 0 || m_formsLost ||
+      (ngonCount > 0 && m_pendingRoom < ngonCount) || GeGetWorkerThreadCount() < 2)
     return FALSE;
   SecondRange second;
   if (!second.Start(this)) return FALSE;
@@ -1849,7 +1869,7 @@ Bool ObjImporter::ReadByRanges(Bool* ok) {
   const Bool reached = linesRead == m_split.statements && input.Offset() <= m_split.offset;
   const Bool countsAgree = verticesRead == m_split.coordinates[0] && normalsRead == m_split.coordinates[1] &&
                            uvsRead == m_split.coordinates[2] && facesStored == m_split.faces &&
-                           m_formCursor == m_split.forms;
+                           ngonsStored == m_split.ngons && m_formCursor == m_split.forms;
   if (*ok && reached && countsAgree && second.ok && second.complete) {
     second.Merge();
     readByRanges = TRUE;

@@ -297,13 +297,16 @@ class ObjImporter {
   // first statement that ends in the second half of the file) with the counts up to it;
   // pass 2 reads up to it on the calling thread while a second importer (SecondRange)
   // reads from there to the end into the same arrays at the counts' offsets. Only for
-  // files whose elements take exactly the places pass 1 counted (no n-gons, no line
-  // elements).
+  // files whose elements take exactly the places pass 1 counted: no line elements, and
+  // n-gons only as they wait for their split after pass 2 (the second range's join the
+  // first's); one that cannot wait, or a first range that ends with other counts, has
+  // the first importer read the rest alone.
   struct SplitPoint {
     Bool found = FALSE;
     LLONG offset = 0;          // where the statements after it start
     ULONG statements = 0;      // statements up to and with it
     ULONG faces = 0;           // faces counted up to it
+    ULONG ngons = 0;           // n-gons (their records) counted up to it
     ULONG forms = 0;           // forms recorded up to it
     ULONG coordinates[3] = {};  // v, vn and vt lines counted up to it
     Bool coordinatesFound = FALSE;
@@ -390,6 +393,7 @@ class ObjImporter {
   Bool m_ngonMemoryReported = FALSE;  // pass 2 said that an n-gon could not be split for memory
   Bool m_partLossReported = FALSE;    // the scene builder reported a piece it left out
   PendingNgon* m_pending = nullptr;   // pass 2: the n-gons to split, in file order
+  Bool m_ngonCannotWait = FALSE;      // pass 2's second range met an n-gon to split at once
   ULONG m_pendingCount = 0;
   ULONG m_pendingRoom = 0;
   NgonSplitter* m_splitter = nullptr;  // the calling thread's, for n-gons split at once
