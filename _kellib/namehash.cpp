@@ -40,10 +40,15 @@ nameEntry* nameTable::FindKey(const String& name) const { return FindKey(ShortNa
 nameEntry* nameTable::AddKey(const CHAR* name, VULONG entrySize, Bool* created) {
   if (created) *created = false;
   if (!name || entrySize < sizeof(nameEntry)) return nullptr;
-  if (nameEntry* found = FindKey(name)) return found;
-
   const size_t length = std::strlen(name);
   if (length > static_cast<size_t>(0x7fffffff - 2)) return nullptr;
+  // The name is hashed once, for the lookup and the add.
+  unsigned hashValue = 0;
+  HASH_VALUE(name, static_cast<unsigned>(length), hashValue);
+  nameEntry* found = nullptr;
+  if (m_pHead) HASH_FIND_BYHASHVALUE(hh, m_pHead, name, static_cast<unsigned>(length), hashValue, found);
+  if (found) return found;
+
   // The key follows the entry in its block: a file of many names makes one block per
   // name, not two.
   const VULONG keyAt = (entrySize + 7) / 8 * 8;
@@ -57,7 +62,7 @@ nameEntry* nameTable::AddKey(const CHAR* name, VULONG entrySize, Bool* created) 
   entry->index = m_nextIndex;
 
   UthashClearOutOfMemory();
-  HASH_ADD_KEYPTR(hh, m_pHead, entry->key, static_cast<unsigned>(entry->keyLength), entry);
+  HASH_ADD_KEYPTR_BYHASHVALUE(hh, m_pHead, entry->key, static_cast<unsigned>(entry->keyLength), hashValue, entry);
   if (UthashOutOfMemory()) {
     // uthash has already taken the entry back out; the earlier entries are untouched.
     UthashClearOutOfMemory();
