@@ -24,8 +24,7 @@ inline Real Orient(const P2& a, const P2& b, const P2& c) {
 
 enum : UCHAR { kStart, kEnd, kSplit, kMerge, kRegular };
 
-// One side of an angularly sorted vertex star.
-// An edge seen from one of its ends: the direction towards the other end.
+// One side of a vertex star: an edge seen from one of its ends, pointing to the other.
 struct Spoke {
   Real dx, dy;
   Real angle;  // atan2(dy, dx), for a corner with more than two spokes
@@ -34,9 +33,10 @@ struct Spoke {
   bool visited;
 
   // Whether two spokes leave in one direction, as equal atan2 angles would say, without
-  // computing them: in the same part of the turn (below the x axis; from the x axis up
-  // to the left; straight left), each narrower than half a turn, with no cross product.
-  // A spoke of no length counts as pointing right, as atan2(0, 0) = 0 has it.
+  // computing them: they lie in the same part of the turn (below the x axis; from the x
+  // axis up to the left; straight left), each narrower than half a turn, and their cross
+  // product is zero. A spoke of no length counts as pointing right, as atan2(0, 0) = 0
+  // has it.
   int Part() const {
     if (dy < 0) return 0;
     if (dy == 0 && dx < 0) return 2;

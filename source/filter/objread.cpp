@@ -1820,8 +1820,7 @@ struct ObjImporter::SecondRange {
     first->ngonsStored = s.ngonsStored;
     first->m_pNextNgon = s.m_pNextNgon;
     first->ngonsNotSplit += s.ngonsNotSplit;
-    for (ULONG n = 0; n < s.m_pendingCount && first->m_pendingCount < first->m_pendingRoom; ++n)
-      first->m_pending[first->m_pendingCount++] = s.m_pending[n];
+    for (ULONG n = 0; n < s.m_pendingCount; ++n) first->m_pending[first->m_pendingCount++] = s.m_pending[n];
     first->curGroup = s.curGroup;
     first->curRegion = s.curRegion;
     first->curMaterial = s.curMaterial;
@@ -1852,7 +1851,8 @@ struct ObjImporter::SecondRange {
 
 Bool ObjImporter::ReadByRanges(Bool* ok) {
   // The second range's elements must take exactly the places pass 1 counted for them:
-  // an n-gon's split and line elements do not.
+  // line elements do not; n-gons do while they wait for their split, which needs a
+  // record for each.
   if (!m_split.found || !m_split.coordinatesFound || !m_namings || segmentCount > 0 || m_formsLost ||
       (ngonCount > 0 && m_pendingRoom < ngonCount) || GeGetWorkerThreadCount() < 2)
     return FALSE;
@@ -1869,7 +1869,8 @@ Bool ObjImporter::ReadByRanges(Bool* ok) {
   const Bool reached = linesRead == m_split.statements && input.Offset() <= m_split.offset;
   const Bool countsAgree = verticesRead == m_split.coordinates[0] && normalsRead == m_split.coordinates[1] &&
                            uvsRead == m_split.coordinates[2] && facesStored == m_split.faces &&
-                           ngonsStored == m_split.ngons && m_formCursor == m_split.forms;
+                           ngonsStored == m_split.ngons && m_formCursor == m_split.forms &&
+                           m_pendingCount + second.second->m_pendingCount <= m_pendingRoom;
   if (*ok && reached && countsAgree && second.ok && second.complete) {
     second.Merge();
     readByRanges = TRUE;
