@@ -1437,9 +1437,9 @@ void ObjImporter::SplitNgons(ULONG from, ULONG to, NgonSplitter& splitter, ULONG
       FillFace(face, entries, corner, vertexIndices, uvIndices, normalIndices,
                static_cast<LONG>(pending.first + pending.made));
       record.polygons[record.polygonCount++] = face->sequence;
-      SetEntries(&record, entries);
       ++pending.made;
     }
+    if (pending.made > 0) SetEntries(&record, entries);
   }
   bDelete(indices);
   bDelete(positions);
@@ -1465,12 +1465,12 @@ void ObjImporter::SplitPendingNgons() {
   if (!m_splitter) m_splitter = gNew NgonSplitter;
   // The second thread takes the later n-gons, about half of the corners; a split costs
   // about the same per corner.
-  constexpr LLONG kTwoThreadsFrom = 4096;  // corners in all
+  constexpr LLONG kTwoThreadsFromCorners = 4096;  // in all n-gons
   LLONG corners = 0;
   auto toSplit = [this](ULONG n) { return m_pending[n].split ? 0 : LLONG(m_pending[n].cornerCount); };
   for (ULONG n = 0; n < m_pendingCount; ++n) corners += toSplit(n);
   ULONG half = m_pendingCount;
-  if (corners >= kTwoThreadsFrom && GeGetWorkerThreadCount() >= 2) {
+  if (corners >= kTwoThreadsFromCorners && GeGetWorkerThreadCount() >= 2) {
     LLONG before = 0;
     for (half = 0; half < m_pendingCount && 2 * before < corners; ++half) before += toSplit(half);
   }
