@@ -317,23 +317,32 @@ uint32_t Crc32(const void* data, size_t size) {
 
 bool WriteFramedFile(const std::string& path, const char* magic, uint32_t version, const std::string& payload,
                      std::string* error) {
+  return WriteFramedFile(path, magic, version, {PayloadPiece{payload.data(), payload.size()}}, error);
+}
+
+bool WriteFramedFile(const std::string& path, const char* magic, uint32_t version,
+                     const std::vector<PayloadPiece>& payload, std::string* error) {
+  uint64_t size = 0;
+  for (const PayloadPiece& piece : payload) size += piece.size;
   std::string header(magic, 8);
   PutU32(&header, version);
-  PutU64(&header, payload.size());
+  PutU64(&header, size);
   PutU32(&header, 0);  // the checksum, written once the payload is
 
   SafeSave save;
   if (!save.Begin(path, error)) return false;
-  // The payload goes out in pieces, each summed just before it is written (while it is
+  // The payload goes out in slices, each summed just before it is written (while it is
   // still in the cache) and on its way to the disk while the next ones are.
-  constexpr size_t kPiece = size_t{4} << 20;
+  constexpr size_t kSlice = size_t{4} << 20;
   uLong crc = crc32(0L, Z_NULL, 0);
   bool written = save.Write(header.data(), header.size());
-  for (size_t at = 0; written && at < payload.size(); at += kPiece) {
-    const size_t n = std::min(kPiece, payload.size() - at);
-    const auto* piece = reinterpret_cast<const Bytef*>(payload.data() + at);
-    crc = crc32(crc, piece, static_cast<uInt>(n));
-    written = save.Write(piece, n);
+  for (const PayloadPiece& piece : payload) {
+    const auto* bytes = static_cast<const Bytef*>(piece.data);
+    for (size_t at = 0; written && at < piece.size; at += kSlice) {
+      const size_t n = std::min(kSlice, piece.size - at);
+      crc = crc32(crc, bytes + at, static_cast<uInt>(n));
+      written = save.Write(bytes + at, n);
+    }
   }
   if (written) {
     header.resize(header.size() - 4);

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "c4d_basecontainer.h"
 
@@ -83,6 +84,15 @@ uint32_t Crc32(const void* data, size_t size);
 // reader sees the old file or the new one, never a mix. magic is 8 bytes.
 bool WriteFramedFile(const std::string& path, const char* magic, uint32_t version, const std::string& payload,
                      std::string* error);
+// A stretch of a payload, read where it lies.
+struct PayloadPiece {
+  const void* data;
+  size_t size;
+};
+// The same with the payload made of pieces that follow one another, none of them
+// copied on the way to the file.
+bool WriteFramedFile(const std::string& path, const char* magic, uint32_t version,
+                     const std::vector<PayloadPiece>& payload, std::string* error);
 // Reads a framed file whose version lies in [minVersion, maxVersion] into *payload.
 // False with a reason when it cannot be read or is damaged (short, wrong magic or
 // version, length or CRC mismatch); *unreadable tells the first case from the others.

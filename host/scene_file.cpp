@@ -166,7 +166,7 @@ std::string TreeDataProblem(const BaseObject* op) {
 
 class Writer {
  public:
-  std::string Run(const BaseDocument* doc) {
+  void Run(const BaseDocument* doc) {
     for (const GeListNode* l = NodeAccess::LayerHead(doc)->GetFirst(); l; l = l->GetNext()) NumberTree(l);
     for (const BaseMaterial* m = doc->GetFirstMaterial(); m; m = m->GetNext()) {
       Number(m);
@@ -174,21 +174,41 @@ class Writer {
     }
     for (const BaseObject* op = doc->GetFirstObject(); op; op = op->GetNext()) NumberObject(op);
 
-    // The arrays of points, polygons and tags are most of a large scene: room for them
-    // at once spares the string's growing copies (and the fresh memory each one takes).
+    // The arrays of points, polygons and tags are most of a large scene. Those that are
+    // copied (on a big-endian machine, all) get room at once, which spares the string's
+    // growing copies and the fresh memory each one takes.
     size_t bulk = 0;
-    for (const BaseObject* op = doc->GetFirstObject(); op; op = op->GetNext()) bulk += BulkBytes(op);
+    for (const BaseObject* op = doc->GetFirstObject(); op; op = op->GetNext()) bulk += CopiedBulkBytes(op);
     m_out.reserve(bulk + (size_t{1} << 16));
     host::internal::AdviseHugePages(m_out.data(), m_out.capacity());
 
-    const size_t doc_at = Begin(kDocu);
+    const Chunk doc_at = Begin(kDocu);
     Head(doc);
     for (const GeListNode* l = NodeAccess::LayerHead(doc)->GetFirst(); l; l = l->GetNext())
       Tree(static_cast<const BaseList2D*>(l), kLayr);
     for (const BaseMaterial* m = doc->GetFirstMaterial(); m; m = m->GetNext()) Material(m);
     for (const BaseObject* op = doc->GetFirstObject(); op; op = op->GetNext()) Object(op);
     End(doc_at);
-    return std::move(m_out);
+  }
+
+  // The payload in order: the encoded bytes with the arrays left in place between them.
+  std::vector<host::internal::PayloadPiece> Pieces() const {
+    std::vector<host::internal::PayloadPiece> pieces;
+    size_t from = 0;
+    for (const InPlace& array : m_inPlace) {
+      pieces.push_back({m_out.data() + from, array.at - from});
+      pieces.push_back({array.data, array.size});
+      from = array.at;
+    }
+    pieces.push_back({m_out.data() + from, m_out.size() - from});
+    return pieces;
+  }
+
+  std::string Flat() const {
+    std::string payload;
+    payload.reserve(m_out.size() + m_inPlaceBytes);
+    for (const host::internal::PayloadPiece& piece : Pieces()) payload.append(static_cast<const char*>(piece.data), piece.size);
+    return payload;
   }
 
  private:
@@ -204,35 +224,53 @@ class Writer {
     for (const BaseTag* t = op->GetFirstTag(); t; t = t->GetNext()) Number(t);
     for (const BaseObject* c = op->GetDown(); c; c = c->GetNext()) NumberObject(c);
   }
-  // The bytes of the variable tags of op and the objects under it.
-  static size_t BulkBytes(const BaseObject* op) {
+  // The bytes of the variable tags of op and the objects under it that are copied into
+  // the encoding.
+  static size_t CopiedBulkBytes(const BaseObject* op) {
     size_t bytes = 0;
     for (const BaseTag* t = op->GetFirstTag(); t; t = t->GetNext()) {
       if (VariableTag::EntrySize(t->GetType()) <= 0) continue;
       const auto* vt = static_cast<const VariableTag*>(t);
-      bytes += static_cast<size_t>(vt->GetDataCount()) * static_cast<size_t>(FileEntrySize(t->GetType()));
+      const size_t size = static_cast<size_t>(vt->GetDataCount()) * static_cast<size_t>(FileEntrySize(t->GetType()));
+      if (t->GetType() == Tsegment || !StaysInPlace(size)) bytes += size;
     }
-    for (const BaseObject* c = op->GetDown(); c; c = c->GetNext()) bytes += BulkBytes(c);
+    for (const BaseObject* c = op->GetDown(); c; c = c->GetNext()) bytes += CopiedBulkBytes(c);
     return bytes;
   }
+  // Arrays whose bytes are the file's (a little-endian machine) and large enough to be
+  // worth a piece of their own are written from where they lie, not copied.
+  static bool StaysInPlace(size_t bytes) { return kLittleEndian && bytes >= kInPlaceMin; }
+  void AppendArray(const void* data, size_t bytes, size_t width) {
+    if (!StaysInPlace(bytes)) return AppendLittleEndian(&m_out, data, bytes, width);
+    m_inPlace.push_back({m_out.size(), data, bytes});
+    m_inPlaceBytes += bytes;
+  }
+  // Where the payload is: its encoded bytes and the arrays left in place so far.
+  size_t Written() const { return m_out.size() + m_inPlaceBytes; }
   LONG Ref(LLONG serial) const {
     const auto it = m_refs.find(serial);
     return it == m_refs.end() ? -1 : it->second;
   }
 
-  size_t Begin(uint32_t code) {
+  // A chunk being written: where its length goes in m_out, and where its body starts
+  // in the payload.
+  struct Chunk {
+    size_t lengthAt, bodyStart;
+  };
+  Chunk Begin(uint32_t code) {
     PutU32(&m_out, code);
     const size_t at = m_out.size();
     PutU64(&m_out, 0);
-    return at;
+    return {at, Written()};
   }
-  void End(size_t at) {
-    const uint64_t length = m_out.size() - at - 8;
-    for (int i = 0; i < 8; ++i) m_out[at + static_cast<size_t>(i)] = static_cast<char>((length >> (8 * i)) & 0xFF);
+  void End(Chunk chunk) {
+    const uint64_t length = Written() - chunk.bodyStart;
+    for (int i = 0; i < 8; ++i)
+      m_out[chunk.lengthAt + static_cast<size_t>(i)] = static_cast<char>((length >> (8 * i)) & 0xFF);
   }
 
   void Head(const BaseList2D* node) {
-    const size_t at = Begin(kHead);
+    const Chunk at = Begin(kHead);
     PutU32(&m_out, static_cast<uint32_t>(node->GetType()));
     PutText(&m_out, node->GetName().Std());
     PutU32(&m_out, static_cast<uint32_t>(node->GetAllBits()));
@@ -243,21 +281,21 @@ class Writer {
 
   // A layer or shader with the nodes under it.
   void Tree(const BaseList2D* node, uint32_t code) {
-    const size_t at = Begin(code);
+    const Chunk at = Begin(code);
     Head(node);
     for (const GeListNode* c = node->GetDown(); c; c = c->GetNext()) Tree(static_cast<const BaseList2D*>(c), code);
     End(at);
   }
 
   void Material(const BaseMaterial* mat) {
-    const size_t at = Begin(kMatl);
+    const Chunk at = Begin(kMatl);
     Head(mat);
     Tracks(mat);
     if (mat->GetType() == Mmaterial) {
       const auto* standard = static_cast<const ::Material*>(mat);
       for (LONG id = 0; id < CHANNEL_COUNT; ++id) {
         const BaseChannel& channel = NodeAccess::Channel(standard, id);
-        const size_t ch = Begin(kChan);
+        const Chunk ch = Begin(kChan);
         PutU32(&m_out, static_cast<uint32_t>(id));
         m_out.push_back(NodeAccess::ChannelEnabled(channel) ? 1 : 0);
         PutU32(&m_out, static_cast<uint32_t>(Ref(NodeAccess::ChannelShaderSerial(channel))));
@@ -271,9 +309,9 @@ class Writer {
   }
 
   void Object(const BaseObject* op) {
-    const size_t at = Begin(kObje);
+    const Chunk at = Begin(kObje);
     Head(op);
-    const size_t data = Begin(kObjd);
+    const Chunk data = Begin(kObjd);
     const Matrix m = op->GetMl();
     for (const Vector& v : {m.off, m.v1, m.v2, m.v3}) PutVector(&m_out, v);
     PutU32(&m_out, static_cast<uint32_t>(op->GetEditorMode()));
@@ -288,13 +326,13 @@ class Writer {
   }
 
   void Tag(const BaseTag* tag) {
-    const size_t at = Begin(kTag);
+    const Chunk at = Begin(kTag);
     Head(tag);
     Tracks(tag);
     const LONG type = tag->GetType();
     if (VariableTag::EntrySize(type) > 0) {
       const auto* vt = static_cast<const VariableTag*>(tag);
-      const size_t data = Begin(kVdat);
+      const Chunk data = Begin(kVdat);
       const LONG count = vt->GetDataCount();
       PutU32(&m_out, static_cast<uint32_t>(count));
       if (type == Tsegment) {
@@ -304,13 +342,13 @@ class Writer {
           PutU32(&m_out, segments[i].closed ? 1u : 0u);
         }
       } else {
-        AppendLittleEndian(&m_out, vt->GetDataAddressR(), static_cast<size_t>(count) * static_cast<size_t>(vt->GetDataSize()),
-                           ScalarWidth(type));
+        AppendArray(vt->GetDataAddressR(), static_cast<size_t>(count) * static_cast<size_t>(vt->GetDataSize()),
+                    ScalarWidth(type));
       }
       End(data);
     } else if (IsSelectionType(type)) {
       const BaseSelect* bs = static_cast<const SelectionTag*>(tag)->GetBaseSelect();
-      const size_t data = Begin(kSele);
+      const Chunk data = Begin(kSele);
       const LONG ranges = NodeAccess::RangeCount(bs);
       PutU32(&m_out, static_cast<uint32_t>(ranges));
       for (LONG i = 0; i < ranges; ++i) {
@@ -326,7 +364,7 @@ class Writer {
 
   void Tracks(const BaseList2D* node) {
     for (const CTrack* track = node->GetFirstCTrack(); track; track = track->GetNext()) {
-      const size_t at = Begin(kTrak);
+      const Chunk at = Begin(kTrak);
       PutU32(&m_out, static_cast<uint32_t>(track->GetType()));
       const DescID& id = track->GetDescriptionID();
       PutU32(&m_out, static_cast<uint32_t>(id.GetDepth()));
@@ -346,7 +384,7 @@ class Writer {
         PutU32(&m_out, static_cast<uint32_t>(key->GetInterpolation()));
         const LONG points = NodeAccess::KeyPointCount(key);
         PutU32(&m_out, static_cast<uint32_t>(points));
-        AppendLittleEndian(&m_out, NodeAccess::KeyPoints(key), static_cast<size_t>(points) * sizeof(Vector), 8);
+        AppendArray(NodeAccess::KeyPoints(key), static_cast<size_t>(points) * sizeof(Vector), 8);
       }
       End(at);
     }
@@ -355,7 +393,7 @@ class Writer {
   void Ngons(const PolygonObject* op) {
     const LONG count = op->GetNgonCount();
     if (count == 0) return;
-    const size_t at = Begin(kNgon);
+    const Chunk at = Begin(kNgon);
     PutU32(&m_out, static_cast<uint32_t>(count));
     for (LONG i = 0; i < count; ++i) PutU32(&m_out, static_cast<uint32_t>(NodeAccess::NgonEdgeCount(op, i)));
     for (LONG i = 0; i < count; ++i)
@@ -364,7 +402,16 @@ class Writer {
     End(at);
   }
 
-  std::string m_out;
+  struct InPlace {
+    size_t at;  // where in m_out the array goes
+    const void* data;
+    size_t size;
+  };
+  static constexpr size_t kInPlaceMin = size_t{64} << 10;
+
+  std::string m_out;  // the payload but the arrays in place
+  std::vector<InPlace> m_inPlace;
+  size_t m_inPlaceBytes = 0;
   std::unordered_map<LLONG, LONG> m_refs;  // node number -> reference in the file
   LinkEncoder m_links = [this](LLONG serial) { return Ref(serial); };
 };
@@ -906,7 +953,11 @@ class Reader {
 
 namespace host::internal {
 
-std::string EncodeScene(const BaseDocument* doc) { return Writer().Run(doc); }
+std::string EncodeScene(const BaseDocument* doc) {
+  Writer writer;
+  writer.Run(doc);
+  return writer.Flat();
+}
 
 BaseDocument* DecodeScene(const std::string& payload, uint32_t version, std::string* error, bool* outOfMemory) {
   if (outOfMemory) *outOfMemory = false;
@@ -937,9 +988,12 @@ bool SaveScene(const BaseDocument* doc, const std::string& path, std::string* er
     if (error) *error = "the scene cannot be saved: " + why;
     return false;
   }
-  std::string payload;
+  // The large arrays go to the file from the document itself: no copy of the scene.
+  Writer writer;
+  std::vector<internal::PayloadPiece> payload;
   try {
-    payload = internal::EncodeScene(doc);
+    writer.Run(doc);
+    payload = writer.Pieces();
   } catch (const std::bad_alloc&) {
     if (error) *error = "not enough memory to encode the scene";
     return false;
