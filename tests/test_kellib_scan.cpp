@@ -166,6 +166,38 @@ TEST(Scan, RandomDecimalsReadAsTheLibraryReadsThem) {
   }
 }
 
+// Digit runs are looked at eight bytes at a time: a run ends at the first byte that is
+// no digit, whatever its neighbours in the code table, and at the end of the range even
+// where digits follow in memory.
+TEST(Scan, DigitRunsEndAtTheirFirstOtherByteAndAtTheRangesEnd) {
+  const char followers[] = {'/', ':', ' ', '\x00', '\x06', '\x2f', '\x3a', '\x7f', '\xc9',
+                            '\xf9', '\xfa', '\xff'};
+  for (const char* number : {"7", "12345678", "123456789", "0.1234567", "98.76543210", "1234567812345678"}) {
+    for (const char follower : followers) {
+      std::string text = number;
+      text += follower;
+      text += "99999999";  // digits past the follower must not join the number
+      const CHAR* p = text.c_str();
+      double value = 0;
+      ASSERT_TRUE(scan::ShortDecimal(&p, text.c_str() + text.size(), &value) || !scan::detail::kSingleRounding)
+          << number << " + " << int(follower);
+      if (!scan::detail::kSingleRounding) continue;
+      const size_t length = std::strlen(number);
+      EXPECT_EQ(p - text.c_str(), static_cast<VLONG>(length)) << number << " + " << int(follower);
+      EXPECT_EQ(value, std::strtod(std::string(text, 0, length).c_str(), nullptr)) << number << " + " << int(follower);
+    }
+  }
+  const std::string digits = "123.45678901234567890";
+  for (size_t end = 1; end <= digits.size(); ++end) {
+    const std::string cut = digits.substr(0, end);
+    const CHAR* p = digits.c_str();
+    double value = 0;
+    if (!scan::ShortDecimal(&p, digits.c_str() + end, &value)) continue;  // too many digits
+    EXPECT_EQ(p, digits.c_str() + end) << cut;
+    EXPECT_EQ(value, std::strtod(cut.c_str(), nullptr)) << cut;
+  }
+}
+
 TEST(Scan, ConversionsStopAtTheEndOfTheRange) {
   const char text[] = "12 34";
   const CHAR* p = text;

@@ -688,6 +688,26 @@ void ObjImporter::RecordForm(UCHAR form) {
   m_pForms[m_formCount++] = form;
 }
 
+void ObjImporter::RecordForms(const UCHAR* forms, ULONG count) {
+  if (m_formsLost || count == 0) return;
+  const ULONG needed = m_formCount + count;
+  if (needed < m_formCount) {
+    m_formsLost = TRUE;
+    return;
+  }
+  if (needed > m_formCapacity) {
+    UCHAR* grown = static_cast<UCHAR*>(GeRealloc(m_pForms, needed));
+    if (!grown) {
+      m_formsLost = TRUE;
+      return;
+    }
+    m_pForms = grown;
+    m_formCapacity = needed;
+  }
+  std::memcpy(m_pForms + m_formCount, forms, count);
+  m_formCount = needed;
+}
+
 Bool ObjImporter::TakeRecordedForm(UCHAR* form) {
   if (m_formsLost || m_formCursor >= m_formCount) return FALSE;
   *form = m_pForms[m_formCursor++];
@@ -892,10 +912,55 @@ struct ObjImporter::ScanRange {
                                              OBJ_HAS_SEGMENTS);
     if (s.scanOutOfMemory) first->scanOutOfMemory = TRUE;
     if (s.m_formsLost) first->m_formsLost = TRUE;
-    for (ULONG i = 0; i < s.m_formCount; ++i) first->RecordForm(s.m_pForms[i]);
+    first->RecordForms(s.m_pForms, s.m_formCount);
     first->ngons.TakeAll(s.ngons);
   }
 };
+
+LLONG ObjImporter::ScanMiddle() const {
+  // Pass 1 counts coordinate lines without reading them, but reads every face's corners
+  // (line elements' too): a file's faces cost it several times the time of its
+  // coordinates per byte. Samples spread over the file give the cost per byte of the
+  // stretch around each; the middle is where half of the sum is reached. (Files mostly
+  // hold their coordinates first and their faces after them.)
+  constexpr LONG kSamples = 32;
+  constexpr LLONG kSampleBytes = 8192;
+  constexpr double kPerLine = 1.0, kPerIndexByte = 0.05;  // relative costs, as measured
+  const LLONG length = input.GetLength();
+  const LLONG stretch = length / kSamples;
+  if (stretch < 2 * kSampleBytes) return length / 2;
+  BaseFile* file = BaseFile::Alloc();
+  UCHAR* bytes = bNew(UCHAR, kSampleBytes);
+  double cost[kSamples] = {};
+  Bool read = file && bytes && file->Open(m_file, FILEOPEN_READ, FILEDIALOG_NONE);
+  for (LONG i = 0; read && i < kSamples; ++i) {
+    read = file->Seek(i * stretch, FILESEEK_START) && file->ReadBytes(bytes, kSampleBytes) == kSampleBytes;
+    // Whole lines only: from after the first line end of the sample to its last one.
+    LONG at = 0;
+    while (at < kSampleBytes && bytes[at] != '\n') ++at;
+    LONG lines = 0, indexBytes = 0, lineStart = at + 1;
+    for (LONG k = at + 1; k < kSampleBytes; ++k) {
+      if (bytes[k] != '\n') continue;
+      ++lines;
+      if (bytes[lineStart] == 'f' || bytes[lineStart] == 'l') indexBytes += k - lineStart;
+      lineStart = k + 1;
+    }
+    if (lineStart > at + 1) cost[i] = (kPerLine * lines + kPerIndexByte * indexBytes) / (lineStart - at - 1);
+  }
+  bDelete(bytes);
+  BaseFile::Free(file);
+  if (!read) return length / 2;
+  double total = 0;
+  for (const double c : cost) total += c;
+  if (total <= 0) return length / 2;
+  double sum = 0;
+  for (LONG i = 0; i < kSamples; ++i) {
+    if (sum + cost[i] >= total / 2)
+      return i * stretch + static_cast<LLONG>(static_cast<double>(stretch) * (total / 2 - sum) / cost[i]);
+    sum += cost[i];
+  }
+  return length / 2;
+}
 
 LLONG ObjImporter::FindLineBoundary(LLONG middle) const {
   // A line end at or after the middle ends its statement when the physical line before
@@ -941,14 +1006,16 @@ LLONG ObjImporter::FindLineBoundary(LLONG middle) const {
 }
 
 void ObjImporter::FinishScanRange(ScanRange& second, Bool pending, IndexTokens* tokens) {
-  // The state at the boundary is where pass 2 splits the file too.
+  // Pass 2 splits the file at the boundary when it came before the middle of the bytes.
   const Bool atEnd = !pending && input.ReadToEnd();
-  NoteSplit();  // from here NoteNaming keeps nothing more
-  m_split.offset = second.boundary;
-  m_split.coordinates[0] = vertexCount;
-  m_split.coordinates[1] = normalCount;
-  m_split.coordinates[2] = uvCount;
-  m_split.coordinatesFound = TRUE;
+  if (!m_split.found) {
+    NoteSplit();  // from here NoteNaming keeps nothing more
+    m_split.offset = second.boundary;
+    m_split.coordinates[0] = vertexCount;
+    m_split.coordinates[1] = normalCount;
+    m_split.coordinates[2] = uvCount;
+    m_split.coordinatesFound = TRUE;
+  }
   BackgroundJob::Free(second.job);
   if ((pending || atEnd) && second.ok && second.complete) {
     second.MergeInto(this);
@@ -1110,16 +1177,26 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   Bool byRanges = FALSE;
   if (input.GetLength() >= kTwoThreadsFrom && GeGetWorkerThreadCount() >= 2) {
     m_namings = bNew(CHAR, 4 * OBJ_LINE_BUFFER_SIZE);  // both ways note the split point's names
-    const LLONG boundary = m_namings ? FindLineBoundary(input.GetLength() / 2) : -1;
+    const LLONG boundary = m_namings ? FindLineBoundary(ScanMiddle()) : -1;
     byRanges = boundary > 0 && second.Start(this, boundary);
   }
   const Bool noteSplit = !byRanges && StartCoordinateJob(FALSE) && m_namings;
   if (!byRanges && !noteSplit) bDelete(m_namings);
-  m_countUnread = !byRanges && !m_coordinateJob;  // no split point to note
+  // Coordinate lines are only counted unless a second reading counts them beside this
+  // one. Pass 2's split point then holds counts that are exact where every coordinate
+  // line before it reads (pass 2 finds out if one does not, and reads on alone).
+  m_countUnread = !m_coordinateJob;
   const LLONG half = input.GetLength() / 2;
   Bool pending = FALSE;  // the first statement of the second range is in m_line
   for (;;) {
     if (noteSplit && !m_split.found && lineTotal > 0 && input.Offset() >= half) NoteSplit();
+    if (byRanges && !m_split.found && lineTotal > 0 && input.Offset() >= half) {
+      NoteSplit();
+      m_split.coordinates[0] = vertexCount;
+      m_split.coordinates[1] = normalCount;
+      m_split.coordinates[2] = uvCount;
+      m_split.coordinatesFound = TRUE;
+    }
     if (!NextStatement(nullptr)) break;
     if (byRanges && input.LineStart() >= second.boundary) {
       pending = TRUE;

@@ -270,17 +270,20 @@ class ObjImporter {
   // A "g", "# r", "o", "usemtl" or "mtllib" statement into the lists.
   void ScanNaming(LONG statement, const CHAR* text, const CHAR* lineEnd);
   // Pass 1 by ranges: a second importer scans from a line boundary near the middle of
-  // the file (FindLineBoundary; -1 when there is none) to the end while this one scans
-  // up to it; FinishScanRange adds the second's findings, or reads on alone when they
-  // cannot be used. The boundary is pass 2's split point as well.
+  // pass 1's work (ScanMiddle, then FindLineBoundary; -1 when there is none) to the end
+  // while this one scans up to it; FinishScanRange adds the second's findings, or reads
+  // on alone when they cannot be used. Pass 2 splits the file near the middle of its
+  // bytes, or at the boundary when that comes first.
   struct NamingLog;
   struct ScanRange;
+  LLONG ScanMiddle() const;
   LLONG FindLineBoundary(LLONG middle) const;
   void FinishScanRange(ScanRange& second, Bool pending, IndexTokens* tokens);
   void FreeSegments();
   // The form each face and line element line got in pass 1, taken in order by pass 2
   // so that it needs no second selection.
   void RecordForm(UCHAR form);
+  void RecordForms(const UCHAR* forms, ULONG count);
   Bool TakeRecordedForm(UCHAR* form);
   // Pass 2 itself (ReadObj runs it, with the arrays prefaulted beside it).
   Bool ReadObjLines();
