@@ -917,49 +917,64 @@ struct ObjImporter::ScanRange {
   }
 };
 
-LLONG ObjImporter::ScanMiddle() const {
-  // Pass 1 counts coordinate lines without reading them, but reads every face's corners
-  // (line elements' too): a file's faces cost it several times the time of its
-  // coordinates per byte. Samples spread over the file give the cost per byte of the
-  // stretch around each; the middle is where half of the sum is reached. (Files mostly
-  // hold their coordinates first and their faces after them.)
+void ObjImporter::FindMiddlesOfWork(LLONG* scanMiddle, LLONG* readMiddle) const {
+  // Pass 1 counts coordinate lines without reading them but reads every face's corners
+  // (line elements' too); pass 2 reads both. Their costs per line and per byte of each
+  // kind, relative to a line's, as measured on large files. Samples spread over the file
+  // give each stretch around them its cost; a middle is where half of the sum is reached.
+  // (Files mostly hold their coordinates first and their faces after them.)
+  struct Costs {
+    double line, coordinateByte, indexByte;
+  };
+  constexpr Costs kScan = {1.0, 0.0, 0.05}, kRead = {1.0, 0.055, 0.063};
   constexpr LONG kSamples = 32;
   constexpr LLONG kSampleBytes = 8192;
-  constexpr double kPerLine = 1.0, kPerIndexByte = 0.05;  // relative costs, as measured
   const LLONG length = input.GetLength();
+  *scanMiddle = *readMiddle = length / 2;
   const LLONG stretch = length / kSamples;
-  if (stretch < 2 * kSampleBytes) return length / 2;
+  if (stretch < 2 * kSampleBytes) return;
   BaseFile* file = BaseFile::Alloc();
   UCHAR* bytes = bNew(UCHAR, kSampleBytes);
-  double cost[kSamples] = {};
+  double scanCost[kSamples] = {}, readCost[kSamples] = {};
   Bool read = file && bytes && file->Open(m_file, FILEOPEN_READ, FILEDIALOG_NONE);
   for (LONG i = 0; read && i < kSamples; ++i) {
     read = file->Seek(i * stretch, FILESEEK_START) && file->ReadBytes(bytes, kSampleBytes) == kSampleBytes;
     // Whole lines only: from after the first line end of the sample to its last one.
-    LONG at = 0;
-    while (at < kSampleBytes && bytes[at] != '\n') ++at;
-    LONG lines = 0, indexBytes = 0, lineStart = at + 1;
-    for (LONG k = at + 1; k < kSampleBytes; ++k) {
+    LONG first = 0;
+    while (first < kSampleBytes && bytes[first] != '\n') ++first;
+    LONG lines = 0, coordinateBytes = 0, indexBytes = 0, lineStart = first + 1;
+    for (LONG k = first + 1; k < kSampleBytes; ++k) {
       if (bytes[k] != '\n') continue;
       ++lines;
-      if (bytes[lineStart] == 'f' || bytes[lineStart] == 'l') indexBytes += k - lineStart;
+      const UCHAR kind = bytes[lineStart];
+      if (kind == 'v') coordinateBytes += k - lineStart;
+      if (kind == 'f' || kind == 'l') indexBytes += k - lineStart;
       lineStart = k + 1;
     }
-    if (lineStart > at + 1) cost[i] = (kPerLine * lines + kPerIndexByte * indexBytes) / (lineStart - at - 1);
+    const double sampled = lineStart - first - 1;
+    if (sampled <= 0) continue;
+    auto cost = [&](const Costs& c) {
+      return (c.line * lines + c.coordinateByte * coordinateBytes + c.indexByte * indexBytes) / sampled;
+    };
+    scanCost[i] = cost(kScan);
+    readCost[i] = cost(kRead);
   }
   bDelete(bytes);
   BaseFile::Free(file);
-  if (!read) return length / 2;
-  double total = 0;
-  for (const double c : cost) total += c;
-  if (total <= 0) return length / 2;
-  double sum = 0;
-  for (LONG i = 0; i < kSamples; ++i) {
-    if (sum + cost[i] >= total / 2)
-      return i * stretch + static_cast<LLONG>(static_cast<double>(stretch) * (total / 2 - sum) / cost[i]);
-    sum += cost[i];
-  }
-  return length / 2;
+  if (!read) return;
+  auto middle = [&](const double* cost) {
+    double total = 0;
+    for (LONG i = 0; i < kSamples; ++i) total += cost[i];
+    double sum = 0;
+    for (LONG i = 0; total > 0 && i < kSamples; ++i) {
+      if (sum + cost[i] >= total / 2)
+        return i * stretch + static_cast<LLONG>(static_cast<double>(stretch) * (total / 2 - sum) / cost[i]);
+      sum += cost[i];
+    }
+    return length / 2;
+  };
+  *scanMiddle = middle(scanCost);
+  *readMiddle = middle(readCost);
 }
 
 LLONG ObjImporter::FindLineBoundary(LLONG middle) const {
@@ -1175,9 +1190,15 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   // notes where pass 2 may split the file.
   ScanRange second;
   Bool byRanges = FALSE;
+  // Pass 2's split point comes after the middle of the bytes (where the coordinate
+  // reading notes its counts too), or after the middle of pass 2's work by ranges.
+  const LLONG half = input.GetLength() / 2;
+  LLONG readMiddle = half;
   if (input.GetLength() >= kTwoThreadsFrom && GeGetWorkerThreadCount() >= 2) {
     m_namings = bNew(CHAR, 4 * OBJ_LINE_BUFFER_SIZE);  // both ways note the split point's names
-    const LLONG boundary = m_namings ? FindLineBoundary(ScanMiddle()) : -1;
+    LLONG scanMiddle = half;
+    FindMiddlesOfWork(&scanMiddle, &readMiddle);
+    const LLONG boundary = m_namings ? FindLineBoundary(scanMiddle) : -1;
     byRanges = boundary > 0 && second.Start(this, boundary);
   }
   const Bool noteSplit = !byRanges && StartCoordinateJob(FALSE) && m_namings;
@@ -1186,11 +1207,10 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   // one. Pass 2's split point then holds counts that are exact where every coordinate
   // line before it reads (pass 2 finds out if one does not, and reads on alone).
   m_countUnread = !m_coordinateJob;
-  const LLONG half = input.GetLength() / 2;
   Bool pending = FALSE;  // the first statement of the second range is in m_line
   for (;;) {
     if (noteSplit && !m_split.found && lineTotal > 0 && input.Offset() >= half) NoteSplit();
-    if (byRanges && !m_split.found && lineTotal > 0 && input.Offset() >= half) {
+    if (byRanges && !m_split.found && lineTotal > 0 && input.Offset() >= readMiddle) {
       NoteSplit();
       m_split.coordinates[0] = vertexCount;
       m_split.coordinates[1] = normalCount;

@@ -270,13 +270,15 @@ class ObjImporter {
   // A "g", "# r", "o", "usemtl" or "mtllib" statement into the lists.
   void ScanNaming(LONG statement, const CHAR* text, const CHAR* lineEnd);
   // Pass 1 by ranges: a second importer scans from a line boundary near the middle of
-  // pass 1's work (ScanMiddle, then FindLineBoundary; -1 when there is none) to the end
-  // while this one scans up to it; FinishScanRange adds the second's findings, or reads
-  // on alone when they cannot be used. Pass 2 splits the file near the middle of its
-  // bytes, or at the boundary when that comes first.
+  // pass 1's work (FindLineBoundary; -1 when there is none) to the end while this one
+  // scans up to it; FinishScanRange adds the second's findings, or reads on alone when
+  // they cannot be used. Pass 2 splits the file near the middle of its own work, or at
+  // the boundary when that comes first.
   struct NamingLog;
   struct ScanRange;
-  LLONG ScanMiddle() const;
+  // The file offsets where half of pass 1's work and half of pass 2's work are done,
+  // as samples of the file let them be estimated.
+  void FindMiddlesOfWork(LLONG* scanMiddle, LLONG* readMiddle) const;
   LLONG FindLineBoundary(LLONG middle) const;
   void FinishScanRange(ScanRange& second, Bool pending, IndexTokens* tokens);
   void FreeSegments();
