@@ -194,6 +194,12 @@ TEST_F(SafeSaveTest, FramedFilesInPiecesReadBackWithTheirChecksum) {
     uint32_t version = 0;
     ASSERT_TRUE(hi::ReadFramedFile(path, hi::kSceneMagic, 7, 7, &back, &version, &error, nullptr)) << error;
     EXPECT_TRUE(back == payload);
+    // The same payload in pieces, an empty one among them, gives the same file.
+    const size_t cut = size / 3;
+    const std::vector<hi::PayloadPiece> pieces = {
+        {payload.data(), cut}, {payload.data() + cut, 0}, {payload.data() + cut, size - cut}};
+    ASSERT_TRUE(hi::WriteFramedFile(path, hi::kSceneMagic, 7, pieces, &error)) << error;
+    EXPECT_TRUE(ReadFile(path) == bytes);
   }
   EXPECT_EQ(Names(TempDir()), std::vector<std::string>{"framed.bin"});
 }

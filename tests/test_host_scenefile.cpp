@@ -1114,3 +1114,43 @@ TEST_F(SceneFileTest, IndicesAndRangesOutsideTheirObjectAreRefusedOnLoad) {
 }
 
 }  // namespace
+
+// Large arrays go to the file from the document itself, between the bytes encoded around
+// them: the file holds the same payload as the encoding in one piece, the lengths of the
+// chunks around the arrays included, and loads back to it.
+TEST_F(SceneFileTest, ArraysWrittenInPlaceGiveTheEncodedPayload) {
+  DocPtr doc(BaseDocument::Alloc());
+  ASSERT_TRUE(doc);
+  // 20 000 points and 5 000 polygons lie above the size written in place, 3 and 1 below.
+  PolygonObject* large = PolygonObject::Alloc(20000, 5000);
+  PolygonObject* small = PolygonObject::Alloc(3, 1);
+  ASSERT_TRUE(large && small);
+  Vector* points = large->GetPointW();
+  for (LONG i = 0; i < 20000; ++i) points[i] = Vector(i, -0.5 * i, 1.0 / (i + 1));
+  CPolygon* polygons = large->GetPolygonW();
+  for (LONG i = 0; i < 5000; ++i) polygons[i] = CPolygon(4 * i, 4 * i + 1, 4 * i + 2, 4 * i + 3);
+  small->GetPointW()[1] = Vector(1, 2, 3);
+  small->GetPolygonW()[0] = CPolygon(0, 1, 2);
+  InsertLast(doc.get(), large, "Large");
+  InsertLast(doc.get(), small, "Small", large);  // inside the large object's chunk, after its arrays
+  InsertLast(doc.get(), BaseObject::Alloc(Onull), "After");
+
+  std::string error;
+  const std::string file = Path("in_place.kscn");
+  ASSERT_TRUE(host::SaveScene(doc.get(), file, &error)) << error;
+  std::string payload;
+  uint32_t version = 0;
+  ASSERT_TRUE(host::internal::ReadFramedFile(file, kSceneMagic, kSceneVersion, kSceneVersion, &payload, &version,
+                                             &error))
+      << error;
+  const std::string encoded = EncodeScene(doc.get());
+  EXPECT_GT(encoded.size(), size_t{20000} * sizeof(Vector));
+  EXPECT_TRUE(payload == encoded);
+  DocPtr loaded(host::LoadScene(file, &error));
+  ASSERT_TRUE(loaded) << error;
+  EXPECT_TRUE(EncodeScene(loaded.get()) == encoded);
+  const auto* back = static_cast<const PolygonObject*>(loaded->GetFirstObject());
+  ASSERT_TRUE(back && back->GetPointCount() == 20000 && back->GetDown() && back->GetNext());
+  EXPECT_EQ(back->GetPointR()[19999], points[19999]);
+  EXPECT_EQ(back->GetDown()->GetName().Std(), "Small");
+}
