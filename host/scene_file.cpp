@@ -207,7 +207,8 @@ class Writer {
   std::string Flat() const {
     std::string payload;
     payload.reserve(m_out.size() + m_inPlaceBytes);
-    for (const host::internal::PayloadPiece& piece : Pieces()) payload.append(static_cast<const char*>(piece.data), piece.size);
+    for (const host::internal::PayloadPiece& piece : Pieces())
+      payload.append(static_cast<const char*>(piece.data), piece.size);
     return payload;
   }
 

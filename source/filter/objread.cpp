@@ -967,7 +967,7 @@ void ObjImporter::FindMiddlesOfWork(LLONG* scanMiddle, LLONG* readMiddle) const 
     for (LONG i = 0; i < kSamples; ++i) total += cost[i];
     double sum = 0;
     for (LONG i = 0; total > 0 && i < kSamples; ++i) {
-      if (sum + cost[i] >= total / 2)
+      if (cost[i] > 0 && sum + cost[i] >= total / 2)
         return i * stretch + static_cast<LLONG>(static_cast<double>(stretch) * (total / 2 - sum) / cost[i]);
       sum += cost[i];
     }
