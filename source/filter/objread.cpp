@@ -672,40 +672,32 @@ Bool ObjImporter::NextStatement(ULONG* tooLong) {
 
 // --- the forms pass 1 chose ------------------------------------------------------------------
 
-void ObjImporter::RecordForm(UCHAR form) {
-  if (m_formsLost) return;
-  if (m_formCount == m_formCapacity) {
-    const ULONG capacity = m_formCapacity ? m_formCapacity * 2 : 4096;
-    UCHAR* grown = static_cast<UCHAR*>(GeRealloc(m_pForms, capacity));
-    if (!grown || capacity < m_formCapacity) {
-      // Pass 2 then selects every form again, as pass 1 did.
-      m_formsLost = TRUE;
-      return;
-    }
-    m_pForms = grown;
-    m_formCapacity = capacity;
+Bool ObjImporter::FormRoom(ULONG more) {
+  if (m_formsLost) return FALSE;
+  const ULONG needed = m_formCount + more;
+  if (needed >= m_formCount && needed <= m_formCapacity) return TRUE;
+  const ULONG doubled = m_formCapacity ? m_formCapacity * 2 : 4096;
+  const ULONG capacity = doubled > needed && doubled > m_formCapacity ? doubled : needed;
+  UCHAR* grown = needed < m_formCount ? nullptr : static_cast<UCHAR*>(GeRealloc(m_pForms, capacity));
+  if (!grown) {
+    // Pass 2 then selects every form again, as pass 1 did.
+    m_formsLost = TRUE;
+    return FALSE;
   }
-  m_pForms[m_formCount++] = form;
+  m_pForms = grown;
+  m_formCapacity = capacity;
+  return TRUE;
+}
+
+void ObjImporter::RecordForm(UCHAR form) {
+  // Once per face of pass 1: the room is checked here before anything is called.
+  if ((!m_formsLost && m_formCount < m_formCapacity) || FormRoom(1)) m_pForms[m_formCount++] = form;
 }
 
 void ObjImporter::RecordForms(const UCHAR* forms, ULONG count) {
-  if (m_formsLost || count == 0) return;
-  const ULONG needed = m_formCount + count;
-  if (needed < m_formCount) {
-    m_formsLost = TRUE;
-    return;
-  }
-  if (needed > m_formCapacity) {
-    UCHAR* grown = static_cast<UCHAR*>(GeRealloc(m_pForms, needed));
-    if (!grown) {
-      m_formsLost = TRUE;
-      return;
-    }
-    m_pForms = grown;
-    m_formCapacity = needed;
-  }
+  if (count == 0 || !FormRoom(count)) return;
   std::memcpy(m_pForms + m_formCount, forms, count);
-  m_formCount = needed;
+  m_formCount += count;
 }
 
 Bool ObjImporter::TakeRecordedForm(UCHAR* form) {

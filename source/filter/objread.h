@@ -286,6 +286,9 @@ class ObjImporter {
   // so that it needs no second selection.
   void RecordForm(UCHAR form);
   void RecordForms(const UCHAR* forms, ULONG count);
+  // Room for `more` forms after those recorded (growing by doubling); false, with the
+  // forms lost, when there is none.
+  Bool FormRoom(ULONG more);
   Bool TakeRecordedForm(UCHAR* form);
   // Pass 2 itself (ReadObj runs it, with the arrays prefaulted beside it).
   Bool ReadObjLines();
