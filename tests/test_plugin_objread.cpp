@@ -622,6 +622,53 @@ void ExpectNgonsInPlace(const ObjImporter& m) {
   expectCounts(m.m_pMeshObjList->First(), &ObjFace::meshObj);
 }
 
+// The range check only reads the faces up to the first one it has to change; from there
+// on it renumbers. Faces and n-gons ahead of that face keep their numbers, those behind
+// it move down, wherever the first change comes.
+TEST_F(ObjReaderTest, FacesAheadOfTheFirstChangeKeepTheirNumbers) {
+  const std::string points =
+      "v 0 0 0\nv 2 0 0\nv 3 1 0\nv 1 2 0\nv -1 1 0\nv 0 0 1\nv 2 0 1\nv 3 1 1\nv 1 2 1\nv -1 1 1\n"
+      "vt 0 0\nvt 1 0\nvt 1 1\n";
+  const std::string ngonA = "f 1 2 3 4 5\n", ngonB = "f 6/1 7/2 8/3 9/1 10/2\n";
+  const std::string quad = "f 1/1 2/2 3/3 4/1\n", noPoint = "f 1 2 99\n", noUV = "f 1/1 2/2 3/9\n";
+  const struct {
+    const char* name;
+    std::string faces;
+    ULONG dropped, withoutUVs, ngonFacesFirst;  // ngonFacesFirst: the first n-gon's first face
+  } cases[] = {
+      {"every face sound", ngonA + quad + ngonB, 0, 0, 0},
+      {"a dropped face after both n-gons", ngonA + ngonB + noPoint + quad, 1, 0, 0},
+      {"a dropped face between the n-gons", quad + ngonA + noPoint + ngonB + noPoint, 2, 0, 1},
+      {"a dropped face first", noPoint + quad + ngonA + ngonB, 1, 0, 1},
+      {"UVs out of range between the n-gons", ngonA + noUV + ngonB + noPoint + quad, 1, 1, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = WriteFile("model.obj", points + "g a\n" + c.faces);
+    Importer m(ReadObjModel(Filename(path.c_str()), DefaultOpts(), 1.0, TEXTFILE_BLOCKSIZE, TRUE));
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->facesDropped, c.dropped);
+    EXPECT_EQ(m->facesWithoutUVsOrNormals, c.withoutUVs);
+    ExpectNgonsInPlace(*m);
+    ASSERT_EQ(m->ngons.Count(), 2);
+    const NgonRecord* first = static_cast<const NgonRecord*>(m->ngons.First()->Data());
+    const NgonRecord* second = static_cast<const NgonRecord*>(m->ngons.Last()->Data());
+    ASSERT_GT(first->polygonCount, 0);
+    ASSERT_GT(second->polygonCount, 0);
+    EXPECT_EQ(first->polygons[0], static_cast<LONG>(c.ngonFacesFirst));
+    // The n-gons' faces, the quad, and the face kept without its UVs.
+    EXPECT_EQ(m->faceCount, static_cast<ULONG>(first->polygonCount + second->polygonCount) + 1u + c.withoutUVs);
+    for (ULONG i = 0; i < m->faceCount; ++i) {
+      const ObjFace& f = m->faces[i];
+      EXPECT_EQ(f.reserved, 0) << "face " << i;
+      for (int k = 0; k < 4; ++k) {
+        EXPECT_LT(static_cast<ULONG>(f.v[k]), m->vertexCount);
+        EXPECT_EQ(f.vt[k] != 0 && !(f.flags & FACE_HAS_UVS), false) << "face " << i;
+      }
+    }
+  }
+}
+
 // Enough n-gons for their split to run on two threads, between triangles, quads and
 // naming statements, some with UVs and normals, some that cannot be split: one thread
 // and two make the same model, and every face comes where its line stands.

@@ -2182,6 +2182,20 @@ namespace {
 
 inline Bool InRange(LONG index, ULONG count) { return index >= 0 && static_cast<ULONG>(index) < count; }
 
+// Whether DropIndicesOutOfRange leaves the face as it is: its corners in range, its
+// UV and normal indices in range where its flags use them and 0 where not, its
+// `reserved` word 0. Read only, without branches per corner: most files hold no other.
+inline Bool FaceStaysAsItIs(const ObjFace& face, ULONG vertexCount, ULONG uvCount, ULONG normalCount) {
+  const Bool uvs = (face.flags & FACE_HAS_UVS) != 0, normals = (face.flags & FACE_HAS_NORMALS) != 0;
+  Bool fine = face.reserved == 0;
+  for (LONG k = 0; k < 4; ++k) {
+    fine &= static_cast<ULONG>(face.v[k]) < vertexCount;
+    fine &= uvs ? static_cast<ULONG>(face.vt[k]) < uvCount : face.vt[k] == 0;
+    fine &= normals ? static_cast<ULONG>(face.vn[k]) < normalCount : face.vn[k] == 0;
+  }
+  return fine;
+}
+
 }  // namespace
 
 void ObjImporter::DropIndicesOutOfRange() {
@@ -2189,9 +2203,12 @@ void ObjImporter::DropIndicesOutOfRange() {
 
   // Faces: a corner without a point drops the face; a UV or normal index out of range
   // leaves the face without UVs or normals. The new face numbers go to `reserved`
-  // first, so the n-gon records can follow before the faces move.
-  ULONG kept = 0;
-  for (ULONG i = 0; i < faceCount; ++i) {
+  // first, so the n-gon records can follow before the faces move. The faces before
+  // the first that needs a change are only read.
+  ULONG first = 0;
+  while (first < faceCount && FaceStaysAsItIs(faces[first], vertexCount, uvCount, normalCount)) ++first;
+  ULONG kept = first;
+  for (ULONG i = first; i < faceCount; ++i) {
     ObjFace& face = faces[i];
     Bool pointsExist = TRUE, uvsExist = TRUE, normalsExist = TRUE;
     for (LONG k = 0; k < 4; ++k) {
@@ -2222,9 +2239,11 @@ void ObjImporter::DropIndicesOutOfRange() {
     for (linkNode* node = ngons.First(); node; node = node->Next()) {
       NgonRecord* record = static_cast<NgonRecord*>(node->Data());
       if (!record) continue;
-      for (LONG p = 0; p < record->polygonCount; ++p) record->polygons[p] = faces[record->polygons[p]].reserved;
+      for (LONG p = 0; p < record->polygonCount; ++p)
+        if (static_cast<ULONG>(record->polygons[p]) >= first) record->polygons[p] = faces[record->polygons[p]].reserved;
     }
-    for (ULONG i = 0; i < faceCount; ++i) {
+    for (ULONG i = 0; i < first; ++i) faces[i].sequence = static_cast<LONG>(i);
+    for (ULONG i = first; i < faceCount; ++i) {
       const ObjFace& face = faces[i];
       if (face.reserved < 0) {
         if (ioGroup* group = m_pGroupList->FindByIndex(face.group)) --group->faceCount;
@@ -2239,7 +2258,7 @@ void ObjImporter::DropIndicesOutOfRange() {
     }
     faceCount = kept;
   }
-  for (ULONG i = 0; i < faceCount; ++i) faces[i].reserved = 0;
+  for (ULONG i = first; i < faceCount; ++i) faces[i].reserved = 0;
 
   // Line elements: a point index out of range drops the element.
   ULONG keptSegments = 0;
