@@ -15,6 +15,7 @@
 #ifdef __linux__
 #include <malloc.h>
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 #include "c4d_memory.h"
@@ -77,14 +78,49 @@ struct Heap {
 // freed so far (up to 32 MiB): after one import has freed its model arrays the next
 // one's arrays come from the heap instead, cleared by calloc page by page and kept by
 // the process after they are freed, so repeated imports peak higher and run slower than
-// the first.
-constexpr int kOwnPagesFrom = 1 << 20;
+// the first. Blocks below it (the reader's 1 MiB blocks, a point-level key's points)
+// come from the heap and are reused there.
+constexpr int kOwnPagesFrom = 4 << 20;
+
+// The heap grows at its top by this much at a time, and every step is asked to live in
+// huge pages where the system offers them on request (AdviseHeapGrowth). Left to the C
+// library's 128 KiB steps, every new 4 KiB page costs a fault at its first touch: a file
+// of 100 000 small objects spent more time in those faults than in its reading, and an
+// MDD import more in its keys' pages than in the cache.
+constexpr int kHeapStep = 16 << 20;
+
+std::atomic<std::uintptr_t> gHeapAdvisedTo{0};
+
+std::uintptr_t HeapTop() {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  return reinterpret_cast<std::uintptr_t>(::sbrk(0));
+#else
+  return 0;
+#endif
+}
 
 Heap* NewHeap() {
 #ifdef M_MMAP_THRESHOLD
   mallopt(M_MMAP_THRESHOLD, kOwnPagesFrom);
 #endif
+#ifdef M_TOP_PAD
+  mallopt(M_TOP_PAD, kHeapStep);
+#endif
+  gHeapAdvisedTo.store(HeapTop(), std::memory_order_relaxed);
   return new Heap;
+}
+
+// Asks for huge pages over the heap's growth since the last call (made by any thread,
+// through any allocation).
+void AdviseHeapGrowth() {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  const std::uintptr_t top = HeapTop();
+  std::uintptr_t from = gHeapAdvisedTo.load(std::memory_order_relaxed);
+  if (top <= from || !gHeapAdvisedTo.compare_exchange_strong(from, top, std::memory_order_relaxed)) return;
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const std::uintptr_t begin = (from + page - 1) & ~(page - 1), end = top & ~(page - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
 }
 
 // Never destroyed: blocks may still be freed by static destructors at exit.
@@ -163,6 +199,7 @@ void* GeAllocTagged(VLONG size, const CHAR* file, LONG line) {
   const size_t total = sizeof(BlockHeader) + static_cast<size_t>(size);
   auto* header = static_cast<BlockHeader*>(host::platform::AllocateBlock(total));
   if (!header) return nullptr;
+  AdviseHeapGrowth();
   host::internal::AdviseHugePages(header, total);
   header->magic = kLiveMagic;
   header->size = size;
@@ -211,6 +248,7 @@ void* GeReallocTagged(void* block, VLONG size, const CHAR* file, LONG line) {
   auto* moved = static_cast<BlockHeader*>(
       host::platform::ResizeBlock(header, sizeof(BlockHeader) + static_cast<size_t>(size)));
   if (!moved) return nullptr;  // the old block is untouched and still linked
+  AdviseHeapGrowth();
   if (size > oldSize)
     std::memset(static_cast<char*>(Payload(moved)) + oldSize, 0, static_cast<size_t>(size - oldSize));
   moved->size = size;

@@ -2,16 +2,13 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -254,60 +251,9 @@ void CatchInterrupt(void (*onInterrupt)()) {
   ::sigaction(SIGINT, &action, nullptr);
 }
 
-namespace {
+void* AllocateBlock(size_t size) { return std::calloc(1, size); }
 
-#if defined(__linux__) && defined(MADV_HUGEPAGE) && defined(M_TOP_PAD)
-// Small blocks come from the C library's main heap, which grows at its top. Left as it
-// is, it grows by 128 KiB at a time and every new 4 KiB page costs a fault at its first
-// touch: a file of 100 000 small objects spent more time in those faults than in its
-// reading. So the heap grows in steps of 16 MiB, and every step is asked to live in huge
-// pages (where the system offers them on request), as the large blocks are. Setting the
-// step fixes the threshold above which blocks get their own mapping; it is set to 4 MiB,
-// so that the reader's 1 MiB blocks are reused from the heap as before and the model's
-// arrays still go back to the system when freed.
-constexpr size_t kHeapStep = size_t(16) << 20;
-constexpr size_t kOwnMappingFrom = size_t(4) << 20;
-
-std::atomic<uintptr_t> gHeapAdvisedTo{0};
-
-uintptr_t HeapTop() { return reinterpret_cast<uintptr_t>(::sbrk(0)); }
-
-bool SetUpHeap() {
-  ::mallopt(M_TOP_PAD, static_cast<int>(kHeapStep));
-  ::mallopt(M_MMAP_THRESHOLD, static_cast<int>(kOwnMappingFrom));
-  gHeapAdvisedTo.store(HeapTop(), std::memory_order_relaxed);
-  return true;
-}
-
-// Asks for huge pages over the heap's growth since the last call (by any thread).
-void AdviseHeapGrowth() {
-  const uintptr_t top = HeapTop();
-  uintptr_t from = gHeapAdvisedTo.load(std::memory_order_relaxed);
-  if (top <= from || !gHeapAdvisedTo.compare_exchange_strong(from, top, std::memory_order_relaxed)) return;
-  const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const uintptr_t begin = (from + page - 1) & ~(page - 1), end = top & ~(page - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-#else
-bool SetUpHeap() { return true; }
-void AdviseHeapGrowth() {}
-#endif
-
-}  // namespace
-
-void* AllocateBlock(size_t size) {
-  static const bool heapSetUp = SetUpHeap();
-  (void)heapSetUp;
-  void* block = std::calloc(1, size);
-  AdviseHeapGrowth();
-  return block;
-}
-
-void* ResizeBlock(void* block, size_t size) {
-  void* resized = std::realloc(block, size);
-  AdviseHeapGrowth();
-  return resized;
-}
+void* ResizeBlock(void* block, size_t size) { return std::realloc(block, size); }
 
 void FreeBlock(void* block) { std::free(block); }
 
