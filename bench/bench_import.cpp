@@ -239,11 +239,14 @@ std::string PrepareFile(const fs::path& folder, const char* name, const std::fun
 
 // The shell's whole process: "kelvane import path -o scene", its wall time; false with
 // the reason when it does not end with 0 or leaves no scene file.
+// Each run writes a scene of its own name: deleting the last run's 88 MB first would time
+// the file system freeing it, which is no part of the shell's work. The folder goes at
+// the end.
 bool RunShell(const std::string& path, const std::string& settings, Counts* counts, std::string* error) {
+  static int run = 0;
   const std::string shell = std::string(KELVANE_BUILD_DIR) + "/bin/kelvane";
-  const std::string scene = settings + "/scene.kscn";
+  const std::string scene = settings + "/scene-" + std::to_string(++run) + ".kscn";
   std::error_code ec;
-  fs::remove(scene, ec);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
@@ -309,15 +312,14 @@ int ChildMain(const std::string& work, const std::string& path, int runs) {
       std::printf("error cannot import the file to save: %s\n", error.c_str());
       return 1;
     }
-    const std::string scene = std::string(folder) + "/scene.kscn";
-    step = [scene, imported](Counts* counts, std::string* why) {
+    // A name of its own per run, as the shell's (RunShell).
+    step = [imported](Counts* counts, std::string* why) {
+      static int run = 0;
       *counts = imported;
-      return host::SaveScene(GetActiveDocument(), scene, why);
+      return host::SaveScene(GetActiveDocument(), std::string(folder) + "/scene-" + std::to_string(++run) + ".kscn",
+                             why);
     };
-    release = [scene] {
-      std::error_code ec;
-      fs::remove(scene, ec);
-    };
+    release = [] {};
     struct Cleanup {
       ~Cleanup() {
         std::error_code ec;
