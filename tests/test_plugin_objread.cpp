@@ -663,7 +663,7 @@ TEST_F(ObjReaderTest, FacesAheadOfTheFirstChangeKeepTheirNumbers) {
       EXPECT_EQ(f.reserved, 0) << "face " << i;
       for (int k = 0; k < 4; ++k) {
         EXPECT_LT(static_cast<ULONG>(f.v[k]), m->vertexCount);
-        EXPECT_EQ(f.vt[k] != 0 && !(f.flags & FACE_HAS_UVS), false) << "face " << i;
+        EXPECT_FALSE(f.vt[k] != 0 && !(f.flags & FACE_HAS_UVS)) << "face " << i;
       }
     }
   }
