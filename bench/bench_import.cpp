@@ -238,10 +238,9 @@ std::string PrepareFile(const fs::path& folder, const char* name, const std::fun
 }
 
 // The shell's whole process: "kelvane import path -o scene", its wall time; false with
-// the reason when it does not end with 0 or leaves no scene file.
-// Each run writes a scene of its own name: deleting the last run's 88 MB first would time
-// the file system freeing it, which is no part of the shell's work. The folder goes at
-// the end.
+// the reason when it does not end with 0 or leaves no scene file. Each run writes a scene
+// of its own name: deleting the last run's 88 MB first would time the file system freeing
+// it, which is no part of the shell's work. The folder goes at the end.
 bool RunShell(const std::string& path, const std::string& settings, Counts* counts, std::string* error) {
   static int run = 0;
   const std::string shell = std::string(KELVANE_BUILD_DIR) + "/bin/kelvane";
