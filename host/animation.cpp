@@ -140,20 +140,20 @@ void CKey::SwapContent(BaseList2D* other) {
   if (key->m_pCurve) key->m_pCurve->Resort(key->m_pCurve->IndexOf(key));
 }
 
-bool NodeAccess::SetKeyPoints(CKey* key, const Vector* points, LONG count) {
+bool NodeAccess::SetKeyPoints(CKey* key, const Vector* points, LONG count, bool cleared) {
   if (count < 0) return false;
   Vector* copy = nullptr;
   if (count > 0) {
-    // Vectors have member initialisers, so not bNew; zero-filled doubles are fine.
+    // Vectors have member initialisers, so not bNew; zero-filled doubles are fine. An
+    // array about to be written whole is not cleared first.
+    const bool written = points || !cleared;
     const VLONG bytes = static_cast<VLONG>(count) * static_cast<VLONG>(sizeof(Vector));
-    copy = static_cast<Vector*>(GeAlloc(bytes));
+    copy = static_cast<Vector*>(written ? GeAllocNC(bytes) : GeAlloc(bytes));
     if (!copy) return false;
-    if (points) {
-      // Blocks this large get new pages: made present in one go, the copy does not stop
-      // at every page for the system to clear it.
-      if (bytes >= kPrefaultKeyFrom) GePrefaultMemory(copy, bytes);
-      std::memcpy(copy, points, static_cast<size_t>(bytes));
-    }
+    // Blocks this large get new pages: made present in one go, the writing does not stop
+    // at every page for the system to clear it.
+    if (written && bytes >= kPrefaultKeyFrom) GePrefaultMemory(copy, bytes);
+    if (points) std::memcpy(copy, points, static_cast<size_t>(bytes));
   }
   bDelete(key->m_pPoints);
   key->m_pPoints = copy;
@@ -338,9 +338,7 @@ Bool CTrack::FillKey(BaseDocument*, BaseList2D* bl, CKey* key) {
 
 Vector* CTrack::AllocKeyPoints(CKey* key, LONG count) {
   if (GetType() != CTpla || !key || count < 1) return nullptr;
-  if (!NodeAccess::SetKeyPoints(key, nullptr, count)) return nullptr;
-  const VLONG bytes = static_cast<VLONG>(count) * static_cast<VLONG>(sizeof(Vector));
-  if (bytes >= kPrefaultKeyFrom) GePrefaultMemory(key->m_pPoints, bytes);
+  if (!NodeAccess::SetKeyPoints(key, nullptr, count, false)) return nullptr;
   return key->m_pPoints;
 }
 

@@ -148,8 +148,8 @@ class CTrack : public BaseList2D {
   Bool FillKey(BaseDocument* doc, BaseList2D* bl, CKey* key);
   // Gives key of a point-level track a new array of count points in place of its points
   // and returns it, for the caller to write the key's points straight into (instead of
-  // FillKey from the object). The array holds zeros until written; a large one has its
-  // pages made present already, as the caller is about to write every one. Null for
+  // FillKey from the object). The caller writes every point: the array is not cleared
+  // first, and a large one has its pages made present already. Null for
   // another track type, a count below 1 or when memory is missing (the key is then
   // unchanged).
   Vector* AllocKeyPoints(CKey* key, LONG count);

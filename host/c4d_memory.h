@@ -11,13 +11,17 @@
 // Allocates size bytes, zero-filled, tagged with file and line. Null on failure
 // (including a size that does not fit the address space).
 void* GeAllocTagged(VLONG size, const CHAR* file, LONG line);
-// Frees a block from GeAllocTagged; null is accepted.
+// The same without the zero fill, for a block the caller writes whole before reading
+// it: clearing megabytes only to overwrite them costs as much as the writing.
+void* GeAllocNCTagged(VLONG size, const CHAR* file, LONG line);
+// Frees a block from GeAllocTagged or GeAllocNCTagged; null is accepted.
 void GeFreeTagged(void* block);
 // Resizes a block, keeping the common part and zero-filling growth. Null on failure,
 // in which case the old block stays valid.
 void* GeReallocTagged(void* block, VLONG size, const CHAR* file, LONG line);
 
 #define GeAlloc(size) GeAllocTagged(static_cast<VLONG>(size), __FILE__, __LINE__)
+#define GeAllocNC(size) GeAllocNCTagged(static_cast<VLONG>(size), __FILE__, __LINE__)
 #define GeRealloc(block, size) GeReallocTagged(block, static_cast<VLONG>(size), __FILE__, __LINE__)
 #define GeFree(ptr) \
   do {              \

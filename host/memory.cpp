@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <string>
@@ -99,6 +101,85 @@ std::uintptr_t HeapTop() {
 #endif
 }
 
+// The pages just past the heap's last block, made present by a thread of its own before
+// the next blocks take them. Where one thread allocates block after block of new memory
+// (an MDD import's keys of megabytes each), the system clearing those pages at their
+// first touch took longer than everything else the thread did with them; now the other
+// processor clears them meanwhile. Only the heap's own range is touched, and making a
+// page present leaves what it holds as it was.
+class HeapWarmer {
+ public:
+  // A block of the heap now ends at end.
+  void After(std::uintptr_t end) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    const std::uintptr_t last = m_lastEnd.load(std::memory_order_relaxed);
+    if (end >= last && end < last + kAhead / 2) return;  // still well inside the last range
+    if (end < m_heapFrom || end >= HeapTop()) return;    // not the heap's (own pages, sanitizers)
+    m_lastEnd.store(end, std::memory_order_relaxed);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_wanted = end;
+    if (!m_started) {
+      m_started = true;
+      std::thread([this] { Run(); }).detach();
+    }
+    m_wake.notify_one();
+#else
+    (void)end;
+#endif
+  }
+  void Start(std::uintptr_t heapFrom) { m_heapFrom = heapFrom; }
+
+ private:
+  // Up to this much past a block's end: about the largest block the heap gives out
+  // (larger ones get pages of their own), and little next to any peak.
+  static constexpr std::uintptr_t kAhead = 8 << 20;
+
+  [[noreturn]] void Run() {
+    for (;;) {
+      std::uintptr_t from = 0;
+      {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_wake.wait(lock, [this] { return m_wanted != 0; });
+        from = m_wanted;
+        m_wanted = 0;
+      }
+      Populate(from);
+    }
+  }
+
+  static void Populate(std::uintptr_t from) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const std::uintptr_t top = HeapTop();
+    const std::uintptr_t begin = (from + page - 1) & ~(page - 1);
+    const std::uintptr_t end = std::min(top, from + kAhead) & ~(page - 1);
+    // From the far end back, in huge pages' steps: the allocating thread, which clears
+    // what it reaches first itself, comes from the near end, and the two meet halfway.
+    // The heap may have shrunk meanwhile: the system then refuses the range, harmlessly.
+    constexpr std::uintptr_t kStep = std::uintptr_t(2) << 20;
+    for (std::uintptr_t stop = end; stop > begin;) {
+      const std::uintptr_t start = stop - begin > kStep ? (stop - 1) & ~(kStep - 1) : begin;
+      ::madvise(reinterpret_cast<void*>(start), stop - start, MADV_POPULATE_WRITE);
+      stop = start;
+    }
+#else
+    (void)from;
+#endif
+  }
+
+  std::uintptr_t m_heapFrom = 0;
+  std::atomic<std::uintptr_t> m_lastEnd{0};
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::uintptr_t m_wanted = 0;
+  bool m_started = false;
+};
+
+HeapWarmer& TheWarmer() {
+  static HeapWarmer* warmer = new HeapWarmer;
+  return *warmer;
+}
+
 Heap* NewHeap() {
 #ifdef M_MMAP_THRESHOLD
   mallopt(M_MMAP_THRESHOLD, kOwnPagesFrom);
@@ -107,6 +188,7 @@ Heap* NewHeap() {
   mallopt(M_TOP_PAD, kHeapStep);
 #endif
   gHeapAdvisedTo.store(HeapTop(), std::memory_order_relaxed);
+  TheWarmer().Start(HeapTop());
   return new Heap;
 }
 
@@ -193,13 +275,16 @@ void host::internal::AdviseHugePages(void* block, size_t size) {
 #endif
 }
 
-void* GeAllocTagged(VLONG size, const CHAR* file, LONG line) {
+namespace {
+
+void* AllocTagged(VLONG size, const CHAR* file, LONG line, bool cleared) {
   Heap& heap = TheHeap();
   if (RequestRefused(heap, size)) return nullptr;
   const size_t total = sizeof(BlockHeader) + static_cast<size_t>(size);
-  auto* header = static_cast<BlockHeader*>(host::platform::AllocateBlock(total));
+  auto* header = static_cast<BlockHeader*>(host::platform::AllocateBlock(total, cleared));
   if (!header) return nullptr;
   AdviseHeapGrowth();
+  TheWarmer().After(reinterpret_cast<std::uintptr_t>(header) + total);
   host::internal::AdviseHugePages(header, total);
   header->magic = kLiveMagic;
   header->size = size;
@@ -210,6 +295,12 @@ void* GeAllocTagged(VLONG size, const CHAR* file, LONG line) {
   AddLive(heap, size);
   return Payload(header);
 }
+
+}  // namespace
+
+void* GeAllocTagged(VLONG size, const CHAR* file, LONG line) { return AllocTagged(size, file, line, true); }
+
+void* GeAllocNCTagged(VLONG size, const CHAR* file, LONG line) { return AllocTagged(size, file, line, false); }
 
 void GeFreeTagged(void* block) {
   if (!block) return;

@@ -109,8 +109,9 @@ size_t ErrorColumns();
 void CatchInterrupt(void (*onInterrupt)());
 
 // Memory blocks aligned to 16 bytes (the C library's malloc guarantees only 8 on 32-bit
-// Windows): a zeroed block, a resized one (nullptr leaves the block as it was), release.
-void* AllocateBlock(size_t size);
+// Windows): a new block, zeroed when cleared is set, a resized one (nullptr leaves the
+// block as it was), release.
+void* AllocateBlock(size_t size, bool cleared);
 void* ResizeBlock(void* block, size_t size);
 void FreeBlock(void* block);
 

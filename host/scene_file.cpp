@@ -791,7 +791,7 @@ class Reader {
 
   // Key points from the file's little-endian doubles.
   static bool ReadPoints(CKey* key, const unsigned char* data, uint32_t count) {
-    if (!NodeAccess::SetKeyPoints(key, nullptr, static_cast<LONG>(count))) return false;
+    if (!NodeAccess::SetKeyPoints(key, nullptr, static_cast<LONG>(count), false)) return false;
     CopyLittleEndian(NodeAccess::KeyPointsW(key), data, static_cast<size_t>(count) * sizeof(Vector), 8);
     return true;
   }

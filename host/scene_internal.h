@@ -58,9 +58,10 @@ struct NodeAccess {
   static LONG KeyPointCount(const CKey* key) { return key->m_pointCount; }
   static const Vector* KeyPoints(const CKey* key) { return key->m_pPoints; }
   static Vector* KeyPointsW(CKey* key) { return key->m_pPoints; }
-  // Replaces a key's points with a copy of count points (zeros when points is null);
-  // false when memory is missing (the key is then unchanged).
-  static bool SetKeyPoints(CKey* key, const Vector* points, LONG count);
+  // Replaces a key's points with a copy of count points; when points is null, with zeros,
+  // or unset values for the caller to write whole when cleared is false. False when
+  // memory is missing (the key is then unchanged).
+  static bool SetKeyPoints(CKey* key, const Vector* points, LONG count, bool cleared = true);
   // Evaluation caches of an object (owned by it, not in any list).
   static BaseObject* Cache(const BaseObject* op) { return op->m_pCache; }
   static BaseObject* DeformCache(const BaseObject* op) { return op->m_pDeformCache; }

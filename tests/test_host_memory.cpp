@@ -1,5 +1,7 @@
 // The host allocator and fault injection: tagging, zero fill, the live list and its
 // leak report, realloc, object allocation, and the failure switches tests rely on.
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +15,12 @@
 #include "c4d_memory.h"
 #include "host_fixture.h"
 #include "host_internal.h"
+
+#ifdef __linux__
+#include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -52,6 +60,19 @@ TEST_F(HostMemoryTest, BlocksAreZeroFilledEvenWhenMemoryIsReused) {
     GeFree(block);
     EXPECT_EQ(block, nullptr);
   }
+}
+
+TEST_F(HostMemoryTest, UnclearedBlocksAreHostBlocksLikeTheOthers) {
+  const int line = __LINE__ + 1;
+  void* block = GeAllocNC(4096);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 16, 0u);
+  const auto leaks = OwnLeaks();
+  ASSERT_EQ(leaks.size(), 1u);
+  EXPECT_TRUE(EndsWith(leaks[0], Tag(line, 4096))) << leaks[0];
+  GeFree(block);
+  EXPECT_TRUE(OwnLeaks().empty());
+  EXPECT_EQ(GeAllocNC(-1), nullptr);
 }
 
 TEST_F(HostMemoryTest, PayloadIsSixteenByteAligned) {
@@ -351,6 +372,48 @@ TEST_F(HostMemoryTest, SmallBlocksGrowAHeapAdvisedForHugePages) {
   if (mapping.first.find("[heap]") == std::string::npos)
     GTEST_SKIP() << "small blocks do not come from the heap here: " << mapping.first;
   EXPECT_NE(mapping.second.find(" hg"), std::string::npos) << mapping.first << "\n" << mapping.second;
+}
+
+// Whether every page of [begin, end) is present in memory.
+bool Resident(std::uintptr_t begin, std::uintptr_t end) {
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  begin &= ~(page - 1);
+  std::vector<unsigned char> present((end - begin + page - 1) / page);
+  if (::mincore(reinterpret_cast<void*>(begin), end - begin, present.data()) != 0) return false;
+  for (unsigned char p : present)
+    if (!(p & 1)) return false;
+  return true;
+}
+
+// A block taken from the heap's new growth: the pages past it are made present by the
+// host before the next blocks reach them, without anyone touching them.
+TEST_F(HostMemoryTest, PagesPastTheHeapsLastBlockAreMadePresentAhead) {
+  std::vector<void*> blocks;
+  std::uintptr_t end = 0, top = 0;
+  // Blocks of 3 MB until one grows the heap: past the heap's free memory, then in steps
+  // of 16 MiB (within six blocks).
+  const auto most = static_cast<size_t>(::mallinfo2().fordblks / (3 << 20)) + 8;
+  for (size_t i = 0; i < most && !end; ++i) {
+    const auto before = reinterpret_cast<std::uintptr_t>(::sbrk(0));
+    blocks.push_back(GeAllocNC(3 << 20));
+    top = reinterpret_cast<std::uintptr_t>(::sbrk(0));
+    const auto block = reinterpret_cast<std::uintptr_t>(blocks.back());
+    if (top > before && block + (3 << 20) > before && block + (3 << 20) < top) end = block + (3 << 20);
+  }
+  if (!end) {
+    for (void* block : blocks) GeFreeTagged(block);
+    GTEST_SKIP() << "blocks do not come from the heap's growth here";
+  }
+  // Beyond the huge page the block's end shares: nothing of this process wrote there.
+  const std::uintptr_t from = end + (4 << 20), to = std::min(end + (6 << 20), top);
+  ASSERT_LT(from, to);
+  bool present = false;
+  for (int wait = 0; wait < 200 && !present; ++wait) {
+    present = Resident(from, to);
+    if (!present) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  for (void* block : blocks) GeFreeTagged(block);
+  EXPECT_TRUE(present);
 }
 #endif
 

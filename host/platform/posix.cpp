@@ -251,7 +251,7 @@ void CatchInterrupt(void (*onInterrupt)()) {
   ::sigaction(SIGINT, &action, nullptr);
 }
 
-void* AllocateBlock(size_t size) { return std::calloc(1, size); }
+void* AllocateBlock(size_t size, bool cleared) { return cleared ? std::calloc(1, size) : std::malloc(size ? size : 1); }
 
 void* ResizeBlock(void* block, size_t size) { return std::realloc(block, size); }
 

@@ -356,9 +356,9 @@ void CatchInterrupt(void (*onInterrupt)()) {
   ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
-void* AllocateBlock(size_t size) {
+void* AllocateBlock(size_t size, bool cleared) {
   void* block = ::_aligned_malloc(size ? size : 1, 16);
-  if (block) std::memset(block, 0, size);
+  if (block && cleared) std::memset(block, 0, size);
   return block;
 }
 
