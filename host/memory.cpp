@@ -101,21 +101,20 @@ std::uintptr_t HeapTop() {
 #endif
 }
 
-// The pages just past the heap's last block, made present by a thread of its own before
-// the next blocks take them. Where one thread allocates block after block of new memory
-// (an MDD import's keys of megabytes each), the system clearing those pages at their
-// first touch took longer than everything else the thread did with them; now the other
-// processor clears them meanwhile. Only the heap's own range is touched, and making a
-// page present leaves what it holds as it was.
+// The pages just past an uncleared block of the heap, made present by a thread of its own
+// before the next such block takes them. Uncleared blocks are written whole as soon as
+// they are had, often many in a row (an MDD import's keys of megabytes each): the system
+// clearing their new pages at the first touch took longer than everything else the
+// thread did with them; now the other processor clears them meanwhile. Cleared blocks
+// do not ask for it: the pages ahead would stay present unused and raise the peaks of
+// imports that allocate in other patterns. Only the heap's own range is touched, and
+// making a page present leaves what it holds as it was.
 class HeapWarmer {
  public:
-  // A block of the heap now ends at end.
+  // An uncleared block of the heap now ends at end.
   void After(std::uintptr_t end) {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    const std::uintptr_t last = m_lastEnd.load(std::memory_order_relaxed);
-    if (end >= last && end < last + kAhead / 2) return;  // still well inside the last range
-    if (end < m_heapFrom || end >= HeapTop()) return;    // not the heap's (own pages, sanitizers)
-    m_lastEnd.store(end, std::memory_order_relaxed);
+    if (end < m_heapFrom || end >= HeapTop()) return;  // not the heap's (own pages, sanitizers)
     std::lock_guard<std::mutex> lock(m_mutex);
     m_wanted = end;
     if (!m_started) {
@@ -130,9 +129,9 @@ class HeapWarmer {
   void Start(std::uintptr_t heapFrom) { m_heapFrom = heapFrom; }
 
  private:
-  // Up to this much past a block's end: about the largest block the heap gives out
-  // (larger ones get pages of their own), and little next to any peak.
-  static constexpr std::uintptr_t kAhead = 8 << 20;
+  // Up to this much past a block's end: the largest block the heap gives out (larger ones
+  // get pages of their own).
+  static constexpr std::uintptr_t kAhead = 4 << 20;
 
   [[noreturn]] void Run() {
     for (;;) {
@@ -168,7 +167,6 @@ class HeapWarmer {
   }
 
   std::uintptr_t m_heapFrom = 0;
-  std::atomic<std::uintptr_t> m_lastEnd{0};
   std::mutex m_mutex;
   std::condition_variable m_wake;
   std::uintptr_t m_wanted = 0;
@@ -284,7 +282,7 @@ void* AllocTagged(VLONG size, const CHAR* file, LONG line, bool cleared) {
   auto* header = static_cast<BlockHeader*>(host::platform::AllocateBlock(total, cleared));
   if (!header) return nullptr;
   AdviseHeapGrowth();
-  TheWarmer().After(reinterpret_cast<std::uintptr_t>(header) + total);
+  if (!cleared) TheWarmer().After(reinterpret_cast<std::uintptr_t>(header) + total);
   host::internal::AdviseHugePages(header, total);
   header->magic = kLiveMagic;
   header->size = size;

@@ -385,8 +385,8 @@ bool Resident(std::uintptr_t begin, std::uintptr_t end) {
   return true;
 }
 
-// A block taken from the heap's new growth: the pages past it are made present by the
-// host before the next blocks reach them, without anyone touching them.
+// An uncleared block taken from the heap's new growth: the pages past it are made present
+// by the host before the next blocks reach them, without anyone touching them.
 TEST_F(HostMemoryTest, PagesPastTheHeapsLastBlockAreMadePresentAhead) {
   std::vector<void*> blocks;
   std::uintptr_t end = 0, top = 0;
@@ -405,7 +405,8 @@ TEST_F(HostMemoryTest, PagesPastTheHeapsLastBlockAreMadePresentAhead) {
     GTEST_SKIP() << "blocks do not come from the heap's growth here";
   }
   // Beyond the huge page the block's end shares: nothing of this process wrote there.
-  const std::uintptr_t from = end + (4 << 20), to = std::min(end + (6 << 20), top);
+  constexpr std::uintptr_t kHuge = std::uintptr_t(2) << 20;
+  const std::uintptr_t from = (end + kHuge - 1) & ~(kHuge - 1), to = std::min(from + (1 << 20), top);
   ASSERT_LT(from, to);
   bool present = false;
   for (int wait = 0; wait < 200 && !present; ++wait) {
