@@ -1,5 +1,5 @@
 # Thin wrapper around the CMake presets: the README's commands.
-.PHONY: deps build run test test-default test-asan test-windows fuzz bench clean
+.PHONY: deps build run test test-default test-asan test-windows test-windows64 fuzz bench clean
 
 deps:
 	@bash tools/install-deps.sh
@@ -17,9 +17,9 @@ run: deps
 	cmake --build --preset default --target kelvane
 	sh tools/roundtrip.sh
 
-# Every test in the normal build and in the sanitizer build, then every fuzz target for
-# a bounded time.
-test: deps test-default test-asan fuzz
+# Every test in the normal build and in the sanitizer build, every fuzz target for a
+# bounded time, then the Windows build's tests under wine64.
+test: deps test-default test-asan fuzz test-windows64
 
 test-default:
 	cmake --preset ci
@@ -35,6 +35,12 @@ test-asan:
 # programs run under wine in a fresh wine prefix; installs the compiler and wine32 first.
 test-windows:
 	bash tools/test-windows.sh
+
+# The same sources built for 64-bit Windows (windows-x86_64 preset), their test programs
+# run under wine64: for machines whose system runs no 32-bit programs (wine32's loader
+# then fails with "Exec format error"). Part of make test.
+test-windows64:
+	KELVANE_WINDOWS_ARCH=x86_64 bash tools/test-windows.sh
 
 # The fuzz targets (clang, AddressSanitizer + UndefinedBehaviorSanitizer): build, write the
 # seed corpus, replay fuzz/regressions/ and fuzz each target for FUZZ_SECONDS; fails on
@@ -55,4 +61,4 @@ bench: build
 	./build/bin/bench_import
 
 clean:
-	rm -rf build build-asan build-ci build-ci-asan build-fuzz build-windows
+	rm -rf build build-asan build-ci build-ci-asan build-fuzz build-windows build-windows64

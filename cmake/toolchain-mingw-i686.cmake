@@ -1,22 +1,5 @@
 # Cross build for 32-bit Windows with the distribution's MinGW-w64 (Debian:
 # g++-mingw-w64-i686-posix, the variant with POSIX threads that std::thread needs).
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(KELVANE_MINGW_PREFIX i686-w64-mingw32)
-find_program(CMAKE_C_COMPILER NAMES ${KELVANE_MINGW_PREFIX}-gcc-posix ${KELVANE_MINGW_PREFIX}-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${KELVANE_MINGW_PREFIX}-g++-posix ${KELVANE_MINGW_PREFIX}-g++ REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES ${KELVANE_MINGW_PREFIX}-windres)
-find_program(KELVANE_MINGW_OBJDUMP NAMES ${KELVANE_MINGW_PREFIX}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${KELVANE_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Programs run under wine when CMake or ctest needs to start one.
-find_program(KELVANE_WINE NAMES wine)
-if(KELVANE_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${KELVANE_WINE})
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

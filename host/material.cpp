@@ -256,19 +256,21 @@ Bool GeSearchFile(const Filename& directory, const Filename& name, Filename* fou
   while (!folders.empty()) {
     const auto [folder, depth] = folders.front();
     folders.pop_front();
-    // An exact name wins over one that differs only in case.
-    const fs::path exact = folder / fs::u8path(wanted);
-    if (fs::is_regular_file(exact, ec)) {
-      if (found) *found = Filename(String(exact.u8string()));
-      return TRUE;
-    }
+    // An exact name wins over one that differs only in case. The name found is the one
+    // on the disk, also where the system ignores case when it opens a file.
     std::vector<fs::path> files, subfolders;
     for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end; !ec && it != end;
          it.increment(ec)) {
-      if (it->is_directory(ec) && !it->is_symlink(ec))
+      if (it->is_directory(ec) && !it->is_symlink(ec)) {
         subfolders.push_back(it->path());
-      else if (it->is_regular_file(ec) && SameNameIgnoringCase(it->path().filename().u8string(), wanted))
-        files.push_back(it->path());
+      } else if (it->is_regular_file(ec)) {
+        const std::string file = it->path().filename().u8string();
+        if (file == wanted) {
+          if (found) *found = Filename(String(it->path().u8string()));
+          return TRUE;
+        }
+        if (SameNameIgnoringCase(file, wanted)) files.push_back(it->path());
+      }
     }
     if (!files.empty()) {
       std::sort(files.begin(), files.end());

@@ -137,7 +137,10 @@ TEST_F(BitmapTest, MissingFilesAndFoldersAreNotExisting) {
 
 #ifdef _WIN32
 TEST_F(BitmapTest, ADeviceIsRefusedWithoutReadingIt) {
-  EXPECT_EQ(m_bmp->Init(Name("NUL")), IMAGERESULT_WRONGTYPE);  // never a picture, never an end
+  // Never a picture, never an end: Windows opens it as a character device (the wrong
+  // type), wine finds no such file.
+  const LONG result = m_bmp->Init(Name("NUL"));
+  EXPECT_TRUE(result == IMAGERESULT_WRONGTYPE || result == IMAGERESULT_NOTEXISTING) << result;
   EXPECT_EQ(m_bmp->GetBw(), 0);
 }
 #else

@@ -105,7 +105,7 @@ TEST_F(DescriptionTest, BrokenFilesAreRefusedWithFileAndLine) {
     std::string error;
     std::vector<host::ParameterInfo> parameters;
     EXPECT_FALSE(host::DescribeDescription("Tmine", nullptr, &parameters, &error));
-    EXPECT_EQ(error.rfind(m_path + ":" + std::to_string(c.line) + ": ", 0), 0u) << error;
+    EXPECT_EQ(Slashed(error).rfind(Slashed(m_path) + ":" + std::to_string(c.line) + ": ", 0), 0u) << error;
     EXPECT_NE(error.find(c.reason), std::string::npos) << error;
     EXPECT_TRUE(parameters.empty());
   }
@@ -132,7 +132,7 @@ TEST_F(DescriptionTest, CutCopiesOfTheShippedFileAreRefused) {
     WriteFile("plugin/res/description/Txpromask.res", whole.substr(0, cut));
     std::string error;
     EXPECT_FALSE(host::DescribeDescription("Txpromask", nullptr, nullptr, &error));
-    EXPECT_EQ(error.rfind(path + ":", 0), 0u) << error;
+    EXPECT_EQ(Slashed(error).rfind(Slashed(path) + ":", 0), 0u) << error;
   }
   EXPECT_GT(cuts, 20);
 }
@@ -146,7 +146,8 @@ TEST_F(DescriptionTest, NamesThatAreNoFileNamesAndMissingFilesAreRefused) {
     EXPECT_EQ(error, "'" + std::string(name) + "' is no description name");
   }
   EXPECT_FALSE(host::DescribeDescription("Omdddeformer", nullptr, nullptr, &error));
-  EXPECT_NE(error.find("cannot read '" + TempDir() + "/plugin/res/description/Omdddeformer.res'"), std::string::npos)
+  EXPECT_NE(Slashed(error).find("cannot read '" + Slashed(TempDir()) + "/plugin/res/description/Omdddeformer.res'"),
+            std::string::npos)
       << error;
   EXPECT_TRUE(host::DescribeDescription("Tmine", nullptr, nullptr, &error)) << error;
 }

@@ -95,7 +95,7 @@ TEST_F(ResourceTest, AMissingFolderIsNamedAbsolutely) {
   host::SetPluginFolder(TempDir() + "/nowhere");
   EXPECT_FALSE(resource.Init());
   EXPECT_FALSE(resource.IsLoaded());
-  EXPECT_EQ(host::ResourceError(), "no resource folder '" + TempDir() + "/nowhere/res'");
+  EXPECT_EQ(Slashed(host::ResourceError()), "no resource folder '" + Slashed(TempDir()) + "/nowhere/res'");
 
   // A relative plug-in folder is reported as the absolute path it stands for.
   const fs::path cwd = fs::current_path();
@@ -105,19 +105,20 @@ TEST_F(ResourceTest, AMissingFolderIsNamedAbsolutely) {
   const std::string error = host::ResourceError();
   fs::current_path(cwd);
   EXPECT_FALSE(loaded);
-  EXPECT_EQ(error, "no resource folder '" + TempDir() + "/rel/dir/res'");
+  EXPECT_EQ(Slashed(error), "no resource folder '" + Slashed(TempDir()) + "/rel/dir/res'");
 }
 
 TEST_F(ResourceTest, MissingFilesAreNamed) {
   WriteFile("a/res/strings_us/c4d_strings.str", kStrings);
   host::SetPluginFolder(TempDir() + "/a");
   EXPECT_FALSE(resource.Init());
-  EXPECT_EQ(host::ResourceError(), "cannot read '" + TempDir() + "/a/res/c4d_symbols.h'");
+  EXPECT_EQ(Slashed(host::ResourceError()), "cannot read '" + Slashed(TempDir()) + "/a/res/c4d_symbols.h'");
 
   WriteFile("b/res/c4d_symbols.h", kSymbols);
   host::SetPluginFolder(TempDir() + "/b");
   EXPECT_FALSE(resource.Init());
-  EXPECT_EQ(host::ResourceError(), "cannot read the string table '" + TempDir() + "/b/res/strings_us/c4d_strings.str'");
+  EXPECT_EQ(Slashed(host::ResourceError()),
+            "cannot read the string table '" + Slashed(TempDir()) + "/b/res/strings_us/c4d_strings.str'");
 }
 
 TEST_F(ResourceTest, MalformedStringTablesNameFileAndLine) {
@@ -154,13 +155,14 @@ TEST_F(ResourceTest, MalformedStringTablesNameFileAndLine) {
     EXPECT_FALSE(resource.Init());
     EXPECT_FALSE(resource.IsLoaded());
     EXPECT_EQ(GeLoadString(10000).Std(), "");
-    const std::string prefix = TempDir() + "/plugin/res/strings_us/c4d_strings.str:";
-    EXPECT_EQ(host::ResourceError().rfind(prefix + c.error, 0), 0u) << host::ResourceError();
+    const std::string prefix = Slashed(TempDir()) + "/plugin/res/strings_us/c4d_strings.str:";
+    EXPECT_EQ(Slashed(host::ResourceError()).rfind(Slashed(prefix + c.error), 0), 0u) << host::ResourceError();
   }
-  EXPECT_EQ(host::ResourceError(), TempDir() + "/plugin/res/strings_us/c4d_strings.str:2: expected a string name");
+  EXPECT_EQ(Slashed(host::ResourceError()),
+            Slashed(TempDir()) + "/plugin/res/strings_us/c4d_strings.str:2: expected a string name");
   host::SetPluginFolder(Plugin(kSymbols, cases[0].table));
   EXPECT_FALSE(resource.Init());
-  EXPECT_NE(host::ResourceError().find("not declared in '" + TempDir() + "/plugin/res/c4d_symbols.h'"),
+  EXPECT_NE(Slashed(host::ResourceError()).find("not declared in '" + Slashed(TempDir()) + "/plugin/res/c4d_symbols.h'"),
             std::string::npos);
 }
 
@@ -184,8 +186,8 @@ TEST_F(ResourceTest, MalformedSymbolFilesNameFileAndLine) {
     SCOPED_TRACE(c.what);
     host::SetPluginFolder(Plugin(c.symbols, "STRINGTABLE { }"));
     EXPECT_FALSE(resource.Init());
-    const std::string prefix = TempDir() + "/plugin/res/c4d_symbols.h:";
-    EXPECT_EQ(host::ResourceError().rfind(prefix + c.error, 0), 0u) << host::ResourceError();
+    const std::string prefix = Slashed(TempDir()) + "/plugin/res/c4d_symbols.h:";
+    EXPECT_EQ(Slashed(host::ResourceError()).rfind(Slashed(prefix + c.error), 0), 0u) << host::ResourceError();
   }
 }
 

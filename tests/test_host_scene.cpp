@@ -1215,12 +1215,12 @@ TEST_F(TextureSearchTest, SearchFileLooksThroughSubFoldersIgnoringCase) {
   Filename found;
   // Breadth first: the shallower folder wins.
   ASSERT_TRUE(GeSearchFile(Filename(root.c_str()), Filename("grain.png"), &found));
-  EXPECT_EQ(found.GetString().Std(), shallow);
+  EXPECT_EQ(Slashed(found.GetString().Std()), Slashed(shallow));
   ASSERT_TRUE(GeSearchFile(Filename((root + "/a").c_str()), Filename("GRAIN.png"), &found));
-  EXPECT_EQ(found.GetString().Std(), deep);
+  EXPECT_EQ(Slashed(found.GetString().Std()), Slashed(deep));
   // Only the file part of the name counts, whatever the separator.
   ASSERT_TRUE(GeSearchFile(Filename(root.c_str()), Filename("C:\\old\\maps\\ROCK.JPG"), &found));
-  EXPECT_EQ(found.GetString().Std(), top);
+  EXPECT_EQ(Slashed(found.GetString().Std()), Slashed(top));
   ASSERT_TRUE(GeSearchFile(Filename(root.c_str()), Filename("/elsewhere/rock.jpg"), nullptr));
 
   EXPECT_FALSE(GeSearchFile(Filename(root.c_str()), Filename("missing.png"), &found));
@@ -1242,16 +1242,16 @@ TEST_F(TextureSearchTest, GenerateTexturePathTriesTheSuggestedFolderThenTheDocum
   Filename out;
 
   ASSERT_TRUE(GenerateTexturePath(docpath, Filename(absolute.c_str()), Filename(), &out));
-  EXPECT_EQ(out.GetString().Std(), absolute);
+  EXPECT_EQ(Slashed(out.GetString().Std()), Slashed(absolute));
   ASSERT_TRUE(GenerateTexturePath(docpath, Filename("D:\\textures\\wall.png"), Filename(), &out));
-  EXPECT_EQ(out.GetString().Std(), inTex);
+  EXPECT_EQ(Slashed(out.GetString().Std()), Slashed(inTex));
   ASSERT_TRUE(GenerateTexturePath(docpath, Filename("floor.png"), Filename(), &out));
-  EXPECT_EQ(out.GetString().Std(), beside);
+  EXPECT_EQ(Slashed(out.GetString().Std()), Slashed(beside));
   ASSERT_TRUE(GenerateTexturePath(docpath, Filename("floor.png"), Filename((TempDir() + "/suggested").c_str()), &out));
-  EXPECT_EQ(out.GetString().Std(), suggested);
+  EXPECT_EQ(Slashed(out.GetString().Std()), Slashed(suggested));
   // A missing absolute name is looked for by its file part.
   ASSERT_TRUE(GenerateTexturePath(docpath, Filename("/gone/away/floor.png"), Filename(), &out));
-  EXPECT_EQ(out.GetString().Std(), beside);
+  EXPECT_EQ(Slashed(out.GetString().Std()), Slashed(beside));
 
   EXPECT_FALSE(GenerateTexturePath(docpath, Filename("roof.png"), Filename(), &out));
   EXPECT_FALSE(GenerateTexturePath(docpath, Filename(""), Filename(), &out));

@@ -1,6 +1,5 @@
 // World plug-in settings: storing by plug-in ID, persistence in the settings file,
 // the folder it lives in, and damaged or unwritable files.
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +8,7 @@
 #include "c4d_basecontainer.h"
 #include "container_codec.h"
 #include "host_fixture.h"
+#include "platform.h"
 
 namespace fs = std::filesystem;
 
@@ -125,19 +125,20 @@ TEST_F(SettingsTest, StoringTheStoredContainerItself) {
 }
 
 TEST_F(SettingsTest, StoringWhatIsStoredLeavesTheFileAlone) {
-  // Every save replaces the file by a new one: its inode tells whether it was written.
+  // Every save replaces the file by a new one: its identity (the inode, or Windows' file
+  // index) tells whether it was written.
   auto inode = [] {
-    struct stat st {};
-    return ::stat(host::SettingsFile().c_str(), &st) == 0 ? st.st_ino : ino_t{0};
+    host::platform::FileStatus st;
+    return host::platform::Status(host::SettingsFile(), &st) ? st.index : uint64_t{0};
   };
   ASSERT_TRUE(SetWorldPluginData(kImport, Preset(1, "/x"), FALSE));
-  const ino_t first = inode();
-  ASSERT_NE(first, ino_t{0});
+  const uint64_t first = inode();
+  ASSERT_NE(first, uint64_t{0});
   EXPECT_TRUE(SetWorldPluginData(kImport, Preset(1, "/x"), FALSE));
   EXPECT_TRUE(SetWorldPluginData(kImport, Preset(1, "/x"), TRUE));
   EXPECT_EQ(inode(), first);
   EXPECT_TRUE(SetWorldPluginData(kImport, Preset(2, "/x"), FALSE));
-  const ino_t changed = inode();
+  const uint64_t changed = inode();
   EXPECT_NE(changed, first);
 
   // A change the full disk kept from the file is saved with the next store, even one

@@ -461,7 +461,7 @@ TEST_F(HostMaterialsTest, TextureFolderSuggestsWhereTheMapWasFound) {
 
   const BaseContainer colour = ChannelData(m->hostMaterial, CHANNEL_COLOR);
   EXPECT_EQ(colour.GetString(BASECHANNEL_TEXTURE).Std(), "wood.png") << "the texture keeps its file name";
-  EXPECT_EQ(colour.GetFilename(BASECHANNEL_SUGGESTEDFOLDER).GetString().Std(), TempDir() + "/maps/deep");
+  EXPECT_EQ(Slashed(colour.GetFilename(BASECHANNEL_SUGGESTEDFOLDER).GetString().Std()), Slashed(TempDir() + "/maps/deep"));
   // Not found: the map is still the texture, with no folder.
   const BaseContainer bump = ChannelData(m->hostMaterial, CHANNEL_BUMP);
   EXPECT_EQ(bump.GetString(BASECHANNEL_TEXTURE).Std(), "missing.png");

@@ -1,5 +1,8 @@
 // The scanners are checked against the C library's own sscanf: the same text must give
-// the same success, the same value and the same number of characters consumed.
+// the same success, the same value and the same number of characters consumed. They read
+// as the GNU C library does (with its 64-bit long) on every system, so that a file gives
+// the same model everywhere; elsewhere the library is no reference and those checks are
+// skipped.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -45,7 +48,16 @@ bool SameValue(double a, double b) {
   return a == b && std::signbit(a) == std::signbit(b);
 }
 
+#ifdef __GLIBC__
+constexpr bool kLibraryIsTheReference = true;
+#else
+constexpr bool kLibraryIsTheReference = false;
+#endif
+#define SKIP_WITHOUT_THE_REFERENCE_LIBRARY() \
+  if (!kLibraryIsTheReference) GTEST_SKIP() << "this C library's sscanf is not the one the scanners follow"
+
 void ExpectLikeLibrary(const std::string& text) {
+  if (!kLibraryIsTheReference) return;
   const CHAR* begin = text.c_str();
   const CHAR* end = begin + text.size();
   {
@@ -98,6 +110,7 @@ void ExpectLikeLibrary(const std::string& text) {
 }
 
 TEST(Scan, NumbersReadAsTheLibraryReadsThem) {
+  SKIP_WITHOUT_THE_REFERENCE_LIBRARY();
   const char* cases[] = {
       "1", "-1", "+1", "-0", "0", ".5", "5.", "-.5e-3", "1e-3", "1E+3", "1e", "1e+", "1.5e", "00012",
       "  \t-0", "\v3", "\f7", "12abc", "1.5x", "3/4/5", "-", "+", ".", "+.", "-e5", "e5", "", "   ",
@@ -117,6 +130,7 @@ TEST(Scan, NumbersReadAsTheLibraryReadsThem) {
 
 // Random short texts from the characters numbers are made of.
 TEST(Scan, RandomTextsReadAsTheLibraryReadsThem) {
+  SKIP_WITHOUT_THE_REFERENCE_LIBRARY();
   const std::string alphabet = "0123456789+-.eExXpPinfaINFty /\t";
   std::mt19937 random(20261208);
   for (int i = 0; i < 20000; ++i) {
@@ -155,6 +169,7 @@ TEST(Scan, ShortDecimalsTakeCommonNumbersOnly) {
 // Random decimals of 1 to 21 digits with the point anywhere, around the short path's
 // limits of digits and of the mantissa.
 TEST(Scan, RandomDecimalsReadAsTheLibraryReadsThem) {
+  SKIP_WITHOUT_THE_REFERENCE_LIBRARY();
   std::mt19937 random(20261210);
   for (int i = 0; i < 20000; ++i) {
     const int digits = 1 + static_cast<int>(random() % 21);

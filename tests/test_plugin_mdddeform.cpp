@@ -339,11 +339,14 @@ TEST_F(MddDeformerTest, ACacheRewrittenOnDiskIsLoadedAgain) {
   EXPECT_NEAR(YAt(0.1), 510.0, 1e-4);
   EXPECT_NEAR(YAt(0.8), 580.0, 1e-4);  // frames 3 to 8 exist only in the new file
   EXPECT_EQ(Long(MDDDEFORM_END_INDEX), 8);
-  // Replaced by another file of the same size and time (moved over it).
+#ifndef _WIN32
+  // Replaced by another file of the same size and time (moved over it). Windows refuses
+  // to move a file over one that is open, as the deformer's cache is.
   const std::string other = WriteFile("other.mdd", CacheBytes(9, kPoints, 0.1, 700.0));
   std::filesystem::last_write_time(other, moved);
   ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
   EXPECT_NEAR(YAt(0.8), 780.0, 1e-4);
+#endif
   // Cut short on disk: never read with the old header.
   WriteFile("a.mdd", std::string(5, '\0'));
   std::filesystem::last_write_time(path, moved + std::chrono::microseconds(1));

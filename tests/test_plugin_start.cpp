@@ -78,7 +78,7 @@ TEST_F(PluginStartTest, MessagesAnswerAsTheHostExpects) {
 TEST_F(PluginStartTest, MissingResourceFolderFailsSystemInitialisation) {
   host::SetPluginFolder(TempDir());
   EXPECT_FALSE(PluginMessage(C4DPL_INIT_SYS, nullptr));
-  EXPECT_NE(host::ResourceError().find(TempDir() + "/res"), std::string::npos) << host::ResourceError();
+  EXPECT_NE(Slashed(host::ResourceError()).find(Slashed(TempDir()) + "/res"), std::string::npos) << host::ResourceError();
 }
 
 TEST_F(PluginStartTest, RegistersTheTableInOrderAndPrintsTheBanner) {

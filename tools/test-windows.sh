@@ -4,6 +4,8 @@
 # runs every test program under wine in a fresh wine prefix. Prints the test cases passed
 # and failed per program and in total, like ctest, then compares the README's main job
 # run by the Linux shell and under wine; fails when anything failed.
+# KELVANE_WINDOWS_ARCH=x86_64 (make test-windows64) does the same with the 64-bit build
+# and wine64, for machines whose system cannot run 32-bit programs.
 # KELVANE_WINE=/path/to/wine uses that wine and installs none.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,12 +14,21 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
+arch=${KELVANE_WINDOWS_ARCH:-i686}
+case $arch in
+  i686) preset=windows-i686 compiler=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686) winearch=win32 ;;
+  x86_64) preset=windows-x86_64 compiler=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64) winearch=win64 ;;
+  *) echo "test-windows: KELVANE_WINDOWS_ARCH is i686 or x86_64, not '$arch'" >&2; exit 2 ;;
+esac
+
 # --- what the build and the run need ------------------------------------------------
-packages=(cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev googletest
+packages=(cmake make "${compiler[@]}" libz-mingw-w64-dev googletest
           uthash-dev libcli11-dev libfast-float-dev cmark)
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
-if [ -z "${KELVANE_WINE:-}" ] && ! installed wine32:i386; then
+if [ -z "${KELVANE_WINE:-}" ] && [ "$arch" = x86_64 ]; then
+  installed wine64 || missing+=(wine64)
+elif [ -z "${KELVANE_WINE:-}" ] && ! installed wine32:i386; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "Adding the i386 architecture (wine32 runs the 32-bit programs)"
     $sudo dpkg --add-architecture i386
@@ -32,8 +43,14 @@ if [ ${#missing[@]} -gt 0 ]; then
     exit 1
   fi
 fi
-wine=${KELVANE_WINE:-$(command -v wine || true)}
-[ -z "$wine" ] && [ -x /usr/lib/wine/wine ] && wine=/usr/lib/wine/wine
+if [ "$arch" = x86_64 ]; then
+  # Debian's wine wrapper takes the 32-bit loader whenever wine32 is installed.
+  wine=${KELVANE_WINE:-/usr/lib/wine/wine64}
+  [ -x "$wine" ] || wine=""
+else
+  wine=${KELVANE_WINE:-$(command -v wine || true)}
+  [ -z "$wine" ] && [ -x /usr/lib/wine/wine ] && wine=/usr/lib/wine/wine
+fi
 if [ -z "$wine" ]; then
   echo "test-windows: wine is not installed" >&2
   exit 1
@@ -42,19 +59,20 @@ fi
 # --- build --------------------------------------------------------------------------
 export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-$(command -v ccache || true)}
 export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-$CMAKE_CXX_COMPILER_LAUNCHER}
-cmake --preset windows-i686 >/dev/null
-cmake --build --preset windows-i686 --target kelvane windows_tests
-bin=build-windows/bin
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target kelvane windows_tests
+build=build-windows$([ "$arch" = x86_64 ] && echo 64)
+bin=$build/bin
 
 # --- run under wine -----------------------------------------------------------------
 prefix=$(mktemp -d /tmp/kelvane-wine.XXXXXX)
 trap 'wineserver_kill; rm -rf "$prefix"' EXIT
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
+export WINEPREFIX=$prefix WINEARCH=$winearch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 wineserver_kill() { WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; }
 echo "Starting a fresh wine prefix in $prefix"
 "$wine" wineboot -i >/dev/null 2>&1 || true
 
-logs=build-windows/wine-logs
+logs=$build/wine-logs
 rm -rf "$logs"
 mkdir -p "$logs"
 passed=0 failed=0 programs=0 badprograms=()
@@ -97,14 +115,14 @@ if [ -z "$linux_bin" ]; then
   linux_bin=build/bin
 fi
 compare_ok=1
-bash tools/compare-windows-shell.sh "$linux_bin" "$bin" "$wine" || compare_ok=0
+bash tools/compare-windows-shell.sh "$linux_bin" "$bin" "$wine" "$build/compare" || compare_ok=0
 
 not_built=$(grep -o 'test_[a-z_]*' <<<"$(sed -n '/set(KELVANE_TESTS_NOT_ON_WINDOWS/,/)/p' tests/CMakeLists.txt)" | tr '\n' ' ')
 echo
 echo "Not built for Windows: test_peer_* (Linux peers) $not_built"
 echo "Under wine: $programs test programs, $passed test cases passed, $failed failed (${seconds}s)"
-[ $compare_ok -eq 1 ] && echo "Main job: same output and byte-identical files on Linux and under wine" ||
-  echo "Main job: output or files DIFFER under wine (build-windows/compare/)"
+[ $compare_ok -eq 1 ] && echo "Main job: same output, the same scene and byte-identical files on Linux and under wine" ||
+  echo "Main job: output or files DIFFER under wine ($build/compare/)"
 if [ ${#badprograms[@]} -gt 0 ]; then
   echo "Programs with failures: ${badprograms[*]}"
 fi

@@ -68,8 +68,10 @@ PictureResult ReadPicture(const std::string& path, Picture* picture, std::string
     }
     if (decoder.p && SUCCEEDED(decoder.p->GetFrame(0, &frame.p)) && SUCCEEDED(frame.p->GetSize(&width, &height)) &&
         width > 0 && height > 0 &&
-        SUCCEEDED(::WICConvertBitmapSource(GUID_WICPixelFormat32bppRGBA, frame.p, &converted.p))) {
-      // RGBA bytes in memory are the packed words with red in the low byte.
+        SUCCEEDED(::WICConvertBitmapSource(GUID_WICPixelFormat32bppPRGBA, frame.p, &converted.p))) {
+      // RGBA bytes in memory are the packed words with red in the low byte. Colours come
+      // multiplied by their alpha, as libtiff's RGBA reading gives them elsewhere: a
+      // half-transparent pixel reads the same on every system.
       result = FillPicture(width, height, picture, [&](uint32_t* pixels) {
         return SUCCEEDED(converted.p->CopyPixels(nullptr, width * 4, static_cast<UINT>(width * height * 4),
                                                  reinterpret_cast<BYTE*>(pixels)));

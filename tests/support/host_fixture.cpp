@@ -113,3 +113,11 @@ void HostTest::EveryAllocation(const std::function<bool()>& step) {
     ASSERT_LT(n, 100000) << "runaway";
   }
 }
+
+std::string Slashed(std::string path) {
+#ifdef _WIN32
+  for (char& c : path)
+    if (c == '\\') c = '/';
+#endif
+  return path;
+}

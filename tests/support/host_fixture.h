@@ -40,6 +40,10 @@ class PluginTest : public HostTest {
   void TearDown() override;
 };
 
+// path with '/' for every separator: on Windows the host joins the names it adds with
+// '\\', and a path is the same whichever separator it uses. Unchanged elsewhere.
+std::string Slashed(std::string path);
+
 // Folder of the built shell, plug-in module and res/.
 std::string BinDir();
 std::string SourceDir();
