@@ -62,19 +62,6 @@ TEST_F(HostMemoryTest, BlocksAreZeroFilledEvenWhenMemoryIsReused) {
   }
 }
 
-TEST_F(HostMemoryTest, UnclearedBlocksAreHostBlocksLikeTheOthers) {
-  const int line = __LINE__ + 1;
-  void* block = GeAllocNC(4096);
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 16, 0u);
-  const auto leaks = OwnLeaks();
-  ASSERT_EQ(leaks.size(), 1u);
-  EXPECT_TRUE(EndsWith(leaks[0], Tag(line, 4096))) << leaks[0];
-  GeFree(block);
-  EXPECT_TRUE(OwnLeaks().empty());
-  EXPECT_EQ(GeAllocNC(-1), nullptr);
-}
-
 TEST_F(HostMemoryTest, PayloadIsSixteenByteAligned) {
   std::vector<void*> blocks;
   for (VLONG size : {0, 1, 7, 16, 33, 1000}) {

@@ -16,8 +16,10 @@ installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install o
 
 arch=${KELVANE_WINDOWS_ARCH:-i686}
 case $arch in
-  i686) preset=windows-i686 compiler=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686) winearch=win32 ;;
-  x86_64) preset=windows-x86_64 compiler=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64) winearch=win64 ;;
+  i686) preset=windows-i686 build=build-windows winearch=win32
+    compiler=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686) ;;
+  x86_64) preset=windows-x86_64 build=build-windows64 winearch=win64
+    compiler=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64) ;;
   *) echo "test-windows: KELVANE_WINDOWS_ARCH is i686 or x86_64, not '$arch'" >&2; exit 2 ;;
 esac
 
@@ -61,7 +63,6 @@ export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-$(command -v c
 export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-$CMAKE_CXX_COMPILER_LAUNCHER}
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target kelvane windows_tests
-build=build-windows$([ "$arch" = x86_64 ] && echo 64)
 bin=$build/bin
 
 # --- run under wine -----------------------------------------------------------------
