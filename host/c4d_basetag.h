@@ -101,6 +101,7 @@ class VariableTag : public BaseTag {
   void* m_pData = nullptr;
   LONG m_count = 0;
   LONG m_capacity = 0;
+  LONG m_used = 0;  // the highest count so far: entries from here on were never handed out, so hold zeros
   LONG m_entrySize;
 };
 

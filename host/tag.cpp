@@ -126,16 +126,17 @@ bool NodeAccess::ReserveTag(VariableTag* tag, LONG count) {
 }
 
 Bool VariableTag::Resize(LONG count) {
-  const LONG reserved = m_capacity;
   if (!NodeAccess::ReserveTag(this, count)) return FALSE;
-  // Entries beyond the count may hold what a shrink left: new entries start at zero.
-  // Entries the reservation just added come zeroed from the allocator; leaving them
-  // untouched spares a pass over memory that may not even be mapped yet.
-  const LONG stale = count < reserved ? count : reserved;
+  // Entries a shrink left behind may hold old values: those a growth takes back are
+  // cleared. Entries never handed out come zeroed from the allocator; leaving them
+  // untouched spares a pass over memory that may not even be mapped yet (also when the
+  // room was reserved beforehand).
+  const LONG stale = count < m_used ? count : m_used;
   if (stale > m_count)
     std::memset(static_cast<char*>(m_pData) + static_cast<VLONG>(m_count) * m_entrySize, 0,
                 static_cast<size_t>(stale - m_count) * static_cast<size_t>(m_entrySize));
   m_count = count;
+  if (count > m_used) m_used = count;
   return TRUE;
 }
 
@@ -155,6 +156,7 @@ void VariableTag::SwapContent(BaseList2D* other) {
   std::swap(m_pData, tag->m_pData);
   std::swap(m_count, tag->m_count);
   std::swap(m_capacity, tag->m_capacity);
+  std::swap(m_used, tag->m_used);
 }
 
 // --- UVWTag, NormalTag --------------------------------------------------------------------

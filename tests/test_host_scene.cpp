@@ -12,6 +12,11 @@
 #include <utility>
 #include <vector>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #include "c4d_basedocument.h"
 #include "host_control.h"
 #include "host_fixture.h"
@@ -512,6 +517,37 @@ TEST_F(PointObjectTest, PolygonObjectCountsAndZeroedData) {
   EXPECT_EQ(ToPoly(empty.get())->GetPointCount(), 0);
   EXPECT_EQ(PolygonObject::Alloc(-1, 0), nullptr);
 }
+
+#ifdef __linux__
+// An object resized from nothing to a million points reserves its room first, then
+// counts the entries: the new entries come zeroed from the allocator, and writing zeros
+// over them again would make 24 MB present only to be overwritten by the caller.
+TEST_F(PointObjectTest, NewEntriesOfALargeResizeAreLeftUnwritten) {
+  constexpr LONG kPoints = 1 << 20;
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  auto residentShare = [&](const void* block, size_t size) {
+    const auto from = (reinterpret_cast<std::uintptr_t>(block) + page - 1) & ~(page - 1);
+    const auto to = (reinterpret_cast<std::uintptr_t>(block) + size) & ~(page - 1);
+    std::vector<unsigned char> present((to - from) / page);
+    if (::mincore(reinterpret_cast<void*>(from), to - from, present.data()) != 0) return 1.0;
+    size_t resident = 0;
+    for (unsigned char p : present) resident += p & 1;
+    return static_cast<double>(resident) / static_cast<double>(present.size());
+  };
+  void* plain = GeAlloc(kPoints * static_cast<VLONG>(sizeof(Vector)));
+  ASSERT_TRUE(plain);
+  const double plainShare = residentShare(plain, kPoints * sizeof(Vector));
+  GeFree(plain);
+  if (plainShare > 0.5) GTEST_SKIP() << "this allocator writes new blocks itself";
+
+  ObjPtr owner(PolygonObject::Alloc(0, 0));
+  ASSERT_TRUE(owner);
+  PolygonObject* poly = ToPoly(owner.get());
+  ASSERT_TRUE(poly->ResizeObject(kPoints, 0));
+  EXPECT_LT(residentShare(poly->GetPointR(), kPoints * sizeof(Vector)), 0.5);
+  EXPECT_EQ(poly->GetPointR()[kPoints - 1], Vector());
+}
+#endif
 
 TEST_F(PointObjectTest, ResizeKeepsTheCommonPartAndZeroesNewEntries) {
   ObjPtr owner(PolygonObject::Alloc(4, 2));
