@@ -247,6 +247,7 @@ class ObjImporter {
   ULONG valuesNotFinite = 0;   // v, vt and vn values (after scaling) that were NaN or infinite, read as 0
   Bool scanOutOfMemory = FALSE;  // pass 1 could not record a name or an n-gon
   Bool scannedByRanges = FALSE;  // pass 1 read the file as two ranges on two threads
+  LLONG scanMiddle = -1;         // where pass 1 looked for the line end between its ranges (-1: nowhere)
   Bool readByRanges = FALSE;     // pass 2 read the file as two ranges on two threads
   // Indices out of range, found after pass 2 before anything reads the arrays.
   ULONG facesDropped = 0;              // a corner names a point that does not exist
@@ -278,7 +279,7 @@ class ObjImporter {
   struct ScanRange;
   // The file offsets where half of pass 1's work and half of pass 2's work are done,
   // as samples of the file let them be estimated.
-  void FindMiddlesOfWork(LLONG* scanMiddle, LLONG* readMiddle) const;
+  void FindMiddlesOfWork(LLONG* scanAt, LLONG* readAt) const;
   LLONG FindLineBoundary(LLONG middle) const;
   void FinishScanRange(ScanRange& second, Bool pending, IndexTokens* tokens);
   void FreeSegments();
