@@ -235,7 +235,10 @@ int main(int argc, char** argv) {
   doc->SetLoopMaxTime(BaseTime(Real(frames - 1), 30.0));
   PolygonObject* animated = MakeObject(doc, "Animated", points);
   Animate(doc, animated, frames);
-  PolygonObject* still = MakeObject(doc, "Still", points);
+  // One still object per import run, all kept to the end: no run's keys reuse the
+  // memory of an earlier run's.
+  PolygonObject* stills[bench::kRepeats];
+  for (PolygonObject*& still : stills) still = MakeObject(doc, "Still", points);
 
   double start = Now();
   for (LONG f = 0; f < frames; ++f) {
@@ -260,14 +263,23 @@ int main(int argc, char** argv) {
     bench::Fail(kProgram, "the export command failed");
   const double exportTotal = Now() - start;
 
-  doc->SetActiveObject(still);
-  start = Now();
-  if (!RunCommand(ID_MDDMP_PLUGIN, 10262, doc, exported, {DialogAction::Set("start-file-times", "on")}))
-    bench::Fail(kProgram, "the import command failed");
-  const double importTotal = Now() - start;
-  CTrack* track = still->FindCTrack(DescID(DescLevel(CTpla, CTpla, 0)));
-  const LONG keys = track ? track->GetCurve()->GetKeyCount() : 0;
-  if (keys != frames) bench::Fail(kProgram, "the import made " + std::to_string(keys) + " keys");
+  // The import, best of kRepeats runs like the reads it is compared with.
+  double importTotal = 0.0;
+  std::string importRuns;
+  for (PolygonObject* still : stills) {
+    doc->SetActiveObject(still);
+    start = Now();
+    if (!RunCommand(ID_MDDMP_PLUGIN, 10262, doc, exported, {DialogAction::Set("start-file-times", "on")}))
+      bench::Fail(kProgram, "the import command failed");
+    const double total = Now() - start;
+    CTrack* track = still->FindCTrack(DescID(DescLevel(CTpla, CTpla, 0)));
+    const LONG keys = track ? track->GetCurve()->GetKeyCount() : 0;
+    if (keys != frames) bench::Fail(kProgram, "the import made " + std::to_string(keys) + " keys");
+    if (importTotal == 0.0 || total < importTotal) importTotal = total;
+    char run[32];
+    std::snprintf(run, sizeof(run), "%s%.3f", importRuns.empty() ? "" : ", ", 1e3 * total / frames);
+    importRuns += run;
+  }
 
   // The host's own cost of a point-level key: a new key filled from the object's points
   // (what the import asks of it per key), on a scratch copy.
@@ -302,6 +314,7 @@ int main(int argc, char** argv) {
   std::printf("  host key fill alone (new key):    %8.3f ms\n", 1e3 * keyFill);
   std::printf("  whole command per key:            %8.3f ms  (%.3f s in all)  %5.2f x the bytes, %5.2f x into points\n",
               1e3 * perKey, importTotal, perKey / perBlock, perKey / perBlockPoints);
+  std::printf("    (best of %d runs: %s ms per key)\n", bench::kRepeats, importRuns.c_str());
 
   std::printf("\ngoal cache I/O at least 50 %% of raw write + read (%.1f %%): %s\n", 100.0 * ioShare,
               Verdict(ioShare >= 0.5));
