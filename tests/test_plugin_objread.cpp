@@ -322,6 +322,46 @@ TEST_F(ObjReaderTest, FaceLinesThatOnlyCountLikeOneShape) {
   }
 }
 
+// Face lines from a few characters to about a hundred, their tokens apart by runs of
+// blanks and tabs: three and four tokens make one face each, read as the library reads
+// them; five make an n-gon.
+TEST_F(ObjReaderTest, FaceLinesOfEveryLengthCountTheirTokens) {
+  const char* shapes[] = {"%d/%d/%d", "%d//%d", "%d/%d", "%d"};
+  const ULONG kFlags[] = {0xC0, 0x40, 0x80, 0x80, 0, 0, 0};
+  std::mt19937 random(5);
+  const std::string head =
+      "v 0 0 0\nv 1 0 0\nv 1.5 1 0\nv 0.5 1.5 0\nv -0.5 1 0\nvt 0 0\nvt 0 0\nvt 0 0\nvt 0 0\nvt 0 0\n"
+      "vn 0 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\n";
+  std::string faces = head, ngons = head;
+  std::vector<LibraryFace> expected;
+  ULONG ngonLines = 0;
+  for (int line = 0; line < 400; ++line) {
+    const int tokens = 3 + line % 3;
+    std::string text;
+    for (int k = 1; k <= tokens; ++k) {
+      for (unsigned blanks = 1 + random() % 12; blanks > 0; --blanks) text += random() % 3 ? ' ' : '\t';
+      char token[32];
+      std::snprintf(token, sizeof(token), shapes[line / 3 % 4], k, k, k);
+      text += token;
+    }
+    if (random() % 2) text += std::string(random() % 20, ' ');
+    if (tokens == 5) {
+      ngons += "f" + text + "\n";
+      ++ngonLines;
+    } else {
+      faces += "f" + text + "\n";
+      expected.push_back(ReadWithLibrary(text));
+    }
+  }
+  Importer m = Read(faces);
+  ASSERT_TRUE(m);
+  ASSERT_EQ(m->faceCount, expected.size());
+  ExpectLibraryFaces(m->faces, expected, kFlags, [](long w) { return w - 1; }, [](long w) { return w - 1; });
+  Importer n = Read(ngons);
+  ASSERT_TRUE(n);
+  EXPECT_EQ(n->ngonCount, ngonLines);
+}
+
 TEST_F(ObjReaderTest, LinesThatAreNoFaces) {
   const char* lines[] = {"f 1 2", "f", "f 1/2/3 4/5/6", "f a b c", "foo", "f 1 2 3 extra",  // the last is a face
                          "s 1", "vp 0.5", "mg 1 2", "# f 1 2 3", "l 1 2 3"};

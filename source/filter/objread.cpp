@@ -289,18 +289,43 @@ UCHAR GuessFaceForm(const CHAR* p, const CHAR* end) {
     slashBefore = isSlash;
   };
   if (end - p >= 4080) return kNoForm;
-  for (; end - p >= 16; p += 16) count(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-  if (p < end) {
-    CHAR tail[16];
-    std::memset(tail, ' ', sizeof(tail));
-    std::memcpy(tail, p, static_cast<size_t>(end - p));
-    count(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tail)));
+  LONG tokens = 0, slashCount = 0, doubleCount = 0;
+  if (end - p < 16) {
+    // Too short for a load that stays within the text: one character at a time.
+    bool wasBlank = true, wasSlash = false;
+    for (; p < end; ++p) {
+      const bool blank = scan::IsBlank(*p), isSlash = *p == '/';
+      tokens += !blank && wasBlank;
+      slashCount += isSlash;
+      doubleCount += isSlash && wasSlash;
+      wasBlank = blank;
+      wasSlash = isSlash;
+    }
+  } else {
+    for (; end - p >= 16; p += 16) count(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    if (p < end) {
+      // The last sixteen characters, of which those counted already are masked out;
+      // each lane's left neighbour is the character before it in the same load.
+      alignas(16) static const unsigned char kLater[32] = {0,    0,    0,    0,    0,    0,    0,    0,
+                                                           0,    0,    0,    0,    0,    0,    0,    0,
+                                                           0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                           0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+      const __m128i later = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kLater + (end - p)));
+      const __m128i kept[3] = {starts, slashes, doubles};
+      starts = slashes = doubles = _mm_setzero_si128();  // now 0 or 1 per lane
+      count(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16)));
+      starts = _mm_add_epi8(kept[0], _mm_and_si128(starts, later));
+      slashes = _mm_add_epi8(kept[1], _mm_and_si128(slashes, later));
+      doubles = _mm_add_epi8(kept[2], _mm_and_si128(doubles, later));
+    }
+    auto total = [](__m128i lanes) {
+      const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+      return static_cast<LONG>(_mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+    };
+    tokens = total(starts);
+    slashCount = total(slashes);
+    doubleCount = total(doubles);
   }
-  auto total = [](__m128i lanes) {
-    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
-    return static_cast<LONG>(_mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
-  };
-  const LONG tokens = total(starts), slashCount = total(slashes), doubleCount = total(doubles);
   if (tokens < 3 || tokens > 4) return kNoForm;
   if (slashCount == 0) return SHAPE_V;
   if (slashCount == tokens && doubleCount == 0) return SHAPE_V_T;
