@@ -1,5 +1,7 @@
 #include "fileio.h"
 
+#include <algorithm>
+
 #include "namehash.h"
 
 #include <cctype>
@@ -252,6 +254,32 @@ const CHAR* TextReader::ReadLineInPlace(LONG size, LONG* length) {
   m_textLength = static_cast<LONG>(i);
   *length = static_cast<LONG>(i);
   return reinterpret_cast<const CHAR*>(line);
+}
+
+LONG TextReader::TakeLinesInPlace(LONG size, LLONG before, LineTaker take, void* context) {
+  UCHAR* const buffer = m_pBuffer;
+  const VLONG end = static_cast<VLONG>(m_blockLength);
+  if (!buffer || size < 2) return 0;
+  const LLONG blockStart = m_consumed - m_blockLength;  // the file offset of buffer[0]
+  LONG taken = 0;
+  for (VLONG pos = m_pos; pos < end;) {
+    // As ReadLineInPlace: line ends and leading blanks first, then one pass for the line
+    // end and the bytes that need ReadLine.
+    VLONG start = pos;
+    while (start < end &&
+           (buffer[start] == '\n' || buffer[start] == '\r' || buffer[start] == ' ' || buffer[start] == '\t'))
+      ++start;
+    if (start >= end) break;
+    const VLONG room = std::min<VLONG>(end - start, size - 1);
+    const VLONG i = FirstSpecialByte(buffer + start, room, m_bufferSize - start);
+    if (i >= room || (buffer[start + i] != '\n' && buffer[start + i] != '\r')) break;
+    if (blockStart + start + i + 1 >= before) break;
+    if (!take(context, reinterpret_cast<const CHAR*>(buffer + start), static_cast<LONG>(i))) break;
+    pos = start + i + 1;
+    m_pos = static_cast<LONG>(pos);
+    ++taken;
+  }
+  return taken;
 }
 
 void TextReader::SetBlockSize(LONG bufferSize) {

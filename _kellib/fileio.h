@@ -46,6 +46,15 @@ class TextReader {
   // ReadLine returns the same line as it always would.
   const CHAR* ReadLineInPlace(LONG size, LONG* length);
 
+  // Takes a line as ReadLineInPlace would hand it out (not zero-terminated: line[length]
+  // is its line end): true when it is consumed, false to leave it for the next read.
+  using LineTaker = Bool (*)(void* context, const CHAR* line, LONG length);
+  // Offers take the lines ReadLineInPlace would return next, one after the other, while
+  // it takes them, the file offset after each stays below `before` and the block holds
+  // them. Returns how many it took. For runs of lines that are only counted, without the
+  // calls and bookkeeping of reading each.
+  LONG TakeLinesInPlace(LONG size, LLONG before, LineTaker take, void* context);
+
   // True when the last ReadLine filled dst without reaching the line's end: the next
   // call returns the rest of that line.
   Bool LineWasCut() const { return m_lineWasCut; }

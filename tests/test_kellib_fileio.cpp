@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -311,6 +312,50 @@ TEST_F(TextReaderTest, SeekToAnOffsetReadsOnAsTheWholeReading) {
       }
       EXPECT_EQ(k, lines.size());
       EXPECT_TRUE(again.ReadToEnd());
+    }
+  }
+}
+
+// Lines taken the short way and the lines read between them come out as a plain reading
+// gives them, at every block size: the taker sees only lines that need no work and none
+// that ends at or after `before`, and a line it leaves is the next one read.
+TEST_F(TextReaderTest, TakenLinesAndReadLinesAgreeWithAPlainReading) {
+  const std::string text = "t 1\n  t 2\r\nv 3\n\n\tt 4\nt 5 \\\n 6\nt\\7\nt 8\r\rt 9" + std::string(50, 'x') +
+                           "\nv 10\nt 11\nt 12";
+  const std::string path = WriteFile("take.txt", text);
+  struct Taken {
+    std::vector<std::string>* lines;
+    LONG count;
+  };
+  auto take = [](void* context, const CHAR* line, LONG length) -> Bool {
+    auto* taken = static_cast<Taken*>(context);
+    if (line[0] != 't') return FALSE;
+    taken->lines->emplace_back(line, static_cast<size_t>(length));
+    ++taken->count;
+    return TRUE;
+  };
+  for (const LONG block : kBlockSizes) {
+    for (const LLONG before : {std::numeric_limits<LLONG>::max(), LLONG{20}}) {
+      SCOPED_TRACE(std::to_string(block) + ", before " + std::to_string(before));
+      CHAR buffer[32];
+      std::vector<std::string> plain, mixed;
+      TextReader reader(block);
+      ASSERT_EQ(reader.Open(Filename(path.c_str())), 0);
+      for (LONG n; (n = reader.ReadLine(buffer, sizeof(buffer))) > 0;) plain.emplace_back(buffer, static_cast<size_t>(n));
+      reader.Rewind();
+      Taken taken{&mixed, 0};
+      for (;;) {
+        if (reader.TakeLinesInPlace(sizeof(buffer), before, take, &taken) > 0) {
+          EXPECT_LT(reader.Offset(), before);
+        }
+        const LONG n = reader.ReadLine(buffer, sizeof(buffer));
+        if (n == 0) break;
+        mixed.emplace_back(buffer, static_cast<size_t>(n));
+      }
+      EXPECT_EQ(mixed, plain);
+      if (block == TEXTFILE_BLOCKSIZE && before > 20) {
+        EXPECT_EQ(taken.count, 4);  // "t 2", "t 4", "t 8", "t 11" ("t 1" comes before the first block is read)
+      }
     }
   }
 }

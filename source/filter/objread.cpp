@@ -942,7 +942,7 @@ struct ObjImporter::ScanRange {
     IndexTokens* tokens = bNew(IndexTokens, 1);
     self->ok = tokens != nullptr;
     if (tokens) {
-      while (s.NextStatement(nullptr)) s.ScanStatement(tokens);
+      while (s.NextScanStatement(std::numeric_limits<LLONG>::max())) s.ScanStatement(tokens);
       bDelete(tokens);
     }
     self->ok = self->ok && !self->log.lost;
@@ -1213,6 +1213,46 @@ void ObjImporter::ScanStatement(IndexTokens* tokens) {
   }
 }
 
+Bool ObjImporter::CountWithoutReading(void* importer, const CHAR* line, LONG length) {
+  auto* self = static_cast<ObjImporter*>(importer);
+  // The rules of ScanStatement for the lines it counts without reading them.
+  if (line[0] == 'v') {
+    ULONG kind = 0, *count = nullptr;
+    if (line[1] == ' ' || line[1] == '\t') {
+      kind = 1;
+      count = &self->vertexCount;
+    } else if (line[1] == 'n') {
+      kind = 2;
+      count = &self->normalCount;
+    } else if (line[1] == 't') {
+      kind = 4;
+      count = &self->uvCount;
+    } else {
+      return FALSE;
+    }
+    if (self->m_coordinateJob) return TRUE;  // counted by the coordinate reading
+    if (!self->m_countUnread || !(self->m_soundKinds & kind)) return FALSE;
+    self->m_coordinatesUnread = TRUE;
+    ++*count;  // its kind's content flag came with the first line of the kind
+    return TRUE;
+  }
+  if (line[0] == 'f' && line[1] != 'o') {
+    const UCHAR form = GuessFaceForm(line + 1, line + length);
+    if (form == kNoForm) return FALSE;
+    self->CreateDefaultEntries();
+    self->RecordForm(form | kPlainForm | kGuessedForm);
+    self->faceCount += 1;
+    self->contentFlags |= OBJ_HAS_FACES;
+    return TRUE;
+  }
+  return FALSE;
+}
+
+Bool ObjImporter::NextScanStatement(LLONG before) {
+  if (m_preludeNext >= m_preludeCount) lineTotal += input.TakeLinesInPlace(OBJ_LINE_BUFFER_SIZE, before, CountWithoutReading, this);
+  return NextStatement(nullptr);
+}
+
 void ObjImporter::ScanNaming(LONG statement, const CHAR* text, const CHAR* lineEnd) {
   switch (statement) {
     case ST_GROUP:
@@ -1301,7 +1341,12 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
       m_split.coordinates[2] = uvCount;
       m_split.coordinatesFound = TRUE;
     }
-    if (!NextStatement(nullptr)) break;
+    // Lines are taken the short way only while the checks above and below cannot apply.
+    LLONG before = std::numeric_limits<LLONG>::max();
+    if (noteSplit && !m_split.found) before = std::min(before, half);
+    if (byRanges && !m_split.found) before = std::min(before, readMiddle);
+    if (byRanges) before = std::min(before, second.boundary);
+    if (!NextScanStatement(before)) break;
     if (byRanges && input.LineStart() >= second.boundary) {
       pending = TRUE;
       break;

@@ -268,6 +268,12 @@ class ObjImporter {
   void ScanGroup(const CHAR* text);
   // Pass 1 of the statement in m_line (counted in lineTotal).
   void ScanStatement(IndexTokens* tokens);
+  // Pass 1's short way for a line it only counts (TextReader::TakeLinesInPlace): a
+  // coordinate line counted unread, a face line whose shape is guessed. False for any
+  // other line, which ScanStatement reads.
+  static Bool CountWithoutReading(void* importer, const CHAR* line, LONG length);
+  // Lines taken the short way up to the file offset `before`, then the next statement.
+  Bool NextScanStatement(LLONG before);
   // A "g", "# r", "o", "usemtl" or "mtllib" statement into the lists.
   void ScanNaming(LONG statement, const CHAR* text, const CHAR* lineEnd);
   // Pass 1 by ranges: a second importer scans from a line boundary near the middle of
