@@ -226,6 +226,52 @@ TEST_F(ImportTest, UVsAreTheSameWhenTheFacesAreCompactedForThem) {
   }
 }
 
+// An object large enough to be filled by halves on two threads (points, polygons, the
+// UVW tag) is the object one thread makes, with the faces compacted for the UVW tag and
+// without, in both corner orders.
+TEST_F(ImportTest, ALargeObjectFilledOnTwoThreadsIsTheObjectOfOne) {
+  const int side = 300;  // 90 601 points, 90 000 faces: both above the halves' threshold
+  std::string text;
+  char line[96];
+  for (int j = 0; j <= side; ++j)
+    for (int i = 0; i <= side; ++i) {
+      std::snprintf(line, sizeof(line), "v %d %d 0\nvt %.4f %.4f\n", i, j, i / double(side), j / double(side));
+      text += line;
+    }
+  for (int j = 0; j < side; ++j)
+    for (int i = 0; i < side; ++i) {
+      const int a = j * (side + 1) + i + 1, b = a + 1, c = a + side + 2, d = a + side + 1;
+      std::snprintf(line, sizeof(line), (i + j) % 7 ? "f %d/%d %d/%d %d/%d %d/%d\n" : "f %d/%d %d/%d %d/%d\n", a, a,
+                    b, b, c, c, d, d);
+      text += line;
+    }
+  const std::string path = WriteFile("large.obj", text);
+  for (const ULONG geom : {ULONG(0), ULONG(GEOM_NORMALS), ULONG(GEOM_REVERSE_ORDER)}) {
+    SCOPED_TRACE(geom);
+    std::string objects[2];
+    for (const char* threads : {"1", "2"}) {
+      SetEnv("KELVANE_THREADS", threads);
+      opts.geomFlags = GEOM_UVS | GEOM_SCALE_MULTIPLY | geom;
+      doc.reset();
+      const bool imported = Import(path);
+      SetEnv("KELVANE_THREADS", nullptr);
+      ASSERT_TRUE(imported);
+      PolygonObject* op = Poly("large.obj");
+      ASSERT_NE(op, nullptr);
+      const auto* uvw = static_cast<const UVWTag*>(op->GetTag(Tuvw));
+      ASSERT_NE(uvw, nullptr);
+      ASSERT_EQ(op->GetPolygonCount(), side * side);
+      std::string& all = objects[threads[0] - '1'];
+      all.append(reinterpret_cast<const char*>(op->GetPointR()), sizeof(Vector) * op->GetPointCount());
+      all.append(reinterpret_cast<const char*>(op->GetPolygonR()), sizeof(CPolygon) * op->GetPolygonCount());
+      all.append(static_cast<const char*>(uvw->GetDataAddressR()),
+                 static_cast<size_t>(uvw->GetDataSize()) * static_cast<size_t>(uvw->GetDataCount()));
+    }
+    EXPECT_TRUE(objects[0] == objects[1]);
+    EXPECT_GT(objects[0].size(), size_t{4} << 20);
+  }
+}
+
 TEST_F(ImportTest, APentagonBecomesOneNgonOnlyWithTheOption) {
   const std::string path = WriteFile("penta.obj",
                                      "v 0 0 0\nv 2 0 0\nv 3 1 0\nv 1 2 0\nv -1 1 0\n"

@@ -30,6 +30,37 @@ inline CornerOrder OrderOf(const ObjFace& face, Bool reverse) {
   return reverse ? CornerOrder{{3, 2, 1, 0}} : CornerOrder{{0, 1, 2, 3}};
 }
 
+// Runs fill(from, to) over the entries [0, count) of a new array `block` (bytes long):
+// for large arrays with a second thread to be had, the later half on that thread while
+// this one fills the first, each making its own pages present as it writes them;
+// otherwise all on this thread, with a worker making the pages present ahead of it.
+template <class Fill>
+void FillByHalves(ULONG count, void* block, VLONG bytes, const Fill& fill) {
+  struct Half {
+    const Fill* fill;
+    ULONG from, to;
+    static void Run(void* data) {
+      const auto* half = static_cast<const Half*>(data);
+      (*half->fill)(half->from, half->to);
+    }
+  };
+  constexpr ULONG kHalvesFrom = 1 << 16;
+  if (count >= kHalvesFrom && GeGetWorkerThreadCount() >= 2) {
+    Half later{&fill, count / 2, count};
+    BackgroundJob* job = BackgroundJob::Alloc();
+    if (job && job->Start(Half::Run, &later)) {
+      fill(0, count / 2);
+      BackgroundJob::Free(job);
+      return;
+    }
+    BackgroundJob::Free(job);
+  }
+  ObjPrefault prefault;
+  prefault.Add(block, bytes);
+  prefault.Start(TRUE);
+  fill(0, count);
+}
+
 BaseTag* LastTag(BaseObject* op) {
   BaseTag* tag = op->GetFirstTag();
   while (tag && tag->GetNext()) tag = tag->GetNext();
@@ -243,25 +274,24 @@ void ObjImporter::MakeUVWTag(PolygonObject* op) {
   tag->SetLayerObject(uvwTagLayer);
   StatusSetText(GeLoadString(IDS_STATUS_BUILDING_UVW));
   UVWHandle data = tag->GetDataAddressW();
-  ObjPrefault prefault;
-  prefault.Add(data, static_cast<VLONG>(tag->GetDataSize()) * faceCount);
-  prefault.Start(TRUE);
-  if (m_facesAreUVCorners) {
-    const CHAR* corners = reinterpret_cast<const CHAR*>(faces);
-    for (ULONG i = 0; i < faceCount; ++i) {
-      LONG k[4];
-      std::memcpy(k, corners + sizeof(k) * i, sizeof(k));
-      UVWStruct uvw;
-      const Vector zero(0.0, 0.0, 0.0);
-      uvw.a = k[0] >= 0 ? uvs[k[0]] : zero;
-      uvw.b = k[1] >= 0 ? uvs[k[1]] : zero;
-      uvw.c = k[2] >= 0 ? uvs[k[2]] : zero;
-      uvw.d = k[3] >= 0 ? uvs[k[3]] : zero;
-      UVWTag::Set(data, static_cast<LONG>(i), uvw);
+  FillByHalves(faceCount, data, static_cast<VLONG>(tag->GetDataSize()) * faceCount, [&](ULONG from, ULONG to) {
+    if (m_facesAreUVCorners) {
+      const CHAR* corners = reinterpret_cast<const CHAR*>(faces);
+      for (ULONG i = from; i < to; ++i) {
+        LONG k[4];
+        std::memcpy(k, corners + sizeof(k) * i, sizeof(k));
+        UVWStruct uvw;
+        const Vector zero(0.0, 0.0, 0.0);
+        uvw.a = k[0] >= 0 ? uvs[k[0]] : zero;
+        uvw.b = k[1] >= 0 ? uvs[k[1]] : zero;
+        uvw.c = k[2] >= 0 ? uvs[k[2]] : zero;
+        uvw.d = k[3] >= 0 ? uvs[k[3]] : zero;
+        UVWTag::Set(data, static_cast<LONG>(i), uvw);
+      }
+    } else {
+      for (ULONG i = from; i < to; ++i) SetUVW(faces[i], data, static_cast<LONG>(i));
     }
-  } else {
-    for (ULONG i = 0; i < faceCount; ++i) SetUVW(faces[i], data, static_cast<LONG>(i));
-  }
+  });
   op->InsertTag(tag, LastTag(op));
 }
 
@@ -403,13 +433,12 @@ void ObjImporter::BuildSingleObject(BaseDocument* doc, BaseObject* parent, const
   m_formCount = m_formCapacity = m_formCursor = 0;
   Vector* points = op->GetPointW();
   CPolygon* polygons = op->GetPolygonW();
-  ObjPrefault prefault;
-  prefault.Add(polygons, static_cast<VLONG>(sizeof(CPolygon)) * faceCount);
-  prefault.Add(points, static_cast<VLONG>(sizeof(Vector)) * vertexCount);
-  prefault.Start(TRUE);
-  if (vertexCount) std::memcpy(static_cast<void*>(points), vertices, sizeof(Vector) * vertexCount);
-  for (ULONG i = 0; i < faceCount; ++i) SetCorners(faces[i], nullptr, &polygons[i]);
-  prefault.Finish();
+  FillByHalves(vertexCount, points, static_cast<VLONG>(sizeof(Vector)) * vertexCount, [&](ULONG from, ULONG to) {
+    if (to > from) std::memcpy(static_cast<void*>(points + from), vertices + from, sizeof(Vector) * (to - from));
+  });
+  FillByHalves(faceCount, polygons, static_cast<VLONG>(sizeof(CPolygon)) * faceCount, [&](ULONG from, ULONG to) {
+    for (ULONG i = from; i < to; ++i) SetCorners(faces[i], nullptr, &polygons[i]);
+  });
   // The positions live on in the object; only the faces' own normals (normal tag) and
   // the splines read the model's copy later. Without a normal tag only the UVW tag
   // reads the faces from here on.
