@@ -341,7 +341,8 @@ TEST_F(TextReaderTest, TakenLinesAndReadLinesAgreeWithAPlainReading) {
       std::vector<std::string> plain, mixed;
       TextReader reader(block);
       ASSERT_EQ(reader.Open(Filename(path.c_str())), 0);
-      for (LONG n; (n = reader.ReadLine(buffer, sizeof(buffer))) > 0;) plain.emplace_back(buffer, static_cast<size_t>(n));
+      for (LONG n; (n = reader.ReadLine(buffer, sizeof(buffer))) > 0;)
+        plain.emplace_back(buffer, static_cast<size_t>(n));
       reader.Rewind();
       Taken taken{&mixed, 0};
       for (;;) {

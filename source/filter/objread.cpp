@@ -1157,16 +1157,10 @@ void ObjImporter::ScanStatement(IndexTokens* tokens) {
       break;
     }
     case ST_FACE: {
+      if (CountGuessedFace(text, lineEnd)) break;
       CreateDefaultEntries();
-      UCHAR form = GuessFaceForm(text, lineEnd);
-      if (form != kNoForm) {
-        RecordForm(form | kPlainForm | kGuessedForm);
-        faceCount += 1;
-        contentFlags |= OBJ_HAS_FACES;
-        break;
-      }
       LONG n = 0;
-      form = PlainFaceForm(text, lineEnd, &n);
+      UCHAR form = PlainFaceForm(text, lineEnd, &n);
       if (form == kNoForm) {
         form = SelectForm(text, lineEnd, kFaceForms, 7, kFaceRepeats);
         n = ReadIndexTokens<false>(text, lineEnd, kFaceForms, form, OBJ_MAX_FACE_CORNERS, tokens);
@@ -1236,20 +1230,22 @@ Bool ObjImporter::CountWithoutReading(void* importer, const CHAR* line, LONG len
     ++*count;  // its kind's content flag came with the first line of the kind
     return TRUE;
   }
-  if (line[0] == 'f' && line[1] != 'o') {
-    const UCHAR form = GuessFaceForm(line + 1, line + length);
-    if (form == kNoForm) return FALSE;
-    self->CreateDefaultEntries();
-    self->RecordForm(form | kPlainForm | kGuessedForm);
-    self->faceCount += 1;
-    self->contentFlags |= OBJ_HAS_FACES;
-    return TRUE;
-  }
-  return FALSE;
+  return line[0] == 'f' && line[1] != 'o' && self->CountGuessedFace(line + 1, line + length);
+}
+
+Bool ObjImporter::CountGuessedFace(const CHAR* text, const CHAR* end) {
+  const UCHAR form = GuessFaceForm(text, end);
+  if (form == kNoForm) return FALSE;
+  CreateDefaultEntries();
+  RecordForm(form | kPlainForm | kGuessedForm);
+  faceCount += 1;
+  contentFlags |= OBJ_HAS_FACES;
+  return TRUE;
 }
 
 Bool ObjImporter::NextScanStatement(LLONG before) {
-  if (m_preludeNext >= m_preludeCount) lineTotal += input.TakeLinesInPlace(OBJ_LINE_BUFFER_SIZE, before, CountWithoutReading, this);
+  if (m_preludeNext >= m_preludeCount)
+    lineTotal += input.TakeLinesInPlace(OBJ_LINE_BUFFER_SIZE, before, CountWithoutReading, this);
   return NextStatement(nullptr);
 }
 

@@ -272,6 +272,9 @@ class ObjImporter {
   // coordinate line counted unread, a face line whose shape is guessed. False for any
   // other line, which ScanStatement reads.
   static Bool CountWithoutReading(void* importer, const CHAR* line, LONG length);
+  // A face line of three or four tokens counted as one face with its guessed shape
+  // recorded for pass 2 (GuessFaceForm); false for any other, which pass 1 reads.
+  Bool CountGuessedFace(const CHAR* text, const CHAR* end);
   // Lines taken the short way up to the file offset `before`, then the next statement.
   Bool NextScanStatement(LLONG before);
   // A "g", "# r", "o", "usemtl" or "mtllib" statement into the lists.
