@@ -1466,13 +1466,13 @@ TEST_F(ObjReaderTest, TheMiddleOfTheFileSplitsItBetweenStatements) {
   const struct {
     const char* name;
     std::string lineEnd;
-    bool continued, longComment, scannedByRanges;
+    bool continued, comments, scannedByRanges;
   } files[] = {{"CR line ends", "\r", false, false, true},
                {"every face continued on a second line", "\n", true, false, true},
                {"CR LF, continued", "\r\n", true, false, true},
                {"comment lines ending in backslashes across the middle", "\n", false, true, false}};
   for (const auto& file : files) {
-    const std::string body = build(file.lineEnd, file.continued, file.longComment);
+    const std::string body = build(file.lineEnd, file.continued, file.comments);
     // Continued files again with a comment before them that moves the middle by a few
     // characters at a time, so that it falls on both lines of a continued face.
     const int pads = file.continued ? 6 : 1;
