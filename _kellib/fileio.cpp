@@ -115,7 +115,7 @@ LONG TextReader::Open(const Filename& name) {
   m_pos = m_bufferSize;
   m_retrySeek = FALSE;
   if (!m_pFile) return FILEERROR_MEMORY;
-  if (!m_pBuffer) m_pBuffer = static_cast<UCHAR*>(GeAlloc(m_bufferSize));
+  if (!m_pBuffer) m_pBuffer = static_cast<UCHAR*>(GeAlloc(static_cast<VLONG>(m_bufferSize) + TEXTLINE_SLACK));
   if (!m_pBuffer) return FILEERROR_MEMORY;
   if (!m_pFile->Open(name, FILEOPEN_READ, FILEDIALOG_NONE)) {
     const LONG error = m_pFile->GetError();

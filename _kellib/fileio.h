@@ -7,6 +7,10 @@
 
 // Block size of both classes unless a caller (a test, mostly) asks for another.
 enum : LONG { TEXTFILE_BLOCKSIZE = 0x100000 };
+// Every line TextReader hands out can be read this many bytes past its end: those in its
+// block, and those it copies into a buffer of size + TEXTLINE_SLACK bytes. Readers that
+// take eight characters at a time rely on it (digitrun.h).
+enum : LONG { TEXTLINE_SLACK = 8 };
 
 // Reads a text file block by block and returns one logical line per ReadLine call.
 class TextReader {

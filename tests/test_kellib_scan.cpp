@@ -5,13 +5,16 @@
 // skipped.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "digitrun.h"
 #include "scan.h"
 
 namespace {
@@ -210,6 +213,37 @@ TEST(Scan, DigitRunsEndAtTheirFirstOtherByteAndAtTheRangesEnd) {
     if (!scan::ShortDecimal(&p, digits.c_str() + end, &value)) continue;  // too many digits
     EXPECT_EQ(p, digits.c_str() + end) << cut;
     EXPECT_EQ(value, std::strtod(cut.c_str(), nullptr)) << cut;
+  }
+}
+
+// Eight characters at a time: a run of one to seven digits is taken whole, up to the
+// first other byte or the range's end, whatever follows it in the slack; none and eight
+// or more are left to the caller.
+TEST(Scan, ShortDigitRunsReadEightCharactersAtATime) {
+  const char followers[] = {'/', ':', ' ', '\x00', '\x2f', '\x3a', '\x7f', '\xc9', '\xf9', '\xfa', '\xff'};
+  const std::string digits = "9081726354";
+  for (size_t length = 0; length <= digits.size(); ++length) {
+    for (const char follower : followers) {
+      for (size_t end = 0; end <= length + 1; ++end) {
+        // Exactly the text and its slack, so that a sanitizer sees any read past them;
+        // the slack holds digits that must never join the run.
+        const std::string text = digits.substr(0, length) + follower;
+        std::unique_ptr<CHAR[]> block(new CHAR[text.size() + TEXTLINE_SLACK]);
+        std::memcpy(block.get(), text.data(), text.size());
+        std::memset(block.get() + text.size(), '5', TEXTLINE_SLACK);
+        const size_t limit = std::min(end, text.size());
+        const size_t run = std::min(length, limit);
+        const CHAR* p = block.get();
+        std::uint32_t value = 0;
+        const bool read = digitrun::ReadShortRun(&p, block.get() + limit, &value);
+        const std::string what = text.substr(0, limit) + " + " + std::to_string(int(follower));
+        ASSERT_EQ(read, run >= 1 && run <= 7) << what;
+        EXPECT_EQ(p - block.get(), read ? static_cast<VLONG>(run) : 0) << what;
+        if (read) {
+          EXPECT_EQ(value, std::stoul(digits.substr(0, run))) << what;
+        }
+      }
+    }
   }
 }
 

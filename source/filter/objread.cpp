@@ -13,6 +13,7 @@
 #endif
 
 #include "compat.h"
+#include "digitrun.h"
 #include "lib_modeling.h"
 #include "scan.h"
 
@@ -345,10 +346,15 @@ UCHAR GuessFaceForm(const CHAR* p, const CHAR* end) {
   const CHAR* q = *p;
   const bool negative = q < end && *q == '-';
   if (q < end && (*q == '-' || *q == '+')) ++q;
-  const CHAR* digits = q;
+  std::uint32_t run = 0;
   unsigned long long value = 0;
-  for (; q < end && scan::IsDigit(*q); ++q) value = value * 10 + static_cast<unsigned long long>(*q - '0');
-  if (q == digits || q - digits > 18) return false;
+  if (digitrun::ReadShortRun(&q, end, &run)) {
+    value = run;
+  } else {
+    const CHAR* digits = q;
+    for (; q < end && scan::IsDigit(*q); ++q) value = value * 10 + static_cast<unsigned long long>(*q - '0');
+    if (q == digits || q - digits > 18) return false;
+  }
   *index = ResolveIndex(negative ? -static_cast<LLONG>(value) : static_cast<LLONG>(value), storedSoFar);
   *p = q;
   return true;
@@ -618,7 +624,7 @@ Bool HasWord(const CHAR* text) {
 ObjImporter* ObjImporter::Alloc() {
   ObjImporter* importer = gNew ObjImporter;
   if (!importer) return nullptr;
-  importer->lineBuffer = bNew(CHAR, OBJ_LINE_BUFFER_SIZE);
+  importer->lineBuffer = bNew(CHAR, OBJ_LINE_BUFFER_SIZE + TEXTLINE_SLACK);
   importer->m_pGroupList = ioGroupList::Alloc();
   importer->m_pRegionList = ioRegionList::Alloc();
   importer->m_pMaterialList = ioMaterialList::Alloc();
@@ -718,7 +724,8 @@ namespace {
 
 // The next statement of reader into *line and *length: where it stands in the reader's
 // block for most lines; the rest (continued or cut lines, lines across two blocks, zero
-// bytes) copied into buffer (OBJ_LINE_BUFFER_SIZE bytes). False at the end of the file.
+// bytes) copied into buffer (OBJ_LINE_BUFFER_SIZE + TEXTLINE_SLACK bytes). False at the
+// end of the file.
 // A line longer than the buffer is skipped whole (counted in *tooLong when given).
 Bool NextLine(TextReader& reader, CHAR* buffer, const CHAR** line, LONG* length, ULONG* tooLong) {
   if (const CHAR* inPlace = reader.ReadLineInPlace(OBJ_LINE_BUFFER_SIZE, length)) {
@@ -1002,7 +1009,7 @@ void ObjImporter::FindMiddlesOfWork(LLONG* scanAt, LLONG* readAt) const {
   struct Costs {
     double line, coordinateByte, indexByte;
   };
-  constexpr Costs kScan = {1.0, 0.0, 0.02}, kRead = {1.0, 0.055, 0.063};
+  constexpr Costs kScan = {1.0, 0.0, 0.02}, kRead = {1.0, 0.055, 0.057};
   constexpr LONG kSamples = 32;
   constexpr LLONG kSampleBytes = 8192;
   const LLONG length = input.GetLength();
@@ -1315,7 +1322,7 @@ Bool ObjImporter::ScanObj(const String& defaultObjectName) {
   const LLONG half = input.GetLength() / 2;
   LLONG readMiddle = half;
   if (input.GetLength() >= kTwoThreadsFrom && GeGetWorkerThreadCount() >= 2) {
-    m_namings = bNew(CHAR, 4 * OBJ_LINE_BUFFER_SIZE);  // both ways note the split point's names
+    m_namings = bNew(CHAR, 4 * OBJ_LINE_BUFFER_SIZE + TEXTLINE_SLACK);  // both ways note the split point's names
     scanMiddle = half;
     FindMiddlesOfWork(&scanMiddle, &readMiddle);
     const LLONG boundary = m_namings ? FindLineBoundary(scanMiddle) : -1;
@@ -1897,7 +1904,7 @@ Bool ObjImporter::StartCoordinateJob(Bool store) {
   job->store = store;
   job->half = input.GetLength() / 2;
   job->reader.SetBlockSize(m_blockSize);
-  job->buffer = bNew(CHAR, OBJ_LINE_BUFFER_SIZE);
+  job->buffer = bNew(CHAR, OBJ_LINE_BUFFER_SIZE + TEXTLINE_SLACK);
   if (!job->buffer || job->reader.Open(m_file) != FILEERROR_NONE || !(job->job = BackgroundJob::Alloc()) ||
       !job->job->Start(CoordinateJob::Run, job)) {
     gDelete(job);

@@ -211,7 +211,7 @@ class ObjImporter {
   ULONG segmentsStored = 0;
 
   // --- the model -----------------------------------------------------------------------
-  CHAR* lineBuffer = nullptr;  // OBJ_LINE_BUFFER_SIZE bytes
+  CHAR* lineBuffer = nullptr;  // OBJ_LINE_BUFFER_SIZE + TEXTLINE_SLACK bytes
   ObjSegment* segments = nullptr;
   Vector* vertices = nullptr;
   Vector* normals = nullptr;
