@@ -2203,10 +2203,10 @@ Bool ObjImporter::ReadStatements() {
       case ST_NORMAL:
       case ST_UV: {
         ULONG read[3] = {verticesRead, normalsRead, uvsRead};
+        const LONG k = statement == ST_VERTEX ? 0 : statement == ST_NORMAL ? 1 : 2;
         if (m_coordinateJob || m_coordinatesStored) {
           // Only counted here, by the rule StoreCoordinate stores by; when pass 1 read
           // every such line and found it sound, each of them counts.
-          const LONG k = statement == ST_VERTEX ? 0 : statement == ST_NORMAL ? 1 : 2;
           const ULONG limit = k == 0 ? vertexCount : k == 1 ? normalCount : uvCount;
           if (read[k] < limit && ((m_coordinatesSkipped == 0 && !m_coordinatesUnread) ||
                                   ReadNumbers<false>(text, lineEnd, k == 2 ? 2 : 3, nullptr)))
@@ -2214,9 +2214,9 @@ Bool ObjImporter::ReadStatements() {
         } else {
           StoreCoordinate(statement, text, lineEnd, read, &valuesNotFinite);
         }
-        verticesRead = read[0];
-        normalsRead = read[1];
-        uvsRead = read[2];
+        // Only the count of the line's kind changed. Loading it alone, as it was stored,
+        // spares the stall of one wide load over the separate stores of the call.
+        (k == 0 ? verticesRead : k == 1 ? normalsRead : uvsRead) = read[k];
         break;
       }
       case ST_FACE: {
