@@ -15,6 +15,7 @@
 #include "c4d_memory.h"
 #include "host_fixture.h"
 #include "host_internal.h"
+#include "resident_pages.h"
 
 #ifdef __linux__
 #include <malloc.h>
@@ -361,17 +362,6 @@ TEST_F(HostMemoryTest, SmallBlocksGrowAHeapAdvisedForHugePages) {
   EXPECT_NE(mapping.second.find(" hg"), std::string::npos) << mapping.first << "\n" << mapping.second;
 }
 
-// Whether every page of [begin, end) is present in memory.
-bool Resident(std::uintptr_t begin, std::uintptr_t end) {
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  begin &= ~(page - 1);
-  std::vector<unsigned char> present((end - begin + page - 1) / page);
-  if (::mincore(reinterpret_cast<void*>(begin), end - begin, present.data()) != 0) return false;
-  for (unsigned char p : present)
-    if (!(p & 1)) return false;
-  return true;
-}
-
 // An uncleared block taken from the heap's new growth: the pages past it are made present
 // by the host before the next blocks reach them, without anyone touching them.
 TEST_F(HostMemoryTest, PagesPastTheHeapsLastBlockAreMadePresentAhead) {
@@ -397,7 +387,7 @@ TEST_F(HostMemoryTest, PagesPastTheHeapsLastBlockAreMadePresentAhead) {
   ASSERT_LT(from, to);
   bool present = false;
   for (int wait = 0; wait < 200 && !present; ++wait) {
-    present = Resident(from, to);
+    present = ResidentShare(reinterpret_cast<const void*>(from), to - from) == 1.0;
     if (!present) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   for (void* block : blocks) GeFreeTagged(block);

@@ -12,14 +12,10 @@
 #include <utility>
 #include <vector>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
-
 #include "c4d_basedocument.h"
 #include "host_control.h"
 #include "host_fixture.h"
+#include "resident_pages.h"
 #include "scene_helpers.h"
 #include "scene_internal.h"
 
@@ -524,19 +520,9 @@ TEST_F(PointObjectTest, PolygonObjectCountsAndZeroedData) {
 // over them again would make 24 MB present only to be overwritten by the caller.
 TEST_F(PointObjectTest, NewEntriesOfALargeResizeAreLeftUnwritten) {
   constexpr LONG kPoints = 1 << 20;
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  auto residentShare = [&](const void* block, size_t size) {
-    const auto from = (reinterpret_cast<std::uintptr_t>(block) + page - 1) & ~(page - 1);
-    const auto to = (reinterpret_cast<std::uintptr_t>(block) + size) & ~(page - 1);
-    std::vector<unsigned char> present((to - from) / page);
-    if (::mincore(reinterpret_cast<void*>(from), to - from, present.data()) != 0) return 1.0;
-    size_t resident = 0;
-    for (unsigned char p : present) resident += p & 1;
-    return static_cast<double>(resident) / static_cast<double>(present.size());
-  };
   void* plain = GeAlloc(kPoints * static_cast<VLONG>(sizeof(Vector)));
   ASSERT_TRUE(plain);
-  const double plainShare = residentShare(plain, kPoints * sizeof(Vector));
+  const double plainShare = ResidentShare(plain, kPoints * sizeof(Vector));
   GeFree(plain);
   if (plainShare > 0.5) GTEST_SKIP() << "this allocator writes new blocks itself";
 
@@ -544,7 +530,7 @@ TEST_F(PointObjectTest, NewEntriesOfALargeResizeAreLeftUnwritten) {
   ASSERT_TRUE(owner);
   PolygonObject* poly = ToPoly(owner.get());
   ASSERT_TRUE(poly->ResizeObject(kPoints, 0));
-  EXPECT_LT(residentShare(poly->GetPointR(), kPoints * sizeof(Vector)), 0.5);
+  EXPECT_LT(ResidentShare(poly->GetPointR(), kPoints * sizeof(Vector)), 0.5);
   EXPECT_EQ(poly->GetPointR()[kPoints - 1], Vector());
 }
 #endif
