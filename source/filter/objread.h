@@ -379,7 +379,7 @@ class ObjImporter {
   LONG m_blockSize = TEXTFILE_BLOCKSIZE;
   CoordinateJob* m_coordinateJob = nullptr;
   SplitPoint m_split;
-  CHAR* m_namings = nullptr;         // 4 statements of OBJ_LINE_BUFFER_SIZE bytes (NoteNaming)
+  CHAR* m_namings = nullptr;         // 4 statements of OBJ_LINE_BUFFER_SIZE bytes and the slack (NoteNaming)
   const CHAR* m_prelude[4] = {};     // statements NextStatement hands out before the file's
   LONG m_preludeCount = 0;
   LONG m_preludeNext = 0;
