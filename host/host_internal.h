@@ -16,11 +16,6 @@ void UnregisterNode(LLONG serial);
 BaseList2D* FindNode(LLONG serial);
 LLONG NodeSerial(const BaseList2D* node);  // 0 for null
 
-// Asks the system to back the whole aligned 2 MiB pages inside a large block with huge
-// pages, so that filling it faults once per 2 MiB; nothing for small blocks or where the
-// system has no such request.
-void AdviseHugePages(void* block, size_t size);
-
 // Fault injection, consulted by the allocator and by BaseFile.
 bool AllocationShouldFail();   // counts one allocation request
 bool OpenShouldFail();         // consumes an armed open failure

@@ -180,7 +180,6 @@ class Writer {
     size_t bulk = 0;
     for (const BaseObject* op = doc->GetFirstObject(); op; op = op->GetNext()) bulk += CopiedBulkBytes(op);
     m_out.reserve(bulk + (size_t{1} << 16));
-    host::internal::AdviseHugePages(m_out.data(), m_out.capacity());
 
     const Chunk doc_at = Begin(kDocu);
     Head(doc);

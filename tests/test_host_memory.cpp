@@ -5,11 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "c4d_memory.h"
@@ -325,43 +323,6 @@ TEST_F(HostMemoryTest, ConcurrentAllocationKeepsTheCountsExact) {
 }
 
 #if defined(__linux__)
-// The mapping of /proc/self/smaps that holds address, as its first line and its
-// VmFlags line; empty when none does.
-std::pair<std::string, std::string> MappingOf(const void* address) {
-  const auto at = reinterpret_cast<std::uintptr_t>(address);
-  std::ifstream smaps("/proc/self/smaps");
-  std::string line, header;
-  bool inside = false;
-  while (std::getline(smaps, line)) {
-    unsigned long long begin = 0, end = 0;
-    if (line.find("VmFlags:") == 0) {
-      if (inside) return {header, line};
-    } else if (std::sscanf(line.c_str(), "%llx-%llx ", &begin, &end) == 2 && line.find(':') > line.find(' ')) {
-      header = line;
-      inside = at >= begin && at < end;
-    }
-  }
-  return {};
-}
-
-// Many small blocks grow the C library's heap; its growth is asked to live in huge pages
-// (a file of many small objects otherwise spends its time in page faults).
-TEST_F(HostMemoryTest, SmallBlocksGrowAHeapAdvisedForHugePages) {
-  std::ifstream modes("/sys/kernel/mm/transparent_hugepage/enabled");
-  std::string mode;
-  std::getline(modes, mode);
-  if (mode.find("[madvise]") == std::string::npos) GTEST_SKIP() << "huge pages on request are not offered: " << mode;
-  // 40 MB in blocks of 400 bytes: more than the heap held before, so the last block lies
-  // in its growth.
-  std::vector<void*> blocks;
-  for (int i = 0; i < 100000; ++i) blocks.push_back(GeAlloc(400));
-  const auto mapping = MappingOf(blocks.back());
-  for (void* block : blocks) GeFreeTagged(block);
-  if (mapping.first.find("[heap]") == std::string::npos)
-    GTEST_SKIP() << "small blocks do not come from the heap here: " << mapping.first;
-  EXPECT_NE(mapping.second.find(" hg"), std::string::npos) << mapping.first << "\n" << mapping.second;
-}
-
 // An uncleared block taken from the heap's new growth: the pages past it are made present
 // by the host before the next blocks reach them, without anyone touching them.
 TEST_F(HostMemoryTest, PagesPastTheHeapsLastBlockAreMadePresentAhead) {
