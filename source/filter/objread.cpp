@@ -1471,6 +1471,21 @@ void FillFace(ObjFace* face, const FaceEntries& entries, const LONG* corner, con
   face->cornerCount = corner[2] == corner[3] ? 3 : 4;
 }
 
+// Whether the n corners of a face line, as a triangle or quad, all name one of counts[0]
+// points, and one of counts[1] UVs and counts[2] normals where the face has them. An
+// n-gon never passes: its faces are made later, elsewhere.
+Bool CornersInRange(LONG n, const LONG* vertexIndices, const LONG* uvIndices, const LONG* normalIndices,
+                    const ULONG* counts) {
+  if (n > 4) return FALSE;
+  Bool fine = TRUE;
+  for (LONG i = 0; i < n; ++i) {
+    fine &= static_cast<ULONG>(vertexIndices[i]) < counts[0];
+    if (uvIndices) fine &= static_cast<ULONG>(uvIndices[i]) < counts[1];
+    if (normalIndices) fine &= static_cast<ULONG>(normalIndices[i]) < counts[2];
+  }
+  return fine;
+}
+
 // The corners of polygon q of a split, when each names one of the outline's corners.
 Bool SplitCorners(const CPolygon& q, LONG cornerCount, LONG* corner) {
   corner[0] = q.a;
@@ -2018,6 +2033,8 @@ struct ObjImporter::SecondRange {
     s.normalsRead = split.coordinates[1];
     s.uvsRead = split.coordinates[2];
     s.facesStored = split.faces;
+    s.m_firstFaceToCheck = importer->m_firstFaceToCheck;
+    std::copy(importer->m_checkedCounts, importer->m_checkedCounts + 3, s.m_checkedCounts);
     s.ngonsStored = split.ngons;
     s.m_pNextNgon = importer->ngons.First();
     for (ULONG n = 0; n < split.ngons && s.m_pNextNgon; ++n) s.m_pNextNgon = s.m_pNextNgon->Next();
@@ -2044,6 +2061,7 @@ struct ObjImporter::SecondRange {
     first->normalsRead = s.normalsRead;
     first->uvsRead = s.uvsRead;
     first->facesStored = s.facesStored;
+    first->m_firstFaceToCheck = std::min(first->m_firstFaceToCheck, s.m_firstFaceToCheck);
     first->m_formCursor = s.m_formCursor;
     // The second range's n-gons wait after the first's, in file order.
     first->ngonsStored = s.ngonsStored;
@@ -2138,6 +2156,10 @@ Bool ObjImporter::ReadObjLines() {
   curMaterial = curGroup = curRegion = curMeshObj = 0;
   verticesRead = normalsRead = uvsRead = facesStored = ngonsStored = segmentsStored = 0;
   linesRead = 0;
+  m_firstFaceToCheck = ~ULONG{0};
+  m_checkedCounts[0] = vertexCount;
+  m_checkedCounts[1] = uvCount;
+  m_checkedCounts[2] = normalCount;
   linesTooLong = facesTooLarge = segmentsTooLarge = ngonsNotSplit = valuesNotFinite = 0;
   m_ngonMemoryReported = FALSE;
   readByRanges = FALSE;
@@ -2245,8 +2267,12 @@ Bool ObjImporter::ReadStatements() {
           }
         }
         if (n < 3) break;
-        StoreFace(n, vertexList, (slot->flags & FACE_HAS_UVS) ? uvList : nullptr,
-                  (slot->flags & FACE_HAS_NORMALS) ? normalList : nullptr, slot, group, region, material, object);
+        const LONG* faceUVs = (slot->flags & FACE_HAS_UVS) ? uvList : nullptr;
+        const LONG* faceNormals = (slot->flags & FACE_HAS_NORMALS) ? normalList : nullptr;
+        if (m_firstFaceToCheck > facesStored &&
+            !CornersInRange(n, vertexList, faceUVs, faceNormals, m_checkedCounts))
+          m_firstFaceToCheck = facesStored;
+        StoreFace(n, vertexList, faceUVs, faceNormals, slot, group, region, material, object);
         break;
       }
       case ST_LINE: {
@@ -2349,6 +2375,8 @@ void ObjImporter::DropIndicesOutOfRange() {
   // first, so the n-gon records can follow before the faces move. The faces before
   // the first that needs a change are only read.
   ULONG first = 0;
+  if (vertexCount == m_checkedCounts[0] && uvCount == m_checkedCounts[1] && normalCount == m_checkedCounts[2])
+    first = std::min(m_firstFaceToCheck, faceCount);
   while (first < faceCount && FaceStaysAsItIs(faces[first], vertexCount, uvCount, normalCount)) ++first;
   ULONG kept = first;
   for (ULONG i = first; i < faceCount; ++i) {

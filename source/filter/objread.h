@@ -384,6 +384,12 @@ class ObjImporter {
   LONG m_preludeCount = 0;
   LONG m_preludeNext = 0;
   ULONG m_stopAfter = 0;             // ReadStatements: statements to read (0: all)
+  // Pass 2 checks the indices of each triangle and quad it stores against the counts
+  // pass 1 found (m_checkedCounts: points, UVs, normals). The faces before
+  // m_firstFaceToCheck passed; DropIndicesOutOfRange looks at them again only when the
+  // counts read differ from those. An n-gon's faces, made after pass 2, are not checked.
+  ULONG m_firstFaceToCheck = 0;
+  ULONG m_checkedCounts[3] = {};
   ULONG m_progressTotal = 0;         // statements the progress bar counts to (0: no bar)
   EntryTally* m_tally = nullptr;     // the second range counts its faces per entry here
   NamingLog* m_namingLog = nullptr;  // pass 1 of a second range logs its naming statements here
