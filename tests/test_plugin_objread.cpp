@@ -708,76 +708,55 @@ TEST_F(ObjReaderTest, FacesAheadOfTheFirstChangeKeepTheirNumbers) {
   }
 }
 
-// A coordinate line that pass 1 counted but pass 2 could not read leaves one entry
-// fewer than pass 1 found: a face naming the last one is out of range after all, though
-// it was not while the file was read.
-TEST_F(ObjReaderTest, FacesNamingCoordinatesThatDidNotReadAreTakenOut) {
+// Faces out of range where the reading cannot see it: a coordinate line that pass 1
+// counted but pass 2 could not read leaves one entry fewer than pass 1 found, so a face
+// naming the last one is out of range after all; and a face in the second of two ranges
+// is checked by the second thread. Either is dropped or loses its UVs or normals, with
+// one thread and with two.
+TEST_F(ObjReaderTest, FacesOutOfRangeAreTakenOutWhereverTheyAreFound) {
   const std::string sound = "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvn 0 0 1\nf 1/1/1 2/1/1 3/1/1\n";
-  const struct {
-    const char* name;
-    std::string lines;
-    ULONG dropped, withoutUVsOrNormals;
-  } cases[] = {
-      {"a point", "v 1 x 0\nf 1 2 4\n", 1, 0},
-      {"a UV", "vt x\nf 1/1 2/1 3/2\n", 0, 1},
-      {"a normal", "vn 0 x 1\nf 1//1 2//2 3//1\n", 0, 1},
-  };
-  for (const auto& c : cases) {
-    for (const char* threads : {"1", "2"}) {
-      SCOPED_TRACE(std::string(c.name) + ", threads " + threads);
-      const std::string path = WriteFile("model.obj", sound + c.lines);
-      SetEnv("KELVANE_THREADS", threads);
-      Importer m(ReadObjModel(Filename(path.c_str()), DefaultOpts(), 1.0, TEXTFILE_BLOCKSIZE, TRUE));
-      SetEnv("KELVANE_THREADS", nullptr);
-      ASSERT_TRUE(m);
-      EXPECT_EQ(m->facesDropped, c.dropped);
-      EXPECT_EQ(m->facesWithoutUVsOrNormals, c.withoutUVsOrNormals);
-      EXPECT_EQ(m->faceCount, 2u - c.dropped);
-      for (ULONG i = 0; i < m->faceCount; ++i) {
-        const ObjFace& f = m->faces[i];
-        for (int k = 0; k < 4; ++k) {
-          EXPECT_LT(static_cast<ULONG>(f.v[k]), m->vertexCount) << "face " << i;
-          EXPECT_LT(static_cast<ULONG>(f.vt[k]), m->uvCount) << "face " << i;
-          EXPECT_LT(static_cast<ULONG>(f.vn[k]), m->normalCount) << "face " << i;
-        }
-      }
-    }
-  }
-}
-
-// The same with the file read as two ranges: the second range's checks count as much as
-// the first's, and a face it finds out of range is dropped or loses its UVs.
-TEST_F(ObjReaderTest, FacesOutOfRangeInTheSecondRangeAreTakenOut) {
-  std::string points;
+  std::string points, faces;  // enough for two ranges
   const int side = 150;
   for (int j = 0; j < side; ++j)
     for (int i = 0; i < side; ++i) points += "v " + std::to_string(i) + " " + std::to_string(j) + " 0\nvt 0 0\n";
-  std::string faces;
   for (int round = 0; faces.size() < (size_t{2} << 20); ++round) {
     const int a = 1 + round % (side * side - side - 1);
     faces += "f " + std::to_string(a) + "/1 " + std::to_string(a + 1) + "/1 " + std::to_string(a + side) + "/1\n";
   }
   const struct {
     const char* name;
-    std::string face;
-    ULONG dropped, withoutUVs;
+    std::string text;
+    ULONG dropped, withoutUVsOrNormals;
+    bool byRanges;
   } cases[] = {
-      {"no point", "f 1/1 2/1 99999/1\n", 1, 0},
-      {"no UV", "f 1/1 2/1 3/99999\n", 0, 1},
+      {"a point that did not read", sound + "v 1 x 0\nf 1 2 4\n", 1, 0, false},
+      {"a UV that did not read", sound + "vt x\nf 1/1 2/1 3/2\n", 0, 1, false},
+      {"a normal that did not read", sound + "vn 0 x 1\nf 1//1 2//2 3//1\n", 0, 1, false},
+      {"no point, second range", points + faces + "f 1/1 2/1 99999/1\n" + faces, 1, 0, true},
+      {"no UV, second range", points + faces + "f 1/1 2/1 3/99999\n" + faces, 0, 1, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = WriteFile("model.obj", points + faces + c.face + faces);
+    const std::string path = WriteFile("model.obj", c.text);
     std::vector<Importer> models;
     for (const char* threads : {"1", "2"}) {
       SetEnv("KELVANE_THREADS", threads);
       models.emplace_back(ReadObjModel(Filename(path.c_str()), DefaultOpts(), 1.0, TEXTFILE_BLOCKSIZE, TRUE));
       SetEnv("KELVANE_THREADS", nullptr);
-      ASSERT_TRUE(models.back());
-      EXPECT_EQ(models.back()->facesDropped, c.dropped) << threads;
-      EXPECT_EQ(models.back()->facesWithoutUVsOrNormals, c.withoutUVs) << threads;
+      const Importer& m = models.back();
+      ASSERT_TRUE(m) << threads;
+      EXPECT_EQ(m->facesDropped, c.dropped) << threads;
+      EXPECT_EQ(m->facesWithoutUVsOrNormals, c.withoutUVsOrNormals) << threads;
+      ULONG outOfRange = 0;
+      for (ULONG i = 0; i < m->faceCount; ++i)
+        for (int k = 0; k < 4; ++k) {
+          const ObjFace& f = m->faces[i];
+          outOfRange += static_cast<ULONG>(f.v[k]) >= m->vertexCount || static_cast<ULONG>(f.vt[k]) >= m->uvCount ||
+                        static_cast<ULONG>(f.vn[k]) >= m->normalCount;
+        }
+      EXPECT_EQ(outOfRange, 0u) << threads;
     }
-    EXPECT_TRUE(models[1]->readByRanges);
+    EXPECT_EQ(models[1]->readByRanges != 0, c.byRanges);
     ExpectSameModel(*models[0], *models[1]);
   }
 }
