@@ -120,20 +120,21 @@ void ExpectSameModel(const ObjImporter& a, const ObjImporter& b) {
 class ObjReaderTest : public HostTest {
  protected:
   Importer Read(const std::string& text, const PluginOpts& opts, LONG blockSize = TEXTFILE_BLOCKSIZE,
-                Real scale = 1.0) {
+                Real scale = 1.0, Bool checkIndices = FALSE) {
     const std::string path = WriteFile("model.obj", text);
-    // Pass 2's own result: indices as the file gives them.
-    return Importer(ReadObjModel(Filename(path.c_str()), opts, scale, blockSize, FALSE));
+    // Unless checkIndices, pass 2's own result: indices as the file gives them.
+    return Importer(ReadObjModel(Filename(path.c_str()), opts, scale, blockSize, checkIndices));
   }
   Importer Read(const std::string& text) { return Read(text, DefaultOpts()); }
   // The same text read with one thread, then with two; for a build of an object per mesh
   // object, so that the mesh objects' lists of faces are made and compared too.
-  std::pair<Importer, Importer> ReadWithOneThreadAndTwo(const std::string& text, PluginOpts opts) {
+  std::pair<Importer, Importer> ReadWithOneThreadAndTwo(const std::string& text, PluginOpts opts,
+                                                       Bool checkIndices = FALSE) {
     opts.layoutFlags |= IMP_OBJECT_PER_MESH;
     SetEnv("KELVANE_THREADS", "1");
-    Importer one = Read(text, opts);
+    Importer one = Read(text, opts, TEXTFILE_BLOCKSIZE, 1.0, checkIndices);
     SetEnv("KELVANE_THREADS", "2");
-    Importer two = Read(text, opts);
+    Importer two = Read(text, opts, TEXTFILE_BLOCKSIZE, 1.0, checkIndices);
     SetEnv("KELVANE_THREADS", nullptr);
     return {std::move(one), std::move(two)};
   }
@@ -737,16 +738,12 @@ TEST_F(ObjReaderTest, FacesOutOfRangeAreTakenOutWhereverTheyAreFound) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = WriteFile("model.obj", c.text);
-    std::vector<Importer> models;
-    for (const char* threads : {"1", "2"}) {
-      SetEnv("KELVANE_THREADS", threads);
-      models.emplace_back(ReadObjModel(Filename(path.c_str()), DefaultOpts(), 1.0, TEXTFILE_BLOCKSIZE, TRUE));
-      SetEnv("KELVANE_THREADS", nullptr);
-      const Importer& m = models.back();
-      ASSERT_TRUE(m) << threads;
-      EXPECT_EQ(m->facesDropped, c.dropped) << threads;
-      EXPECT_EQ(m->facesWithoutUVsOrNormals, c.withoutUVsOrNormals) << threads;
+    auto [one, two] = ReadWithOneThreadAndTwo(c.text, DefaultOpts(), TRUE);
+    ASSERT_TRUE(one && two);
+    for (const ObjImporter* m : {one.get(), two.get()}) {
+      SCOPED_TRACE(m == one.get() ? "one thread" : "two threads");
+      EXPECT_EQ(m->facesDropped, c.dropped);
+      EXPECT_EQ(m->facesWithoutUVsOrNormals, c.withoutUVsOrNormals);
       ULONG outOfRange = 0;
       for (ULONG i = 0; i < m->faceCount; ++i)
         for (int k = 0; k < 4; ++k) {
@@ -754,10 +751,10 @@ TEST_F(ObjReaderTest, FacesOutOfRangeAreTakenOutWhereverTheyAreFound) {
           outOfRange += static_cast<ULONG>(f.v[k]) >= m->vertexCount || static_cast<ULONG>(f.vt[k]) >= m->uvCount ||
                         static_cast<ULONG>(f.vn[k]) >= m->normalCount;
         }
-      EXPECT_EQ(outOfRange, 0u) << threads;
+      EXPECT_EQ(outOfRange, 0u);
     }
-    EXPECT_EQ(models[1]->readByRanges != 0, c.byRanges);
-    ExpectSameModel(*models[0], *models[1]);
+    EXPECT_EQ(two->readByRanges != 0, c.byRanges);
+    ExpectSameModel(*one, *two);
   }
 }
 
